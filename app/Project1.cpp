@@ -1,0 +1,34 @@
+// Start-up: the framework, the application title, the main window, then the
+// hidden progress window, and the message loop until the main window closes.
+#include <QApplication>
+#include <QFont>
+
+#include "QtUi.h"
+#include "Ui.h"
+#include "Unit1.h"
+#include "Unit2.h"
+
+TForm1* Form1 = nullptr;
+TfrmProgress* frmProgress = nullptr;
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QCoreApplication::setApplicationName(kApplicationTitle);
+  QCoreApplication::setApplicationVersion("2.0.0");
+  InstallFontSubstitutes();
+  QtPlatformUi ui;
+  SetUi(&ui);
+
+  Form1 = new TForm1;
+  frmProgress = new TfrmProgress(Form1);
+  Form1->SetProgressWindow(frmProgress);
+  Form1->show();
+  // Closing the main window ends the program, whatever else is still shown.
+  QObject::connect(Form1, &TForm1::destroyed, &app, &QCoreApplication::quit);
+  app.setQuitOnLastWindowClosed(false);
+  Form1->setAttribute(Qt::WA_DeleteOnClose);
+  const int rc = app.exec();
+  delete frmProgress;
+  SetUi(nullptr);
+  return rc;
+}

@@ -1,0 +1,327 @@
+#include "Unit1.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QProxyStyle>
+#include <QScreen>
+#include <QShowEvent>
+
+#include "Files.h"
+#include "Ui.h"
+#include "Unit2.h"
+
+namespace {
+// Check and radio indicators of the classic 13-pixel size with a narrow gap,
+// so that each label's text fits the width its control was given.
+class ClassicIndicatorStyle : public QProxyStyle {
+ public:
+  int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                  const QWidget* widget) const override {
+    switch (metric) {
+      case PM_IndicatorWidth:
+      case PM_IndicatorHeight:
+      case PM_ExclusiveIndicatorWidth:
+      case PM_ExclusiveIndicatorHeight:
+        return 13;
+      case PM_CheckBoxLabelSpacing:
+      case PM_RadioButtonLabelSpacing:
+        return 2;
+      default:
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+  }
+};
+
+QStyle* IndicatorStyle() {
+  static auto* style = new ClassicIndicatorStyle;
+  return style;
+}
+
+QFont WindowFont() {
+  QFont font("MS Sans Serif");
+  font.setPixelSize(11);
+  return font;
+}
+
+QLabel* MakeLabel(const char* text, QWidget* parent, int left, int top) {
+  auto* label = new QLabel(text, parent);
+  label->move(left, top);
+  label->adjustSize();
+  return label;
+}
+}  // namespace
+
+TForm1::TForm1(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      SearchFolders(std::make_unique<TSearchFolders>()),
+      ZipWriter1(std::make_unique<TZipWriter>()) {
+  setObjectName("Form1");
+  setWindowTitle(kMainCaption);
+  setFont(WindowFont());
+  setFixedSize(438, 321);
+  Q_INIT_RESOURCE(app);  // the icons live in this static library
+  QIcon icon;
+  icon.addFile(":/icons/tamblewick-16.png", QSize(16, 16));
+  icon.addFile(":/icons/tamblewick-32.png", QSize(32, 32));
+  setWindowIcon(icon);
+  CreateControls();
+
+  SearchFolders->Name = "SearchFolders";
+  SearchFolders->FileMask = "*.mdf";
+  SearchFolders->UpdateList = true;
+  SearchFolders->ScanOptions = TScanOptions::soSpecifiedDir;
+  SearchFolders->ScanDir = "C:\\";
+  SearchFolders->Messages = true;
+  SearchFolders->DoRecursive = false;
+  SearchFolders->OnProcess = [this](TObject* s, const std::string& d, int32_t c, int32_t z) {
+    SearchFoldersProcess(s, d, c, z);
+  };
+  SearchFolders->OnChanged = [this](TObject* s, int32_t c, int32_t z) {
+    SearchFoldersChanged(s, c, z);
+  };
+  ZipWriter1->Name = "ZipWriter1";
+  ZipWriter1->OnTotalPercentDone = [this](TObject* s, int p) { ZipWriter1TotalPercentDone(s, p); };
+  ZipWriter1->OnZipComplete = [this](TObject* s, int n) { ZipWriter1ZipComplete(s, n); };
+
+  FormCreate(this);
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::CreateControls() {
+  grp1 = new QGroupBox("Database Types", this);
+  grp1->setGeometry(8, 5, 337, 52);
+  optMsde = new QRadioButton("MSDE Databases", grp1);
+  optMsde->setGeometry(24, 24, 121, 17);
+  optMsde->setChecked(true);
+  optInterbase = new QRadioButton("Interbase Databases", grp1);
+  optInterbase->setGeometry(176, 24, 121, 17);
+
+  grp2 = new QGroupBox("Directory Information", this);
+  grp2->setGeometry(8, 60, 337, 149);
+  Label1 = MakeLabel("Select directory containing Tamblewick remote databases:", grp2, 24, 24);
+  edtSourceDir = new TBrowseEdit(grp2);
+  edtSourceDir->setGeometry(24, 40, 289, 20);
+  edtSourceDir->StartWithLast = true;
+  cbRecursive = new QCheckBox("Recurse sub-directories?", grp2);
+  cbRecursive->setGeometry(24, 64, 137, 17);
+  Label2 = MakeLabel("Select output directory to place zipped databases:", grp2, 24, 92);
+  edtDestDir = new TBrowseEdit(grp2);
+  edtDestDir->setGeometry(24, 109, 289, 20);
+  edtDestDir->StartWithLast = false;
+
+  grp3 = new QGroupBox("Compression File Information", this);
+  grp3->setGeometry(8, 213, 337, 84);
+  cboLevel = new QComboBox(grp3);
+  cboLevel->setGeometry(32, 24, 41, 21);
+  cboLevel->setEditable(false);
+  for (const char* level : {"9", "8", "7", "6", "5", "4", "3", "2", "1"}) cboLevel->addItem(level);
+  cboLevel->setCurrentIndex(-1);
+  Label5 = MakeLabel("Level (9 = Highest / 1 = Fastest)", grp3, 80, 29);
+  chkRemTags = new QCheckBox("Remove 'QRN_' and '_dat' from zip file name?", grp3);
+  chkRemTags->setGeometry(32, 56, 233, 17);
+  chkRemTags->setChecked(true);
+
+  btnStart = new QPushButton("&Start", this);
+  btnStart->setGeometry(352, 10, 81, 25);
+  btnClose = new QPushButton("&Close", this);
+  btnClose->setGeometry(352, 40, 81, 25);
+  for (QPushButton* b : {btnStart, btnClose}) {
+    b->setAutoDefault(false);
+    b->setDefault(false);
+  }
+
+  StatusBar1 = new QStatusBar(this);
+  StatusBar1->setSizeGripEnabled(false);
+  QFont barFont("Tahoma");
+  barFont.setPixelSize(9);
+  StatusBar1->setFont(barFont);
+  StatusBar1->setGeometry(0, 321 - 17, 438, 17);
+  StatusBar1->showMessage("Zips each database found into an archive of its own.");
+
+  for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{optMsde, optInterbase,
+                                                                   cbRecursive, chkRemTags}) {
+    b->setStyle(IndicatorStyle());
+    // The substitute font runs a few pixels wider than the original on some
+    // texts; such a control grows to the right, where its group has room.
+    if (b->sizeHint().width() > b->width()) b->resize(b->sizeHint().width(), b->height());
+  }
+
+  // Object names let tests and accessibility tools find the controls.
+  grp1->setObjectName("grp1");
+  optMsde->setObjectName("optMsde");
+  optInterbase->setObjectName("optInterbase");
+  grp2->setObjectName("grp2");
+  edtSourceDir->setObjectName("edtSourceDir");
+  cbRecursive->setObjectName("cbRecursive");
+  edtDestDir->setObjectName("edtDestDir");
+  grp3->setObjectName("grp3");
+  cboLevel->setObjectName("cboLevel");
+  chkRemTags->setObjectName("chkRemTags");
+  btnStart->setObjectName("btnStart");
+  btnClose->setObjectName("btnClose");
+
+  // Tab order: the group boxes 0..2, then Start and Close; inside each group
+  // its own order.
+  QWidget::setTabOrder(optMsde, optInterbase);
+  QWidget::setTabOrder(optInterbase, edtSourceDir);
+  QWidget::setTabOrder(edtSourceDir, cbRecursive);
+  QWidget::setTabOrder(cbRecursive, edtDestDir);
+  QWidget::setTabOrder(edtDestDir, cboLevel);
+  QWidget::setTabOrder(cboLevel, chkRemTags);
+  QWidget::setTabOrder(chkRemTags, btnStart);
+  QWidget::setTabOrder(btnStart, btnClose);
+
+  // The handler runs only when a click changes the selection.
+  for (QRadioButton* option : {optMsde, optInterbase}) {
+    connect(option, &QRadioButton::toggled, this, [this, option](bool checked) {
+      if (checked) RunGuarded([&] { optMsdeClick(option); });
+    });
+  }
+  connect(btnStart, &QPushButton::clicked, this,
+          [this] { RunGuarded([&] { btnStartClick(btnStart); }); });
+  connect(btnClose, &QPushButton::clicked, this,
+          [this] { RunGuarded([&] { btnCloseClick(btnClose); }); });
+}
+
+void TForm1::FormCreate(QObject*) { cboLevel->setCurrentIndex(0); }
+
+void TForm1::optMsdeClick(QObject*) {
+  if (optMsde->isChecked()) {
+    SearchFolders->FileMask = "*.mdf";
+    chkRemTags->setEnabled(true);
+  } else {
+    SearchFolders->FileMask = "*.gdb";
+    chkRemTags->setEnabled(false);
+  }
+}
+
+void TForm1::btnCloseClick(QObject*) { close(); }
+
+void TForm1::showEvent(QShowEvent* event) {
+  if (!centred_) {
+    centred_ = true;
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+      const QRect area = screen->availableGeometry();
+      move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+  }
+  QWidget::showEvent(event);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (running_) {
+    // Ends the run at the next safe point: the search stops, the archive being
+    // written is finished, no further file is zipped; then the window closes.
+    closeRequested_ = true;
+    SearchFolders->Stop();
+    event->ignore();
+    return;
+  }
+  if (frmProgress) frmProgress->Close();
+  event->accept();
+}
+
+void TForm1::btnStartClick(QObject*) {
+  const std::string sourceDir = edtSourceDir->text().toStdString();
+  const std::string destDir = edtDestDir->text().toStdString();
+  if (sourceDir.empty() || destDir.empty()) {
+    Ui().MessageBeep(BeepKind::Exclamation);
+    Ui().ShowMessage(DialogKind::Warning, "Warning", "You must first select directories.");
+    return;
+  }
+  btnStart->setEnabled(false);
+  btnClose->setEnabled(false);
+  frmProgress->Show();
+  Ui().ProcessMessages();
+  SearchFolders->ScanDir = sourceDir;
+  SearchFolders->DoRecursive = cbRecursive->isChecked();
+  report_.Clear();
+  closeRequested_ = false;
+  running_ = true;
+  try {
+    SearchFolders->Scan();
+  } catch (...) {
+    // The window stays as the error left it; only a pending close goes on.
+    running_ = false;
+    if (closeRequested_) QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    throw;
+  }
+  running_ = false;
+  if (closeRequested_) close();
+}
+
+void TForm1::SearchFoldersProcess(TObject*, const std::string& Dir, int32_t CountFiles,
+                                  int32_t) {
+  frmProgress->lblCurrFile->SetCaption(Dir);
+  frmProgress->lblTotalFiles->setText(QString::number(CountFiles) + " databases found");
+  frmProgress->lblTotalFiles->adjustSize();
+}
+
+void TForm1::SearchFoldersChanged(TObject*, int32_t CountFiles, int32_t) {
+  frmProgress->lblCurrFile->SetCaption("");
+  if (!SearchFolders->FoundFiles.empty()) {
+    Ui().SetWaitCursor(true);
+    frmProgress->lblTotalFiles->setText(QString::number(CountFiles) + " databases found");
+    frmProgress->lblTotalFiles->adjustSize();
+    const size_t count = SearchFolders->FoundFiles.size();
+    for (size_t i = 0; i < count && !closeRequested_; ++i) {
+      const TFilePack& pack = SearchFolders->FoundFiles[i];
+      const std::string source = pack.Dir + pack.FileName;
+      frmProgress->lblCurrFile->SetCaption(source);
+      const TagRemoval tags = chkRemTags->isChecked() && optMsde->isChecked()
+                                  ? TagRemoval::Remove
+                                  : TagRemoval::Keep;
+      const std::string destDir = edtDestDir->text().toStdString();
+      ZipDatabase(ArchivePath(destDir, pack.FileName, tags), source);
+    }
+  }
+  Ui().SetWaitCursor(false);
+  if (closeRequested_) {  // the window closes without the closing report
+    frmProgress->Close();
+    return;
+  }
+  btnStart->setEnabled(true);
+  btnClose->setEnabled(true);
+  frmProgress->Close();
+  if (report_.Empty()) {
+    Ui().MessageBeep(BeepKind::Asterisk);
+    Ui().ShowMessage(DialogKind::Information, "Information", kProcessComplete);
+  } else {
+    Ui().MessageBeep(BeepKind::Exclamation);
+    Ui().ShowMessage(DialogKind::Warning, "Warning", report_.Text());
+  }
+}
+
+void TForm1::ZipDatabase(const std::string& archivePath, const std::string& sourcePath) {
+  frmProgress->lblStatus->setText(
+      QString::fromStdString("Zipping " + ExtractFileName(sourcePath) + "..."));
+  frmProgress->lblStatus->adjustSize();
+  Ui().ProcessMessages();
+  if (FileExists(archivePath)) DeleteFile(archivePath);
+  report_.Starting(archivePath, sourcePath);
+  ZipWriter1->FilesList.clear();
+  ZipWriter1->SetZipName(archivePath);
+  ZipWriter1->FilesList.push_back(sourcePath);
+  ZipWriter1->Recurse = false;
+  ZipWriter1->SetStorePaths(false);
+  ZipWriter1->PackLevel = cboLevel->currentText().toInt();
+  if (ZipWriter1->Zip() == 0) {
+    // Nothing could be read: an archive without the database is not kept.
+    DeleteFile(archivePath);
+    report_.NotRead(sourcePath);
+  }
+}
+
+void TForm1::ZipWriter1TotalPercentDone(TObject*, int Percent) {
+  frmProgress->prgBar->setValue(Percent);
+  Ui().ProcessMessages();
+}
+
+void TForm1::ZipWriter1ZipComplete(TObject*, int) {
+  frmProgress->prgBar->setValue(0);
+  frmProgress->lblStatus->setText("");
+  Ui().ProcessMessages();
+}

@@ -1,0 +1,29 @@
+// Path conventions and the simple file-system calls: the platform separator,
+// the drive part, existence tests, deletion and MS-DOS time packing.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+// The separator the system uses in paths it builds and splits.
+inline constexpr char PathDelim = '/';
+// Characters at the start of a path that name its drive (2 for "C:" on Windows).
+inline constexpr int DrivePartLength = 0;
+
+// True when something that is not a directory exists at path.
+bool FileExists(const std::string& path);
+// True when path names a directory (following symbolic links).
+bool DirectoryExists(const std::string& path);
+// Deletes a file; true when it is gone.
+bool DeleteFile(const std::string& path);
+
+// The name part of a path: what follows its last separator.
+std::string ExtractFileName(const std::string& path);
+// The directory part of a path, up to and including its last separator.
+std::string ExtractFilePath(const std::string& path);
+
+// A time as local MS-DOS date (high 16 bits) and time (low 16 bits), with
+// 2-second resolution; clamped to 1980-01-01 00:00:00 .. 2107-12-31 23:59:58,
+// 0xFFFFFFFF when the local time cannot be computed.
+uint32_t DosDateTimeFromUnix(std::time_t t);

@@ -1,0 +1,40 @@
+#include "QtUi.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QFont>
+#include <QMessageBox>
+
+void QtPlatformUi::ProcessMessages() { QCoreApplication::processEvents(); }
+
+void QtPlatformUi::MessageBeep(BeepKind) { QApplication::beep(); }
+
+void QtPlatformUi::ShowMessage(DialogKind kind, const std::string& caption,
+                               const std::string& text) {
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  switch (kind) {
+    case DialogKind::Warning: icon = QMessageBox::Warning; break;
+    case DialogKind::Information: icon = QMessageBox::Information; break;
+    case DialogKind::Error: icon = QMessageBox::Critical; break;
+    case DialogKind::Plain: icon = QMessageBox::NoIcon; break;
+  }
+  QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text),
+                  QMessageBox::Ok, QApplication::activeWindow());
+  box.exec();
+}
+
+void QtPlatformUi::SetWaitCursor(bool on) {
+  // Set and restore stay paired however often either is asked for.
+  if (on == waitCursor_) return;
+  waitCursor_ = on;
+  if (on)
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  else
+    QGuiApplication::restoreOverrideCursor();
+}
+
+void InstallFontSubstitutes() {
+  for (const char* family : {"MS Sans Serif", "Tahoma"})
+    QFont::insertSubstitution(family, "Liberation Sans");
+}

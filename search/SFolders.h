@@ -1,0 +1,57 @@
+// The folder search: lists a directory tree, keeps a record of every entry
+// whose name matches the mask list, and reports each directory it enters and
+// the totals at the end.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Classes.h"
+
+// One matching directory entry; the full path is Dir followed by FileName.
+struct TFilePack {
+  std::string FileName;
+  std::string Dir;  // always ends with the separator
+  int32_t Size = 0;
+  uint32_t Attr = 0;
+  uint32_t Time = 0;
+};
+
+enum class TScanOptions : uint8_t { soAllDisks = 0, soSpecifiedDisk = 1, soSpecifiedDir = 2 };
+
+using TOnProcessEvent = std::function<void(TObject* Sender, const std::string& Dir,
+                                           int32_t CountFiles, int32_t SizeOfFiles)>;
+using TOnChangedEvent =
+    std::function<void(TObject* Sender, int32_t CountFiles, int32_t SizeOfFiles)>;
+
+class TSearchFolders : public TComponent {
+ public:
+  TSearchFolders();
+  ~TSearchFolders() override;
+
+  // Published properties; plain fields.
+  std::string FileMask = "*";
+  bool UpdateList = true;
+  TScanOptions ScanOptions = TScanOptions::soAllDisks;
+  std::string ScanDir = "C:\\";
+  bool Messages = true;
+  bool DoRecursive = true;
+  TOnProcessEvent OnProcess;
+  TOnChangedEvent OnChanged;
+
+  // Records of the last scan's matches, in the order found.
+  std::vector<TFilePack> FoundFiles;
+
+  // Runs one complete scan; returns after OnChanged has run.
+  void Scan();
+  // Makes a running scan end at its next check.
+  void Stop();
+  bool Stopped() const { return stopped_; }
+
+ private:
+  bool stopped_ = false;
+  int32_t countFiles_ = 0;
+  int32_t sizeOfFiles_ = 0;
+};

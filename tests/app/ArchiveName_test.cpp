@@ -1,0 +1,64 @@
+#include "ArchiveName.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct NameCase {
+  const char* file;
+  TagRemoval tags;
+  const char* archive;
+};
+
+class ArchiveNameTest : public testing::TestWithParam<NameCase> {};
+
+TEST_P(ArchiveNameTest, DerivesTheArchiveName) {
+  const NameCase& c = GetParam();
+  EXPECT_EQ(ArchiveName(c.file, c.tags), c.archive) << c.file;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ArchiveNameTest,
+    testing::Values(
+        NameCase{"QRN_Sales_dat.mdf", TagRemoval::Remove, "sales.zip"},
+        NameCase{"QRN_Sales_dat.mdf", TagRemoval::Keep, "qrn_sales_dat.zip"},
+        NameCase{"qrn_Office_DAT.MDF", TagRemoval::Remove, "office.zip"},
+        // Only the first occurrence of each tag goes, wherever it stands.
+        NameCase{"a_data_dat.mdf", TagRemoval::Remove, "aa_dat.zip"},
+        NameCase{"QRN_x_dat.gdb", TagRemoval::Keep, "qrn_x_dat.zip"},
+        NameCase{"Office.GDB", TagRemoval::Keep, "office.zip"},
+        // The first occurrence of the extension is the one replaced.
+        NameCase{"db.mdf.mdf", TagRemoval::Keep, "db.zip.mdf"},
+        NameCase{"noext", TagRemoval::Keep, "noext"},
+        NameCase{"a.", TagRemoval::Keep, "a.zip"},
+        NameCase{".mdf", TagRemoval::Keep, ".zip"},
+        // Only ASCII letters change case; other bytes stay as they are.
+        NameCase{"\xC3\x89T\xC3\xA9.MDF", TagRemoval::Keep, "\xC3\x89t\xC3\xA9.zip"},
+        // A tag removal that takes the extension's dot leaves nothing to replace.
+        NameCase{"x_dat", TagRemoval::Remove, "x"}));
+
+TEST(ArchivePathTest, JoinsTheOutputDirectoryAsItIs) {
+  EXPECT_EQ(ArchivePath("/out", "QRN_A_dat.mdf", TagRemoval::Remove), "/out/a.zip");
+  EXPECT_EQ(ArchivePath("/", "b.mdf", TagRemoval::Keep), "//b.zip");
+  EXPECT_EQ(ArchivePath(" ", "b.mdf", TagRemoval::Keep), " /b.zip");
+}
+
+TEST(RunReportTest, NamesReplacedAndUnreadDatabases) {
+  RunReport report;
+  EXPECT_TRUE(report.Empty());
+  report.Starting("/out/a.zip", "/src/one/a.mdf");
+  report.Starting("/out/b.zip", "/src/b.mdf");
+  report.NotRead("/src/b.mdf");
+  report.Starting("/out/a.zip", "/src/two/a.mdf");
+  // b's archive was removed, so a later b replaces nothing.
+  report.Starting("/out/b.zip", "/src/two/b.mdf");
+  ASSERT_EQ(report.Cases().size(), 2u);
+  EXPECT_EQ(report.Text(),
+            "Process Complete!\n\nSome databases were not archived:\n"
+            "/src/b.mdf: could not be read\n"
+            "/src/one/a.mdf: its archive was replaced by /src/two/a.mdf");
+  report.Clear();
+  EXPECT_TRUE(report.Empty());
+}
+
+}  // namespace

@@ -1,0 +1,196 @@
+// Drives the real main window offscreen with the window services recorded.
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QStyleOptionButton>
+#include <QtTest>
+
+#include "QtUi.h"
+#include "RecorderUi.h"
+#include "Unit1.h"
+#include "Unit2.h"
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  struct Fixture {
+    RecorderUi ui;
+    TForm1 form;
+    TfrmProgress progress{&form};
+    Fixture() { form.SetProgressWindow(&progress); }
+  };
+
+ private slots:
+  void initTestCase() { InstallFontSubstitutes(); }
+
+  void initialState() {
+    Fixture f;
+    TForm1& w = f.form;
+    QCOMPARE(w.windowTitle(), QString("Tamblewick Remote Database Zipper (v2.0.0)"));
+    QCOMPARE(w.size(), QSize(438, 321));
+    QCOMPARE(w.minimumSize(), w.maximumSize());
+    QVERIFY(!(w.windowFlags() & Qt::WindowMinimizeButtonHint));
+    QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
+    QCOMPARE(w.cboLevel->currentText(), QString("9"));
+    QCOMPARE(w.cboLevel->count(), 9);
+    QCOMPARE(w.cboLevel->itemText(8), QString("1"));
+    QVERIFY(!w.cboLevel->isEditable());
+    QVERIFY(w.optMsde->isChecked());
+    QVERIFY(!w.optInterbase->isChecked());
+    QVERIFY(w.chkRemTags->isChecked());
+    QVERIFY(w.chkRemTags->isEnabled());
+    QVERIFY(!w.cbRecursive->isChecked());
+    QVERIFY(w.edtSourceDir->text().isEmpty());
+    QVERIFY(w.edtDestDir->text().isEmpty());
+    QVERIFY(w.edtSourceDir->StartWithLast);
+    QVERIFY(!w.edtDestDir->StartWithLast);
+    QVERIFY(w.btnStart->isEnabled());
+    QVERIFY(w.btnClose->isEnabled());
+    QVERIFY(!w.btnStart->isDefault() && !w.btnStart->autoDefault());
+    QVERIFY(!w.btnClose->isDefault() && !w.btnClose->autoDefault());
+    QCOMPARE(w.SearchFolders->FileMask, std::string("*.mdf"));
+    QCOMPARE(w.SearchFolders->ScanOptions, TScanOptions::soSpecifiedDir);
+    QVERIFY(!w.SearchFolders->DoRecursive);
+    QVERIFY(w.SearchFolders->Messages);
+    QVERIFY(!f.progress.isVisible());
+    QCOMPARE(w.btnStart->geometry(), QRect(352, 10, 81, 25));
+    QCOMPARE(w.edtDestDir->geometry(), QRect(24, 109, 289, 20));
+    QCOMPARE(w.StatusBar1->height(), 17);
+    QCOMPARE(w.StatusBar1->font().pixelSize(), 9);
+    QVERIFY(!w.windowIcon().isNull());
+  }
+
+  void textsFitTheirBounds() {
+    Fixture f;
+    for (QAbstractButton* b : {static_cast<QAbstractButton*>(f.form.cbRecursive),
+                               static_cast<QAbstractButton*>(f.form.chkRemTags),
+                               static_cast<QAbstractButton*>(f.form.optMsde),
+                               static_cast<QAbstractButton*>(f.form.optInterbase)}) {
+      QStyleOptionButton option;
+      option.initFrom(b);
+      option.text = b->text();
+      const QRect text = b->style()->subElementRect(
+          qobject_cast<QCheckBox*>(b) ? QStyle::SE_CheckBoxContents : QStyle::SE_RadioButtonContents,
+          &option, b);
+      QVERIFY2(b->fontMetrics().horizontalAdvance(b->text()) <= text.width(),
+               qPrintable(b->text() + ": " + QString::number(text.width()) + " < " + QString::number(b->fontMetrics().horizontalAdvance(b->text()))));
+    }
+  }
+
+  void switchingDatabaseType() {
+    Fixture f;
+    TForm1& w = f.form;
+    w.optInterbase->click();
+    QCOMPARE(w.SearchFolders->FileMask, std::string("*.gdb"));
+    QVERIFY(!w.chkRemTags->isEnabled());
+    QVERIFY(w.chkRemTags->isChecked());  // the mark is kept while disabled
+    w.chkRemTags->setEnabled(true);
+    w.chkRemTags->setChecked(false);
+    w.chkRemTags->setEnabled(false);
+    w.optMsde->click();
+    QCOMPARE(w.SearchFolders->FileMask, std::string("*.mdf"));
+    QVERIFY(w.chkRemTags->isEnabled());
+    QVERIFY(!w.chkRemTags->isChecked());
+  }
+
+  void clickingTheSelectedTypeChangesNothing() {
+    Fixture f;
+    TForm1& w = f.form;
+    w.SearchFolders->FileMask = "sentinel";
+    w.optMsde->click();
+    QCOMPARE(w.SearchFolders->FileMask, std::string("sentinel"));
+  }
+
+  void startWithAnEmptyFieldOnlyWarns() {
+    for (int which = 0; which < 3; ++which) {
+      Fixture f;
+      TForm1& w = f.form;
+      if (which == 1) w.edtSourceDir->setText("/tmp");
+      if (which == 2) w.edtDestDir->setText("/tmp");
+      w.btnStart->click();
+      QCOMPARE(f.ui.beeps, std::vector<BeepKind>{BeepKind::Exclamation});
+      QCOMPARE(f.ui.messages.size(), size_t(1));
+      QCOMPARE(f.ui.messages[0].kind, DialogKind::Warning);
+      QCOMPARE(f.ui.messages[0].caption, std::string("Warning"));
+      QCOMPARE(f.ui.messages[0].text, std::string("You must first select directories."));
+      QVERIFY(!f.progress.isVisible());
+      QVERIFY(w.btnStart->isEnabled());
+      QVERIFY(f.ui.cursorChanges.empty());
+    }
+  }
+
+  void aRunThatFindsNothing() {
+    Fixture f;
+    TForm1& w = f.form;
+    QTemporaryDir src, dst;
+    w.edtSourceDir->setText(src.path());
+    w.edtDestDir->setText(dst.path());
+    bool shownDuringRun = false;
+    bool disabledDuringRun = false;
+    f.ui.onProcessMessages = [&] {
+      shownDuringRun |= f.progress.isVisible();
+      disabledDuringRun |= !w.btnStart->isEnabled() && !w.btnClose->isEnabled();
+    };
+    w.show();
+    w.btnStart->click();
+    QVERIFY(shownDuringRun);
+    QVERIFY(disabledDuringRun);
+    QVERIFY(!f.progress.isVisible());
+    QVERIFY(w.btnStart->isEnabled());
+    QVERIFY(w.btnClose->isEnabled());
+    QCOMPARE(f.ui.beeps, std::vector<BeepKind>{BeepKind::Asterisk});
+    QCOMPARE(f.ui.messages.size(), size_t(1));
+    QCOMPARE(f.ui.messages[0].kind, DialogKind::Information);
+    QCOMPARE(f.ui.messages[0].caption, std::string("Information"));
+    QCOMPARE(f.ui.messages[0].text, std::string("Process Complete!"));
+    QVERIFY(f.progress.lblCurrFile->Caption().empty());
+    QVERIFY(!f.ui.waitCursor);
+    // An unreadable or missing source directory is no error either.
+    w.edtSourceDir->setText(src.path() + "/missing");
+    w.btnStart->click();
+    QCOMPARE(f.ui.messages.back().text, std::string("Process Complete!"));
+  }
+
+  void closeButtonClosesTheWindow() {
+    Fixture f;
+    f.form.show();
+    QVERIFY(f.form.isVisible());
+    f.form.btnClose->click();
+    QVERIFY(!f.form.isVisible());
+  }
+
+  void tabOrder() {
+    Fixture f;
+    TForm1& w = f.form;
+    const QList<QWidget*> expected = {w.optMsde,     w.optInterbase, w.edtSourceDir,
+                                      w.cbRecursive, w.edtDestDir,   w.cboLevel,
+                                      w.chkRemTags,  w.btnStart,     w.btnClose};
+    // The order in which the controls first appear along the focus chain.
+    QList<QWidget*> seen;
+    QWidget* at = w.optMsde;
+    for (int step = 0; step < 500 && seen.size() < expected.size(); ++step) {
+      if (expected.contains(at) && !seen.contains(at)) seen.append(at);
+      at = at->nextInFocusChain();
+    }
+    QCOMPARE(seen, expected);
+  }
+
+  void renderWindowsForPeople() {
+    Fixture f;
+    f.form.show();
+    f.progress.Show();
+    f.progress.lblCurrFile->SetCaption("/home/ann/data/QRN_Sales_dat.mdf");
+    f.progress.lblTotalFiles->setText("3 databases found");
+    f.progress.lblTotalFiles->adjustSize();
+    f.progress.lblStatus->setText("Zipping QRN_Sales_dat.mdf...");
+    f.progress.lblStatus->adjustSize();
+    f.progress.prgBar->setValue(42);
+    QDir().mkpath("screenshots");
+    QVERIFY(f.form.grab().save("screenshots/main-window.png"));
+    QVERIFY(f.progress.grab().save("screenshots/progress-window.png"));
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"
