@@ -1,6 +1,7 @@
 // The archive writer: writes a ZIP archive from a list of files.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -26,6 +27,9 @@ class TZipWriter : public TComponent {
   int PackLevel = 6;
   TPercentDoneEvent OnTotalPercentDone;
   TZipCompleteEvent OnZipComplete;
+  bool DoProcessMessages = true;
+  // Set to end a running Zip at its next write; it fails with EUserCanceled.
+  std::atomic<bool> CancelRequested{false};
 
   // Writes the archive; returns the number of files added.
   int Zip();
