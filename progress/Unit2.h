@@ -1,7 +1,9 @@
-// The progress window: what a run is doing, written by the run driver.
+// The progress window: what a run is doing, written by the run driver. It
+// stays on top of other windows without being modal.
 #pragma once
 
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QWidget>
 
@@ -10,13 +12,15 @@
 class TfrmProgress : public QWidget {
   Q_OBJECT
  public:
+  // Created hidden; Show centres it over mainWindow.
   explicit TfrmProgress(QWidget* mainWindow = nullptr);
 
   // Shows the window on top, centred over the main window, without modality.
   void Show();
-  // Hides the window; it stays alive for the next run.
+  // Hides the window; it and its controls stay alive for the next run.
   void Close();
 
+  // Controls, named as the layout names them.
   QLabel* Label3;
   TPathLabel* lblCurrFile;
   QLabel* Label4;
@@ -25,5 +29,7 @@ class TfrmProgress : public QWidget {
   QProgressBar* prgBar;
 
  private:
-  QWidget* mainWindow_;
+  void CentreOverMainWindow();
+
+  QPointer<QWidget> mainWindow_;
 };
