@@ -7,7 +7,7 @@ TW_PACKAGES=(
   clang libclang-rt-dev python3
   unzip 7zip libarchive-tools
   pigz libdeflate-tools
-  desktop-file-utils appstream
+  desktop-file-utils appstream dpkg-dev
 )
 
 tw_install_missing() {
