@@ -2,11 +2,13 @@
 #include "File.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <ctime>
 #include <string>
 
@@ -103,9 +105,20 @@ TEST(File, TemporaryFilesAndCopies) {
   FileClose(h);
   EXPECT_EQ(CopyFileContents(dir + "absent", dir + "copy2"), -1);
   EXPECT_FALSE(FileExists(dir + "copy2"));
-  if (::access("/dev/full", W_OK) == 0) {
-    EXPECT_EQ(CopyFileContents(temp, "/dev/full"), -1);
-    EXPECT_EQ(errno, ENOSPC);
+  {  // A copy the system stops part way leaves nothing behind.
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = 4096;
+    ::setrlimit(RLIMIT_FSIZE, &limited);
+    const int64_t copied = CopyFileContents(temp, dir + "cut");
+    const int error = errno;
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(copied, -1);
+    EXPECT_EQ(error, EFBIG);
+    EXPECT_FALSE(FileExists(dir + "cut"));
   }
 }
 

@@ -3,9 +3,11 @@
 #include "BufferStream.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <numeric>
 #include <string>
@@ -239,15 +241,40 @@ TEST(BufferStreamMixed, DirectionChangesWithoutASeekStayAtTheLogicalPosition) {
   }
 }
 
-TEST(BufferStreamFailure, ShortWriteToAFullDeviceIsRecorded) {
-  if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
-  TBufferedFileStream stream("/dev/full", fmCreate);
+// A file the system lets grow to 4096 bytes only, for as long as it lives.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved_;
+    limited.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limited);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, oldHandler_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*oldHandler_)(int);
+};
+
+TEST(BufferStreamFailure, ShortWriteOfTheSystemIsRecorded) {
   const auto data = Pattern(10000);
-  EXPECT_LT(stream.Write(data.data(), 10000), 10000);
-  EXPECT_TRUE(stream.Failed());
-  EXPECT_EQ(stream.ErrorCode(), ENOSPC);
-  EXPECT_NE(stream.ErrorText().find("/dev/full"), std::string::npos);
-  EXPECT_FALSE(stream.Close());
+  std::vector<std::string> targets = {TempDir() + "limited"};
+  if (::access("/dev/full", W_OK) == 0) targets.push_back("/dev/full");
+  for (const auto& path : targets) {
+    SCOPED_TRACE(path);
+    FileSizeLimit limit(4096);
+    TBufferedFileStream stream(path, fmCreate);
+    EXPECT_LT(stream.Write(data.data(), 10000), 10000);
+    EXPECT_TRUE(stream.Failed());
+    EXPECT_TRUE(stream.ErrorCode() == ENOSPC || stream.ErrorCode() == EFBIG);
+    EXPECT_NE(stream.ErrorText().find(path), std::string::npos);
+    EXPECT_FALSE(stream.Close());
+  }
 }
 
 TEST(BufferStreamFailure, WriteCountsOnlyWhatAFailedFlushDidNotLose) {
