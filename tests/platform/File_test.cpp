@@ -10,17 +10,35 @@
 #include <cerrno>
 #include <csignal>
 #include <ctime>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "CodePage.h"
 #include "Files.h"
 
 namespace {
 
-std::string TempDir() {
+// Directories made for one test program, removed when it ends.
+struct TempDirs {
+  std::vector<std::string> made;
+  ~TempDirs() {
+    for (const auto& dir : made) {
+      std::error_code ignored;
+      std::filesystem::remove_all(dir, ignored);
+    }
+  }
+} tempDirs;
+
+std::string MakeTempDir() {
   std::string templ = ::testing::TempDir() + "fileXXXXXX";
   EXPECT_NE(::mkdtemp(templ.data()), nullptr);
+  tempDirs.made.push_back(templ);
   return templ + "/";
+}
+
+std::string TempDir() {
+  return MakeTempDir();
 }
 
 void Touch(const std::string& path, const std::string& content = "") {

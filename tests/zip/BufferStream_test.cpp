@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -40,10 +41,26 @@ std::vector<uint8_t> Pattern(size_t n, uint8_t seed = 0) {
   return bytes;
 }
 
-std::string TempDir() {
+// Directories made for one test program, removed when it ends.
+struct TempDirs {
+  std::vector<std::string> made;
+  ~TempDirs() {
+    for (const auto& dir : made) {
+      std::error_code ignored;
+      std::filesystem::remove_all(dir, ignored);
+    }
+  }
+} tempDirs;
+
+std::string MakeTempDir() {
   std::string templ = ::testing::TempDir() + "bufXXXXXX";
   EXPECT_NE(::mkdtemp(templ.data()), nullptr);
+  tempDirs.made.push_back(templ);
   return templ + "/";
+}
+
+std::string TempDir() {
+  return MakeTempDir();
 }
 
 void WriteFile(const std::string& path, const std::string& content) {

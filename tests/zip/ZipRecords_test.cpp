@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -84,10 +85,26 @@ void BuildArchive(TStream& out, const std::vector<Entry>& entries) {
   end.SaveEndToStream(out);
 }
 
-std::string TempPath(const std::string& name) {
+// Directories made for one test program, removed when it ends.
+struct TempDirs {
+  std::vector<std::string> made;
+  ~TempDirs() {
+    for (const auto& dir : made) {
+      std::error_code ignored;
+      std::filesystem::remove_all(dir, ignored);
+    }
+  }
+} tempDirs;
+
+std::string MakeTempDir() {
   std::string templ = ::testing::TempDir() + "recXXXXXX";
   EXPECT_NE(::mkdtemp(templ.data()), nullptr);
-  return templ + "/" + name;
+  tempDirs.made.push_back(templ);
+  return templ + "/";
+}
+
+std::string TempPath(const std::string& name) {
+  return MakeTempDir() + name;
 }
 
 // Runs a command and returns its standard output and exit status.
