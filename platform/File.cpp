@@ -1,0 +1,193 @@
+#include "File.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "Files.h"
+
+namespace {
+
+// read(2) and write(2) move at most this much per call on Linux.
+constexpr int64_t kMaxChunk = 0x7FFFF000;
+
+THandle OpenChecked(const std::string& path, int flags, mode_t mode) {
+  THandle fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return InvalidHandle;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    errno = EISDIR;
+    return InvalidHandle;
+  }
+  return fd;
+}
+
+}  // namespace
+
+THandle FileCreate(const std::string& path) {
+  return OpenChecked(path, O_RDWR | O_CREAT | O_TRUNC, 0666);
+}
+
+THandle FileOpen(const std::string& path, TFileAccess access) {
+  const int flags = access == TFileAccess::Read    ? O_RDONLY
+                    : access == TFileAccess::Write ? O_WRONLY
+                                                   : O_RDWR;
+  return OpenChecked(path, flags, 0);
+}
+
+int FileClose(THandle handle) {
+  if (handle < 0) return EBADF;
+  // After EINTR the descriptor is gone on Linux; retrying could close another.
+  if (::close(handle) != 0 && errno != EINTR) return errno;
+  return 0;
+}
+
+TFileIo FileRead(THandle handle, void* buffer, int64_t count) {
+  TFileIo io;
+  auto* out = static_cast<char*>(buffer);
+  while (io.count < count) {
+    const int64_t want = std::min(count - io.count, kMaxChunk);
+    const ssize_t got = ::read(handle, out + io.count, static_cast<size_t>(want));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      io.error = errno;
+      break;
+    }
+    if (got == 0) break;
+    io.count += got;
+  }
+  return io;
+}
+
+TFileIo FileWrite(THandle handle, const void* buffer, int64_t count) {
+  TFileIo io;
+  const auto* in = static_cast<const char*>(buffer);
+  while (io.count < count) {
+    const int64_t want = std::min(count - io.count, kMaxChunk);
+    const ssize_t put = ::write(handle, in + io.count, static_cast<size_t>(want));
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      io.error = errno;
+      break;
+    }
+    if (put == 0) {  // no progress and no reason: treat as a full device
+      io.error = ENOSPC;
+      break;
+    }
+    io.count += put;
+  }
+  return io;
+}
+
+int64_t FileSeek(THandle handle, int64_t offset, int origin) {
+  const int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : -1;
+  if (whence < 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  return ::lseek(handle, static_cast<off_t>(offset), whence);
+}
+
+int64_t FileSizeOf(THandle handle) {
+  struct stat st {};
+  if (::fstat(handle, &st) != 0) return -1;
+  return st.st_size;
+}
+
+uint32_t FileDosDateTime(THandle handle) {
+  struct stat st {};
+  if (::fstat(handle, &st) != 0) return 0xFFFFFFFFu;
+  return DosDateTimeFromUnix(st.st_mtim.tv_sec);
+}
+
+uint32_t FileGetAttr(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || (::stat(path.c_str(), &st) != 0 && ::lstat(path.c_str(), &st) != 0)) {
+    return faInvalid;
+  }
+  uint32_t attr = S_ISDIR(st.st_mode) ? faDirectory : faArchive;
+  if ((st.st_mode & S_IWUSR) == 0) attr |= faReadOnly;
+  const std::string name = ExtractFileName(path);
+  if (!name.empty() && name[0] == '.') attr |= faHidden;
+  return attr;
+}
+
+std::string GetTempDir(const std::string& tempPath) {
+  std::string dir;
+  if (DirectoryExists(tempPath)) {
+    dir = tempPath;
+  } else if (const char* env = std::getenv("TMPDIR"); env != nullptr && DirectoryExists(env)) {
+    dir = env;
+  } else {
+    dir = "/tmp";
+  }
+  if (dir.back() != PathDelim) dir += PathDelim;
+  return dir;
+}
+
+std::string CreateTempFile(const std::string& dir, const std::string& prefix) {
+  std::string name = dir;
+  if (!name.empty() && name.back() != PathDelim) name += PathDelim;
+  name += prefix + "XXXXXX";
+  std::vector<char> templ(name.begin(), name.end());
+  templ.push_back('\0');
+  const int fd = ::mkostemp(templ.data(), O_CLOEXEC);
+  if (fd < 0) return std::string();
+  ::close(fd);
+  return std::string(templ.data());
+}
+
+int64_t CopyFileContents(const std::string& source, const std::string& dest) {
+  const THandle in = FileOpen(source, TFileAccess::Read);
+  if (in == InvalidHandle) return -1;
+  const THandle out = FileCreate(dest);
+  if (out == InvalidHandle) {
+    const int error = errno;
+    FileClose(in);
+    errno = error;
+    return -1;
+  }
+  std::vector<char> block(1 << 16);
+  int64_t total = 0;
+  int error = 0;
+  for (;;) {
+    const TFileIo got = FileRead(in, block.data(), static_cast<int64_t>(block.size()));
+    if (got.count > 0) {
+      const TFileIo put = FileWrite(out, block.data(), got.count);
+      total += put.count;
+      if (put.error != 0) {
+        error = put.error;
+        break;
+      }
+    }
+    if (got.error != 0) {
+      error = got.error;
+      break;
+    }
+    if (got.count < static_cast<int64_t>(block.size())) break;
+  }
+  FileClose(in);
+  if (const int closeError = FileClose(out); error == 0) error = closeError;
+  if (error != 0) {
+    ::unlink(dest.c_str());
+    errno = error;
+    return -1;
+  }
+  return total;
+}
+
+std::string SysErrorMessage(int error) {
+  char text[256];
+  // The GNU variant may return a static string instead of filling text.
+  return std::string(::strerror_r(error, text, sizeof text));
+}

@@ -1,0 +1,70 @@
+// The file primitives the streams and the archive writer use: open, read,
+// write, seek, size and close on a descriptor, a file's MS-DOS time and
+// attributes, temporary files and copying. Every call reports failure instead
+// of raising; the error number is returned or left in errno.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+using THandle = int;
+inline constexpr THandle InvalidHandle = -1;
+
+// Attribute bits as the system knows them.
+inline constexpr uint32_t faReadOnly = 0x01;
+inline constexpr uint32_t faHidden = 0x02;
+inline constexpr uint32_t faDirectory = 0x10;
+inline constexpr uint32_t faArchive = 0x20;
+// What FileGetAttr answers when nothing exists at the path.
+inline constexpr uint32_t faInvalid = 0xFFFFFFFFu;
+
+enum class TFileAccess { Read, Write, ReadWrite };
+
+// Creates path, or truncates it, for reading and writing (mode 0666 less the
+// umask). InvalidHandle with errno set when it cannot.
+THandle FileCreate(const std::string& path);
+// Opens an existing file without creating it. A directory is refused (EISDIR).
+THandle FileOpen(const std::string& path, TFileAccess access);
+// Closes the descriptor; 0 on success, else the error number.
+int FileClose(THandle handle);
+
+// The outcome of a transfer: bytes moved, and the error number that stopped
+// it early (0 when it stopped only at end of file, or did not stop).
+struct TFileIo {
+  int64_t count = 0;
+  int error = 0;
+};
+
+// Reads until count bytes came, end of file, or an error.
+TFileIo FileRead(THandle handle, void* buffer, int64_t count);
+// Writes until count bytes went or an error stopped it (ENOSPC for a full disk).
+TFileIo FileWrite(THandle handle, const void* buffer, int64_t count);
+// Moves the file offset (origin 0 start, 1 current, 2 end); the new offset,
+// or -1 with errno set.
+int64_t FileSeek(THandle handle, int64_t offset, int origin);
+// The size of the open file, or -1 with errno set.
+int64_t FileSizeOf(THandle handle);
+
+// The last-write time of the open file as local MS-DOS date (high 16 bits)
+// and time (low 16 bits); 0xFFFFFFFF when it cannot be read.
+uint32_t FileDosDateTime(THandle handle);
+
+// The attributes of what path names (following symbolic links, or of the link
+// itself when its target is missing): faDirectory for a directory, faArchive
+// for anything else, plus faReadOnly when the owner may not write it and
+// faHidden when its name starts with ".". faInvalid when nothing is there.
+uint32_t FileGetAttr(const std::string& path);
+
+// The directory for temporary files: tempPath when it names an existing
+// directory, else $TMPDIR when that does, else "/tmp". Ends in a separator.
+std::string GetTempDir(const std::string& tempPath);
+// Creates a new empty file in dir named prefix (three letters) plus a unique
+// part and returns its path; empty with errno set when it cannot.
+std::string CreateTempFile(const std::string& dir, const std::string& prefix);
+
+// Copies source to dest (created or truncated). The number of bytes copied,
+// or -1 with errno set when anything failed; a failed copy leaves no dest.
+int64_t CopyFileContents(const std::string& source, const std::string& dest);
+
+// The operating system's text for an error number.
+std::string SysErrorMessage(int error);

@@ -1,0 +1,149 @@
+// The records of a ZIP archive: TZipHeaderInfo serves an entry's local header
+// (in front of its data) and its central directory header; TEndCentral is the
+// end-of-central-directory record. Both write themselves to a stream and read
+// themselves back from an existing archive. All numbers are little-endian.
+//
+// Sizes, offsets and counts are held in 64 bits; the records written keep the
+// classic 32-bit (16-bit for counts) fields, and a value that does not fit
+// raises instead of being cut short.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "Classes.h"
+#include "Errors.h"
+
+class TStream;
+
+inline constexpr uint32_t LocalHeaderSignature = 0x04034B50;
+inline constexpr uint32_t CentralHeaderSignature = 0x02014B50;
+inline constexpr uint32_t EndCentralSignature = 0x06054B50;
+
+inline constexpr int LocalHeaderFixedSize = 30;
+inline constexpr int CentralHeaderFixedSize = 46;
+inline constexpr int EndCentralFixedSize = 22;
+
+// General purpose bit 11: the stored name (and comment) are UTF-8.
+inline constexpr uint16_t LanguageEncodingFlag = 0x0800;
+
+// Raised when a value is too large for the field of the record it goes into.
+class EZipFieldOverflow : public EWriteError {
+ public:
+  using EWriteError::EWriteError;
+};
+
+// Clamps the parts of a packed MS-DOS date and time read from an archive to
+// usable values (hours to 24, minutes and seconds to 59, years to 2099, month
+// 1..12, day at least 1); a value that needed no clamping comes back bit for bit.
+uint32_t RepairDosDateTime(uint32_t packed);
+
+class TZipHeaderInfo : public TPersistent {
+ public:
+  TZipHeaderInfo() { Clear(); }
+
+  uint16_t VersionMadeBy;
+  uint16_t VersionNeeded;
+  // Bit 11 follows the stored name: SetFileName and SetDirectory set or
+  // clear it, and both saves write it as the name requires.
+  uint16_t GeneralPurposeFlags;
+  uint16_t CompressionMethod;
+  uint32_t LastModDateTime;  // time in the low 16 bits, date in the high
+  uint32_t CRC32;
+  int64_t CompressedSize;
+  int64_t UncompressedSize;
+  uint16_t ExtraFieldLength;  // no extra field bytes are ever written
+  uint16_t DiskNumberStart;
+  uint16_t InternalAttributes;  // 1 text, 0 binary, 2 not yet known
+  uint32_t ExternalAttributes;
+  int64_t RelativeOffset;
+  int64_t CentralOffset;  // where a read central header came from; never written
+  std::array<uint8_t, 2> EntryState;
+
+  // Every field to its initial value: versions 20, method 8, CRC-32
+  // 0xFFFFFFFF, internal attributes 1, external attributes 0x20, the rest
+  // zero or empty.
+  void Clear();
+  // Copies every field, both names, the comment and the state bytes.
+  void CopyFrom(const TZipHeaderInfo& source) { *this = source; }
+
+  const std::string& FileName() const { return fileName_; }
+  const std::string& Directory() const { return directory_; }
+  const std::string& FileComment() const { return fileComment_; }
+  // Nothing changes when the value equals the current one.
+  void SetFileName(const std::string& value);
+  // Appends the path separator to a non-empty value that lacks one.
+  void SetDirectory(const std::string& value);
+  // An empty comment is none.
+  void SetFileComment(std::string_view value);
+
+  // The name as both headers store it: Directory + FileName with forward
+  // slashes, in code page 437, or in UTF-8 when it needs to be.
+  const std::string& StoredName() const { return storedName_; }
+  bool StoredNameIsUtf8() const { return storedNameUtf8_; }
+  // Bytes of the stored name.
+  uint32_t FileNameLength() const { return static_cast<uint32_t>(storedName_.size()); }
+  uint32_t FileCommentLength() const { return static_cast<uint32_t>(fileComment_.size()); }
+
+  int64_t LocalHeaderSize() const;    // 30 + name + extra field
+  int64_t CentralHeaderSize() const;  // 46 + name + extra field + comment
+
+  // Records the stream position in RelativeOffset, then writes the local
+  // header there; writing again at the same place rewrites the same bytes.
+  void SaveLocalToStream(TStream& stream);
+  void SaveCentralToStream(TStream& stream);
+
+  // Read a header at the stream's position. On success the stream is left
+  // after the header (for a local header: at the entry's data). On failure
+  // (short read, wrong signature) the stream is put back and false returned;
+  // the record is then unchanged.
+  bool ReadCentralFromStream(TStream& stream);
+  bool ReadLocalFromStream(TStream& stream);
+
+ private:
+  void UpdateStoredName();
+  void SetFromStoredName(std::string_view bytes, bool utf8);
+  uint16_t FlagsToWrite() const;
+
+  std::string fileName_;
+  std::string directory_;
+  std::string fileComment_;
+  std::string storedName_;
+  bool storedNameUtf8_ = false;
+};
+
+class TEndCentral : public TPersistent {
+ public:
+  TEndCentral() { Clear(); }
+
+  uint32_t Signature;
+  uint16_t ThisDiskNumber;
+  uint16_t CentralStartDisk;
+  int64_t EntriesThisDisk;
+  int64_t TotalEntries;
+  int64_t CentralSize;
+  int64_t CentralDirOffset;
+  int64_t ZipCommentPos;  // where the comment was read from
+  bool CommentsChanged;
+
+  void Clear();
+  void CopyFrom(const TEndCentral& source) { *this = source; }
+
+  const std::string& ZipComment() const { return zipComment_; }
+  void SetZipComment(std::string_view value) { zipComment_ = value; }
+  uint32_t ZipCommentLength() const { return static_cast<uint32_t>(zipComment_.size()); }
+
+  int64_t EndCentralSize() const { return EndCentralFixedSize + ZipCommentLength(); }
+  // The 22 fixed bytes in one block, then the comment.
+  void SaveEndToStream(TStream& stream);
+
+  // Finds the record near the end of an archive (the last one when several
+  // signatures appear) and takes its fields and comment. False when there is
+  // none; the record is then unchanged.
+  bool ReadEndFromStream(TStream& stream);
+
+ private:
+  std::string zipComment_;
+};
