@@ -97,9 +97,12 @@ const TDirEntryInfo& TDirList::Describe() {
   if (!statValid_ && dir_ != nullptr) StatEntry();
   info_ = TDirEntryInfo{};
   if (statValid_) {
-    info_.Attr = S_ISDIR(st_.st_mode) ? faDirectory : faArchive;
+    const bool directory = S_ISDIR(st_.st_mode);
+    info_.Attr = directory ? faDirectory : faArchive;
     if ((st_.st_mode & S_IWUSR) == 0) info_.Attr |= faReadOnly;
-    info_.Size = static_cast<int64_t>(st_.st_size);
+    // A directory's st_size is the file system's bookkeeping, not content:
+    // it counts as 0, as directory listings usually report it.
+    info_.Size = directory ? 0 : static_cast<int64_t>(st_.st_size);
     info_.Time = DosDateTimeFromUnix(st_.st_mtime);
   } else {
     // Gone between the listing and the look: described from the listing alone.

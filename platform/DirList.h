@@ -51,8 +51,8 @@ class TDirList {
   // True when the entry is a symbolic link to a directory, which a walk must
   // not descend into (a link loop would make it endless).
   bool IsLinkToDirectory();
-  // Size, attributes and modification time, following symbolic links; a
-  // dangling link is described as the link itself.
+  // Size (0 for a directory), attributes and modification time, following
+  // symbolic links; a dangling link is described as the link itself.
   const TDirEntryInfo& Describe();
 
  private:
