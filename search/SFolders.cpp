@@ -22,28 +22,30 @@ void TSearchFolders::Scan() {
   FoundFiles.clear();
   countFiles_ = 0;
   sizeOfFiles_ = 0;
-  const TMaskList masks(FileMask);  // an invalid item leaves here
-  const std::string scanDir = ScanDir;
-  const TScanOptions options = ScanOptions;
-  stopped_ = false;
-  masks_ = &masks;
-  struct Release {
-    const TMaskList*& masks;
-    ~Release() { masks = nullptr; }
-  } release{masks_};
+  {
+    const TMaskList masks(FileMask);  // an invalid item leaves here
+    const std::string scanDir = ScanDir;
+    const TScanOptions options = ScanOptions;
+    stopped_ = false;
+    masks_ = &masks;
+    struct Release {
+      const TMaskList*& masks;
+      ~Release() { masks = nullptr; }
+    } release{masks_};
 
-  switch (options) {
-    case TScanOptions::soAllDisks:
-      // A stop does not skip the remaining disks: each is still entered.
-      for (const std::string& root : AllDiskRoots()) ScanFolder(root, nullptr, {});
-      break;
-    case TScanOptions::soSpecifiedDisk:
-      ScanFolder(DiskRootOf(scanDir), nullptr, {});
-      break;
-    case TScanOptions::soSpecifiedDir:
-      ScanFolder(scanDir, nullptr, {});
-      break;
-  }
+    switch (options) {
+      case TScanOptions::soAllDisks:
+        // A stop does not skip the remaining disks: each is still entered.
+        for (const std::string& root : AllDiskRoots()) ScanFolder(root, nullptr, {});
+        break;
+      case TScanOptions::soSpecifiedDisk:
+        ScanFolder(DiskRootOf(scanDir), nullptr, {});
+        break;
+      case TScanOptions::soSpecifiedDir:
+        ScanFolder(scanDir, nullptr, {});
+        break;
+    }
+  }  // the mask list is released before the totals are reported
   if (OnChanged) OnChanged(this, countFiles_, sizeOfFiles_);
 }
 
