@@ -137,9 +137,4 @@ TEST(DirList, WhatCannotBeListedListsNothing) {
   }
 }
 
-TEST(DirList, DisksAreTheRoot) {
-  EXPECT_EQ(AllDiskRoots(), std::vector<std::string>{"/"});
-  EXPECT_EQ(DiskRootOf("/home/data"), "/");
-}
-
 }  // namespace

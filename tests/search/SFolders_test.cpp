@@ -142,19 +142,6 @@ class SearchFolders : public testing::Test {
   std::function<void(const std::string&)> onProcess;
 };
 
-TEST_F(SearchFolders, ConstructorDefaults) {
-  const TSearchFolders fresh;
-  EXPECT_EQ(fresh.FileMask, "*");
-  EXPECT_TRUE(fresh.UpdateList);
-  EXPECT_EQ(fresh.ScanOptions, TScanOptions::soAllDisks);
-  EXPECT_TRUE(fresh.Messages);
-  EXPECT_TRUE(fresh.DoRecursive);
-  EXPECT_FALSE(fresh.Stopped());
-  EXPECT_FALSE(fresh.OnProcess);
-  EXPECT_FALSE(fresh.OnChanged);
-  EXPECT_TRUE(fresh.FoundFiles.empty());
-}
-
 TEST_F(SearchFolders, WalksDepthFirstInListingOrder) {
   MakeMixedTree();
   std::vector<Record> records;
