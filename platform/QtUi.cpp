@@ -2,22 +2,39 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QFont>
+#include <QGuiApplication>
 #include <QMessageBox>
 
-void QtPlatformUi::ProcessMessages() { QCoreApplication::processEvents(); }
+void QtPlatformUi::ProcessMessages() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lastProcessed_ < kProcessInterval) return;
+  QCoreApplication::processEvents();
+  // Timed from the end, so a long round of handlers is not followed at once
+  // by another.
+  lastProcessed_ = std::chrono::steady_clock::now();
+}
 
-void QtPlatformUi::MessageBeep(BeepKind) { QApplication::beep(); }
+void QtPlatformUi::MessageBeep(BeepKind) {
+  QApplication::beep();
+}
 
 void QtPlatformUi::ShowMessage(DialogKind kind, const std::string& caption,
                                const std::string& text) {
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   switch (kind) {
-    case DialogKind::Warning: icon = QMessageBox::Warning; break;
-    case DialogKind::Information: icon = QMessageBox::Information; break;
-    case DialogKind::Error: icon = QMessageBox::Critical; break;
-    case DialogKind::Plain: icon = QMessageBox::NoIcon; break;
+    case DialogKind::Warning:
+      icon = QMessageBox::Warning;
+      break;
+    case DialogKind::Information:
+      icon = QMessageBox::Information;
+      break;
+    case DialogKind::Error:
+      icon = QMessageBox::Critical;
+      break;
+    case DialogKind::Plain:
+      icon = QMessageBox::NoIcon;
+      break;
   }
   QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text),
                   QMessageBox::Ok, QApplication::activeWindow());

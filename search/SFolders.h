@@ -6,9 +6,13 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Classes.h"
+
+class TDirList;
+class TMaskList;
 
 // One matching directory entry; the full path is Dir followed by FileName.
 struct TFilePack {
@@ -18,6 +22,10 @@ struct TFilePack {
   uint32_t Attr = 0;
   uint32_t Time = 0;
 };
+
+// The search's path join: empty for an empty dir; otherwise dir and name with
+// exactly one separator added when dir does not already end in one.
+std::string PathJoin(const std::string& dir, std::string_view name);
 
 enum class TScanOptions : uint8_t { soAllDisks = 0, soSpecifiedDisk = 1, soSpecifiedDir = 2 };
 
@@ -44,13 +52,20 @@ class TSearchFolders : public TComponent {
   // Records of the last scan's matches, in the order found.
   std::vector<TFilePack> FoundFiles;
 
-  // Runs one complete scan; returns after OnChanged has run.
+  // Runs one complete scan; returns after OnChanged has run. Raises the mask
+  // error for an invalid FileMask item before any folder is entered; an
+  // exception from a handler leaves it without OnChanged.
   void Scan();
   // Makes a running scan end at its next check.
   void Stop();
   bool Stopped() const { return stopped_; }
 
  private:
+  // Scans folder, which is parent's entry name when parent is given (so a
+  // link met in the listing is never followed) or the start folder.
+  void ScanFolder(const std::string& folder, TDirList* parent, std::string_view name);
+
+  const TMaskList* masks_ = nullptr;  // the mask list of the running scan
   bool stopped_ = false;
   int32_t countFiles_ = 0;
   int32_t sizeOfFiles_ = 0;

@@ -1,0 +1,83 @@
+// Directory listing for the folder search: every entry of one directory in the
+// order the system returns them ("." and ".." included), each described the
+// way the search expects (attribute bits, 64-bit size, MS-DOS local time).
+// Entries are described lazily, so names that nobody asks about cost no
+// system call beyond the listing itself.
+#pragma once
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Attribute bits of a listed entry.
+inline constexpr uint32_t faReadOnly = 0x01;
+inline constexpr uint32_t faHidden = 0x02;
+inline constexpr uint32_t faSysFile = 0x04;
+inline constexpr uint32_t faDirectory = 0x10;
+inline constexpr uint32_t faArchive = 0x20;
+
+struct TDirEntryInfo {
+  int64_t Size = 0;
+  uint32_t Attr = 0;
+  uint32_t Time = 0;  // local MS-DOS date (high 16 bits) and time (low 16 bits)
+};
+
+class TDirList {
+ public:
+  // Lists the directory at path (symbolic links followed); a directory that
+  // cannot be opened (missing, no access, not a directory, empty path) lists
+  // nothing.
+  explicit TDirList(const std::string& path);
+  // Lists the sub-directory name of parent's directory; a name that is a
+  // symbolic link is not followed and lists nothing.
+  TDirList(const TDirList& parent, std::string_view name);
+  ~TDirList();
+  TDirList(const TDirList&) = delete;
+  TDirList& operator=(const TDirList&) = delete;
+
+  bool IsOpen() const { return dir_ != nullptr; }
+
+  // Moves to the next entry; false when there is none (or on a read error).
+  bool Next();
+
+  // The current entry's name; valid until the next call of Next.
+  std::string_view Name() const { return name_; }
+  // True when the entry is a directory or a symbolic link to one.
+  bool IsDirectory();
+  // True when the entry is a symbolic link to a directory, which a walk must
+  // not descend into (a link loop would make it endless).
+  bool IsLinkToDirectory();
+  // Size (0 for a directory), attributes and modification time, following
+  // symbolic links; a dangling link is described as the link itself.
+  const TDirEntryInfo& Describe();
+
+ private:
+  enum class Known : uint8_t { Nothing, Kind, Everything };
+
+  void Open(int fd);
+  // Finds out whether the entry is a directory and a link, stat()ing only
+  // when the listing's type hint does not tell.
+  void ResolveKind();
+  // Fills st_ for the entry (following links, falling back to the link).
+  bool StatEntry();
+
+  DIR* dir_ = nullptr;
+  std::string_view name_;
+  unsigned char type_ = DT_UNKNOWN;
+
+  Known known_ = Known::Nothing;
+  bool isDirectory_ = false;
+  bool isLink_ = false;
+  bool statValid_ = false;  // st_ holds the entry's (or the link's) status
+  struct stat st_ {};
+  TDirEntryInfo info_;
+};
+
+// The folders a scan of all disks starts from: the one root on POSIX.
+std::vector<std::string> AllDiskRoots();
+// The folder that stands for the whole disk that holds path: the root on POSIX.
+std::string DiskRootOf(const std::string& path);

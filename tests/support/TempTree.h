@@ -1,0 +1,57 @@
+// A scratch directory for tests that work on real files: created under the
+// temporary folder, removed with everything in it when the object goes.
+#pragma once
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+class TempTree {
+ public:
+  TempTree() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tw-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    root_ = pattern;
+  }
+  ~TempTree() {
+    std::error_code ignored;
+    // Read-only folders made by a test would stop the removal.
+    for (auto it = std::filesystem::recursive_directory_iterator(root_, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))
+      if (!it->is_symlink()) ::chmod(it->path().c_str(), 0700);
+    std::filesystem::remove_all(root_, ignored);
+  }
+  TempTree(const TempTree&) = delete;
+  TempTree& operator=(const TempTree&) = delete;
+
+  // The root folder, without a trailing separator.
+  const std::string& Root() const { return root_; }
+  std::string Path(const std::string& relative) const { return root_ + "/" + relative; }
+
+  // Creates a file (and its folders) holding content.
+  std::string File(const std::string& relative, const std::string& content = "") const {
+    const std::string path = Path(relative);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+  }
+  std::string Dir(const std::string& relative) const {
+    const std::string path = Path(relative);
+    std::filesystem::create_directories(path);
+    return path;
+  }
+  std::string Link(const std::string& relative, const std::string& target) const {
+    const std::string path = Path(relative);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    if (::symlink(target.c_str(), path.c_str()) != 0) throw std::runtime_error("symlink failed");
+    return path;
+  }
+
+ private:
+  std::string root_;
+};
