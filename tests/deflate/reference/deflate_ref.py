@@ -403,7 +403,7 @@ class Encoder:
             heap_max -= 1
             heap[heap_max] = m
             fc[node] = (fc[n] + fc[m]) & 0xFFFF
-            depth[node] = max(depth[n], depth[m]) + 1
+            depth[node] = (max(depth[n], depth[m]) + 1) & 0xFF
             dl[n] = node
             dl[m] = node
             heap[1] = node
