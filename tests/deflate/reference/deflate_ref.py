@@ -67,11 +67,11 @@ EXTRA_DBITS = (0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9,
 EXTRA_BLBITS = (0,) * 16 + (2, 3, 7)
 BL_ORDER = (16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15)
 
-# assign_lengths hands the lengths out again in frequency order after every
-# tree, also when no code was too long; among leaves of equal frequency that
-# can swap lengths, so it changes codes but never sizes.  Setting
-# DEFLATE_REF_REASSIGN=overflow restricts it to trees that overflowed.
-REASSIGN_ALWAYS = os.environ.get("DEFLATE_REF_REASSIGN", "always") != "overflow"
+# assign_lengths hands the lengths out again in frequency order only for a
+# tree whose codes overflowed the limit: the repair that precedes it is the
+# condition of both steps.  Setting DEFLATE_REF_REASSIGN=always applies it to
+# every tree (among leaves of equal frequency that can swap lengths).
+REASSIGN_ALWAYS = os.environ.get("DEFLATE_REF_REASSIGN", "overflow") == "always"
 
 
 def reverse_bits(code, n):
