@@ -21,7 +21,9 @@ constexpr std::pair<TSystemFolders, QStandardPaths::StandardLocation> kSpecialFo
     {bfoFonts, QStandardPaths::FontsLocation},
 };
 
-TDlgRect ToDlgRect(const QRect& r) { return {r.x(), r.y(), r.x() + r.width(), r.y() + r.height()}; }
+TDlgRect ToDlgRect(const QRect& r) {
+  return {r.x(), r.y(), r.x() + r.width(), r.y() + r.height()};
+}
 }  // namespace
 
 std::string SpecialFolderPath(TSystemFolders folder) {
@@ -89,7 +91,8 @@ void TBrowseDlg::Place(FolderBrowserDialog& wnd) const {
   if (RelatePos == TDlgPosRel::brActiveWindow) {
     // Without an active window the dialog centres on its parent, if it has one.
     QWidget* active = QApplication::activeWindow();
-    if (!active || active == &wnd) active = wnd.parentWidget() ? wnd.parentWidget()->window() : nullptr;
+    if (!active || active == &wnd)
+      active = wnd.parentWidget() ? wnd.parentWidget()->window() : nullptr;
     if (active) reference = active->frameGeometry();
   }
   const QRect frame = wnd.frameGeometry();

@@ -44,9 +44,8 @@ enum class TDlgPosition : uint8_t { bpDefault, bpCenter };
 enum class TDlgPosRel : uint8_t { brActiveWindow, brScreen };
 
 using TBrowseDlgInitEvent = std::function<void(TObject* Sender)>;
-using TBrowseDlgSelectionChangedEvent =
-    std::function<void(TObject* Sender, FolderBrowserDialog* Wnd, const std::string& Path,
-                       const QModelIndex& Item)>;
+using TBrowseDlgSelectionChangedEvent = std::function<void(
+    TObject* Sender, FolderBrowserDialog* Wnd, const std::string& Path, const QModelIndex& Item)>;
 using TBrowseDlgValidateEvent =
     std::function<void(TObject* Sender, const std::string& Path, bool& Cancel)>;
 
@@ -82,8 +81,7 @@ class TBrowseDlg : public TComponent {
 
  private:
   void DialogInitialized(FolderBrowserDialog& wnd);
-  void SelectionChanged(FolderBrowserDialog& wnd, const std::string& path,
-                        const QModelIndex& item);
+  void SelectionChanged(FolderBrowserDialog& wnd, const std::string& path, const QModelIndex& item);
   bool ValidateFailed(const std::string& text);
   void Place(FolderBrowserDialog& wnd) const;
 

@@ -1,12 +1,13 @@
 #include "BrowseEdit.h"
 
+#include <qdrawutil.h>
+
 #include <QIcon>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QProxyStyle>
 #include <QStyleOptionFrame>
 #include <QToolButton>
-#include <qdrawutil.h>
 
 #include "Ui.h"
 

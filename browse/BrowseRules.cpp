@@ -49,8 +49,8 @@ std::string ShortenStatusText(std::string_view path, size_t maxLength, TPathStyl
   const std::string marker = std::string("...") + delim;  // stands for the cut directories
   const std::string rootMarker = delim + marker;
 
-  const size_t split = style.Drives ? path.find_last_of(std::string{delim, ':'})
-                                    : path.find_last_of(delim);
+  const size_t split =
+      style.Drives ? path.find_last_of(std::string{delim, ':'}) : path.find_last_of(delim);
   std::string dir(path.substr(0, split == std::string_view::npos ? 0 : split + 1));
   const std::string name(path.substr(dir.size()));
   std::string drive;

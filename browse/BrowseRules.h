@@ -60,8 +60,8 @@ class TBrowseDlgOptions {
   uint16_t bits_ = 0;
 };
 
-inline constexpr TBrowseDlgOptions kDefaultBrowseDlgOptions{
-    TBrowseDlgOption::doReturnFileSysDirs, TBrowseDlgOption::doShowPath};
+inline constexpr TBrowseDlgOptions kDefaultBrowseDlgOptions{TBrowseDlgOption::doReturnFileSysDirs,
+                                                            TBrowseDlgOption::doShowPath};
 
 // The union of the shell flags of the options in the set. doShowPath and
 // doEnableOK set none: the dialog wrapper carries them out itself.

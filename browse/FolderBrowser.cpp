@@ -1,13 +1,15 @@
 #include "FolderBrowser.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSortFilterProxyModel>
+#include <QScrollBar>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -17,7 +19,8 @@ namespace {
 // True when path is dir or lies below it.
 bool IsWithin(const QString& path, const QString& dir) {
   if (dir == "/") return path.startsWith('/');
-  return path == dir || (path.startsWith(dir) && path.size() > dir.size() && path[dir.size()] == '/');
+  return path == dir ||
+         (path.startsWith(dir) && path.size() > dir.size() && path[dir.size()] == '/');
 }
 
 bool HasHiddenPart(const QString& path) {
@@ -26,27 +29,6 @@ bool HasHiddenPart(const QString& path) {
   return false;
 }
 }  // namespace
-
-// Keeps the tree to the root folder and what lies below it, so that the root
-// is the tree's one top item as in the shell's dialog.
-class FolderTreeFilter : public QSortFilterProxyModel {
- public:
-  FolderTreeFilter(QFileSystemModel* model, QString root, QObject* parent)
-      : QSortFilterProxyModel(parent), model_(model), root_(std::move(root)) {
-    setSourceModel(model);
-  }
-
- protected:
-  bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
-    if (root_ == "/") return true;
-    const QString path = model_->filePath(model_->index(row, 0, parent));
-    return IsWithin(path, root_) || IsWithin(root_, path);
-  }
-
- private:
-  QFileSystemModel* model_;
-  QString root_;
-};
 
 FolderBrowserDialog::FolderBrowserDialog(FolderBrowseInfo info)
     : QDialog(info.Owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -62,18 +44,18 @@ FolderBrowserDialog::FolderBrowserDialog(FolderBrowseInfo info)
   if (info_.Flags & BIF_BROWSEINCLUDEFILES) filters |= QDir::Files;
   model_->setFilter(filters);
   model_->setRootPath(root);
-  filter_ = new FolderTreeFilter(model_, root, this);
 
   tree_ = new QTreeView(this);
   tree_->setObjectName("Folders");
   tree_->setAccessibleName("Folders");
-  tree_->setModel(filter_);
+  tree_->setModel(model_);
   tree_->setHeaderHidden(true);
   for (int column = 1; column < model_->columnCount(); ++column) tree_->hideColumn(column);
   tree_->setSelectionMode(QAbstractItemView::SingleSelection);
-  tree_->setUniformRowHeights(true);
-  if (root != "/") tree_->setRootIndex(filter_->mapFromSource(model_->index(QFileInfo(root).path())));
-  tree_->expand(ItemForPath(RootPath()));
+  // The file system's root is the tree's one top item; a special folder's
+  // contents are the top items under it.
+  if (root != "/") tree_->setRootIndex(model_->index(root));
+  tree_->expand(model_->index(root));
 
   instruction_ = new QLabel(QString::fromStdString(info_.Title), this);
   instruction_->setWordWrap(true);
@@ -113,6 +95,20 @@ FolderBrowserDialog::FolderBrowserDialog(FolderBrowseInfo info)
   // never stays disabled under the user's hand.
   connect(tree_, &QTreeView::clicked, this, &FolderBrowserDialog::UserPicked);
   connect(tree_, &QTreeView::activated, this, &FolderBrowserDialog::UserPicked);
+  // Folders are listed and sorted in the background, which moves the rows
+  // about: until the user takes the tree in hand, the selection is kept in view.
+  follow_ = new QTimer(this);
+  follow_->setSingleShot(true);
+  follow_->setInterval(0);
+  connect(follow_, &QTimer::timeout, this, &FolderBrowserDialog::KeepSelectionInView);
+  const auto follow = [this] {
+    if (following_) follow_->start();
+  };
+  connect(model_, &QFileSystemModel::rowsInserted, this, follow);
+  connect(model_, &QFileSystemModel::layoutChanged, this, follow);
+  for (QObject* part : {static_cast<QObject*>(tree_), static_cast<QObject*>(tree_->viewport()),
+                        static_cast<QObject*>(tree_->verticalScrollBar())})
+    part->installEventFilter(this);
 
   resize(320, 380);
 }
@@ -120,12 +116,35 @@ FolderBrowserDialog::FolderBrowserDialog(FolderBrowseInfo info)
 FolderBrowserDialog::~FolderBrowserDialog() = default;
 
 std::optional<std::string> FolderBrowserDialog::Run() {
-  // The dialog's own initial selection is the root, as the shell's is.
-  tree_->setCurrentIndex(ItemForPath(RootPath()));
+  // The dialog's own initial selection is the root item, as the shell's is.
+  if (RootPath() == "/") tree_->setCurrentIndex(model_->index("/"));
   if (info_.Initialized) info_.Initialized(*this);
   tree_->setFocus();
   if (exec() != QDialog::Accepted) return std::nullopt;
   return chosen_;
+}
+
+void FolderBrowserDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  follow_->start();  // the tree has its final size only now
+}
+
+bool FolderBrowserDialog::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+      following_ = false;
+      break;
+    default:
+      break;
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void FolderBrowserDialog::KeepSelectionInView() {
+  const QModelIndex current = tree_->currentIndex();
+  if (current.isValid()) tree_->scrollTo(current, QAbstractItemView::PositionAtCenter);
 }
 
 void FolderBrowserDialog::SetStatusText(const std::string& text) {
@@ -145,16 +164,20 @@ bool FolderBrowserDialog::SetSelection(const std::string& path) {
   if (!item.isValid()) return false;
   for (QModelIndex up = item.parent(); up.isValid(); up = up.parent()) tree_->expand(up);
   tree_->setCurrentIndex(item);
-  tree_->scrollTo(item);
+  tree_->scrollTo(item, QAbstractItemView::PositionAtCenter);
   return true;
 }
 
-void FolderBrowserDialog::EnableOK(bool enabled) { ok_->setEnabled(enabled); }
+void FolderBrowserDialog::EnableOK(bool enabled) {
+  ok_->setEnabled(enabled);
+}
 
-std::string FolderBrowserDialog::SelectedPath() const { return PathOf(tree_->currentIndex()); }
+std::string FolderBrowserDialog::SelectedPath() const {
+  return PathOf(tree_->currentIndex());
+}
 
 QModelIndex FolderBrowserDialog::ItemForPath(const std::string& path) {
-  return filter_->mapFromSource(model_->index(QString::fromStdString(path)));
+  return model_->index(QString::fromStdString(path));
 }
 
 void FolderBrowserDialog::accept() {
@@ -190,10 +213,11 @@ void FolderBrowserDialog::CurrentChanged(const QModelIndex& current) {
   const std::string path = PathOf(current);
   ok_->setEnabled(AcceptsItems() && !path.empty());
   if (edit_) {
-    editShown_ = path == "/" ? path : QFileInfo(QString::fromStdString(path)).fileName().toStdString();
+    editShown_ =
+        path == "/" ? path : QFileInfo(QString::fromStdString(path)).fileName().toStdString();
     edit_->setText(QString::fromStdString(editShown_));
   }
-  if (info_.SelectionChanged) info_.SelectionChanged(*this, path, filter_->mapToSource(current));
+  if (info_.SelectionChanged) info_.SelectionChanged(*this, path, current);
 }
 
 void FolderBrowserDialog::UserPicked(const QModelIndex& item) {
@@ -213,5 +237,5 @@ std::string FolderBrowserDialog::RootPath() const {
 
 std::string FolderBrowserDialog::PathOf(const QModelIndex& item) const {
   if (!item.isValid()) return {};
-  return model_->filePath(filter_->mapToSource(item)).toStdString();
+  return model_->filePath(item).toStdString();
 }

@@ -17,13 +17,14 @@ class QFileSystemModel;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 class QTreeView;
-class FolderTreeFilter;
 class FolderBrowserDialog;
 
 struct FolderBrowseInfo {
   QWidget* Owner = nullptr;
-  // The folder at the top of the tree; empty for the whole file system.
+  // The folder whose contents the tree shows; empty for the whole file
+  // system, with "/" as the one top item.
   std::string Root;
   // The instruction text above the tree; none when empty.
   std::string Title;
@@ -73,7 +74,12 @@ class FolderBrowserDialog : public QDialog {
  public slots:
   void accept() override;
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
+  void KeepSelectionInView();
   void CurrentChanged(const QModelIndex& current);
   void UserPicked(const QModelIndex& item);
   bool AcceptsItems() const;
@@ -82,13 +88,14 @@ class FolderBrowserDialog : public QDialog {
 
   FolderBrowseInfo info_;
   QFileSystemModel* model_;
-  FolderTreeFilter* filter_;
   QTreeView* tree_;
   QLabel* instruction_;
   QLabel* status_ = nullptr;
   QLineEdit* edit_ = nullptr;
   QPushButton* ok_;
   QPushButton* cancel_;
+  QTimer* follow_;
+  bool following_ = true;
   std::string editShown_;  // what the edit box was given for the selection
   std::string chosen_;
 };

@@ -41,7 +41,9 @@ void Pick(FolderBrowserDialog& dialog, const QString& path) {
   dialog.Tree()->setCurrentIndex(item);
 }
 
-std::string Std(const QString& s) { return s.toStdString(); }
+std::string Std(const QString& s) {
+  return s.toStdString();
+}
 
 // A window laid out as the main window lays out its directory fields.
 struct FieldWindow {
