@@ -365,7 +365,7 @@ class BrowseEditTest : public QObject {
     QCOMPARE(dlg.SelectedFolder(), Std(alpha_));
   }
 
-  void failingHandlerClosesTheDialog() {
+  void failingHandlers() {
     TBrowseDlg dlg;
     dlg.OnInit = [](TObject*) { throw Exception("init failed"); };
     QVERIFY_THROWS_EXCEPTION(Exception, dlg.Execute());
