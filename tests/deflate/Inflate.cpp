@@ -145,10 +145,12 @@ void ReadDynamicHeader(BitReader& in, Block& block, std::vector<uint8_t>& lit_le
   const Huffman cl(block.cl_lengths);
   if (!cl.Complete()) block.complete_codes = false;
 
+  block.cl_counts.assign(19, 0);
   std::vector<uint8_t> lengths;
   const size_t total = static_cast<size_t>(block.hlit + block.hdist);
   while (lengths.size() < total) {
     const int symbol = cl.Decode(in);
+    ++block.cl_counts[symbol];
     if (symbol < 16) {
       lengths.push_back(static_cast<uint8_t>(symbol));
       continue;
@@ -176,14 +178,29 @@ void ReadDynamicHeader(BitReader& in, Block& block, std::vector<uint8_t>& lit_le
 
 }  // namespace
 
+CodeInfo LengthCodeOf(unsigned length) {
+  int code = 28;
+  while (kLengthBase[code] > length) --code;
+  return CodeInfo{257 + code, kLengthExtra[code]};
+}
+
+CodeInfo DistanceCodeOf(unsigned distance) {
+  int code = 29;
+  while (kDistBase[code] > distance) --code;
+  return CodeInfo{code, kDistExtra[code]};
+}
+
+int FixedLitLength(int symbol) {
+  return symbol <= 143 ? 8 : symbol <= 255 ? 9 : symbol <= 279 ? 7 : 8;
+}
+
 Result Inflate(const uint8_t* data, size_t size, bool record) {
   Result result;
   BitReader in(data, size);
-  std::vector<uint8_t> fixed_lit(288, 8);
-  for (int n = 144; n < 256; ++n) fixed_lit[n] = 9;
-  for (int n = 256; n < 280; ++n) fixed_lit[n] = 7;
+  std::vector<uint8_t> fixed_lit(288);
+  for (int n = 0; n < 288; ++n) fixed_lit[n] = static_cast<uint8_t>(FixedLitLength(n));
   const Huffman fixed_lit_code(fixed_lit);
-  const Huffman fixed_dist_code(std::vector<uint8_t>(30, 5));
+  const Huffman fixed_dist_code(std::vector<uint8_t>(30, kFixedDistLength));
 
   bool final = false;
   while (!final) {

@@ -39,6 +39,7 @@ struct Block {
   std::vector<uint8_t> lit_lengths;   // hlit entries
   std::vector<uint8_t> dist_lengths;  // hdist entries
   std::vector<uint8_t> cl_lengths;    // 19 entries, by symbol
+  std::vector<uint32_t> cl_counts;    // 19 entries: how often each code-length symbol came
   bool complete_codes = true;         // every code set of the block is complete
 };
 
@@ -56,5 +57,17 @@ Result Inflate(const uint8_t* data, size_t size, bool record = true);
 inline Result Inflate(const std::vector<uint8_t>& data, bool record = true) {
   return Inflate(data.data(), data.size(), record);
 }
+
+// The symbol that codes a match length (257..285) or distance (0..29), and
+// how many extra bits follow it.
+struct CodeInfo {
+  int symbol;
+  int extra_bits;
+};
+CodeInfo LengthCodeOf(unsigned length);
+CodeInfo DistanceCodeOf(unsigned distance);
+// Length of a literal/length symbol's fixed code.
+int FixedLitLength(int symbol);
+constexpr int kFixedDistLength = 5;
 
 }  // namespace inflate
