@@ -91,6 +91,46 @@ TEST_P(DeflateEachLevel, StringAtWindowStartIsNeverAMatch) {
   EXPECT_EQ(symbols[7].distance, 1);
 }
 
+// The symbol that starts at input position pos, if one does.
+const inflate::Symbol* SymbolAt(const std::vector<inflate::Symbol>& symbols, size_t pos) {
+  size_t at = 0;
+  for (const auto& s : symbols) {
+    if (at == pos) return &s;
+    at += s.length == 0 ? 1 : s.length;
+  }
+  return nullptr;
+}
+
+// Ends an input with a long run so that it is coded, not stored.
+Bytes WithRun(const std::string& s) {
+  Bytes b = Str(s);
+  b.insert(b.end(), 2000, '~');
+  return b;
+}
+
+TEST_P(DeflateEachLevel, NearestOfEquallyLongCandidatesWins) {
+  const std::string head = "#QRSTUV1abcdefghQRSTUV2ijklmnop";
+  const Bytes input = WithRun(head + "QRSTUV3");
+  const Compressed out = Compress(input, GetParam());
+  const auto symbols = AllSymbols(inflate::Inflate(out.bytes));
+  const inflate::Symbol* s = SymbolAt(symbols, head.size());
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->length, 6);
+  EXPECT_EQ(s->distance, head.size() - head.find("QRSTUV2"));
+}
+
+TEST_P(DeflateEachLevel, EquallyLongMatchOneLaterDoesNotReplaceTheFirst) {
+  // At "QABCDEF" the match "QABCDE" and, one byte on, "ABCDEF" are both 6 long.
+  const std::string head = "#QABCDE9abcdefghABCDEF8ijklmnop";
+  const Bytes input = WithRun(head + "QABCDEF7");
+  const Compressed out = Compress(input, GetParam());
+  const auto symbols = AllSymbols(inflate::Inflate(out.bytes));
+  const inflate::Symbol* s = SymbolAt(symbols, head.size());
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->length, 6);
+  EXPECT_EQ(s->distance, head.size() - 1);
+}
+
 TEST_P(DeflateEachLevel, RunOfOneByteIsTwoLiteralsThenLongMatches) {
   const int level = GetParam();
   const Bytes input(100000, 'a');
