@@ -4,20 +4,12 @@
 // storing a whole entry that does not compress).
 #include "BlockCoder.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "BitWriter.h"
 #include "TreeBuilder.h"
 
 namespace deflate_internal {
-
-void CheckFailed(const char* message) {
-  std::fputs(message, stderr);
-  std::fputc('\n', stderr);
-  std::abort();
-}
 
 namespace {
 

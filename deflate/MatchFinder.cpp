@@ -36,9 +36,11 @@ inline unsigned first_difference(uint64_t x) {
   }
 }
 
-// Reads input into the window; returns the count as the encoder takes it.
+// Reads input into the window; returns the count as the encoder takes it. A
+// host that claims more than it was asked for is not believed.
 inline unsigned read_input(EncoderState& s, uint8_t* buffer, unsigned count) {
-  const unsigned n = s.host->ReadInput(buffer, count) & 0xFFFF;
+  const unsigned placed = s.host->ReadInput(buffer, count);
+  const unsigned n = (placed < count ? placed : count) & 0xFFFF;
   s.bytes_read += n == 0xFFFF ? 0 : n;
   return n;
 }
@@ -112,8 +114,11 @@ unsigned find_longest_match(EncoderState& s, unsigned candidate) {
   unsigned chain = s.chain_len;
   if (s.prior_len >= s.good_len) chain >>= 2;
   unsigned best = s.prior_len;
+  unsigned best_pos = s.match_pos;
+  const unsigned nice = s.nice_len;
   const unsigned limit = s.cur_pos > kMaxDist ? s.cur_pos - kMaxDist : 0;
   const uint8_t* const window = s.window;
+  const uint16_t* const link_table = s.link_table;
   const uint8_t* const scan = window + s.cur_pos;
   const unsigned scan_start = load16(scan);
   unsigned scan_end = load16(scan + best - 1);
@@ -128,14 +133,15 @@ unsigned find_longest_match(EncoderState& s, unsigned candidate) {
     if (load16(match + best - 1) == scan_end && load16(match) == scan_start) {
       const unsigned len = match_length(scan, match);
       if (len > best) {
-        s.match_pos = m;
+        best_pos = m;
         best = len;
-        if (best >= s.nice_len) return best;
+        if (best >= nice) break;
         scan_end = load16(scan + best - 1);
       }
     }
-    m = s.link_table[m & kWindowMask];
+    m = link_table[m & kWindowMask];
   } while (m > limit && --chain != 0);
+  s.match_pos = best_pos;
   return best;
 }
 
