@@ -15,7 +15,7 @@ unsigned MemoryHost::ReadInput(uint8_t* buffer, unsigned count) {
   const size_t n = std::min<size_t>({count, max_read_, input_.size() - pos_});
   std::copy_n(input_.begin() + static_cast<std::ptrdiff_t>(pos_), n, buffer);
   pos_ += n;
-  return static_cast<unsigned>(n);
+  return static_cast<unsigned>(n) + (n > 0 ? overstate : 0);
 }
 
 void MemoryHost::WriteOutput(const uint8_t* buffer, size_t item_size, size_t count) {

@@ -28,6 +28,7 @@ class MemoryHost : public DeflateHost {
   std::vector<size_t> write_sizes;      // the byte count of every WriteOutput call
   int fail_on_read = -1;                // throw from this ReadInput call (0-based), if >= 0
   int fail_on_write = -1;               // throw from this WriteOutput call (0-based), if >= 0
+  unsigned overstate = 0;               // added to every nonzero ReadInput answer
 
  private:
   const Bytes& input_;

@@ -331,6 +331,25 @@ TEST(DeflateFailures, HostExceptionsPassThroughAndBuffersStayUsable) {
   }
 }
 
+// A host that answers more than it was asked for cannot push the encoder past
+// its window (this matters most under the address sanitizer): the stream
+// stays well formed, whatever it holds.
+TEST(DeflateFailures, ReadAnswersBeyondTheRequestAreCut) {
+  const Bytes input = deflate_test::MixedData(200000, 72);
+  for (int level : {1, 9}) {
+    uint16_t flags = 0, internal = 2, method = 8;
+    deflate_test::MemoryHost host(input);
+    host.overstate = 1000;
+    auto buffers = DeflateWorkBuffers::Allocate();
+    const uint64_t size =
+        deflate(host, level, *buffers, DeflateEntryFields{&flags, &internal, &method});
+    EXPECT_EQ(size, host.output.size());
+    if (method == 8) {
+      EXPECT_NO_THROW(inflate::Inflate(host.output));
+    }
+  }
+}
+
 TEST(DeflateFailures, LevelOutsideOneToNineIsRejected) {
   const Bytes input = Str("some input");
   auto buffers = DeflateWorkBuffers::Allocate();
