@@ -8,6 +8,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "DeflateTestSupport.h"
 #include "Inflate.h"
@@ -291,6 +292,28 @@ TEST(DeflateState, EarlierEntryDoesNotChangeTheNextOne) {
   ASSERT_FALSE(symbols.empty());
   EXPECT_EQ(symbols.back().length, x.size());
   EXPECT_EQ(symbols.back().distance, last_x - 1);
+}
+
+// Writers in several threads share nothing but the constant tables.
+TEST(DeflateState, WritersInThreadsDoNotDisturbEachOther) {
+  std::vector<Bytes> inputs;
+  std::vector<Bytes> expected;
+  for (int i = 0; i < 4; ++i) {
+    inputs.push_back(deflate_test::MixedData(400000, 80 + static_cast<uint64_t>(i)));
+    expected.push_back(Compress(inputs.back(), 1 + 2 * i).bytes);
+  }
+  std::vector<Bytes> results(inputs.size());
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    threads.emplace_back([&, i] {
+      auto buffers = DeflateWorkBuffers::Allocate();
+      for (int round = 0; round < 3; ++round) {
+        results[i] = Compress(inputs[i], 1 + 2 * static_cast<int>(i), buffers.get()).bytes;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (size_t i = 0; i < inputs.size(); ++i) EXPECT_EQ(results[i], expected[i]) << i;
 }
 
 TEST(DeflateState, TextOrBinaryComesFromTheFirstBlock) {
