@@ -271,27 +271,35 @@ TEST(DeflateState, RunsAreRepeatable) {
 // each entry, so what an earlier entry left there cannot steer the choice
 // between equally long candidates.
 TEST(DeflateState, EarlierEntryDoesNotChangeTheNextOne) {
-  const std::string x = "QRSTUVWX";
-  Bytes b = Str("#" + x);
-  b.insert(b.end(), 20, 0);  // after the far copy: zeros, like a wiped window
-  const Bytes middle = Str("mm" + x + "!abcdefghijabcdefghijabcdefghij");
-  b.insert(b.end(), middle.begin(), middle.end());
-  const size_t last_x = b.size();
-  b.insert(b.end(), x.begin(), x.end());
+  // Ending in the lower and in the upper half of the window.
+  for (size_t prefix : {size_t{0}, size_t{40000}}) {
+    SCOPED_TRACE("prefix of " + std::to_string(prefix));
+    const std::string x = "QRSTUVWX";
+    Bytes b = Str("#");
+    std::mt19937_64 rng(prefix);
+    for (size_t i = 0; i < prefix; ++i) b.push_back(static_cast<uint8_t>('a' + rng() % 16));
+    const size_t far_x = b.size();
+    b.insert(b.end(), x.begin(), x.end());
+    b.insert(b.end(), 20, 0);  // after the far copy: zeros, like a wiped window
+    const Bytes middle = Str("mm" + x + "!abcdefghijabcdefghijabcdefghij");
+    b.insert(b.end(), middle.begin(), middle.end());
+    const size_t last_x = b.size();
+    b.insert(b.end(), x.begin(), x.end());
 
-  const Bytes a(70000, 'Z');
-  auto buffers = DeflateWorkBuffers::Allocate();
-  const Compressed alone = Compress(b, 6);
-  Compress(a, 6, buffers.get());
-  const Compressed after = Compress(b, 6, buffers.get());
-  ASSERT_EQ(after.method, 8);
-  EXPECT_EQ(after.bytes, alone.bytes);
+    const Bytes a(70000, 'Z');
+    auto buffers = DeflateWorkBuffers::Allocate();
+    const Compressed alone = Compress(b, 6);
+    Compress(a, 6, buffers.get());
+    const Compressed after = Compress(b, 6, buffers.get());
+    ASSERT_EQ(after.method, 8);
+    EXPECT_EQ(after.bytes, alone.bytes);
 
-  // Past the end the far copy of x goes on matching zeros, so it wins.
-  const auto symbols = AllSymbols(inflate::Inflate(after.bytes));
-  ASSERT_FALSE(symbols.empty());
-  EXPECT_EQ(symbols.back().length, x.size());
-  EXPECT_EQ(symbols.back().distance, last_x - 1);
+    // Past the end the far copy of x goes on matching zeros, so it wins.
+    const auto symbols = AllSymbols(inflate::Inflate(after.bytes));
+    ASSERT_FALSE(symbols.empty());
+    EXPECT_EQ(symbols.back().length, x.size());
+    EXPECT_EQ(symbols.back().distance, last_x - far_x);
+  }
 }
 
 // Writers in several threads share nothing but the constant tables.
