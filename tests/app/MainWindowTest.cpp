@@ -216,6 +216,21 @@ class MainWindowTest : public QObject {
     QCOMPARE(ArchiveListing(dst.Path("sales.zip")), QString("QRN_Sales_dat.mdf 13"));
     QCOMPARE(ArchiveListing(dst.Path("office.zip")), QString("qrn_Office_DAT.MDF 5000"));
     QCOMPARE(ArchiveListing(dst.Path("stock.zip")), QString("Stock.mdf 0"));
+
+    // dbzip, given the same choices, writes the very same archives.
+    TempTree viaDbzip;
+    QProcess dbzip;
+    dbzip.start(DBZIP_PATH, {"-q", "-r", "-l", "6", QString::fromStdString(src.Root()),
+                             QString::fromStdString(viaDbzip.Root())});
+    QVERIFY(dbzip.waitForFinished(60000));
+    QCOMPARE(dbzip.exitCode(), 1);  // the same two databases were not archived
+    QDir other(QString::fromStdString(viaDbzip.Root()));
+    QCOMPARE(other.entryList(QDir::Files, QDir::Name), out.entryList(QDir::Files, QDir::Name));
+    for (const QString& name : out.entryList(QDir::Files)) {
+      QFile a(out.filePath(name)), b(other.filePath(name));
+      QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+      QVERIFY2(a.readAll() == b.readAll(), qPrintable(name));
+    }
   }
 
   // A writer error leaves the run: the standard error box, and the window as
