@@ -68,8 +68,7 @@ TEST(DirList, DescribesEntriesByTheirStatus) {
   const std::string big = tree.File("big");
   ASSERT_EQ(::truncate(big.c_str(), int64_t{5} << 30), 0);  // sparse
   const std::time_t when = 1'234'567'890;
-  const timespec times[2] = {{when, 0}, {when, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, plain.c_str(), times, 0), 0);
+  ASSERT_TRUE(TempTree::SetModified(plain, when));
 
   auto all = DescribeAll(tree.Root());
   EXPECT_EQ(all["plain.txt"].info.Attr, faArchive);

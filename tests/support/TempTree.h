@@ -4,8 +4,10 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utime.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -44,6 +46,11 @@ class TempTree {
     const std::string path = Path(relative);
     std::filesystem::create_directories(path);
     return path;
+  }
+  // Sets a file's last-access and last-write times.
+  static bool SetModified(const std::string& path, std::time_t when) {
+    const utimbuf times{when, when};
+    return ::utime(path.c_str(), &times) == 0;
   }
   std::string Link(const std::string& relative, const std::string& target) const {
     const std::string path = Path(relative);
