@@ -1,8 +1,10 @@
 // The writer's file list: turning FilesList into existing plain paths with
 // their total size, and the wildcard lists that exclude files or keep them
 // uncompressed.
+#include <algorithm>
 #include <filesystem>
 
+#include "CodePage.h"
 #include "File.h"
 #include "FileSearch.h"
 #include "Files.h"
@@ -127,8 +129,21 @@ std::string TZipWriter::StoredDirectory(const std::string& path) const {
   return dir;
 }
 
+std::string TZipWriter::ReadBackName(const std::string& name) {
+  // A name that is not UTF-8 is stored byte for byte and read back in its
+  // code page 437 reading; every other name comes back as it was.
+  const TOemName stored = AnsiToOem(name);
+  return OemToAnsi(stored.bytes, stored.utf8);
+}
+
 std::string TZipWriter::StoredName(const std::string& path) const {
-  return StoredDirectory(path) + ExtractFileName(path);
+  return ReadBackName(StoredDirectory(path) + ExtractFileName(path));
+}
+
+bool TZipWriter::HoldsEntry(const TSortedZip& entries, const std::string& name) {
+  return std::any_of(entries.begin(), entries.end(), [&](const TZipHeaderInfo* entry) {
+    return SameTextAscii(ReadBackName(entry->Directory() + entry->FileName()), name);
+  });
 }
 
 bool TZipWriter::FreshensNothing(const std::string& path) const {

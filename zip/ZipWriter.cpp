@@ -27,6 +27,32 @@ constexpr uint16_t kDataDescriptorFlag = 0x0008;
 constexpr const char* kTempPrefix = "tzw";
 constexpr uint8_t kMarkedForRemoval = 2;
 
+// The most data bytes an entry can take for its input bytes. Stored data is
+// the input itself. The encoder falls back to stored blocks for data it
+// cannot shrink, adding a few bytes per block; the margin here covers that
+// many times over, so the ZIP64 room is reserved whenever it may be needed.
+constexpr int64_t MaxDataSize(int64_t input, bool stored) {
+  return stored ? input : input + input / 256 + 65536;
+}
+
+// True when an entry of this input size may need the ZIP64 sizes.
+constexpr bool MayNeedZip64Sizes(int64_t input, bool stored) {
+  return MaxDataSize(input, stored) >= Zip64Limit32;
+}
+
+// The most input an entry without the ZIP64 sizes takes: a file that grows
+// beyond it while it is read is cut there, so its entry stays consistent.
+constexpr int64_t ClassicInputLimit(bool stored) {
+  int64_t n = stored ? Zip64Limit32 - 1 : (Zip64Limit32 - 1 - 65536) / 257 * 256;
+  while (!MayNeedZip64Sizes(n + 1, stored)) ++n;
+  while (MayNeedZip64Sizes(n, stored)) --n;
+  return n;
+}
+
+static_assert(ClassicInputLimit(true) == 0xFFFFFFFE);
+static_assert(!MayNeedZip64Sizes(ClassicInputLimit(false), false));
+static_assert(MayNeedZip64Sizes(ClassicInputLimit(false) + 1, false));
+
 // The size of what path names now, or 0.
 int64_t CurrentSize(const std::string& path) {
   std::error_code error;
@@ -204,13 +230,14 @@ void TZipWriter::CopyExistingEntries(int& added) {
   const std::vector<TZipHeaderInfo*> existing(ArchiveEntries().begin(), ArchiveEntries().end());
   for (const TZipHeaderInfo* entry : existing) {
     const std::string name = entry->Directory() + entry->FileName();
+    const std::string readBack = ReadBackName(name);
     if (entry->EntryState[1] == kMarkedForRemoval) {
       bool keep = false;
       if (OnDeleteEntry) OnDeleteEntry(this, name, keep);
       if (!keep) continue;
     }
     const auto match = std::find_if(FilesList.begin(), FilesList.end(), [&](const std::string& p) {
-      return SameTextAscii(StoredName(p), name);
+      return SameTextAscii(StoredName(p), readBack);
     });
     if (match != FilesList.end()) {
       const std::string path = *match;
@@ -249,6 +276,8 @@ void TZipWriter::CopyEntry(const TZipHeaderInfo& old) {
   entry->DiskNumberStart = currentDisk_;
   // The new local header carries the sizes and CRC-32; no descriptor follows.
   entry->GeneralPurposeFlags &= static_cast<uint16_t>(~kDataDescriptorFlag);
+  entry->Zip64Sizes = entry->Zip64Sizes || old.CompressedSize >= Zip64Limit32 ||
+                      old.UncompressedSize >= Zip64Limit32;
   entry->SaveLocalToStream(*output_);
   CheckOutput();
   std::vector<uint8_t> block(static_cast<size_t>(kCopyBlock));
@@ -266,7 +295,10 @@ void TZipWriter::CopyEntry(const TZipHeaderInfo& old) {
 void TZipWriter::WriteCentralDirectory() {
   newEnd_->CentralDirOffset = output_->Position();
   newEnd_->CentralStartDisk = currentDisk_;
-  for (TZipHeaderInfo* entry : *inOrder_) entry->SaveCentralToStream(*output_);
+  for (TZipHeaderInfo* entry : *inOrder_) {
+    entry->SaveCentralToStream(*output_);
+    if (entry->UsesZip64()) newEnd_->Zip64 = true;
+  }
   newEnd_->CentralSize = output_->Position() - newEnd_->CentralDirOffset;
   newEnd_->ThisDiskNumber = currentDisk_;
   newEnd_->SaveEndToStream(*output_);
@@ -343,7 +375,12 @@ bool TZipWriter::ZipOneFile(const std::string& path, TZipHeaderInfo& header) {
   header.DiskNumberStart = currentDisk_;
   if (storePaths_) header.SetDirectory(StoredDirectory(path));
 
-  if (byName_->FindName(header.Directory() + header.FileName()) != nullptr) {
+  // Entries copied from an archive on disk carry a name that is not UTF-8 in
+  // its read-back form; look for that form too.
+  const std::string name = header.Directory() + header.FileName();
+  const std::string readBack = ReadBackName(name);
+  if (byName_->FindName(name) != nullptr ||
+      (readBack != name && byName_->FindName(readBack) != nullptr)) {
     if (OnSkippingFile) OnSkippingFile(this, TSkipReason::srDuplicate, path, -1);
     DropFromTotal(fileSizeAtOpen_);
     return false;
@@ -357,12 +394,15 @@ bool TZipWriter::ZipOneFile(const std::string& path, TZipHeaderInfo& header) {
     }
   }
 
+  const bool store = PackLevel == 0 || MatchesList(header.FileName(), NoCompressList);
+  header.Zip64Sizes = MayNeedZip64Sizes(fileSizeAtOpen_, store);
+  entryInputLimit_ = header.Zip64Sizes ? INT64_MAX : ClassicInputLimit(store);
   header.SaveLocalToStream(*output_);
   CheckOutput();
   crc_ = Crc32Preset;
   entryBytesRead_ = 0;
   entryBytesWritten_ = 0;
-  if (PackLevel == 0 || MatchesList(header.FileName(), NoCompressList)) {
+  if (store) {
     StoreFile();
     header.CompressionMethod = 0;
     header.InternalAttributes = 0;
@@ -417,7 +457,9 @@ void TZipWriter::Compress(TZipHeaderInfo& header) {
 }
 
 unsigned TZipWriter::ReadInput(uint8_t* buffer, unsigned count) {
-  const int64_t got = source_->Read(buffer, count);
+  const int64_t room = entryInputLimit_ - entryBytesRead_;
+  if (room <= 0) return 0;
+  const int64_t got = source_->Read(buffer, std::min<int64_t>(count, room));
   if (source_->Failed()) throw EReadError(source_->ErrorText());
   if (got <= 0) return 0;
   entryBytesRead_ += got;

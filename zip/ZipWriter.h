@@ -145,7 +145,11 @@ class TZipWriter : public TZipReader, private DeflateHost {
   bool MatchesList(const std::string& path, const std::vector<std::string>& list) const;
   // The directory part a file's entry is stored under ("" without StorePaths).
   std::string StoredDirectory(const std::string& path) const;
+  // Names compared with entries: as an entry carries its name once read
+  // back from an archive, whether it came from there or from this writer.
+  static std::string ReadBackName(const std::string& name);
   std::string StoredName(const std::string& path) const;
+  static bool HoldsEntry(const TSortedZip& entries, const std::string& name);
   bool FreshensNothing(const std::string& path) const;
 
   // --- One entry ---
@@ -182,6 +186,7 @@ class TZipWriter : public TZipReader, private DeflateHost {
   int64_t fileBytes_ = 0;          // read from the current file, for OnFilePercentDone
   int64_t fileSizeAtOpen_ = 0;     // the current file's size when it was opened
   int64_t entryBytesRead_ = 0;     // source bytes of the current entry
+  int64_t entryInputLimit_ = 0;    // the most it may take
   int64_t entryBytesWritten_ = 0;  // data bytes of the current entry
   uint32_t crc_ = 0xFFFFFFFFu;     // CRC-32 register of the current entry
   uint16_t currentDisk_ = 0;
