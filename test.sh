@@ -1,12 +1,50 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test; ends with CTest's
-# summary and a non-zero status on any failure.
-set -euo pipefail
+# Installs what is missing, builds, and runs every test: the core's tests again
+# under AddressSanitizer and UndefinedBehaviorSanitizer in a tree of their own,
+# each fuzz target for a bounded time (when clang is present), then the whole
+# suite. Ends with CTest's summary and a non-zero status on any failure.
+set -uo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
-tw_install_missing "${TW_PACKAGES[@]}"
+tw_install_missing "${TW_PACKAGES[@]}" || exit 1
 
 export QT_QPA_PLATFORM=offscreen
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build
-ctest --test-dir build --output-on-failure -j2
+jobs=$(nproc)
+failed=0
+
+stage() { echo; echo "==== $*"; }
+
+# Sanitizers: the core (no windows), built and tested in build-sanitize/.
+stage "Core tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+if cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTW_GUI=OFF -DTW_BENCH=OFF \
+     -DTW_SANITIZE=ON >/dev/null &&
+   cmake --build build-sanitize -j "$jobs"; then
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-sanitize -j "$jobs" --output-on-failure -LE large -E reference ||
+    failed=1
+else
+  failed=1
+fi
+
+# Fuzz targets: each runs for a bounded time from its seed corpus.
+if command -v clang++ >/dev/null; then
+  stage "Fuzz targets"
+  if CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTW_GUI=OFF \
+       -DTW_TESTS=OFF -DTW_BENCH=OFF -DTW_FUZZ=ON \
+       -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" >/dev/null &&
+     cmake --build build-fuzz -j "$jobs"; then
+    ctest --test-dir build-fuzz -j "$jobs" --output-on-failure || failed=1
+  else
+    failed=1
+  fi
+fi
+
+# The whole suite, last, so that its summary ends the output.
+stage "All tests"
+if cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
+   cmake --build build -j "$jobs"; then
+  ctest --test-dir build -j "$jobs" --output-on-failure || failed=1
+else
+  failed=1
+fi
+exit "$failed"

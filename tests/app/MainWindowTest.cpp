@@ -1,14 +1,31 @@
 // Drives the real main window offscreen with the window services recorded.
 #include <QDir>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QStyleOptionButton>
 #include <QtTest>
 
 #include "QtUi.h"
+#include "TempTree.h"
 #include "RecorderUi.h"
 #include "Unit1.h"
 #include "Unit2.h"
+
+// The entries of an archive as "name size" lines, read by python3's zipfile
+// after its own integrity test; empty when the archive is not valid.
+QString ArchiveListing(const std::string& path) {
+  QProcess python;
+  python.start("python3", {"-c",
+                           "import sys, zipfile\n"
+                           "z = zipfile.ZipFile(sys.argv[1])\n"
+                           "assert z.testzip() is None\n"
+                           "print('\\n'.join(f'{i.filename} {i.file_size}' for i in z.infolist()))",
+                           QString::fromStdString(path)});
+  python.waitForFinished(60000);
+  if (python.exitCode() != 0) return {};
+  return QString::fromUtf8(python.readAllStandardOutput()).trimmed();
+}
 
 class MainWindowTest : public QObject {
   Q_OBJECT
@@ -150,6 +167,129 @@ class MainWindowTest : public QObject {
     w.edtSourceDir->setText(src.path() + "/missing");
     w.btnStart->click();
     QCOMPARE(f.ui.messages.back().text, std::string("Process Complete!"));
+  }
+
+  // Every database found becomes an archive named as the driver says; the
+  // ones that could not be archived are named in the closing report.
+  void aWholeRun() {
+    Fixture f;
+    TForm1& w = f.form;
+    TempTree src, dst;
+    std::string text;
+    for (int i = 0; i < 3000; ++i) text += "line " + std::to_string(i) + " of a database page\n";
+    src.File("QRN_Sales_dat.mdf", text);
+    src.File("qrn_Office_DAT.MDF", text.substr(0, 5000));
+    src.File("sub/QRN_Sales_dat.mdf", "the later one");
+    src.File("sub/deeper/Stock.mdf", "");
+    src.File("notes.txt", "not a database");
+    src.Dir("old.mdf");  // a directory: found, but nothing to read
+    w.edtSourceDir->setText(QString::fromStdString(src.Root()));
+    w.edtDestDir->setText(QString::fromStdString(dst.Root()));
+    w.cbRecursive->setChecked(true);
+    w.cboLevel->setCurrentIndex(3);  // level 6
+    std::vector<int> percents;
+    w.ZipWriter1->OnTotalPercentDone = [&](TObject* s, int p) {
+      percents.push_back(p);
+      w.ZipWriter1TotalPercentDone(s, p);
+    };
+    w.btnStart->click();
+
+    QCOMPARE(f.ui.messages.size(), size_t(1));
+    const RecorderUi::Message& end = f.ui.messages[0];
+    QCOMPARE(end.kind, DialogKind::Warning);
+    QCOMPARE(end.caption, std::string("Warning"));
+    QVERIFY2(end.text.rfind("Process Complete!\n\nSome databases were not archived:\n", 0) == 0,
+             end.text.c_str());
+    QVERIFY(end.text.find(src.Path("old.mdf") + ": could not be read") != std::string::npos);
+    QVERIFY(end.text.find(src.Path("QRN_Sales_dat.mdf") + ": its archive was replaced by " +
+                          src.Path("sub/QRN_Sales_dat.mdf")) != std::string::npos);
+    QCOMPARE(f.ui.beeps, std::vector<BeepKind>{BeepKind::Exclamation});
+    QVERIFY(!percents.empty() && percents.back() == 100);
+    QCOMPARE(f.progress.prgBar->value(), 0);
+    QVERIFY(f.progress.lblStatus->text().isEmpty());
+    QVERIFY(w.btnStart->isEnabled() && w.btnClose->isEnabled());
+    QVERIFY(!f.ui.waitCursor);
+
+    QDir out(QString::fromStdString(dst.Root()));
+    QCOMPARE(out.entryList(QDir::Files, QDir::Name),
+             QStringList({"office.zip", "sales.zip", "stock.zip"}));
+    QCOMPARE(ArchiveListing(dst.Path("sales.zip")), QString("QRN_Sales_dat.mdf 13"));
+    QCOMPARE(ArchiveListing(dst.Path("office.zip")), QString("qrn_Office_DAT.MDF 5000"));
+    QCOMPARE(ArchiveListing(dst.Path("stock.zip")), QString("Stock.mdf 0"));
+
+    // dbzip, given the same choices, writes the very same archives.
+    TempTree viaDbzip;
+    QProcess dbzip;
+    dbzip.start(DBZIP_PATH, {"-q", "-r", "-l", "6", QString::fromStdString(src.Root()),
+                             QString::fromStdString(viaDbzip.Root())});
+    QVERIFY(dbzip.waitForFinished(60000));
+    QCOMPARE(dbzip.exitCode(), 1);  // the same two databases were not archived
+    QDir other(QString::fromStdString(viaDbzip.Root()));
+    QCOMPARE(other.entryList(QDir::Files, QDir::Name), out.entryList(QDir::Files, QDir::Name));
+    for (const QString& name : out.entryList(QDir::Files)) {
+      QFile a(out.filePath(name)), b(other.filePath(name));
+      QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+      QVERIFY2(a.readAll() == b.readAll(), qPrintable(name));
+    }
+  }
+
+  // A writer error leaves the run: the standard error box, and the window as
+  // the error left it.
+  void anErrorStopsTheRun() {
+    Fixture f;
+    TForm1& w = f.form;
+    TempTree src, dst;
+    src.File("a.mdf", "x");
+    src.File("b.mdf", "y");
+    w.edtSourceDir->setText(QString::fromStdString(src.Root()));
+    w.edtDestDir->setText(QString::fromStdString(dst.Path("missing")));
+    w.show();
+    w.btnStart->click();
+    QCOMPARE(f.ui.messages.size(), size_t(1));
+    QCOMPARE(f.ui.messages[0].kind, DialogKind::Error);
+    QCOMPARE(f.ui.messages[0].caption, std::string("Tamblewick Remote Database Zipper"));
+    const std::string first = w.SearchFolders->FoundFiles[0].FileName == "a.mdf" ? "a" : "b";
+    QCOMPARE(f.ui.messages[0].text,
+             "Cannot create file " + dst.Path("missing/" + first + ".zip") + ".");
+    QVERIFY(f.ui.beeps.empty());
+    QVERIFY(!w.btnStart->isEnabled() && !w.btnClose->isEnabled());
+    QVERIFY(f.ui.waitCursor);
+    QVERIFY(f.progress.isVisible());
+    QVERIFY(!w.Running());
+    // The title bar's close box still ends the program.
+    QVERIFY(w.close());
+  }
+
+  // Closing the window during a run finishes the archive being written,
+  // zips nothing more, and then closes.
+  void closingDuringARun() {
+    Fixture f;
+    TForm1& w = f.form;
+    TempTree src, dst;
+    std::string big(3 << 20, 'a');
+    for (size_t i = 0; i < big.size(); i += 7) big[i] = static_cast<char>('a' + i % 23);
+    src.File("a.mdf", big);
+    src.File("b.mdf", big);
+    w.edtSourceDir->setText(QString::fromStdString(src.Root()));
+    w.edtDestDir->setText(QString::fromStdString(dst.Root()));
+    w.show();
+    bool closed = false;
+    f.ui.onProcessMessages = [&] {
+      if (!closed && f.progress.prgBar->value() > 0) {
+        closed = true;
+        QVERIFY(!w.close());  // refused for now
+      }
+    };
+    w.btnStart->click();
+    QVERIFY(closed);
+    QVERIFY(!w.isVisible());
+    QVERIFY(!f.progress.isVisible());
+    QVERIFY(f.ui.messages.empty());
+    QDir out(QString::fromStdString(dst.Root()));
+    const QStringList archives = out.entryList(QDir::Files);
+    QCOMPARE(archives.size(), 1);
+    QCOMPARE(ArchiveListing(dst.Path(archives[0].toStdString())).section(' ', 1),
+             QString::number(big.size()));
   }
 
   void closeButtonClosesTheWindow() {

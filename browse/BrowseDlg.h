@@ -1,0 +1,95 @@
+// The folder dialog component: it opens the shell's folder browser with its
+// options, places it, selects a starting folder, keeps the status line and
+// hands back the folder the user chose.
+#pragma once
+
+#include <QModelIndex>
+#include <functional>
+#include <string>
+
+#include "BrowseRules.h"
+#include "Classes.h"
+#include "FolderBrowser.h"
+
+class QWidget;
+
+// The shell's special folders that can be the root of the dialog's tree.
+// bfoDesktopExpanded names none: the tree shows the whole file system.
+enum class TSystemFolders : uint8_t {
+  bfoDesktop,
+  bfoDesktopExpanded,
+  bfoPrograms,
+  bfoControlPanel,
+  bfoPrinters,
+  bfoPersonal,
+  bfoFavorites,
+  bfoStartup,
+  bfoRecent,
+  bfoSendTo,
+  bfoRecycleBin,
+  bfoStartMenu,
+  bfoDesktopDirectory,
+  bfoMyComputer,
+  bfoNetwork,
+  bfoNetworkNeighborhood,
+  bfoFonts,
+  bfoTemplates,
+};
+
+// The folder a special folder stands for on this platform; empty when it
+// stands for none (the whole file system) or has no folder here.
+std::string SpecialFolderPath(TSystemFolders folder);
+
+enum class TDlgPosition : uint8_t { bpDefault, bpCenter };
+enum class TDlgPosRel : uint8_t { brActiveWindow, brScreen };
+
+using TBrowseDlgInitEvent = std::function<void(TObject* Sender)>;
+using TBrowseDlgSelectionChangedEvent = std::function<void(
+    TObject* Sender, FolderBrowserDialog* Wnd, const std::string& Path, const QModelIndex& Item)>;
+using TBrowseDlgValidateEvent =
+    std::function<void(TObject* Sender, const std::string& Path, bool& Cancel)>;
+
+class TBrowseDlg : public TComponent {
+ public:
+  // owner: the window the dialog belongs to; without one, the application's
+  // active window.
+  explicit TBrowseDlg(QWidget* owner = nullptr);
+
+  std::string Caption;       // instruction text above the tree
+  std::string CaptionTitle;  // the dialog's caption; empty keeps the shell's own
+  TSystemFolders StartFolder = TSystemFolders::bfoDesktopExpanded;
+  TBrowseDlgOptions Options = kDefaultBrowseDlgOptions;
+  TDlgPosition Position = TDlgPosition::bpCenter;
+  TDlgPosRel RelatePos = TDlgPosRel::brActiveWindow;
+
+  TBrowseDlgInitEvent OnInit;
+  TBrowseDlgSelectionChangedEvent OnSelectionChanged;
+  TBrowseDlgValidateEvent OnValidate;
+
+  // Before Execute: the folder to select. After a successful Execute: the
+  // chosen folder's path. Setting it while the dialog is open selects it there.
+  const std::string& SelectedFolder() const { return selectedFolder_; }
+  void SetSelectedFolder(const std::string& folder);
+  // Setting it while the dialog is open shows it in the dialog's status line.
+  const std::string& StatusText() const { return statusText_; }
+  void SetStatusText(const std::string& text);
+
+  // Shows the dialog modally: true when the user chose a folder with OK.
+  bool Execute();
+  // The open dialog while Execute runs, else null.
+  FolderBrowserDialog* DialogWindow() const { return wnd_; }
+
+ private:
+  void DialogInitialized(FolderBrowserDialog& wnd);
+  void SelectionChanged(FolderBrowserDialog& wnd, const std::string& path, const QModelIndex& item);
+  bool ValidateFailed(const std::string& text);
+  void Place(FolderBrowserDialog& wnd) const;
+
+  QWidget* owner_;
+  FolderBrowserDialog* wnd_ = nullptr;
+  std::string selectedFolder_;
+  std::string statusText_;
+};
+
+// Length to which the path of the selected folder is shortened for the status line.
+inline constexpr size_t kStatusPathLength = 40;

@@ -1,0 +1,83 @@
+// Bit output: codes are appended least significant bit first (the order of
+// RFC 1951), gathered into bytes in the run's 1,024-byte output buffer and
+// handed to WriteOutput a buffer at a time.
+#pragma once
+
+#include <cstdint>
+
+#include "Checks.h"
+#include "EncoderState.h"
+
+namespace deflate_internal {
+
+inline void flush_output(EncoderState& s) {
+  if (s.out_len > 0) {
+    const unsigned count = s.out_len;
+    s.out_len = 0;
+    s.host->WriteOutput(s.out_buf, 1, count);
+  }
+}
+
+inline void emit_byte(EncoderState& s, uint8_t b) {
+  if (s.out_len >= kOutBufSize) flush_output(s);
+  s.out_buf[s.out_len++] = b;
+}
+
+inline void emit_word(EncoderState& s, unsigned w) {
+  emit_byte(s, static_cast<uint8_t>(w));
+  emit_byte(s, static_cast<uint8_t>(w >> 8));
+}
+
+// Appends the low length bits of value; length may reach 32 here so that a
+// code and its extra bits go out together. value must have no higher bits.
+inline void put_bits(EncoderState& s, uint32_t value, int length) {
+  s.bit_buf |= static_cast<uint64_t>(value) << s.bit_count;
+  s.bit_count += length;
+  if (s.bit_count >= 32) {
+    // Between alignments out_len stays a multiple of 4, so a full buffer is
+    // handed over at exactly 1,024 bytes.
+    if (s.out_len + 4 > kOutBufSize) flush_output(s);
+    uint8_t* out = s.out_buf + s.out_len;
+    const uint64_t b = s.bit_buf;
+    out[0] = static_cast<uint8_t>(b);
+    out[1] = static_cast<uint8_t>(b >> 8);
+    out[2] = static_cast<uint8_t>(b >> 16);
+    out[3] = static_cast<uint8_t>(b >> 24);
+    s.out_len += 4;
+    s.bit_buf >>= 32;
+    s.bit_count -= 32;
+  }
+}
+
+inline void send_bits(EncoderState& s, unsigned value, int length) {
+  DEFLATE_CHECK(length >= 1 && length <= 15, "invalid length in send_bits");
+  put_bits(s, value, length);
+}
+
+// Pads with zero bits to a byte boundary and hands over the output buffer.
+inline void align_to_byte(EncoderState& s) {
+  while (s.bit_count > 0) {
+    emit_byte(s, static_cast<uint8_t>(s.bit_buf));
+    s.bit_buf >>= 8;
+    s.bit_count -= 8;
+  }
+  flush_output(s);
+  s.bit_buf = 0;
+  s.bit_count = 0;
+}
+
+enum class StoredHeader { kWithout, kWith };
+
+// Writes len bytes of the window as they are, after the two length words of a
+// stored block when asked; the payload goes to WriteOutput without a copy.
+inline void write_stored(EncoderState& s, const uint8_t* data, unsigned len, StoredHeader header) {
+  align_to_byte(s);
+  if (header == StoredHeader::kWith) {
+    emit_word(s, len);
+    emit_word(s, len ^ 0xFFFF);
+  }
+  flush_output(s);
+  if (len > 0) s.host->WriteOutput(data, 1, len);
+}
+
+}  // namespace deflate_internal

@@ -1,0 +1,159 @@
+// Block coding: choosing among stored, fixed-code and dynamic-code blocks by
+// their exact cost in bytes, writing the recorded symbols with the chosen
+// codes, and the entry-level decisions taken on the way (text or binary, and
+// storing a whole entry that does not compress).
+#include "BlockCoder.h"
+
+#include <cstring>
+
+#include "BitWriter.h"
+#include "TreeBuilder.h"
+
+namespace deflate_internal {
+
+namespace {
+
+constexpr uint16_t kMethodStored = 0;
+constexpr uint16_t kAttrBinary = 0;
+constexpr uint16_t kAttrText = 1;
+constexpr uint16_t kAttrUnknown = 2;
+
+enum BlockType : unsigned { kStoredBlock = 0, kFixedBlock = 1, kDynamicBlock = 2 };
+
+void reset_block(EncoderState& s) {
+  for (int n = 0; n < kLitSymbols; ++n) s.lit_tree[n].fc = 0;
+  for (int n = 0; n < kDistSymbols; ++n) s.dist_tree[n].fc = 0;
+  for (int n = 0; n < kClSymbols; ++n) s.cl_tree[n].fc = 0;
+  s.lit_tree[kEndBlock].fc = 1;
+  s.opt_bits = 0;
+  s.fixed_bits = 0;
+  s.sym_count = 0;
+  s.dist_count = 0;
+  s.kind_count = 0;
+  s.kind_acc = 0;
+  s.kind_mask = 1;
+}
+
+// Binary when bytes 0..6 and 128..255 make up more than a fifth of the
+// literals; decided on the entry's first block only.
+void classify_text(EncoderState& s) {
+  unsigned binary = 0;
+  unsigned ascii = 0;
+  for (int n = 0; n < 7; ++n) binary += s.lit_tree[n].fc;
+  for (int n = 7; n < 128; ++n) ascii += s.lit_tree[n].fc;
+  for (int n = 128; n < kLiterals; ++n) binary += s.lit_tree[n].fc;
+  *s.entry.InternalAttributes = binary > ascii / 4 ? kAttrBinary : kAttrText;
+}
+
+inline unsigned code_of(const TreeNode& node) {
+  return node.fc;
+}
+inline int len_of(const TreeNode& node) {
+  return node.dl;
+}
+inline unsigned code_of(const Code& code) {
+  return code.code;
+}
+inline int len_of(const Code& code) {
+  return code.len;
+}
+
+// Writes the block's symbols with the given codes, then the end-of-block code.
+template <typename Node>
+void compress_block(EncoderState& s, const Node* ltree, const Node* dtree) {
+  unsigned dx = 0;
+  unsigned fx = 0;
+  unsigned kinds = 0;
+  for (unsigned lx = 0; lx < s.sym_count; ++lx) {
+    if ((lx & 7) == 0) kinds = s.sym_kinds[fx++];
+    const unsigned lc = s.sym_bytes[lx];
+    if ((kinds & 1) == 0) {
+      put_bits(s, code_of(ltree[lc]), len_of(ltree[lc]));
+    } else {
+      unsigned code = kTables.len_code_of[lc];
+      const Node& lnode = ltree[code + kLiterals + 1];
+      int extra = kExtraLenBits[code];
+      // The length code and its extra bits go out in one piece.
+      put_bits(s, code_of(lnode) | ((lc - kTables.len_base[code]) << len_of(lnode)),
+               len_of(lnode) + extra);
+      const unsigned dist = s.sym_dists[dx++];
+      code = d_code(dist);
+      DEFLATE_CHECK(code < kDistSymbols, "bad d_code-compress_block");
+      const Node& dnode = dtree[code];
+      extra = kExtraDistBits[code];
+      put_bits(s, code_of(dnode) | ((dist - kTables.dist_base[code]) << len_of(dnode)),
+               len_of(dnode) + extra);
+    }
+    kinds >>= 1;
+  }
+  put_bits(s, code_of(ltree[kEndBlock]), len_of(ltree[kEndBlock]));
+}
+
+void send_block_header(EncoderState& s, BlockType type, bool last) {
+  send_bits(s, type * 2 + (last ? 1 : 0), 3);
+}
+
+}  // namespace
+
+void ct_init(EncoderState& s) {
+  s.lit_desc = TreeParams{s.lit_tree,
+                          kTables.fixed_lit_tree,
+                          kExtraLenBits.data(),
+                          kLiterals + 1,
+                          kLitSymbols,
+                          kMaxBits,
+                          0};
+  s.dist_desc = TreeParams{
+      s.dist_tree, kTables.fixed_dist_tree, kExtraDistBits.data(), 0, kDistSymbols, kMaxBits, 0};
+  s.cl_desc = TreeParams{s.cl_tree, nullptr, kExtraClBits.data(), 0, kClSymbols, kMaxClBits, 0};
+  s.total_bits = 0;
+  s.bit_buf = 0;
+  s.bit_count = 0;
+  reset_block(s);
+}
+
+uint64_t finish_block(EncoderState& s, const uint8_t* data, uint32_t stored_len, bool last) {
+  s.sym_kinds[s.kind_count] = s.kind_acc;
+  if (*s.entry.InternalAttributes == kAttrUnknown) classify_text(s);
+
+  build_code_tree(s, s.lit_desc);
+  build_code_tree(s, s.dist_desc);
+  const int n_cl = build_cl_tree(s);
+
+  // Costs in whole bytes, each with its 3-bit block header.
+  int64_t opt_bytes = (static_cast<int64_t>(s.opt_bits) + 3 + 7) >> 3;
+  const int64_t fixed_bytes = (static_cast<int64_t>(s.fixed_bits) + 3 + 7) >> 3;
+  if (fixed_bytes <= opt_bytes) opt_bytes = fixed_bytes;
+
+  if (stored_len <= opt_bytes && last && s.total_bits == 0 && data != nullptr) {
+    // The entry is one block that does not compress: keep it as it is.
+    write_stored(s, data, stored_len, StoredHeader::kWithout);
+    s.total_bits = static_cast<uint64_t>(stored_len) * 8;
+    *s.entry.CompressionMethod = kMethodStored;
+  } else if (int64_t{stored_len} + 4 <= opt_bytes && data != nullptr) {
+    send_block_header(s, kStoredBlock, last);
+    s.total_bits =
+        ((s.total_bits + 3 + 7) & ~uint64_t{7}) + (static_cast<uint64_t>(stored_len) + 4) * 8;
+    write_stored(s, data, stored_len, StoredHeader::kWith);
+  } else if (fixed_bytes == opt_bytes) {
+    send_block_header(s, kFixedBlock, last);
+    compress_block(s, kTables.fixed_lit_tree, kTables.fixed_dist_tree);
+    s.total_bits += 3 + static_cast<uint64_t>(s.fixed_bits);
+  } else {
+    send_block_header(s, kDynamicBlock, last);
+    send_all_trees(s, s.lit_desc.top_symbol + 1, s.dist_desc.top_symbol + 1, n_cl + 1);
+    compress_block(s, s.lit_tree, s.dist_tree);
+    s.total_bits += 3 + static_cast<uint64_t>(s.opt_bits);
+  }
+  reset_block(s);
+
+  if (last) {
+    // Leaves no trace of this entry for the next one's reads past its input.
+    std::memset(s.window, 0, 2 * kWindowHalf - 1);
+    align_to_byte(s);
+    s.total_bits += 7;
+  }
+  return s.total_bits >> 3;
+}
+
+}  // namespace deflate_internal

@@ -1,0 +1,41 @@
+// The encoder's entry point: sets up one run's state on the stack and drives
+// the parsing loop of the level.
+#include "Deflate.h"
+
+#include <stdexcept>
+#include <string>
+
+#include "BlockCoder.h"
+#include "EncoderState.h"
+#include "LevelTable.h"
+#include "MatchFinder.h"
+
+std::unique_ptr<DeflateWorkBuffers> DeflateWorkBuffers::Allocate() {
+  // Value-initialised: the window starts cleared, so reads past the first
+  // entry's input see zeros.
+  return std::make_unique<DeflateWorkBuffers>();
+}
+
+uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
+                 DeflateEntryFields entry) {
+  using namespace deflate_internal;
+  if (PackLevel < 1 || PackLevel > 9) {
+    throw std::invalid_argument("deflate: PackLevel " + std::to_string(PackLevel) +
+                                " is not in 1..9");
+  }
+  EncoderState s{};
+  s.host = &host;
+  s.entry = entry;
+  s.PackLevel = PackLevel;
+  s.window = buffers.window;
+  s.head_table = buffers.head_table;
+  s.link_table = buffers.link_table;
+  s.sym_bytes = buffers.sym_bytes;
+  s.sym_dists = buffers.sym_dists;
+  s.sym_kinds = buffers.sym_kinds;
+  s.out_len = 0;
+
+  ct_init(s);
+  start_matching(s);
+  return PackLevel <= kLastGreedyLevel ? deflate_greedy(s) : deflate_lazy(s);
+}

@@ -1,0 +1,106 @@
+// The state of one encoder run (one entry): the bit writer, the counters of
+// the current block's symbols, the three dynamic trees with the tree
+// builder's scratch, and the match finder's position in the window. It lives
+// on the stack of deflate(); the large buffers belong to the archive writer.
+#pragma once
+
+#include <cstdint>
+
+#include "CodeTables.h"
+#include "Deflate.h"
+
+namespace deflate_internal {
+
+// Window geometry and match limits.
+constexpr unsigned kWindowHalf = 32768;
+constexpr unsigned kWindowMask = kWindowHalf - 1;
+constexpr unsigned kMinMatch = 3;
+constexpr unsigned kMaxMatch = 258;
+constexpr unsigned kMinLookahead = kMaxMatch + kMinMatch + 1;   // 262
+constexpr unsigned kMaxDist = kWindowHalf - kMinLookahead;      // 32,506
+constexpr unsigned kSlideAt = 2 * kWindowHalf - kMinLookahead;  // 65,274
+constexpr unsigned kTooFar = 4096;  // a 3-byte match farther back is not worth it (lazy)
+constexpr unsigned kHashMask = 0x7FFF;
+constexpr int kHashShift = 5;
+
+// Block limits of the symbol buffers.
+constexpr unsigned kMaxBlockSymbols = 32767;
+constexpr unsigned kMaxBlockMatches = 32768;
+constexpr unsigned kOutBufSize = 1024;
+
+// A tree node: frequency, then code, in the first field; parent node, then
+// code length, in the second.
+struct TreeNode {
+  uint16_t fc;
+  uint16_t dl;
+};
+
+// How to build and cost one dynamic tree.
+struct TreeParams {
+  TreeNode* tree;
+  const Code* fixed_tree;     // the fixed codes of the alphabet, or none
+  const uint8_t* extra_bits;  // extra-bit counts, from extra_base on
+  int extra_base;             // first symbol with extra bits
+  int elems;                  // symbols of the alphabet
+  int max_length;             // longest allowed code
+  int top_symbol;             // largest symbol of the block with a code
+};
+
+struct EncoderState {
+  // The archive writer and the current entry.
+  DeflateHost* host;
+  DeflateEntryFields entry;
+  int PackLevel;
+  uint8_t* window;
+  uint16_t* head_table;
+  uint16_t* link_table;
+  uint8_t* sym_bytes;
+  uint16_t* sym_dists;
+  uint8_t* sym_kinds;
+
+  // Bit writer. Bits are gathered in a wide accumulator and leave it as whole
+  // little-endian bytes, so the byte stream is that of a 16-bit bit buffer.
+  uint64_t bit_buf;
+  int bit_count;
+  unsigned out_len;
+  uint64_t total_bits;  // bits of the entry so far, as costed by the block coder
+  uint8_t out_buf[kOutBufSize];
+
+  // Symbols of the current block.
+  unsigned sym_count;
+  unsigned dist_count;
+  unsigned kind_count;
+  uint8_t kind_acc;
+  uint8_t kind_mask;
+
+  // Trees and the tree builder's scratch.
+  TreeNode lit_tree[kHeapSize];
+  TreeNode dist_tree[2 * kDistSymbols + 1];
+  TreeNode cl_tree[2 * kClSymbols + 1];
+  TreeParams lit_desc;
+  TreeParams dist_desc;
+  TreeParams cl_desc;
+  int heap[kHeapSize];
+  int heap_len;
+  int heap_max;  // start of the sorted area, which grows down from the top of heap
+  uint8_t node_depth[kHeapSize];
+  uint16_t len_counts[kMaxBits + 1];
+  int32_t opt_bits;    // dynamic coding of the block plus its tree description
+  int32_t fixed_bits;  // fixed coding of the block
+
+  // Match finder.
+  unsigned cur_pos;    // window position of the next byte to encode
+  unsigned lookahead;  // valid input bytes at and after cur_pos
+  unsigned match_pos;  // start of the longest match of the last search
+  int32_t block_origin;
+  unsigned hash_key;
+  bool input_done;
+  unsigned prior_len;
+  unsigned good_len;
+  unsigned lazy_len;
+  unsigned chain_len;
+  unsigned nice_len;
+  uint64_t bytes_read;  // everything ReadInput delivered, for the checks
+};
+
+}  // namespace deflate_internal

@@ -1,0 +1,269 @@
+// Window, hash chains and parsing. Positions are window offsets; position 0
+// doubles as "no position", so the string at offset 0 is never a candidate.
+// The window keeps 262 bytes of lookahead while input remains, which lets the
+// search compare whole 258-byte spans without bounds checks; matches found
+// past the valid input are cut to lookahead by the callers.
+#include "MatchFinder.h"
+
+#include <bit>
+#include <cstring>
+
+#include "BlockCoder.h"
+#include "Checks.h"
+#include "LevelTable.h"
+
+namespace deflate_internal {
+namespace {
+
+inline unsigned load16(const uint8_t* p) {
+  uint16_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+inline uint64_t load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// Index of the first differing byte of two 8-byte loads (x is their xor, not 0).
+inline unsigned first_difference(uint64_t x) {
+  if constexpr (std::endian::native == std::endian::little) {
+    return static_cast<unsigned>(std::countr_zero(x)) / 8;
+  } else {
+    return static_cast<unsigned>(std::countl_zero(x)) / 8;
+  }
+}
+
+// Reads input into the window; returns the count as the encoder takes it. A
+// host that claims more than it was asked for is not believed.
+inline unsigned read_input(EncoderState& s, uint8_t* buffer, unsigned count) {
+  const unsigned placed = s.host->ReadInput(buffer, count);
+  const unsigned n = (placed < count ? placed : count) & 0xFFFF;
+  s.bytes_read += n == 0xFFFF ? 0 : n;
+  return n;
+}
+
+inline void roll_hash(EncoderState& s, uint8_t c) {
+  s.hash_key = ((s.hash_key << kHashShift) ^ c) & kHashMask;
+}
+
+// Adds position p to its hash chain and returns the previous head of the chain.
+inline unsigned insert_position(EncoderState& s, unsigned p) {
+  roll_hash(s, s.window[p + 2]);
+  const unsigned h = s.head_table[s.hash_key];
+  s.link_table[p & kWindowMask] = static_cast<uint16_t>(h);
+  s.head_table[s.hash_key] = static_cast<uint16_t>(p);
+  return h;
+}
+
+void slide_window(EncoderState& s) {
+  std::memcpy(s.window, s.window + kWindowHalf, kWindowHalf);
+  s.match_pos = (s.match_pos - kWindowHalf) & 0xFFFF;
+  s.cur_pos -= kWindowHalf;
+  s.block_origin -= static_cast<int32_t>(kWindowHalf);
+  for (unsigned n = 0; n < kWindowHalf; ++n) {
+    const unsigned v = s.head_table[n];
+    s.head_table[n] = static_cast<uint16_t>(v >= kWindowHalf ? v - kWindowHalf : 0);
+  }
+  for (unsigned n = 0; n < kWindowHalf; ++n) {
+    const unsigned v = s.link_table[n];
+    s.link_table[n] = static_cast<uint16_t>(v >= kWindowHalf ? v - kWindowHalf : 0);
+  }
+}
+
+// Brings lookahead up to 262 bytes unless the input has ended, sliding the
+// window once the position has passed 65,274 (also after the end of input).
+void refill_window(EncoderState& s) {
+  do {
+    unsigned free = (2 * kWindowHalf - s.lookahead - s.cur_pos) & 0xFFFF;
+    if (free == 0xFFFF) {
+      // 65,535 would read as the end-of-input answer; ask for one byte less.
+      free = 0xFFFE;
+    } else if (s.cur_pos >= kSlideAt) {
+      slide_window(s);
+      free += kWindowHalf;
+    }
+    if (s.input_done) return;
+    DEFLATE_CHECK(free >= 2, "more < 2");
+    const unsigned n = read_input(s, s.window + s.cur_pos + s.lookahead, free);
+    if (n == 0 || n == 0xFFFF) {
+      s.input_done = true;
+    } else {
+      s.lookahead += n;
+    }
+  } while (s.lookahead < kMinLookahead && !s.input_done);
+}
+
+// Length of the match between the strings at scan and match whose first three
+// bytes are known to agree: the offset of the first differing byte, at most
+// 258. Comparing offsets 3..258 a word at a time reads exactly the bytes that a
+// pairwise comparison (pairs 3-4 .. 257-258, counting one more when a pair's
+// first byte agrees) reads, and gives the same length.
+inline unsigned match_length(const uint8_t* scan, const uint8_t* match) {
+  // Offsets 3..258 are exactly 32 eight-byte words.
+  for (unsigned off = 3; off < kMaxMatch + 1; off += 8) {
+    const uint64_t x = load64(scan + off) ^ load64(match + off);
+    if (x != 0) return off + first_difference(x);
+  }
+  return kMaxMatch;
+}
+
+// Follows the chain from candidate and returns the longest match length found
+// above prior_len, setting match_pos to its start; the nearest of equally long
+// candidates wins. Returns prior_len, match_pos untouched, if none is longer.
+unsigned find_longest_match(EncoderState& s, unsigned candidate) {
+  unsigned chain = s.chain_len;
+  if (s.prior_len >= s.good_len) chain >>= 2;
+  unsigned best = s.prior_len;
+  unsigned best_pos = s.match_pos;
+  const unsigned nice = s.nice_len;
+  const unsigned limit = s.cur_pos > kMaxDist ? s.cur_pos - kMaxDist : 0;
+  const uint8_t* const window = s.window;
+  const uint16_t* const link_table = s.link_table;
+  const uint8_t* const scan = window + s.cur_pos;
+  const unsigned scan_start = load16(scan);
+  unsigned scan_end = load16(scan + best - 1);
+  DEFLATE_CHECK(s.cur_pos <= 2 * kWindowHalf - kMinLookahead, "Insufficient lookahead");
+  DEFLATE_CHECK(s.cur_pos + kMaxMatch < 2 * kWindowHalf, "Wild Scan");
+
+  unsigned m = candidate;
+  do {
+    DEFLATE_CHECK(m < s.cur_pos, "No Future");
+    const uint8_t* const match = window + m;
+    // Equal hashes and equal first two bytes imply an equal third byte.
+    if (load16(match + best - 1) == scan_end && load16(match) == scan_start) {
+      const unsigned len = match_length(scan, match);
+      if (len > best) {
+        best_pos = m;
+        best = len;
+        if (best >= nice) break;
+        scan_end = load16(scan + best - 1);
+      }
+    }
+    m = link_table[m & kWindowMask];
+  } while (m > limit && --chain != 0);
+  s.match_pos = best_pos;
+  return best;
+}
+
+uint64_t close_block(EncoderState& s, bool last) {
+  const uint8_t* data = s.block_origin >= 0 ? s.window + s.block_origin : nullptr;
+  const auto stored_len = static_cast<uint32_t>(static_cast<int64_t>(s.cur_pos) - s.block_origin);
+  return finish_block(s, data, stored_len, last);
+}
+
+}  // namespace
+
+void start_matching(EncoderState& s) {
+  std::memset(s.head_table, 0, kWindowHalf * sizeof s.head_table[0]);
+  const LevelParams& row = kLevelTable[s.PackLevel];
+  s.lazy_len = row.lazy_len;
+  s.good_len = row.good_len;
+  s.nice_len = row.nice_len;
+  s.chain_len = row.chain_len;
+  if (s.PackLevel <= 2) {
+    *s.entry.GeneralPurposeFlags |= kFastFlag;
+  } else if (s.PackLevel >= 8) {
+    *s.entry.GeneralPurposeFlags |= kMaximumFlag;
+  }
+  s.cur_pos = 0;
+  s.block_origin = 0;
+  s.lookahead = read_input(s, s.window, kWindowHalf);
+  if (s.lookahead == 0 || s.lookahead == 0xFFFF) {
+    s.input_done = true;
+    s.lookahead = 0;
+    return;
+  }
+  s.input_done = false;
+  if (s.lookahead < kMinLookahead) refill_window(s);
+  s.hash_key = 0;
+  roll_hash(s, s.window[0]);
+  roll_hash(s, s.window[1]);
+}
+
+uint64_t deflate_greedy(EncoderState& s) {
+  s.prior_len = kMinMatch - 1;
+  unsigned len = 0;  // keeps its value (below 3) when no search is made
+  while (s.lookahead != 0) {
+    const unsigned head = insert_position(s, s.cur_pos);
+    if (head != 0 && s.cur_pos - head <= kMaxDist) {
+      len = find_longest_match(s, head);
+      if (len > s.lookahead) len = s.lookahead;
+    }
+    bool flush;
+    if (len >= kMinMatch) {
+      flush = ct_tally(s, s.cur_pos - s.match_pos, len - kMinMatch);
+      s.lookahead -= len;
+      if (len <= s.lazy_len) {
+        for (unsigned p = s.cur_pos + 1; p < s.cur_pos + len; ++p) insert_position(s, p);
+        s.cur_pos += len;
+      } else {
+        // Long matches are not hashed inside; restart the key after them.
+        s.cur_pos += len;
+        s.hash_key = s.window[s.cur_pos];
+        roll_hash(s, s.window[s.cur_pos + 1]);
+      }
+      len = 0;
+    } else {
+      flush = ct_tally(s, 0, s.window[s.cur_pos]);
+      --s.lookahead;
+      ++s.cur_pos;
+    }
+    if (flush) {
+      close_block(s, false);
+      s.block_origin = static_cast<int32_t>(s.cur_pos);
+    }
+    if (s.lookahead < kMinLookahead) refill_window(s);
+  }
+  return close_block(s, true);
+}
+
+uint64_t deflate_lazy(EncoderState& s) {
+  unsigned len = kMinMatch - 1;
+  bool pending = false;  // a literal at cur_pos - 1 awaits the next search
+  while (s.lookahead != 0) {
+    const unsigned head = insert_position(s, s.cur_pos);
+    s.prior_len = len;
+    const unsigned prior_pos = s.match_pos;
+    len = kMinMatch - 1;
+    if (head != 0 && s.prior_len < s.lazy_len && s.cur_pos - head <= kMaxDist) {
+      len = find_longest_match(s, head);
+      if (len > s.lookahead) len = s.lookahead;
+      if (len == kMinMatch && s.cur_pos - s.match_pos > kTooFar) len = kMinMatch - 1;
+    }
+    if (s.prior_len >= kMinMatch && len <= s.prior_len) {
+      // The previous position's match stands.
+      const bool flush = ct_tally(s, s.cur_pos - 1 - prior_pos, s.prior_len - kMinMatch);
+      s.lookahead -= s.prior_len - 1;
+      const unsigned end = s.cur_pos + s.prior_len - 2;
+      for (unsigned p = s.cur_pos + 1; p <= end; ++p) insert_position(s, p);
+      s.cur_pos += s.prior_len - 1;
+      pending = false;
+      len = kMinMatch - 1;
+      if (flush) {
+        close_block(s, false);
+        s.block_origin = static_cast<int32_t>(s.cur_pos);
+      }
+    } else if (pending) {
+      if (ct_tally(s, 0, s.window[s.cur_pos - 1])) {
+        close_block(s, false);
+        s.block_origin = static_cast<int32_t>(s.cur_pos);
+      }
+      ++s.cur_pos;
+      --s.lookahead;
+    } else {
+      pending = true;
+      ++s.cur_pos;
+      --s.lookahead;
+    }
+    DEFLATE_CHECK(s.cur_pos <= s.bytes_read && s.lookahead <= s.bytes_read,
+                  "a bit too far - deflate");
+    if (s.lookahead < kMinLookahead) refill_window(s);
+  }
+  if (pending) ct_tally(s, 0, s.window[s.cur_pos - 1]);
+  return close_block(s, true);
+}
+
+}  // namespace deflate_internal

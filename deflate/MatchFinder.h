@@ -1,0 +1,21 @@
+// The match finder and the two parsing loops: input flows through ReadInput
+// into the sliding window, repeated strings are found through hash chains,
+// and the greedy (levels 1 to 3) or lazy (levels 4 to 9) loop hands literals
+// and matches to the block coder.
+#pragma once
+
+#include <cstdint>
+
+#include "EncoderState.h"
+
+namespace deflate_internal {
+
+// Clears the hash heads, loads the level row, sets the level's option bits,
+// reads the first input and primes the rolling hash.
+void start_matching(EncoderState& s);
+
+// Each compresses the rest of the entry and returns its compressed size.
+uint64_t deflate_greedy(EncoderState& s);
+uint64_t deflate_lazy(EncoderState& s);
+
+}  // namespace deflate_internal

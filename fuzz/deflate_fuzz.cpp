@@ -1,0 +1,79 @@
+// Round trip of the deflate encoder. The first byte picks the level (1..9),
+// the second how many bytes each ReadInput call may return; the rest is the
+// entry. The stream must decode to the entry (or be the entry, when stored),
+// and must not depend on the read sizes or on entries compressed before.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "Deflate.h"
+#include "Inflate.h"
+
+namespace {
+
+class Host : public DeflateHost {
+ public:
+  Host(const uint8_t* data, size_t size, unsigned max_read)
+      : data_(data), size_(size), max_read_(max_read) {}
+  unsigned ReadInput(uint8_t* buffer, unsigned count) override {
+    size_t n = size_ - pos_;
+    if (n > count) n = count;
+    if (n > max_read_) n = max_read_;
+    for (size_t i = 0; i < n; ++i) buffer[i] = data_[pos_ + i];
+    pos_ += n;
+    return static_cast<unsigned>(n);
+  }
+  void WriteOutput(const uint8_t* buffer, size_t item_size, size_t count) override {
+    out.insert(out.end(), buffer, buffer + item_size * count);
+  }
+  std::vector<uint8_t> out;
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t pos_ = 0;
+  unsigned max_read_;
+};
+
+struct Entry {
+  std::vector<uint8_t> bytes;
+  uint64_t size;
+  uint16_t method;
+};
+
+Entry Compress(DeflateWorkBuffers& buffers, int level, const uint8_t* data, size_t size,
+               unsigned max_read) {
+  Host host(data, size, max_read);
+  uint16_t flags = 0, internal = 2, method = 8;
+  const uint64_t n = deflate(host, level, buffers, DeflateEntryFields{&flags, &internal, &method});
+  if (internal > 1 || (method != 0 && method != 8)) std::abort();
+  return Entry{std::move(host.out), n, method};
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  const int level = 1 + data[0] % 9;
+  const unsigned max_read = data[1] == 0 ? 65536u : data[1] * 97u;
+  data += 2;
+  size -= 2;
+
+  // Kept across inputs, like the archive writer keeps them across entries.
+  static std::unique_ptr<DeflateWorkBuffers> shared = DeflateWorkBuffers::Allocate();
+  const Entry e = Compress(*shared, level, data, size, max_read);
+  if (e.size != e.bytes.size()) std::abort();
+  if (e.method == 0) {
+    if (e.bytes != std::vector<uint8_t>(data, data + size)) std::abort();
+  } else {
+    const inflate::Result r = inflate::Inflate(e.bytes, false);
+    if (r.data != std::vector<uint8_t>(data, data + size)) std::abort();
+  }
+
+  auto fresh = DeflateWorkBuffers::Allocate();
+  const Entry again = Compress(*fresh, level, data, size, 65536u);
+  if (again.bytes != e.bytes || again.method != e.method) std::abort();
+  return 0;
+}

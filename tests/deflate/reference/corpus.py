@@ -1,0 +1,146 @@
+"""Deterministic inputs for the reference encoder's checks.
+
+Every builder takes no arguments and returns the same bytes on every run (a
+seeded generator, never the clock), so a mismatch can be reproduced.
+"""
+
+import random
+
+
+def rng(seed):
+    return random.Random(seed)
+
+
+def random_bytes(n, seed):
+    return rng(seed).randbytes(n)
+
+
+def mixed(n, seed):
+    """Runs, repeats and noise in turn, so blocks see matches and literals of every kind."""
+    r = rng(seed)
+    out = bytearray()
+    while len(out) < n:
+        kind = r.randrange(4)
+        if kind == 0:
+            out += bytes([r.randrange(256)]) * r.randint(3, 300)
+        elif kind == 1 and len(out) > 10:
+            start = r.randrange(len(out))
+            out += out[start:start + r.randint(3, 258)]
+        elif kind == 2:
+            out += r.randbytes(r.randint(1, 40))
+        else:
+            out += b"field_%d=%s;" % (r.randrange(1000), b"x" * r.randrange(8))
+    return bytes(out[:n])
+
+
+def english_text(n=150_000, seed=11):
+    """Sentences of words drawn with a skewed frequency, like running text."""
+    r = rng(seed)
+    letters = "etaoinshrdlcumwfgypbvkjxqz"
+    weights = [26 - i for i in range(26)]
+    words = ["".join(r.choices(letters, weights, k=r.choice((1, 2, 2, 3, 3, 4, 5, 6, 7, 8, 10))))
+             for _ in range(2000)]
+    word_weights = [1.0 / (i + 1) for i in range(len(words))]
+    out = []
+    size = 0
+    while size < n:
+        sentence = r.choices(words, word_weights, k=r.randint(4, 18))
+        sentence[0] = sentence[0].capitalize()
+        s = " ".join(sentence) + r.choice((". ", ". ", ", ", "? ", ".\n"))
+        out.append(s)
+        size += len(s)
+    return "".join(out).encode("ascii")[:n]
+
+
+def database_pages(n=200_000, seed=12):
+    """Fixed-size pages of records: headers, counters, names, padding with zeros."""
+    r = rng(seed)
+    names = [r.choice(("SMITH", "JONES", "TAYLOR", "BROWN", "WILSON", "EVANS")) + str(i)
+             for i in range(50)]
+    out = bytearray()
+    page_no = 0
+    record_id = 1000
+    while len(out) < n:
+        page = bytearray(b"PG" + page_no.to_bytes(4, "little") + b"\x01\x00" + bytes(8))
+        while len(page) < 4096 - 64:
+            name = r.choice(names).encode().ljust(24, b"\x00")
+            amount = r.randrange(100000)
+            page += (record_id.to_bytes(4, "little") + name + amount.to_bytes(4, "little") +
+                     b"\x00\x00\x80\x3f" + bytes([r.randrange(4)]) + b"\xff" * 3)
+            record_id += 1
+        page += bytes(4096 - len(page))
+        out += page
+        page_no += 1
+    return bytes(out[:n])
+
+
+def long_chains(n=120_000, seed=13):
+    """One 3-byte prefix again and again with differing tails: every search walks far."""
+    r = rng(seed)
+    out = bytearray()
+    tails = [r.randbytes(6) for _ in range(64)]
+    while len(out) < n:
+        out += b"\x01\x02\x03" + r.choice(tails)[:r.randint(2, 6)] + r.randbytes(r.randint(0, 2))
+    return bytes(out[:n])
+
+
+def repeats_near_too_far(seed=14):
+    """3-byte repeats 4,090..4,102 bytes back, with different bytes around them, in
+    compressible filler that has no repeats of its own (so the blocks are coded)."""
+    data = bytearray(literal_only_skewed(60_000, seed))
+    pos = 100
+    for d in range(4090, 4103):
+        token = bytes([0xF0 + (d & 7), 0x5A, d & 0xFF])
+        data[pos:pos + 3] = token
+        data[pos + d:pos + d + 3] = token
+        # Make sure the repeats are exactly 3 bytes long.
+        data[pos + d - 1] = data[pos - 1] ^ 0x55
+        data[pos + d + 3] = data[pos + 3] ^ 0x55
+        pos += d + 200
+        if pos + 4200 > len(data):
+            break
+    return bytes(data)
+
+
+def early_block_ends(n=150_000, seed=15):
+    """Few literals between long copies: at levels >= 3 blocks end every 4,096 symbols."""
+    r = rng(seed)
+    chunks = [r.randbytes(40) for _ in range(12)]
+    out = bytearray()
+    while len(out) < n:
+        out += r.randbytes(2) + r.choice(chunks)
+    return bytes(out[:n])
+
+
+def window_tail_pair(seed=16):
+    """Two entries for one run: the first leaves its last byte at the window's top, and
+    the second (compressible, so its last block is coded) ends in a string whose
+    best candidate depends on that byte."""
+    r = rng(seed)
+    x, y = 0xA7, 0x3C
+    first = r.randbytes(65_535) + bytes([x])
+    t = r.randbytes(24)
+    second = bytearray(english_text(65_535, seed))
+    second[40_000:40_025] = t + bytes([x])
+    second[50_000:50_025] = t + bytes([y])
+    second[-24:] = t
+    return first, bytes(second)
+
+
+def literal_only_skewed(n=6000, seed=17):
+    """Bytes of a skewed 64-letter alphabet with no 3-byte string repeated: only literals."""
+    r = rng(seed)
+    alphabet = list(range(64, 128))
+    weights = [1.0 / (i + 1) for i in range(64)]
+    seen = set()
+    out = bytearray(r.choices(alphabet, k=2))
+    while len(out) < n:
+        for _ in range(100):
+            c = r.choices(alphabet, weights)[0]
+            if (out[-2], out[-1], c) not in seen:
+                break
+        else:
+            c = next(c for c in alphabet if (out[-2], out[-1], c) not in seen)
+        seen.add((out[-2], out[-1], c))
+        out.append(c)
+    return bytes(out)
