@@ -97,9 +97,11 @@ class WriterRun : public WriterTest {};
 TEST_F(WriterRun, StoredFileReportsEverySixteenThousandBytes) {
   const std::string source = tree.File("in/Stored.bin", RandomBytes(100000));
   const std::string archive = tree.Path("out.zip");
-  tree.Dir("out");
+  std::vector<int> filePercents;
+  writer.OnFilePercentDone = [&](TObject*, int percent) { filePercents.push_back(percent); };
   EXPECT_EQ(ZipOne(archive, source, 0), 1);
   EXPECT_EQ(percents, (std::vector<int>{16, 32, 48, 64, 80, 96, 100}));
+  EXPECT_EQ(filePercents, percents);
   EXPECT_EQ(completions, std::vector<int>{1});
   EXPECT_EQ(ExpectSingleEntry(archive, source, {0, 0, 0}), 100000);
   EXPECT_EQ(writer.ArchiveEntries().Count(), 1);
