@@ -1,6 +1,7 @@
 #include "ZipWriter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 
@@ -161,8 +162,9 @@ int TZipWriter::ProcessFiles() {
       const std::string dir = GetTempDir(TempPath);
       tempPath = CreateTempFile(dir, kTempPrefix);
       if (tempPath.empty()) {
+        const std::string reason = SysErrorMessage(errno);
         throw EFCreateError(FormatMessage("Cannot create file %s", {dir + kTempPrefix}) + ": " +
-                            SysErrorMessage(errno));
+                            reason);
       }
       outputPath_ = tempPath;
       outputCreated_ = true;

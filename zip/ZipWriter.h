@@ -105,13 +105,21 @@ class TZipWriter : public TZipReader, private DeflateHost {
   std::atomic<bool> CancelRequested{false};
 
   // --- Events; an unassigned one does nothing ---
+  // Once per Zip after a normal end, with the number of files added.
   TZipCompleteEvent OnZipComplete;
+  // Once before the first file; StopNow ends the run (EUserCanceled).
   TStartZipInfoEvent OnStartZipInfo;
+  // Per file before its local header; Skip leaves the file out.
   TStartZipEvent OnStartZip;
+  // Per file added; CurrentZipSize is the archive's size at that moment.
   TEndZipEvent OnEndZip;
+  // A file left out: its stored name already taken, or it cannot be opened.
   TSkippingFileEvent OnSkippingFile;
+  // A listed file that does not exist.
   TFileNameEvent OnNoSuchFile;
+  // With Dispose, per source file before it is deleted; Skip keeps it.
   TFileSkipEvent OnDisposeFile;
+  // Per entry of an updated archive marked for removal; Skip keeps it.
   TFileSkipEvent OnDeleteEntry;
 
   // Writes the archive ZipName from FilesList (updating it when it exists)

@@ -290,6 +290,23 @@ TEST_F(WriterRun, EventsSeeEachFileAndMayStopTheRun) {
   EXPECT_FALSE(FileExists(archive));
 }
 
+TEST_F(WriterRun, DisposeDeletesSourcesOnlyAfterASuccessfulRun) {
+  const std::string a = tree.File("a.mdf", "aaa");
+  const std::string b = tree.File("b.mdf", "bbb");
+  writer.Dispose = true;
+  writer.OnDisposeFile = [&](TObject*, const std::string& name, bool& skip) { skip = name == b; };
+  writer.FilesList = {a, b};
+  writer.SetZipName(tree.Path("d.zip"));
+  EXPECT_EQ(writer.Zip(), 2);
+  EXPECT_FALSE(FileExists(a));
+  EXPECT_TRUE(FileExists(b));
+
+  writer.FilesList = {b};
+  writer.SetZipName(tree.Path("missing/d.zip"));
+  EXPECT_THROW(writer.Zip(), EFCreateError);
+  EXPECT_TRUE(FileExists(b));
+}
+
 // --- Failures ---
 
 TEST_F(WriterRun, ArchiveThatCannotBeCreatedRaisesAndLeavesNothing) {
