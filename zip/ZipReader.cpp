@@ -2,7 +2,23 @@
 
 #include <memory>
 
+#include "BufferStream.h"
 #include "Streams.h"
+#include "Text.h"
+
+namespace {
+
+// Two archive names name the same file. POSIX file systems tell names apart
+// by case, so only an exact match is the same archive there.
+bool SameFileName(const std::string& a, const std::string& b) {
+#ifdef _WIN32
+  return SameTextAscii(a, b);
+#else
+  return a == b;
+#endif
+}
+
+}  // namespace
 
 TSortedZip ReadZipDirectory(TStream& archive, TEndCentral& end) {
   TEndCentral found;
@@ -24,4 +40,51 @@ TSortedZip ReadZipDirectory(TStream& archive, TEndCentral& end) {
   }
   end.CopyFrom(found);
   return entries;
+}
+
+TZipReader::TZipReader() = default;
+TZipReader::~TZipReader() = default;
+
+void TZipReader::SetZipName(const std::string& value) {
+  if (SameFileName(value, zipName_)) return;
+  zipName_ = value;
+  ForgetArchive();
+  CloseArchiveStream();
+}
+
+void TZipReader::ForgetArchive() {
+  archiveEntries_.Clear();
+  endCentral_.Clear();
+  holding_ = false;
+  stamp_ = {};
+  numberOfDisks_ = 0;
+}
+
+void TZipReader::CloseArchiveStream() {
+  zipStream_.reset();
+}
+
+bool TZipReader::StampOf(const std::string& path, TFileStamp& stamp) {
+  std::error_code error;
+  stamp.time = std::filesystem::last_write_time(path, error);
+  if (error) return false;
+  stamp.size = std::filesystem::file_size(path, error);
+  return !error;
+}
+
+void TZipReader::LoadArchiveDirectory() {
+  if (!zipStream_)
+    zipStream_ = std::make_unique<TBufferedFileStream>(zipName_, fmOpenReadDenyWrite);
+  TFileStamp now;
+  if (holding_ && StampOf(zipName_, now) && now == stamp_) return;
+  TEndCentral end;
+  TSortedZip entries = ReadZipDirectory(*zipStream_, end);
+  HoldArchive(std::move(entries), end, 1);
+}
+
+void TZipReader::HoldArchive(TSortedZip entries, const TEndCentral& end, int disks) {
+  archiveEntries_ = std::move(entries);
+  endCentral_.CopyFrom(end);
+  numberOfDisks_ = disks;
+  holding_ = StampOf(zipName_, stamp_);
 }

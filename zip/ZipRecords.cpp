@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "CodePage.h"
+#include "Crc32.h"
 #include "Files.h"
 #include "Streams.h"
 
@@ -28,6 +29,22 @@ uint16_t Fit16(int64_t value, const char* field) {
   return static_cast<uint16_t>(value);
 }
 
+uint64_t Fit64(int64_t value, const char* field) {
+  if (value < 0) {
+    throw EZipFieldOverflow(FormatMessage("Value too large for the archive field %s", {field}));
+  }
+  return static_cast<uint64_t>(value);
+}
+
+// A classic field of a record that has its ZIP64 counterpart: all ones from
+// the limit on.
+uint32_t Classic32(int64_t value, const char* field) {
+  return value >= Zip64Limit32 ? 0xFFFFFFFFu : Fit32(value, field);
+}
+uint16_t Classic16(int64_t value, const char* field) {
+  return value >= Zip64Limit16 ? 0xFFFF : Fit16(value, field);
+}
+
 class LeBytes {
  public:
   explicit LeBytes(size_t reserve) { bytes_.reserve(reserve); }
@@ -39,7 +56,13 @@ class LeBytes {
     U16(static_cast<uint16_t>(v));
     U16(static_cast<uint16_t>(v >> 16));
   }
+  void U64(uint64_t v) {
+    U32(static_cast<uint32_t>(v));
+    U32(static_cast<uint32_t>(v >> 32));
+  }
+  void U8(uint8_t v) { bytes_.push_back(v); }
   void Append(const std::string& s) { bytes_.insert(bytes_.end(), s.begin(), s.end()); }
+  std::string String() const { return std::string(bytes_.begin(), bytes_.end()); }
   void WriteTo(TStream& stream) const {
     stream.Write(bytes_.data(), static_cast<int64_t>(bytes_.size()));
   }
@@ -53,6 +76,46 @@ uint16_t Get16(const uint8_t* p) {
 }
 uint32_t Get32(const uint8_t* p) {
   return static_cast<uint32_t>(Get16(p)) | static_cast<uint32_t>(Get16(p + 2)) << 16;
+}
+uint64_t Get64(const uint8_t* p) {
+  return static_cast<uint64_t>(Get32(p)) | static_cast<uint64_t>(Get32(p + 4)) << 32;
+}
+
+// The data of the ZIP64 field among a header's extra fields; false when there
+// is none or the list is cut short.
+bool FindZip64Field(const std::string& extra, std::string_view& data) {
+  const auto* p = reinterpret_cast<const uint8_t*>(extra.data());
+  size_t pos = 0;
+  while (pos + 4 <= extra.size()) {
+    const uint16_t tag = Get16(p + pos);
+    const size_t size = Get16(p + pos + 2);
+    if (pos + 4 + size > extra.size()) return false;
+    if (tag == Zip64ExtraTag) {
+      data = std::string_view(extra).substr(pos + 4, size);
+      return true;
+    }
+    pos += 4 + size;
+  }
+  return false;
+}
+
+// Takes the 64-bit values of the fields whose classic value was all ones, in
+// the field's fixed order (uncompressed size, compressed size, offset);
+// false when the ZIP64 field lacks one of them.
+bool TakeZip64Values(const std::string& extra, std::initializer_list<int64_t*> wanted) {
+  std::string_view data;
+  bool found = false;
+  size_t at = 0;
+  for (int64_t* field : wanted) {
+    if (field == nullptr) continue;
+    if (!found && !(found = FindZip64Field(extra, data))) return false;
+    if (at + 8 > data.size()) return false;
+    const uint64_t value = Get64(reinterpret_cast<const uint8_t*>(data.data()) + at);
+    if (value > static_cast<uint64_t>(INT64_MAX)) return false;
+    *field = static_cast<int64_t>(value);
+    at += 8;
+  }
+  return true;
 }
 
 // Reads exactly count bytes into out; false on a short read.
@@ -105,11 +168,13 @@ void TZipHeaderInfo::Clear() {
   RelativeOffset = 0;
   CentralOffset = 0;
   EntryState = {0, 0};
+  Zip64Sizes = false;
   fileName_.clear();
   directory_.clear();
   fileComment_.clear();
   storedName_.clear();
   storedNameUtf8_ = false;
+  unicodePathField_.clear();
 }
 
 void TZipHeaderInfo::SetFileName(const std::string& value) {
@@ -136,6 +201,26 @@ void TZipHeaderInfo::UpdateStoredName() {
   storedName_ = std::move(oem.bytes);
   storedNameUtf8_ = oem.utf8;
   GeneralPurposeFlags = FlagsToWrite();
+
+  // Readers disagree on names beyond ASCII (some take every name of an
+  // MS-DOS archive as code page 437, some as raw bytes), but all of them
+  // take this field. A name that is not UTF-8 is given in its code page 437
+  // reading, the one its header announces.
+  unicodePathField_.clear();
+  const bool ascii = std::all_of(storedName_.begin(), storedName_.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (ascii) return;
+  const std::string unicode = storedNameUtf8_ ? storedName_ : OemToAnsi(storedName_, false);
+  // Room is left for the ZIP64 field in the same 16-bit length.
+  constexpr size_t kMaxUnicodeName = 0xFFFF - 28 - 9;
+  if (unicode.size() > kMaxUnicodeName) return;
+  LeBytes field(9 + unicode.size());
+  field.U16(UnicodePathExtraTag);
+  field.U16(static_cast<uint16_t>(5 + unicode.size()));
+  field.U8(1);  // version of the field
+  field.U32(Crc32(storedName_.data(), storedName_.size()));
+  field.Append(unicode);
+  unicodePathField_ = field.String();
 }
 
 void TZipHeaderInfo::SetFromStoredName(std::string_view bytes, bool utf8) {
@@ -153,19 +238,53 @@ uint16_t TZipHeaderInfo::FlagsToWrite() const {
                                (storedNameUtf8_ ? LanguageEncodingFlag : 0));
 }
 
+bool TZipHeaderInfo::Zip64Uncompressed() const {
+  return Zip64Sizes || UncompressedSize >= Zip64Limit32;
+}
+bool TZipHeaderInfo::Zip64Compressed() const {
+  return Zip64Sizes || CompressedSize >= Zip64Limit32;
+}
+bool TZipHeaderInfo::Zip64Offset() const {
+  return RelativeOffset >= Zip64Limit32;
+}
+
+bool TZipHeaderInfo::UsesZip64() const {
+  return Zip64Uncompressed() || Zip64Compressed() || Zip64Offset();
+}
+
+int TZipHeaderInfo::CentralExtraLength() const {
+  const int values = int{Zip64Uncompressed()} + int{Zip64Compressed()} + int{Zip64Offset()};
+  return (values == 0 ? 0 : 4 + 8 * values) + static_cast<int>(unicodePathField_.size());
+}
+
+int TZipHeaderInfo::LocalExtraLength() const {
+  return (Zip64Sizes ? 20 : 0) + static_cast<int>(unicodePathField_.size());
+}
+
+void TZipHeaderInfo::MarkZip64() {
+  VersionNeeded = std::max(VersionNeeded, Zip64Version);
+  // The high byte names the host system; the low byte is the version.
+  if ((VersionMadeBy & 0xFF) < Zip64Version) {
+    VersionMadeBy = static_cast<uint16_t>((VersionMadeBy & 0xFF00) | Zip64Version);
+  }
+}
+
 int64_t TZipHeaderInfo::LocalHeaderSize() const {
-  return LocalHeaderFixedSize + int64_t{FileNameLength()} + ExtraFieldLength;
+  return LocalHeaderFixedSize + int64_t{FileNameLength()} + LocalExtraLength();
 }
 
 int64_t TZipHeaderInfo::CentralHeaderSize() const {
-  return CentralHeaderFixedSize + int64_t{FileNameLength()} + ExtraFieldLength +
+  return CentralHeaderFixedSize + int64_t{FileNameLength()} + CentralExtraLength() +
          FileCommentLength();
 }
 
 void TZipHeaderInfo::SaveLocalToStream(TStream& stream) {
   RelativeOffset = stream.Position();
+  // An entry that starts beyond 4 GiB needs ZIP64 in its central header;
+  // its local header announces the same version.
+  if (Zip64Sizes || Zip64Offset()) MarkZip64();
   GeneralPurposeFlags = FlagsToWrite();
-  LeBytes rec(LocalHeaderFixedSize + storedName_.size());
+  LeBytes rec(LocalHeaderFixedSize + storedName_.size() + 20);
   rec.U32(LocalHeaderSignature);
   rec.U16(VersionNeeded);
   rec.U16(GeneralPurposeFlags);
@@ -173,17 +292,34 @@ void TZipHeaderInfo::SaveLocalToStream(TStream& stream) {
   rec.U16(static_cast<uint16_t>(LastModDateTime));
   rec.U16(static_cast<uint16_t>(LastModDateTime >> 16));
   rec.U32(CRC32);
-  rec.U32(Fit32(CompressedSize, "compressed size"));
-  rec.U32(Fit32(UncompressedSize, "uncompressed size"));
+  if (Zip64Sizes) {
+    rec.U32(0xFFFFFFFFu);
+    rec.U32(0xFFFFFFFFu);
+  } else {
+    rec.U32(Fit32(CompressedSize, "compressed size"));
+    rec.U32(Fit32(UncompressedSize, "uncompressed size"));
+  }
   rec.U16(Fit16(FileNameLength(), "file name length"));
-  rec.U16(ExtraFieldLength);
+  rec.U16(static_cast<uint16_t>(LocalExtraLength()));
   rec.Append(storedName_);
+  if (Zip64Sizes) {
+    // The local header holds both sizes, whichever of them is large.
+    rec.U16(Zip64ExtraTag);
+    rec.U16(16);
+    rec.U64(Fit64(UncompressedSize, "uncompressed size"));
+    rec.U64(Fit64(CompressedSize, "compressed size"));
+  }
+  rec.Append(unicodePathField_);
   rec.WriteTo(stream);
 }
 
 void TZipHeaderInfo::SaveCentralToStream(TStream& stream) {
+  const bool bigUncompressed = Zip64Uncompressed();
+  const bool bigCompressed = Zip64Compressed();
+  const bool bigOffset = Zip64Offset();
+  if (bigUncompressed || bigCompressed || bigOffset) MarkZip64();
   GeneralPurposeFlags = FlagsToWrite();
-  LeBytes rec(CentralHeaderFixedSize + storedName_.size() + fileComment_.size());
+  LeBytes rec(CentralHeaderFixedSize + storedName_.size() + 28 + fileComment_.size());
   rec.U32(CentralHeaderSignature);
   rec.U16(VersionMadeBy);
   rec.U16(VersionNeeded);
@@ -192,16 +328,26 @@ void TZipHeaderInfo::SaveCentralToStream(TStream& stream) {
   rec.U16(static_cast<uint16_t>(LastModDateTime));
   rec.U16(static_cast<uint16_t>(LastModDateTime >> 16));
   rec.U32(CRC32);
-  rec.U32(Fit32(CompressedSize, "compressed size"));
-  rec.U32(Fit32(UncompressedSize, "uncompressed size"));
+  rec.U32(bigCompressed ? 0xFFFFFFFFu : Fit32(CompressedSize, "compressed size"));
+  rec.U32(bigUncompressed ? 0xFFFFFFFFu : Fit32(UncompressedSize, "uncompressed size"));
   rec.U16(Fit16(FileNameLength(), "file name length"));
-  rec.U16(ExtraFieldLength);
+  rec.U16(static_cast<uint16_t>(CentralExtraLength()));
   rec.U16(Fit16(FileCommentLength(), "file comment length"));
   rec.U16(DiskNumberStart);
   rec.U16(InternalAttributes);
   rec.U32(ExternalAttributes);
-  rec.U32(Fit32(RelativeOffset, "relative offset of local header"));
+  rec.U32(bigOffset ? 0xFFFFFFFFu : Fit32(RelativeOffset, "relative offset of local header"));
   rec.Append(storedName_);
+  if (bigUncompressed || bigCompressed || bigOffset) {
+    // Only the values whose classic field holds all ones, in this order.
+    rec.U16(Zip64ExtraTag);
+    rec.U16(
+        static_cast<uint16_t>(8 * (int{bigUncompressed} + int{bigCompressed} + int{bigOffset})));
+    if (bigUncompressed) rec.U64(Fit64(UncompressedSize, "uncompressed size"));
+    if (bigCompressed) rec.U64(Fit64(CompressedSize, "compressed size"));
+    if (bigOffset) rec.U64(Fit64(RelativeOffset, "relative offset of local header"));
+  }
+  rec.Append(unicodePathField_);
   rec.Append(fileComment_);
   rec.WriteTo(stream);
 }
@@ -230,6 +376,15 @@ bool TZipHeaderInfo::ReadCentralFromStream(TStream& stream) {
   rec.ExternalAttributes = Get32(h + 38);
   rec.RelativeOffset = Get32(h + 42);
   rec.CentralOffset = start;
+  const bool bigUncompressed = Get32(h + 24) == 0xFFFFFFFFu;
+  const bool bigCompressed = Get32(h + 20) == 0xFFFFFFFFu;
+  if (!TakeZip64Values(extra, {bigUncompressed ? &rec.UncompressedSize : nullptr,
+                               bigCompressed ? &rec.CompressedSize : nullptr,
+                               Get32(h + 42) == 0xFFFFFFFFu ? &rec.RelativeOffset : nullptr})) {
+    stream.Seek(start, soFromBeginning);
+    return false;
+  }
+  rec.Zip64Sizes = bigUncompressed || bigCompressed;
   // The extra field is skipped, not kept, so nothing may announce it.
   rec.ExtraFieldLength = 0;
   rec.SetFromStoredName(name, (rec.GeneralPurposeFlags & LanguageEncodingFlag) != 0);
@@ -260,6 +415,14 @@ bool TZipHeaderInfo::ReadLocalFromStream(TStream& stream) {
   rec.InternalAttributes = 0;
   rec.ExternalAttributes = 0;
   rec.RelativeOffset = start;
+  const bool bigUncompressed = Get32(h + 22) == 0xFFFFFFFFu;
+  const bool bigCompressed = Get32(h + 18) == 0xFFFFFFFFu;
+  if (!TakeZip64Values(extra, {bigUncompressed ? &rec.UncompressedSize : nullptr,
+                               bigCompressed ? &rec.CompressedSize : nullptr})) {
+    stream.Seek(start, soFromBeginning);
+    return false;
+  }
+  rec.Zip64Sizes = bigUncompressed || bigCompressed;
   rec.ExtraFieldLength = 0;
   rec.SetFromStoredName(name, (rec.GeneralPurposeFlags & LanguageEncodingFlag) != 0);
   *this = std::move(rec);
@@ -278,23 +441,73 @@ void TEndCentral::Clear() {
   CentralDirOffset = 0;
   ZipCommentPos = 0;
   CommentsChanged = false;
+  Zip64 = false;
   zipComment_.clear();
 }
 
+bool TEndCentral::NeedsZip64() const {
+  return Zip64 || EntriesThisDisk >= Zip64Limit16 || TotalEntries >= Zip64Limit16 ||
+         CentralSize >= Zip64Limit32 || CentralDirOffset >= Zip64Limit32;
+}
+
+int64_t TEndCentral::EndCentralSize() const {
+  return EndCentralFixedSize + int64_t{ZipCommentLength()} +
+         (NeedsZip64() ? Zip64EndFixedSize + Zip64LocatorSize : 0);
+}
+
 void TEndCentral::SaveEndToStream(TStream& stream) {
-  LeBytes rec(EndCentralFixedSize);
+  LeBytes rec(Zip64EndFixedSize + Zip64LocatorSize + EndCentralFixedSize);
+  if (NeedsZip64()) {
+    const int64_t at = stream.Position();
+    rec.U32(Zip64EndSignature);
+    rec.U64(Zip64EndFixedSize - 12);  // the size of what follows this field
+    rec.U16(Zip64Version);
+    rec.U16(Zip64Version);
+    rec.U32(ThisDiskNumber);
+    rec.U32(CentralStartDisk);
+    rec.U64(Fit64(EntriesThisDisk, "entries on this disk"));
+    rec.U64(Fit64(TotalEntries, "total entries"));
+    rec.U64(Fit64(CentralSize, "size of the central directory"));
+    rec.U64(Fit64(CentralDirOffset, "offset of the central directory"));
+    rec.U32(Zip64LocatorSignature);
+    rec.U32(ThisDiskNumber);
+    rec.U64(Fit64(at, "offset of the ZIP64 end record"));
+    rec.U32(uint32_t{ThisDiskNumber} + 1);
+  }
   rec.U32(Signature);
   rec.U16(ThisDiskNumber);
   rec.U16(CentralStartDisk);
-  rec.U16(Fit16(EntriesThisDisk, "entries on this disk"));
-  rec.U16(Fit16(TotalEntries, "total entries"));
-  rec.U32(Fit32(CentralSize, "size of the central directory"));
-  rec.U32(Fit32(CentralDirOffset, "offset of the central directory"));
+  rec.U16(Classic16(EntriesThisDisk, "entries on this disk"));
+  rec.U16(Classic16(TotalEntries, "total entries"));
+  rec.U32(Classic32(CentralSize, "size of the central directory"));
+  rec.U32(Classic32(CentralDirOffset, "offset of the central directory"));
   rec.U16(Fit16(ZipCommentLength(), "comment length"));
   rec.WriteTo(stream);
   if (!zipComment_.empty()) {
     stream.Write(zipComment_.data(), static_cast<int64_t>(zipComment_.size()));
   }
+}
+
+void TEndCentral::ReadZip64End(TStream& stream, uint64_t offset) {
+  // A record that is not there, or holds impossible values, is ignored: the
+  // classic values then stand, and a directory they do not describe is
+  // refused when it is read.
+  uint8_t r[Zip64EndFixedSize];
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return;
+  const auto at = static_cast<int64_t>(offset);
+  if (stream.Seek(at, soFromBeginning) != at ||
+      stream.Read(r, Zip64EndFixedSize) != Zip64EndFixedSize || Get32(r) != Zip64EndSignature) {
+    return;
+  }
+  const uint64_t values[] = {Get64(r + 24), Get64(r + 32), Get64(r + 40), Get64(r + 48)};
+  for (uint64_t v : values) {
+    if (v > static_cast<uint64_t>(INT64_MAX)) return;
+  }
+  EntriesThisDisk = static_cast<int64_t>(values[0]);
+  TotalEntries = static_cast<int64_t>(values[1]);
+  CentralSize = static_cast<int64_t>(values[2]);
+  CentralDirOffset = static_cast<int64_t>(values[3]);
+  Zip64 = true;
 }
 
 bool TEndCentral::ReadEndFromStream(TStream& stream) {
@@ -325,6 +538,10 @@ bool TEndCentral::ReadEndFromStream(TStream& stream) {
                        static_cast<size_t>(length));
     ZipCommentPos = tailStart + pos + EndCentralFixedSize;
     CommentsChanged = false;
+    Zip64 = false;
+    if (pos >= Zip64LocatorSize && Get32(p - Zip64LocatorSize) == Zip64LocatorSignature) {
+      ReadZip64End(stream, Get64(p - Zip64LocatorSize + 8));
+    }
     return true;
   }
   return false;

@@ -3,9 +3,10 @@
 // end-of-central-directory record. Both write themselves to a stream and read
 // themselves back from an existing archive. All numbers are little-endian.
 //
-// Sizes, offsets and counts are held in 64 bits; the records written keep the
-// classic 32-bit (16-bit for counts) fields, and a value that does not fit
-// raises instead of being cut short.
+// Sizes, offsets and counts are held in 64 bits. The records keep the classic
+// 32-bit (16-bit for counts) fields for every value that fits; a value that
+// does not goes to the ZIP64 extended information extra field (entries) or
+// to the ZIP64 end of central directory record and its locator.
 #pragma once
 
 #include <array>
@@ -21,13 +22,29 @@ class TStream;
 inline constexpr uint32_t LocalHeaderSignature = 0x04034B50;
 inline constexpr uint32_t CentralHeaderSignature = 0x02014B50;
 inline constexpr uint32_t EndCentralSignature = 0x06054B50;
+inline constexpr uint32_t Zip64EndSignature = 0x06064B50;
+inline constexpr uint32_t Zip64LocatorSignature = 0x07064B50;
 
 inline constexpr int LocalHeaderFixedSize = 30;
 inline constexpr int CentralHeaderFixedSize = 46;
 inline constexpr int EndCentralFixedSize = 22;
+inline constexpr int Zip64EndFixedSize = 56;
+inline constexpr int Zip64LocatorSize = 20;
+
+// The tag of the ZIP64 extended information extra field.
+inline constexpr uint16_t Zip64ExtraTag = 0x0001;
+// The version needed to extract (and made by) of an entry that uses ZIP64.
+inline constexpr uint16_t Zip64Version = 45;
+// From these values on a field holds all ones and the value goes to the ZIP64
+// records: readers take all ones as "look there".
+inline constexpr int64_t Zip64Limit32 = 0xFFFFFFFF;
+inline constexpr int64_t Zip64Limit16 = 0xFFFF;
 
 // General purpose bit 11: the stored name (and comment) are UTF-8.
 inline constexpr uint16_t LanguageEncodingFlag = 0x0800;
+// The tag of the Info-ZIP Unicode Path extra field: the name in UTF-8 for
+// readers that would otherwise take the stored bytes in another code page.
+inline constexpr uint16_t UnicodePathExtraTag = 0x7075;
 
 // Raised when a value is too large for the field of the record it goes into.
 class EZipFieldOverflow : public EWriteError {
@@ -54,17 +71,21 @@ class TZipHeaderInfo : public TPersistent {
   uint32_t CRC32;
   int64_t CompressedSize;
   int64_t UncompressedSize;
-  uint16_t ExtraFieldLength;  // no extra field bytes are ever written
+  uint16_t ExtraFieldLength;  // extra fields read are skipped: always 0
   uint16_t DiskNumberStart;
   uint16_t InternalAttributes;  // 1 text, 0 binary, 2 not yet known
   uint32_t ExternalAttributes;
   int64_t RelativeOffset;
   int64_t CentralOffset;  // where a read central header came from; never written
   std::array<uint8_t, 2> EntryState;
+  // Both headers carry the sizes in the ZIP64 extra field. Set before the
+  // local header is first written when the entry's data may reach 4 GiB:
+  // that header's length cannot change once the data follows it.
+  bool Zip64Sizes;
 
   // Every field to its initial value: versions 20, method 8, CRC-32
   // 0xFFFFFFFF, internal attributes 1, external attributes 0x20, the rest
-  // zero or empty.
+  // zero, false or empty.
   void Clear();
   // Copies every field, both names, the comment and the state bytes.
   void CopyFrom(const TZipHeaderInfo& source) { *this = source; }
@@ -80,7 +101,9 @@ class TZipHeaderInfo : public TPersistent {
   void SetFileComment(std::string_view value);
 
   // The name as both headers store it: Directory + FileName with forward
-  // slashes, in code page 437, or in UTF-8 when it needs to be.
+  // slashes, in code page 437, or in UTF-8 when it needs to be. A name that
+  // is not plain ASCII also goes, in UTF-8, into a Unicode Path extra field
+  // of both headers, which every common reader prefers to the stored bytes.
   const std::string& StoredName() const { return storedName_; }
   bool StoredNameIsUtf8() const { return storedNameUtf8_; }
   // Bytes of the stored name.
@@ -89,9 +112,13 @@ class TZipHeaderInfo : public TPersistent {
 
   int64_t LocalHeaderSize() const;    // 30 + name + extra field
   int64_t CentralHeaderSize() const;  // 46 + name + extra field + comment
+  // True when the central header needs the ZIP64 extra field.
+  bool UsesZip64() const;
 
   // Records the stream position in RelativeOffset, then writes the local
   // header there; writing again at the same place rewrites the same bytes.
+  // Raises EZipFieldOverflow for a size beyond the classic fields without
+  // Zip64Sizes.
   void SaveLocalToStream(TStream& stream);
   void SaveCentralToStream(TStream& stream);
 
@@ -106,12 +133,21 @@ class TZipHeaderInfo : public TPersistent {
   void UpdateStoredName();
   void SetFromStoredName(std::string_view bytes, bool utf8);
   uint16_t FlagsToWrite() const;
+  // Which central fields go to the ZIP64 extra field.
+  bool Zip64Uncompressed() const;
+  bool Zip64Compressed() const;
+  bool Zip64Offset() const;
+  int CentralExtraLength() const;
+  int LocalExtraLength() const;
+  // Raises both versions to the one ZIP64 needs.
+  void MarkZip64();
 
   std::string fileName_;
   std::string directory_;
   std::string fileComment_;
   std::string storedName_;
   bool storedNameUtf8_ = false;
+  std::string unicodePathField_;  // the whole extra field, or empty
 };
 
 class TEndCentral : public TPersistent {
@@ -127,6 +163,9 @@ class TEndCentral : public TPersistent {
   int64_t CentralDirOffset;
   int64_t ZipCommentPos;  // where the comment was read from
   bool CommentsChanged;
+  // Write the ZIP64 end records even when every value fits the classic
+  // record (the archive holds ZIP64 entries); true after reading them.
+  bool Zip64;
 
   void Clear();
   void CopyFrom(const TEndCentral& source) { *this = source; }
@@ -135,15 +174,23 @@ class TEndCentral : public TPersistent {
   void SetZipComment(std::string_view value) { zipComment_ = value; }
   uint32_t ZipCommentLength() const { return static_cast<uint32_t>(zipComment_.size()); }
 
-  int64_t EndCentralSize() const { return EndCentralFixedSize + ZipCommentLength(); }
-  // The 22 fixed bytes in one block, then the comment.
+  // True when the ZIP64 end records are written.
+  bool NeedsZip64() const;
+  // The bytes SaveEndToStream writes.
+  int64_t EndCentralSize() const;
+  // When needed, the ZIP64 end record and its locator; then the 22 fixed
+  // bytes in one block, then the comment.
   void SaveEndToStream(TStream& stream);
 
   // Finds the record near the end of an archive (the last one when several
-  // signatures appear) and takes its fields and comment. False when there is
-  // none; the record is then unchanged.
+  // signatures appear) and takes its fields and comment, and the values of
+  // the ZIP64 end record when a locator in front of it points at one. False
+  // when there is none; the record is then unchanged.
   bool ReadEndFromStream(TStream& stream);
 
  private:
+  // Takes the values of the ZIP64 end record at offset when it is sound.
+  void ReadZip64End(TStream& stream, uint64_t offset);
+
   std::string zipComment_;
 };

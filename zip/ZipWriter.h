@@ -1,40 +1,201 @@
-// The archive writer: writes a ZIP archive from a list of files.
+// The archive writer: writes a ZIP archive from a list of files, deflating
+// each entry with the encoder (or storing it), and updates an archive that
+// already exists through a temporary file.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "Classes.h"
+#include "Deflate.h"
+#include "ZipReader.h"
+#include "ZipRecords.h"
 
-using TPercentDoneEvent = std::function<void(TObject* Sender, int Percent)>;
+class TBufferedFileStream;
+class TSortedZip;
+
+// What happens to an entry that an existing archive already holds.
+enum class TZipAction {
+  zaUpdate,   // replaced when the file is newer; new files added
+  zaReplace,  // always replaced; new files added
+  zaFreshen,  // replaced when the file is newer; no new files
+};
+
+enum class TMultiMode { mmNone, mmSpan, mmBlocks };
+
+// Multi-volume settings; only mmNone is written.
+struct TMultiZipInfo : public TPersistent {
+  TMultiMode MultiMode = TMultiMode::mmNone;
+  int64_t BlockSize = 1457600;
+  int64_t FirstBlockSize = 1457600;
+  bool CheckDiskLabels = true;
+  bool WriteDiskLabels = true;
+};
+
+// Why a file did not become an entry.
+enum class TSkipReason : int {
+  srNone = 0,
+  srDuplicate = 1,  // its stored name is already among this run's entries
+  srNoOpen = 2,     // it could not be opened
+};
+
 using TZipCompleteEvent = std::function<void(TObject* Sender, int FileCount)>;
+using TStartZipInfoEvent = std::function<void(TObject* Sender, int NumFiles, int64_t TotalBytes,
+                                              TEndCentral& EndCentralRecord, bool& StopNow)>;
+using TStartZipEvent = std::function<void(TObject* Sender, const std::string& FName,
+                                          TZipHeaderInfo& ZipHeader, bool& Skip)>;
+using TEndZipEvent =
+    std::function<void(TObject* Sender, const std::string& FName, int64_t UncompressedSize,
+                       int64_t CompressedSize, int64_t CurrentZipSize)>;
+using TSkippingFileEvent = std::function<void(TObject* Sender, TSkipReason Reason,
+                                              const std::string& FName, int FileIndex)>;
+using TFileNameEvent = std::function<void(TObject* Sender, const std::string& FName)>;
+using TFileSkipEvent = std::function<void(TObject* Sender, const std::string& FName, bool& Skip)>;
 
-class TZipWriter : public TComponent {
+// A progress percentage: done of total rounded to the nearest (ties to
+// even), never above 100; 0 when total is 0 or less.
+int PercentOf(int64_t done, int64_t total);
+
+class TZipWriter : public TZipReader, private DeflateHost {
  public:
   TZipWriter();
   ~TZipWriter() override;
 
-  const std::string& ZipName() const { return zipName_; }
-  void SetZipName(const std::string& value);
+  // --- Published properties ---
+  // Prefixed to FilesList entries without a directory; ends in the separator
+  // when not empty.
+  const std::string& RootDir() const { return rootDir_; }
+  void SetRootDir(const std::string& value);
+  // 0 stores every entry; 1..9 is the deflate level.
+  int PackLevel = 6;
+  // Whether pattern entries search sub-directories.
+  bool Recurse = false;
+  // Store the directory part of names. Turning it off also turns off
+  // RelativePaths and StoreVolumes.
   bool StorePaths() const { return storePaths_; }
   void SetStorePaths(bool value);
-
-  std::vector<std::string> FilesList;
-  bool Recurse = false;
-  int PackLevel = 6;
-  TPercentDoneEvent OnTotalPercentDone;
-  TZipCompleteEvent OnZipComplete;
+  // Store directories relative to RootDir; turning it on also turns on
+  // StorePaths and Recurse.
+  bool RelativePaths() const { return relativePaths_; }
+  void SetRelativePaths(bool value);
+  // Keep the drive in stored directories; turning it on also turns on
+  // StorePaths.
+  bool StoreVolumes() const { return storeVolumes_; }
+  void SetStoreVolumes(bool value);
+  TZipAction ZipAction = TZipAction::zaUpdate;
+  // Directory for the temporary archive of an update; the system's when it
+  // does not name an existing directory.
+  std::string TempPath;
+  // Patterns of files never added, and of files stored without compression.
+  std::vector<std::string> ExcludeList;
+  std::vector<std::string> NoCompressList;
+  bool SkipIfArchiveBitNotSet = false;
+  bool ResetArchiveBitOnZip = false;
+  // Delete each source file after a successful run.
+  bool Dispose = false;
+  bool Store83Names = false;
+  TMultiZipInfo MultiZipInfo;
+  // Let pending window messages run after each block of entry data written.
   bool DoProcessMessages = true;
   // Set to end a running Zip at its next write; it fails with EUserCanceled.
   std::atomic<bool> CancelRequested{false};
 
-  // Writes the archive; returns the number of files added.
+  // --- Events; an unassigned one does nothing ---
+  // Once per Zip after a normal end, with the number of files added.
+  TZipCompleteEvent OnZipComplete;
+  // Once before the first file; StopNow ends the run (EUserCanceled).
+  TStartZipInfoEvent OnStartZipInfo;
+  // Per file before its local header; Skip leaves the file out.
+  TStartZipEvent OnStartZip;
+  // Per file added; CurrentZipSize is the archive's size at that moment.
+  TEndZipEvent OnEndZip;
+  // A file left out: its stored name already taken, or it cannot be opened.
+  TSkippingFileEvent OnSkippingFile;
+  // A listed file that does not exist.
+  TFileNameEvent OnNoSuchFile;
+  // With Dispose, per source file before it is deleted; Skip keeps it.
+  TFileSkipEvent OnDisposeFile;
+  // Per entry of an updated archive marked for removal; Skip keeps it.
+  TFileSkipEvent OnDeleteEntry;
+
+  // Writes the archive ZipName from FilesList (updating it when it exists)
+  // and returns the number of files added. Fires OnZipComplete after a normal
+  // end. On failure the exception leaves Zip, no partial archive is left and
+  // an existing archive is as it was.
   int Zip();
 
+  // The sum of the sizes of the files to add, and the bytes read so far, in
+  // the current (or last) run.
+  int64_t TotalBytes() const { return totalBytes_; }
+  int64_t BytesDone() const { return bytesDone_; }
+
  private:
-  std::string zipName_;
+  // --- The run ---
+  int ProcessFiles();
+  void OpenOutput(const std::string& path);
+  void AddFiles(int& added);
+  void CopyExistingEntries(int& added);
+  void CopyEntry(const TZipHeaderInfo& old);
+  void InsertEntry(std::unique_ptr<TZipHeaderInfo> entry);
+  void WriteCentralDirectory();
+  void FinishOutput();
+  // Puts the temporary archive in place of ZipName; false when it could not.
+  bool ReplaceArchive(const std::string& tempPath);
+  void DisposeFiles();
+  void FailureCleanup();
+
+  // --- The file list ---
+  void ExpandFileList();
+  bool MatchesList(const std::string& path, const std::vector<std::string>& list) const;
+  // The directory part a file's entry is stored under ("" without StorePaths).
+  std::string StoredDirectory(const std::string& path) const;
+  // Names compared with entries: as an entry carries its name once read
+  // back from an archive, whether it came from there or from this writer.
+  static std::string ReadBackName(const std::string& name);
+  std::string StoredName(const std::string& path) const;
+  static bool HoldsEntry(const TSortedZip& entries, const std::string& name);
+  bool FreshensNothing(const std::string& path) const;
+
+  // --- One entry ---
+  bool ZipOneFile(const std::string& path, TZipHeaderInfo& header);
+  // A file that will not be read leaves the total; the percentage is
+  // reported again.
+  void DropFromTotal(int64_t size);
+  void StoreFile();
+  void Compress(TZipHeaderInfo& header);
+  unsigned ReadInput(uint8_t* buffer, unsigned count) override;
+  void WriteOutput(const uint8_t* buffer, size_t item_size, size_t count) override;
+
+  // --- Output checks: a failed transfer names the file and the reason ---
+  void CheckOutput() const;
+  void SeekOutput(int64_t position);
+
+  std::string rootDir_;
   bool storePaths_ = false;
+  bool relativePaths_ = false;
+  bool storeVolumes_ = false;
+
+  // --- State of one run ---
+  std::unique_ptr<DeflateWorkBuffers> buffers_;
+  std::unique_ptr<TBufferedFileStream> output_;
+  std::string outputPath_;
+  bool outputCreated_ = false;
+  std::unique_ptr<TBufferedFileStream> source_;
+  std::unique_ptr<TSortedZip> byName_;   // this run's entries by stored name; not owning
+  std::unique_ptr<TSortedZip> inOrder_;  // this run's entries in archive order; owning
+  std::unique_ptr<TEndCentral> newEnd_;
+  std::vector<std::string> disposeList_;
+  int64_t totalBytes_ = 0;
+  int64_t bytesDone_ = 0;
+  int64_t fileBytes_ = 0;          // read from the current file, for OnFilePercentDone
+  int64_t fileSizeAtOpen_ = 0;     // the current file's size when it was opened
+  int64_t entryBytesRead_ = 0;     // source bytes of the current entry
+  int64_t entryInputLimit_ = 0;    // the most it may take
+  int64_t entryBytesWritten_ = 0;  // data bytes of the current entry
+  uint32_t crc_ = 0xFFFFFFFFu;     // CRC-32 register of the current entry
+  uint16_t currentDisk_ = 0;
 };

@@ -155,18 +155,142 @@ TEST(ZipRecordsSave, LocalCentralAndEndRecordsByteForByte) {
   EXPECT_EQ(e.EndCentralSize(), 24);
 }
 
-TEST(ZipRecordsSave, ValuesBeyondTheClassicFieldsRaiseInsteadOfWrapping) {
-  TMemoryStream out;
+// Little-endian bytes of a value, for the ZIP64 byte checks.
+Bytes Le(uint64_t value, int width) {
+  Bytes out;
+  for (int i = 0; i < width; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+  return out;
+}
+
+Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST(ZipRecordsZip64, LargeValuesGoToTheExtraFieldAndComeBack) {
+  const int64_t big = (int64_t{5} << 30) + 7;
+  struct Case {
+    const char* what;
+    int64_t compressed, uncompressed, offset;
+    bool reserved;
+    Bytes centralExtra;  // after the name
+  };
+  const Case cases[] = {
+      {"uncompressed only", 0x100, big, 0, false, B({1, 0, 8, 0}) + Le(big, 8)},
+      {"offset only", 0x100, 0x2345, big, false, B({1, 0, 8, 0}) + Le(big, 8)},
+      {"all ones is already too large", 0xFFFFFFFF, 0x2345, 0, false,
+       B({1, 0, 8, 0}) + Le(0xFFFFFFFF, 8)},
+      {"reserved sizes that fit", 0x100, 0x2345, 0, true,
+       B({1, 0, 16, 0}) + Le(0x2345, 8) + Le(0x100, 8)},
+      {"everything", big + 1, big, big + 2, true,
+       B({1, 0, 24, 0}) + Le(big, 8) + Le(big + 1, 8) + Le(big + 2, 8)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TZipHeaderInfo h = SampleHeader();
+    h.CompressedSize = c.compressed;
+    h.UncompressedSize = c.uncompressed;
+    h.Zip64Sizes = c.reserved;
+    h.RelativeOffset = c.offset;
+    TMemoryStream central;
+    h.SaveCentralToStream(central);
+    const Bytes& bytes = central.Bytes();
+    ASSERT_EQ(bytes.size(), 46 + 7 + c.centralExtra.size());
+    EXPECT_EQ(Bytes(bytes.begin() + 4, bytes.begin() + 8), B({45, 0, 45, 0}));
+    EXPECT_EQ(bytes[30], c.centralExtra.size());
+    EXPECT_EQ(Bytes(bytes.begin() + 53, bytes.end()), c.centralExtra);
+    EXPECT_EQ(h.CentralHeaderSize(), static_cast<int64_t>(bytes.size()));
+    TMemoryStream in(bytes);
+    TZipHeaderInfo back;
+    ASSERT_TRUE(back.ReadCentralFromStream(in));
+    EXPECT_EQ(back.CompressedSize, c.compressed);
+    EXPECT_EQ(back.UncompressedSize, c.uncompressed);
+    EXPECT_EQ(back.RelativeOffset, c.offset);
+    EXPECT_EQ(back.ExtraFieldLength, 0);
+  }
+}
+
+TEST(ZipRecordsZip64, LocalHeaderHoldsBothSizesOnlyWhenRoomWasReserved) {
   TZipHeaderInfo h = SampleHeader();
-  h.CompressedSize = int64_t{1} << 32;
-  EXPECT_THROW(h.SaveLocalToStream(out), EZipFieldOverflow);
-  h.CompressedSize = 0;
-  h.RelativeOffset = int64_t{5} << 30;
-  EXPECT_THROW(h.SaveCentralToStream(out), EZipFieldOverflow);
-  TEndCentral e;
-  e.TotalEntries = 70000;
-  EXPECT_THROW(e.SaveEndToStream(out), EZipFieldOverflow);
-  EXPECT_EQ(out.Size(), 0);
+  h.UncompressedSize = int64_t{1} << 32;
+  TMemoryStream refused;
+  EXPECT_THROW(h.SaveLocalToStream(refused), EZipFieldOverflow);
+  EXPECT_EQ(refused.Size(), 0);
+
+  h.Zip64Sizes = true;
+  TMemoryStream local;
+  h.SaveLocalToStream(local);
+  EXPECT_EQ(
+      local.Bytes(),
+      B({0x50, 0x4B, 0x03, 0x04, 45,   0,    2,    0,    8,    0,    0x3D, 0x6C, 0x2B, 0x5A, 0x78,
+         0x56, 0x34, 0x12, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 7,    0,    20,   0}) +
+          "a/b.txt" + B({1, 0, 16, 0}) + Le(uint64_t{1} << 32, 8) + Le(0x100, 8));
+  EXPECT_EQ(h.LocalHeaderSize(), 57);
+  TMemoryStream in(local.Bytes());
+  TZipHeaderInfo back;
+  ASSERT_TRUE(back.ReadLocalFromStream(in));
+  EXPECT_EQ(back.UncompressedSize, int64_t{1} << 32);
+  EXPECT_EQ(back.CompressedSize, 0x100);
+  EXPECT_TRUE(back.Zip64Sizes);
+
+  // A header that announces a ZIP64 value it does not hold is refused.
+  Bytes cut = local.Bytes();
+  cut[28] = 12;
+  cut[39] = 8;
+  cut.resize(cut.size() - 8);
+  TMemoryStream bad(cut);
+  EXPECT_FALSE(back.ReadLocalFromStream(bad));
+  EXPECT_EQ(bad.Position(), 0);
+}
+
+TEST(ZipRecordsZip64, EndRecordsWhenCountsOrPositionsDoNotFit) {
+  struct Case {
+    const char* what;
+    int64_t entries, size, offset;
+    bool forced;
+  };
+  for (const Case& c :
+       {Case{"entries", 70000, 0x35, 0x1234, false},
+        Case{"offset", 1, 0x35, int64_t{5} << 30, false}, Case{"forced", 1, 0x35, 0x1234, true}}) {
+    SCOPED_TRACE(c.what);
+    TEndCentral e;
+    e.EntriesThisDisk = e.TotalEntries = c.entries;
+    e.CentralSize = c.size;
+    e.CentralDirOffset = c.offset;
+    e.Zip64 = c.forced;
+    TMemoryStream out;
+    out.Write("0123456789", 10);
+    e.SaveEndToStream(out);
+    const Bytes& bytes = out.Bytes();
+    ASSERT_EQ(bytes.size(), 10u + 56 + 20 + 22);
+    EXPECT_EQ(e.EndCentralSize(), 98);
+    EXPECT_EQ(Bytes(bytes.begin() + 10, bytes.begin() + 66),
+              B({0x50, 0x4B, 0x06, 0x06}) + Le(44, 8) + B({45, 0, 45, 0}) + Le(0, 8) +
+                  Le(static_cast<uint64_t>(c.entries), 8) +
+                  Le(static_cast<uint64_t>(c.entries), 8) + Le(static_cast<uint64_t>(c.size), 8) +
+                  Le(static_cast<uint64_t>(c.offset), 8));
+    EXPECT_EQ(Bytes(bytes.begin() + 66, bytes.begin() + 86),
+              B({0x50, 0x4B, 0x06, 0x07, 0, 0, 0, 0}) + Le(10, 8) + Le(1, 4));
+    const uint64_t classicEntries = c.entries >= 0xFFFF ? 0xFFFF : c.entries;
+    const uint64_t classicOffset = c.offset >= 0xFFFFFFFF ? 0xFFFFFFFF : c.offset;
+    EXPECT_EQ(Bytes(bytes.begin() + 86, bytes.end()),
+              B({0x50, 0x4B, 0x05, 0x06, 0, 0, 0, 0}) + Le(classicEntries, 2) +
+                  Le(classicEntries, 2) + Le(0x35, 4) + Le(classicOffset, 4) + B({0, 0}));
+    TMemoryStream in(bytes);
+    TEndCentral back;
+    ASSERT_TRUE(back.ReadEndFromStream(in));
+    EXPECT_TRUE(back.Zip64);
+    EXPECT_EQ(back.TotalEntries, c.entries);
+    EXPECT_EQ(back.EntriesThisDisk, c.entries);
+    EXPECT_EQ(back.CentralDirOffset, c.offset);
+  }
+  // Values that fit keep the classic record alone.
+  TEndCentral small;
+  small.TotalEntries = small.EntriesThisDisk = 0xFFFE;
+  small.CentralSize = small.CentralDirOffset = 0xFFFFFFFE;
+  TMemoryStream out;
+  small.SaveEndToStream(out);
+  EXPECT_EQ(out.Size(), 22);
 }
 
 struct NameCase {
@@ -174,21 +298,25 @@ struct NameCase {
   const char* fileName;
   std::string stored;
   bool utf8;
+  std::string unicode;  // the Unicode Path field's name; empty: no field
 };
 
 TEST(ZipRecordsNames, StoredInCodePage437OrFlaggedUtf8) {
   const NameCase cases[] = {
-      {"", "plain.mdf", "plain.mdf", false},
-      {"", "caf\xC3\xA9.mdf", "caf\x82.mdf", false},   // é is 0x82
-      {"sub", "\xCE\xA9.gdb", "sub/\xEA.gdb", false},  // Ω is 0xEA
+      {"", "plain.mdf", "plain.mdf", false, ""},
+      {"", "caf\xC3\xA9.mdf", "caf\x82.mdf", false, "caf\xC3\xA9.mdf"},    // é is 0x82
+      {"sub", "\xCE\xA9.gdb", "sub/\xEA.gdb", false, "sub/\xCE\xA9.gdb"},  // Ω is 0xEA
       {"",
        "\xC5\x81\xC3\xB3"
        "d\xC5\xBA.mdf",
        "\xC5\x81\xC3\xB3"
        "d\xC5\xBA.mdf",
-       true},                                             // Łódź
-      {"", "bad\xFF\xFE.mdf", "bad\xFF\xFE.mdf", false},  // not UTF-8: byte for byte
-      {"x/y/", "z", "x/y/z", false},
+       true,
+       "\xC5\x81\xC3\xB3"
+       "d\xC5\xBA.mdf"},  // Łódź
+      // Not UTF-8: byte for byte, and read as code page 437 (nbsp, black square).
+      {"", "bad\xFF\xFE.mdf", "bad\xFF\xFE.mdf", false, "bad\xC2\xA0\xE2\x96\xA0.mdf"},
+      {"x/y/", "z", "x/y/z", false, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fileName);
@@ -207,8 +335,22 @@ TEST(ZipRecordsNames, StoredInCodePage437OrFlaggedUtf8) {
     EXPECT_EQ(z[8] | z[9] << 8, expectedFlags);
     EXPECT_EQ(h.FileNameLength(), c.stored.size());
     EXPECT_EQ(l[26] | l[27] << 8, static_cast<int>(c.stored.size()));
-    EXPECT_EQ(std::string(l.begin() + 30, l.end()), c.stored);
-    EXPECT_EQ(std::string(z.begin() + 46, z.end()), c.stored);
+    const auto nameEnd = static_cast<ptrdiff_t>(c.stored.size());
+    EXPECT_EQ(std::string(l.begin() + 30, l.begin() + 30 + nameEnd), c.stored);
+    EXPECT_EQ(std::string(z.begin() + 46, z.begin() + 46 + nameEnd), c.stored);
+    // Both headers end in the same Unicode Path field: tag, size, version,
+    // CRC-32 of the stored name, the name in UTF-8.
+    std::string field;
+    if (!c.unicode.empty()) {
+      const uint32_t crc = Crc32(c.stored);
+      field = std::string("\x75\x70", 2) + char(5 + c.unicode.size()) + '\0' + '\1';
+      for (int i = 0; i < 4; ++i) field += static_cast<char>(crc >> (8 * i));
+      field += c.unicode;
+    }
+    EXPECT_EQ(std::string(l.begin() + 30 + nameEnd, l.end()), field);
+    EXPECT_EQ(std::string(z.begin() + 46 + nameEnd, z.end()), field);
+    EXPECT_EQ(l[28] | l[29] << 8, static_cast<int>(field.size()));
+    EXPECT_EQ(h.LocalHeaderSize(), static_cast<int64_t>(l.size()));
 
     TZipHeaderInfo back;
     central.Seek(0, soFromBeginning);
