@@ -13,12 +13,8 @@
 #include <string_view>
 #include <vector>
 
-// Attribute bits of a listed entry.
-inline constexpr uint32_t faReadOnly = 0x01;
-inline constexpr uint32_t faHidden = 0x02;
-inline constexpr uint32_t faSysFile = 0x04;
-inline constexpr uint32_t faDirectory = 0x10;
-inline constexpr uint32_t faArchive = 0x20;
+#include "Files.h"
+
 
 struct TDirEntryInfo {
   int64_t Size = 0;

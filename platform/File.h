@@ -7,14 +7,11 @@
 #include <cstdint>
 #include <string>
 
+#include "Files.h"
+
 using THandle = int;
 inline constexpr THandle InvalidHandle = -1;
 
-// Attribute bits as the system knows them.
-inline constexpr uint32_t faReadOnly = 0x01;
-inline constexpr uint32_t faHidden = 0x02;
-inline constexpr uint32_t faDirectory = 0x10;
-inline constexpr uint32_t faArchive = 0x20;
 // What FileGetAttr answers when nothing exists at the path.
 inline constexpr uint32_t faInvalid = 0xFFFFFFFFu;
 

@@ -6,6 +6,13 @@
 #include <ctime>
 #include <string>
 
+// Attribute bits of a file or directory entry, as the system reports them.
+inline constexpr uint32_t faReadOnly = 0x01;
+inline constexpr uint32_t faHidden = 0x02;
+inline constexpr uint32_t faSysFile = 0x04;
+inline constexpr uint32_t faDirectory = 0x10;
+inline constexpr uint32_t faArchive = 0x20;
+
 // The separator the system uses in paths it builds and splits.
 inline constexpr char PathDelim = '/';
 // Characters at the start of a path that name its drive (2 for "C:" on Windows).
