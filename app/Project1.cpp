@@ -1,6 +1,7 @@
 // Start-up: the framework, the application title, the main window, then the
 // hidden progress window, and the message loop until the main window closes.
 #include <QApplication>
+#include <csignal>
 #include <QFont>
 
 #include "QtUi.h"
@@ -12,6 +13,8 @@ TForm1* Form1 = nullptr;
 TfrmProgress* frmProgress = nullptr;
 
 int main(int argc, char** argv) {
+  // A file-size limit then shows as a write error naming the archive.
+  std::signal(SIGXFSZ, SIG_IGN);
   QApplication app(argc, argv);
   QCoreApplication::setApplicationName(kApplicationTitle);
   QCoreApplication::setApplicationVersion("2.0.0");

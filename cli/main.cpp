@@ -32,5 +32,8 @@ int main(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // A file-size limit then shows as a write error that names the archive,
+  // instead of killing the process with the archive half written.
+  signal(SIGXFSZ, SIG_IGN);
   return RunDbzip(cmd.options, std::cout, std::cerr, ::isatty(STDOUT_FILENO) == 1);
 }

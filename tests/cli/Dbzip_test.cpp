@@ -148,6 +148,19 @@ TEST_F(DbzipTest, ErrorsAndUsage) {
   EXPECT_NE(r.err.find("dbzip: Cannot create file " + out.Path("a.zip")), std::string::npos) << r.err;
 }
 
+TEST_F(DbzipTest, AWriteFailureLeavesNoArchiveAndNamesIt) {
+  std::string noise(1 << 20, '\0');
+  uint32_t x = 1;
+  for (char& c : noise) c = static_cast<char>((x = x * 1664525 + 1013904223) >> 24);
+  src.File("full.mdf", noise);
+  // A 64 KiB file-size limit stands in for a full disk.
+  const ProcessResult r = RunProcess(
+      {"/bin/sh", "-c", "ulimit -f 64 && exec \"$0\" \"$@\"", DBZIP_PATH, src.Root(), out.Root()});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("dbzip: Cannot write file " + out.Path("full.zip")), std::string::npos) << r.err;
+  EXPECT_TRUE(Listing(out.Root()).empty());
+}
+
 TEST_F(DbzipTest, AnInterruptLeavesNoPartialArchive) {
   // Large and varied enough that level 9 takes a while.
   std::string data;

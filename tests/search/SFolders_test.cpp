@@ -418,3 +418,34 @@ TEST(PathJoin, AddsOneSeparatorUnlessPresent) {
 }
 
 }  // namespace
+
+// A large tree with a link loop and a folder that cannot be listed: the scan
+// ends, finds every match it can reach, and the unlistable folder only costs
+// its own entries.
+TEST_F(SearchFolders, LargeHostileTreeEnds) {
+  int expected = 0;
+  for (int d = 0; d < 250; ++d) {
+    const std::string dir = tree.Dir("d" + std::to_string(d));
+    for (int f = 0; f < 400; ++f) {
+      const bool match = f % 33 == 0;
+      const std::string path =
+          dir + "/e" + std::to_string(f) + (match ? ".mdf" : ".dat");
+      const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0644);
+      ASSERT_GE(fd, 0);
+      ::close(fd);
+      expected += match;
+    }
+  }
+  tree.Link("d0/loop", tree.Root());
+  tree.File("locked/hidden.mdf", "");
+  ASSERT_EQ(::chmod(tree.Path("locked").c_str(), 0), 0);
+  // The superuser lists any folder: there the locked one is simply found.
+  const bool lockedListable = ::access(tree.Path("locked").c_str(), R_OK | X_OK) == 0;
+  search.DoRecursive = true;
+  search.Scan();
+  ASSERT_EQ(changed.size(), 1u);
+  EXPECT_EQ(changed[0].count, expected + (lockedListable ? 1 : 0));
+  EXPECT_EQ(search.FoundFiles.size(), static_cast<size_t>(changed[0].count));
+  // Each folder once: the link is not descended into.
+  EXPECT_EQ(processed.size(), 1u + 250u + 1u);
+}
