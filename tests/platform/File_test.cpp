@@ -2,6 +2,8 @@
 #include "File.h"
 
 #include <gtest/gtest.h>
+
+#include "TempTree.h"
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -18,24 +20,6 @@
 #include "Files.h"
 
 namespace {
-
-// Directories made for one test program, removed when it ends.
-struct TempDirs {
-  std::vector<std::string> made;
-  ~TempDirs() {
-    for (const auto& dir : made) {
-      std::error_code ignored;
-      std::filesystem::remove_all(dir, ignored);
-    }
-  }
-} tempDirs;
-
-std::string MakeTempDir() {
-  std::string templ = ::testing::TempDir() + "fileXXXXXX";
-  EXPECT_NE(::mkdtemp(templ.data()), nullptr);
-  tempDirs.made.push_back(templ);
-  return templ + "/";
-}
 
 std::string TempDir() {
   return MakeTempDir();

@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 class TempTree {
  public:
@@ -62,3 +64,11 @@ class TempTree {
  private:
   std::string root_;
 };
+
+// A fresh folder, its path ending with the separator, removed with everything
+// in it when the test program ends.
+inline std::string MakeTempDir() {
+  static std::vector<std::unique_ptr<TempTree>> trees;
+  trees.push_back(std::make_unique<TempTree>());
+  return trees.back()->Root() + "/";
+}

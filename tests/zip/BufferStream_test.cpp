@@ -3,6 +3,8 @@
 #include "BufferStream.h"
 
 #include <gtest/gtest.h>
+
+#include "TempTree.h"
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -39,24 +41,6 @@ std::vector<uint8_t> Pattern(size_t n, uint8_t seed = 0) {
   std::vector<uint8_t> bytes(n);
   for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + seed);
   return bytes;
-}
-
-// Directories made for one test program, removed when it ends.
-struct TempDirs {
-  std::vector<std::string> made;
-  ~TempDirs() {
-    for (const auto& dir : made) {
-      std::error_code ignored;
-      std::filesystem::remove_all(dir, ignored);
-    }
-  }
-} tempDirs;
-
-std::string MakeTempDir() {
-  std::string templ = ::testing::TempDir() + "bufXXXXXX";
-  EXPECT_NE(::mkdtemp(templ.data()), nullptr);
-  tempDirs.made.push_back(templ);
-  return templ + "/";
 }
 
 std::string TempDir() {

@@ -3,6 +3,8 @@
 #include "ZipRecords.h"
 
 #include <gtest/gtest.h>
+
+#include "TempTree.h"
 #include <unistd.h>
 
 #include <cstdio>
@@ -83,24 +85,6 @@ void BuildArchive(TStream& out, const std::vector<Entry>& entries) {
   for (auto* h : central) h->SaveCentralToStream(out);
   end.CentralSize = out.Position() - end.CentralDirOffset;
   end.SaveEndToStream(out);
-}
-
-// Directories made for one test program, removed when it ends.
-struct TempDirs {
-  std::vector<std::string> made;
-  ~TempDirs() {
-    for (const auto& dir : made) {
-      std::error_code ignored;
-      std::filesystem::remove_all(dir, ignored);
-    }
-  }
-} tempDirs;
-
-std::string MakeTempDir() {
-  std::string templ = ::testing::TempDir() + "recXXXXXX";
-  EXPECT_NE(::mkdtemp(templ.data()), nullptr);
-  tempDirs.made.push_back(templ);
-  return templ + "/";
 }
 
 std::string TempPath(const std::string& name) {
