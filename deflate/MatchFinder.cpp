@@ -49,13 +49,23 @@ inline void roll_hash(EncoderState& s, uint8_t c) {
   s.hash_key = ((s.hash_key << kHashShift) ^ c) & kHashMask;
 }
 
-// Adds position p to its hash chain and returns the previous head of the chain.
+// Adds position p to its hash chain and returns the previous head of the
+// chain. p's record is the old head followed by the first three successors of
+// the old head's record.
 inline unsigned insert_position(EncoderState& s, unsigned p) {
   roll_hash(s, s.window[p + 2]);
   const unsigned h = s.head_table[s.hash_key];
-  s.link_table[p & kWindowMask] = static_cast<uint16_t>(h);
+  const ChainRecord older = s.chains[h & kWindowMask];
+  s.chains[p & kWindowMask] =
+      ChainRecord{{static_cast<uint16_t>(h), older.next[0], older.next[1], older.next[2]}};
   s.head_table[s.hash_key] = static_cast<uint16_t>(p);
   return h;
+}
+
+// A table entry after the window has moved down by 32,768 bytes: positions
+// that leave the window become 0, "none".
+inline uint16_t slid(uint16_t v) {
+  return static_cast<uint16_t>(v >= kWindowHalf ? v - kWindowHalf : 0);
 }
 
 void slide_window(EncoderState& s) {
@@ -63,13 +73,14 @@ void slide_window(EncoderState& s) {
   s.match_pos = (s.match_pos - kWindowHalf) & 0xFFFF;
   s.cur_pos -= kWindowHalf;
   s.block_origin -= static_cast<int32_t>(kWindowHalf);
+  for (unsigned n = 0; n < kWindowHalf; ++n) s.head_table[n] = slid(s.head_table[n]);
   for (unsigned n = 0; n < kWindowHalf; ++n) {
-    const unsigned v = s.head_table[n];
-    s.head_table[n] = static_cast<uint16_t>(v >= kWindowHalf ? v - kWindowHalf : 0);
-  }
-  for (unsigned n = 0; n < kWindowHalf; ++n) {
-    const unsigned v = s.link_table[n];
-    s.link_table[n] = static_cast<uint16_t>(v >= kWindowHalf ? v - kWindowHalf : 0);
+    // Spelled out, the four fields become one vector operation.
+    ChainRecord& r = s.chains[n];
+    r.next[0] = slid(r.next[0]);
+    r.next[1] = slid(r.next[1]);
+    r.next[2] = slid(r.next[2]);
+    r.next[3] = slid(r.next[3]);
   }
 }
 
@@ -113,6 +124,12 @@ inline unsigned match_length(const uint8_t* scan, const uint8_t* match) {
 // Follows the chain from candidate and returns the longest match length found
 // above prior_len, setting match_pos to its start; the nearest of equally long
 // candidates wins. Returns prior_len, match_pos untouched, if none is longer.
+//
+// The chain is read four links at a time from the records. A record's k-th
+// successor is what following k links gives: the links it was copied from
+// are only overwritten when a position 32,768 further on is inserted, and a
+// position that old lies below limit, where the walk stops before using
+// anything read through it.
 unsigned find_longest_match(EncoderState& s, unsigned candidate) {
   unsigned chain = s.chain_len;
   if (s.prior_len >= s.good_len) chain >>= 2;
@@ -121,29 +138,45 @@ unsigned find_longest_match(EncoderState& s, unsigned candidate) {
   const unsigned nice = s.nice_len;
   const unsigned limit = s.cur_pos > kMaxDist ? s.cur_pos - kMaxDist : 0;
   const uint8_t* const window = s.window;
-  const uint16_t* const link_table = s.link_table;
+  const ChainRecord* const chains = s.chains;
   const uint8_t* const scan = window + s.cur_pos;
   const unsigned scan_start = load16(scan);
   unsigned scan_end = load16(scan + best - 1);
   DEFLATE_CHECK(s.cur_pos <= 2 * kWindowHalf - kMinLookahead, "Insufficient lookahead");
   DEFLATE_CHECK(s.cur_pos + kMaxMatch < 2 * kWindowHalf, "Wild Scan");
 
-  unsigned m = candidate;
-  do {
+  // Measures candidate m; true when the search is over.
+  const auto found_nice = [&](unsigned m) {
     DEFLATE_CHECK(m < s.cur_pos, "No Future");
     const uint8_t* const match = window + m;
     // Equal hashes and equal first two bytes imply an equal third byte.
-    if (load16(match + best - 1) == scan_end && load16(match) == scan_start) {
-      const unsigned len = match_length(scan, match);
-      if (len > best) {
-        best_pos = m;
-        best = len;
-        if (best >= nice) break;
-        scan_end = load16(scan + best - 1);
-      }
+    if (load16(match + best - 1) != scan_end || load16(match) != scan_start) return false;
+    const unsigned len = match_length(scan, match);
+    if (len <= best) return false;
+    best_pos = m;
+    best = len;
+    if (best >= nice) return true;
+    scan_end = load16(scan + best - 1);
+    return false;
+  };
+  // A successor is a candidate while it lies above limit and the chain count,
+  // decremented first, is not used up. (Each successor is kept in a variable
+  // of its own: read back from the record instead, GCC waits for the loads.)
+  unsigned m = candidate;
+  if (!found_nice(m)) {
+    for (;;) {
+      const ChainRecord r = chains[m & kWindowMask];
+      unsigned c = r.next[0];
+      if (c <= limit || --chain == 0 || found_nice(c)) break;
+      c = r.next[1];
+      if (c <= limit || --chain == 0 || found_nice(c)) break;
+      c = r.next[2];
+      if (c <= limit || --chain == 0 || found_nice(c)) break;
+      c = r.next[3];
+      if (c <= limit || --chain == 0 || found_nice(c)) break;
+      m = c;
     }
-    m = link_table[m & kWindowMask];
-  } while (m > limit && --chain != 0);
+  }
   s.match_pos = best_pos;
   return best;
 }
