@@ -30,7 +30,9 @@ uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
   s.PackLevel = PackLevel;
   s.window = buffers.window;
   s.head_table = buffers.head_table;
-  s.chains = ThreadScratch().chains;
+  EncoderScratch& scratch = ThreadScratch();
+  s.chains = scratch.chains;
+  s.jumps = scratch.jumps;
   s.sym_bytes = buffers.sym_bytes;
   s.sym_dists = buffers.sym_dists;
   s.sym_kinds = buffers.sym_kinds;

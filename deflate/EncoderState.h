@@ -55,6 +55,7 @@ struct EncoderState {
   uint8_t* window;
   uint16_t* head_table;
   ChainRecord* chains;  // the hash chains; the writer's link_table is not needed
+  uint16_t* jumps;      // eighth successors, kept at the lazy levels
   uint8_t* sym_bytes;
   uint16_t* sym_dists;
   uint8_t* sym_kinds;

@@ -15,8 +15,13 @@ struct alignas(8) ChainRecord {
   uint16_t next[4];
 };
 
+// Both indexed by window position modulo 32,768.
 struct EncoderScratch {
-  ChainRecord chains[32768];  // indexed by window position modulo 32,768
+  ChainRecord chains[32768];
+  // The eighth position of each position's chain (0 = none), for the lazy
+  // levels: its record can be loaded together with that of the fourth, so a
+  // long walk waits once per eight candidates.
+  uint16_t jumps[32768];
 };
 
 // The calling thread's scratch, cleared when first made. Nothing in it needs
