@@ -1,19 +1,22 @@
 #!/usr/bin/env python3
 """Times deflate_tool against gzip on the same inputs, in the same run.
 
-Usage: deflate_vs_gzip.py DEFLATE_TOOL [FILE...]
+Usage: deflate_vs_gzip.py [--runs N] [--levels 1,6,9] DEFLATE_TOOL [FILE...]
 
 Without files, English-like text and database-like binary (8 MiB each) are
-generated. For levels 1, 6 and 9 it prints each program's best wall time of
-five runs, its throughput over the input and the compressed size (gzip's
-without its 18 bytes of header and trailer), and whether the two raw streams
-are identical. gzip also computes a CRC-32, which deflate_tool does not.
+generated. For each file and level the two programs run N times (default 5)
+in turn, ours then gzip's, so that a drift of the machine's speed touches
+both alike; it prints the median wall time of each as throughput over the
+input, their ratio, the compressed sizes (gzip's without its 18 bytes of
+header and trailer) and whether the two raw streams are identical. gzip also
+computes a CRC-32, which deflate_tool does not.
 """
+import argparse
 import os
 import random
+import statistics
 import struct
 import subprocess
-import sys
 import tempfile
 import time
 
@@ -46,35 +49,42 @@ def generate(tmp):
     return paths
 
 
-def best_time(args, stdout):
-    best = None
-    for _ in range(5):
+def timed(args):
+    with open(os.devnull, "wb") as null:
         start = time.perf_counter()
-        subprocess.run(args, check=True, stdout=stdout)
-        elapsed = time.perf_counter() - start
-        best = elapsed if best is None or elapsed < best else best
-    return best
+        subprocess.run(args, check=True, stdout=null)
+        return time.perf_counter() - start
 
 
 def main():
-    tool = sys.argv[1]
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--levels", default="1,6,9")
+    parser.add_argument("tool")
+    parser.add_argument("files", nargs="*")
+    opts = parser.parse_args()
+    levels = [int(x) for x in opts.levels.split(",")]
     with tempfile.TemporaryDirectory() as tmp:
-        files = sys.argv[2:] or generate(tmp)
+        files = opts.files or generate(tmp)
         out = os.path.join(tmp, "out.d")
-        print("%-10s %5s %12s %12s %10s %10s %s" % ("input", "level", "ours MB/s", "gzip MB/s",
-                                                    "ours size", "gzip size", "same"))
+        print("%-20s %5s %10s %10s %6s %11s %11s %s" % (
+            "input", "level", "ours MB/s", "gzip MB/s", "ratio", "ours size", "gzip size",
+            "same"), flush=True)
         for path in files:
             size = os.path.getsize(path)
-            for level in (1, 6, 9):
-                ours = best_time([tool, str(level), path, out], subprocess.DEVNULL)
-                with open(os.devnull, "wb") as null:
-                    peer = best_time(["gzip", "-%d" % level, "-n", "-c", path], null)
+            for level in levels:
+                ours, peer = [], []
+                for _ in range(opts.runs):
+                    ours.append(timed([opts.tool, str(level), path, out]))
+                    peer.append(timed(["gzip", "-%d" % level, "-n", "-c", path]))
                 mine = open(out, "rb").read()
                 theirs = subprocess.run(["gzip", "-%d" % level, "-n", "-c", path], check=True,
                                         capture_output=True).stdout[10:-8]
-                print("%-10s %5d %12.1f %12.1f %10d %10d %s" % (
-                    os.path.basename(path), level, size / ours / 1e6, size / peer / 1e6,
-                    len(mine), len(theirs), "yes" if mine == theirs else "no"))
+                t_ours, t_peer = statistics.median(ours), statistics.median(peer)
+                print("%-20s %5d %10.1f %10.1f %6.2f %11d %11d %s" % (
+                    os.path.basename(path), level, size / t_ours / 1e6, size / t_peer / 1e6,
+                    t_peer / t_ours, len(mine), len(theirs), "yes" if mine == theirs else "no"),
+                    flush=True)
 
 
 if __name__ == "__main__":

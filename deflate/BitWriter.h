@@ -28,25 +28,59 @@ inline void emit_word(EncoderState& s, unsigned w) {
   emit_byte(s, static_cast<uint8_t>(w >> 8));
 }
 
-// Appends the low length bits of value; length may reach 32 here so that a
-// code and its extra bits go out together. value must have no higher bits.
-inline void put_bits(EncoderState& s, uint32_t value, int length) {
-  s.bit_buf |= static_cast<uint64_t>(value) << s.bit_count;
-  s.bit_count += length;
-  if (s.bit_count >= 32) {
-    // Between alignments out_len stays a multiple of 4, so a full buffer is
-    // handed over at exactly 1,024 bytes.
-    if (s.out_len + 4 > kOutBufSize) flush_output(s);
-    uint8_t* out = s.out_buf + s.out_len;
-    const uint64_t b = s.bit_buf;
-    out[0] = static_cast<uint8_t>(b);
-    out[1] = static_cast<uint8_t>(b >> 8);
-    out[2] = static_cast<uint8_t>(b >> 16);
-    out[3] = static_cast<uint8_t>(b >> 24);
-    s.out_len += 4;
-    s.bit_buf >>= 32;
-    s.bit_count -= 32;
+// Appends 32 whole bits to the output buffer, handing the buffer over first
+// when they do not fit. Between alignments out_len stays a multiple of 4, so
+// a full buffer is handed over at exactly 1,024 bytes.
+inline void put_word(EncoderState& s, unsigned& out_len, uint64_t bits) {
+  if (out_len + 4 > kOutBufSize) {
+    s.out_len = out_len;
+    flush_output(s);
+    out_len = 0;
   }
+  uint8_t* out = s.out_buf + out_len;
+  out[0] = static_cast<uint8_t>(bits);
+  out[1] = static_cast<uint8_t>(bits >> 8);
+  out[2] = static_cast<uint8_t>(bits >> 16);
+  out[3] = static_cast<uint8_t>(bits >> 24);
+  out_len += 4;
+}
+
+// The bit writer's state held in locals for the length of a loop, since every
+// byte stored into the output buffer would otherwise make the compiler reload
+// the state from the run's record. Written back when it goes out of scope.
+class BitSink {
+ public:
+  explicit BitSink(EncoderState& s)
+      : s_(s), bit_buf_(s.bit_buf), bit_count_(s.bit_count), out_len_(s.out_len) {}
+  BitSink(const BitSink&) = delete;
+  BitSink& operator=(const BitSink&) = delete;
+  ~BitSink() {
+    s_.bit_buf = bit_buf_;
+    s_.bit_count = bit_count_;
+    s_.out_len = out_len_;
+  }
+
+  // Appends the low length bits of value; length may reach 32 here so that a
+  // code and its extra bits go out together. value must have no higher bits.
+  void put(uint32_t value, int length) {
+    bit_buf_ |= static_cast<uint64_t>(value) << bit_count_;
+    bit_count_ += length;
+    if (bit_count_ >= 32) {
+      put_word(s_, out_len_, bit_buf_);
+      bit_buf_ >>= 32;
+      bit_count_ -= 32;
+    }
+  }
+
+ private:
+  EncoderState& s_;
+  uint64_t bit_buf_;
+  int bit_count_;
+  unsigned out_len_;
+};
+
+inline void put_bits(EncoderState& s, uint32_t value, int length) {
+  BitSink(s).put(value, length);
 }
 
 inline void send_bits(EncoderState& s, unsigned value, int length) {

@@ -48,45 +48,66 @@ void classify_text(EncoderState& s) {
 inline unsigned code_of(const TreeNode& node) {
   return node.fc;
 }
-inline int len_of(const TreeNode& node) {
+inline unsigned len_of(const TreeNode& node) {
   return node.dl;
 }
 inline unsigned code_of(const Code& code) {
   return code.code;
 }
-inline int len_of(const Code& code) {
+inline unsigned len_of(const Code& code) {
   return code.len;
 }
 
+// A code with its extra bits appended, ready for BitSink::put.
+struct CodeBits {
+  uint32_t bits;
+  uint32_t length;
+};
+
 // Writes the block's symbols with the given codes, then the end-of-block code.
+// Each match length (256 of them) and each distance code gets its code and
+// extra-bit count looked up once per block, so a symbol costs a table read or
+// two and one or two appends.
 template <typename Node>
 void compress_block(EncoderState& s, const Node* ltree, const Node* dtree) {
+  CodeBits lengths[256];
+  for (unsigned lc = 0; lc < 256; ++lc) {
+    const unsigned code = kTables.len_code_of[lc];
+    const Node& node = ltree[code + kLiterals + 1];
+    lengths[lc] = CodeBits{code_of(node) | ((lc - kTables.len_base[code]) << len_of(node)),
+                           len_of(node) + kExtraLenBits[code]};
+  }
+  CodeBits distances[kDistSymbols];  // the code, and its extra-bit count in length
+  for (unsigned code = 0; code < kDistSymbols; ++code) {
+    distances[code] = CodeBits{code_of(dtree[code]), len_of(dtree[code])};
+  }
+
+  BitSink out(s);
+  const uint8_t* const sym_bytes = s.sym_bytes;
+  const uint16_t* const sym_dists = s.sym_dists;
+  const uint8_t* const sym_kinds = s.sym_kinds;
+  const unsigned count = s.sym_count;
   unsigned dx = 0;
-  unsigned fx = 0;
   unsigned kinds = 0;
-  for (unsigned lx = 0; lx < s.sym_count; ++lx) {
-    if ((lx & 7) == 0) kinds = s.sym_kinds[fx++];
-    const unsigned lc = s.sym_bytes[lx];
+  for (unsigned lx = 0; lx < count; ++lx) {
+    if ((lx & 7) == 0) kinds = sym_kinds[lx >> 3];
+    const unsigned lc = sym_bytes[lx];
     if ((kinds & 1) == 0) {
-      put_bits(s, code_of(ltree[lc]), len_of(ltree[lc]));
+      out.put(code_of(ltree[lc]), static_cast<int>(len_of(ltree[lc])));
     } else {
-      unsigned code = kTables.len_code_of[lc];
-      const Node& lnode = ltree[code + kLiterals + 1];
-      int extra = kExtraLenBits[code];
-      // The length code and its extra bits go out in one piece.
-      put_bits(s, code_of(lnode) | ((lc - kTables.len_base[code]) << len_of(lnode)),
-               len_of(lnode) + extra);
-      const unsigned dist = s.sym_dists[dx++];
-      code = d_code(dist);
+      // The length code and its extra bits go out in one piece, as do the
+      // distance code and its extra bits.
+      out.put(lengths[lc].bits, static_cast<int>(lengths[lc].length));
+      const unsigned dist = sym_dists[dx++];
+      const unsigned code = d_code(dist);
       DEFLATE_CHECK(code < kDistSymbols, "bad d_code-compress_block");
-      const Node& dnode = dtree[code];
-      extra = kExtraDistBits[code];
-      put_bits(s, code_of(dnode) | ((dist - kTables.dist_base[code]) << len_of(dnode)),
-               len_of(dnode) + extra);
+      const CodeBits d = distances[code];
+      out.put(d.bits | ((dist - kTables.dist_base[code]) << d.length),
+              static_cast<int>(d.length + kExtraDistBits[code]));
     }
     kinds >>= 1;
   }
-  put_bits(s, code_of(ltree[kEndBlock]), len_of(ltree[kEndBlock]));
+  out.put(code_of(ltree[kEndBlock]), static_cast<int>(len_of(ltree[kEndBlock])));
 }
 
 void send_block_header(EncoderState& s, BlockType type, bool last) {

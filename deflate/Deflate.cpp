@@ -9,6 +9,7 @@
 #include "EncoderState.h"
 #include "LevelTable.h"
 #include "MatchFinder.h"
+#include "Scratch.h"
 
 std::unique_ptr<DeflateWorkBuffers> DeflateWorkBuffers::Allocate() {
   // Value-initialised: the window starts cleared, so reads past the first
@@ -29,7 +30,9 @@ uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
   s.PackLevel = PackLevel;
   s.window = buffers.window;
   s.head_table = buffers.head_table;
-  s.link_table = buffers.link_table;
+  EncoderScratch& scratch = ThreadScratch();
+  s.chains = scratch.chains;
+  s.jumps = scratch.jumps;
   s.sym_bytes = buffers.sym_bytes;
   s.sym_dists = buffers.sym_dists;
   s.sym_kinds = buffers.sym_kinds;

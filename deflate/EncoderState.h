@@ -8,6 +8,7 @@
 
 #include "CodeTables.h"
 #include "Deflate.h"
+#include "Scratch.h"
 
 namespace deflate_internal {
 
@@ -53,7 +54,8 @@ struct EncoderState {
   int PackLevel;
   uint8_t* window;
   uint16_t* head_table;
-  uint16_t* link_table;
+  ChainRecord* chains;  // the hash chains; the writer's link_table is not needed
+  uint16_t* jumps;      // eighth successors, kept at the lazy levels
   uint8_t* sym_bytes;
   uint16_t* sym_dists;
   uint8_t* sym_kinds;

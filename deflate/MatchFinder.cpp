@@ -49,13 +49,32 @@ inline void roll_hash(EncoderState& s, uint8_t c) {
   s.hash_key = ((s.hash_key << kHashShift) ^ c) & kHashMask;
 }
 
-// Adds position p to its hash chain and returns the previous head of the chain.
+// How far one wait for a load takes a chain walk: four links (the records),
+// or eight (the records and the jumps, which cost an extra load per insert
+// and pay off only for long walks).
+enum class Stride { kFour, kEight };
+
+// Adds position p to its hash chain and returns the previous head of the
+// chain. p's record is the old head followed by the first three successors of
+// the old head's record; p's eighth successor is the fourth one's fourth.
+template <Stride kStride>
 inline unsigned insert_position(EncoderState& s, unsigned p) {
   roll_hash(s, s.window[p + 2]);
   const unsigned h = s.head_table[s.hash_key];
-  s.link_table[p & kWindowMask] = static_cast<uint16_t>(h);
+  const ChainRecord older = s.chains[h & kWindowMask];
+  s.chains[p & kWindowMask] =
+      ChainRecord{{static_cast<uint16_t>(h), older.next[0], older.next[1], older.next[2]}};
+  if constexpr (kStride == Stride::kEight) {
+    s.jumps[p & kWindowMask] = s.chains[older.next[2] & kWindowMask].next[3];
+  }
   s.head_table[s.hash_key] = static_cast<uint16_t>(p);
   return h;
+}
+
+// A table entry after the window has moved down by 32,768 bytes: positions
+// that leave the window become 0, "none".
+inline uint16_t slid(uint16_t v) {
+  return static_cast<uint16_t>(v >= kWindowHalf ? v - kWindowHalf : 0);
 }
 
 void slide_window(EncoderState& s) {
@@ -63,13 +82,15 @@ void slide_window(EncoderState& s) {
   s.match_pos = (s.match_pos - kWindowHalf) & 0xFFFF;
   s.cur_pos -= kWindowHalf;
   s.block_origin -= static_cast<int32_t>(kWindowHalf);
+  for (unsigned n = 0; n < kWindowHalf; ++n) s.head_table[n] = slid(s.head_table[n]);
+  for (unsigned n = 0; n < kWindowHalf; ++n) s.jumps[n] = slid(s.jumps[n]);
   for (unsigned n = 0; n < kWindowHalf; ++n) {
-    const unsigned v = s.head_table[n];
-    s.head_table[n] = static_cast<uint16_t>(v >= kWindowHalf ? v - kWindowHalf : 0);
-  }
-  for (unsigned n = 0; n < kWindowHalf; ++n) {
-    const unsigned v = s.link_table[n];
-    s.link_table[n] = static_cast<uint16_t>(v >= kWindowHalf ? v - kWindowHalf : 0);
+    // Spelled out, the four fields become one vector operation.
+    ChainRecord& r = s.chains[n];
+    r.next[0] = slid(r.next[0]);
+    r.next[1] = slid(r.next[1]);
+    r.next[2] = slid(r.next[2]);
+    r.next[3] = slid(r.next[3]);
   }
 }
 
@@ -113,6 +134,14 @@ inline unsigned match_length(const uint8_t* scan, const uint8_t* match) {
 // Follows the chain from candidate and returns the longest match length found
 // above prior_len, setting match_pos to its start; the nearest of equally long
 // candidates wins. Returns prior_len, match_pos untouched, if none is longer.
+//
+// The chain is read four links at a time from the records. A record's k-th
+// successor is what following k links gives: the links it was copied from
+// are only overwritten when a position 32,768 further on is inserted, and a
+// position that old lies below limit, where the walk stops before using
+// anything read through it. The same holds for the jumps, which are only used
+// once the seven positions before them have been seen above limit.
+template <Stride kStride>
 unsigned find_longest_match(EncoderState& s, unsigned candidate) {
   unsigned chain = s.chain_len;
   if (s.prior_len >= s.good_len) chain >>= 2;
@@ -121,29 +150,75 @@ unsigned find_longest_match(EncoderState& s, unsigned candidate) {
   const unsigned nice = s.nice_len;
   const unsigned limit = s.cur_pos > kMaxDist ? s.cur_pos - kMaxDist : 0;
   const uint8_t* const window = s.window;
-  const uint16_t* const link_table = s.link_table;
+  const ChainRecord* const chains = s.chains;
   const uint8_t* const scan = window + s.cur_pos;
   const unsigned scan_start = load16(scan);
   unsigned scan_end = load16(scan + best - 1);
   DEFLATE_CHECK(s.cur_pos <= 2 * kWindowHalf - kMinLookahead, "Insufficient lookahead");
   DEFLATE_CHECK(s.cur_pos + kMaxMatch < 2 * kWindowHalf, "Wild Scan");
 
-  unsigned m = candidate;
-  do {
+  // Measures candidate m; true when the search is over.
+  const auto found_nice = [&](unsigned m) {
     DEFLATE_CHECK(m < s.cur_pos, "No Future");
     const uint8_t* const match = window + m;
     // Equal hashes and equal first two bytes imply an equal third byte.
-    if (load16(match + best - 1) == scan_end && load16(match) == scan_start) {
-      const unsigned len = match_length(scan, match);
-      if (len > best) {
-        best_pos = m;
-        best = len;
-        if (best >= nice) break;
-        scan_end = load16(scan + best - 1);
-      }
+    if (load16(match + best - 1) != scan_end || load16(match) != scan_start) return false;
+    const unsigned len = match_length(scan, match);
+    if (len <= best) return false;
+    best_pos = m;
+    best = len;
+    if (best >= nice) return true;
+    scan_end = load16(scan + best - 1);
+    return false;
+  };
+  // A successor is a candidate while it lies above limit and the chain count,
+  // decremented first, is not used up. (Each successor is kept in a variable
+  // of its own: read back from the record instead, GCC waits for the loads.)
+  unsigned m = candidate;
+  if (found_nice(m)) {
+    // done
+  } else if constexpr (kStride == Stride::kFour) {
+    for (;;) {
+      const ChainRecord r = chains[m & kWindowMask];
+      unsigned c = r.next[0];
+      if (c <= limit || --chain == 0 || found_nice(c)) break;
+      c = r.next[1];
+      if (c <= limit || --chain == 0 || found_nice(c)) break;
+      c = r.next[2];
+      if (c <= limit || --chain == 0 || found_nice(c)) break;
+      c = r.next[3];
+      if (c <= limit || --chain == 0 || found_nice(c)) break;
+      m = c;
     }
-    m = link_table[m & kWindowMask];
-  } while (m > limit && --chain != 0);
+  } else {
+    // r holds the next four candidates and jump the eighth; the records of
+    // the fifth to eighth and of the ninth to twelfth are loaded at once.
+    ChainRecord r = chains[m & kWindowMask];
+    unsigned jump = s.jumps[m & kWindowMask];
+    for (;;) {
+      const ChainRecord r2 = chains[r.next[3] & kWindowMask];
+      const ChainRecord r3 = chains[jump & kWindowMask];
+      const unsigned jump3 = s.jumps[jump & kWindowMask];
+      unsigned c = r.next[0];
+      if (c <= limit || --chain == 0 || found_nice(c)) break;
+      c = r.next[1];
+      if (c <= limit || --chain == 0 || found_nice(c)) break;
+      c = r.next[2];
+      if (c <= limit || --chain == 0 || found_nice(c)) break;
+      c = r.next[3];
+      if (c <= limit || --chain == 0 || found_nice(c)) break;
+      c = r2.next[0];
+      if (c <= limit || --chain == 0 || found_nice(c)) break;
+      c = r2.next[1];
+      if (c <= limit || --chain == 0 || found_nice(c)) break;
+      c = r2.next[2];
+      if (c <= limit || --chain == 0 || found_nice(c)) break;
+      c = r2.next[3];
+      if (c <= limit || --chain == 0 || found_nice(c)) break;
+      r = r3;
+      jump = jump3;
+    }
+  }
   s.match_pos = best_pos;
   return best;
 }
@@ -187,9 +262,9 @@ uint64_t deflate_greedy(EncoderState& s) {
   s.prior_len = kMinMatch - 1;
   unsigned len = 0;  // keeps its value (below 3) when no search is made
   while (s.lookahead != 0) {
-    const unsigned head = insert_position(s, s.cur_pos);
+    const unsigned head = insert_position<Stride::kFour>(s, s.cur_pos);
     if (head != 0 && s.cur_pos - head <= kMaxDist) {
-      len = find_longest_match(s, head);
+      len = find_longest_match<Stride::kFour>(s, head);
       if (len > s.lookahead) len = s.lookahead;
     }
     bool flush;
@@ -197,7 +272,8 @@ uint64_t deflate_greedy(EncoderState& s) {
       flush = ct_tally(s, s.cur_pos - s.match_pos, len - kMinMatch);
       s.lookahead -= len;
       if (len <= s.lazy_len) {
-        for (unsigned p = s.cur_pos + 1; p < s.cur_pos + len; ++p) insert_position(s, p);
+        for (unsigned p = s.cur_pos + 1; p < s.cur_pos + len; ++p)
+          insert_position<Stride::kFour>(s, p);
         s.cur_pos += len;
       } else {
         // Long matches are not hashed inside; restart the key after them.
@@ -224,12 +300,12 @@ uint64_t deflate_lazy(EncoderState& s) {
   unsigned len = kMinMatch - 1;
   bool pending = false;  // a literal at cur_pos - 1 awaits the next search
   while (s.lookahead != 0) {
-    const unsigned head = insert_position(s, s.cur_pos);
+    const unsigned head = insert_position<Stride::kEight>(s, s.cur_pos);
     s.prior_len = len;
     const unsigned prior_pos = s.match_pos;
     len = kMinMatch - 1;
     if (head != 0 && s.prior_len < s.lazy_len && s.cur_pos - head <= kMaxDist) {
-      len = find_longest_match(s, head);
+      len = find_longest_match<Stride::kEight>(s, head);
       if (len > s.lookahead) len = s.lookahead;
       if (len == kMinMatch && s.cur_pos - s.match_pos > kTooFar) len = kMinMatch - 1;
     }
@@ -238,7 +314,7 @@ uint64_t deflate_lazy(EncoderState& s) {
       const bool flush = ct_tally(s, s.cur_pos - 1 - prior_pos, s.prior_len - kMinMatch);
       s.lookahead -= s.prior_len - 1;
       const unsigned end = s.cur_pos + s.prior_len - 2;
-      for (unsigned p = s.cur_pos + 1; p <= end; ++p) insert_position(s, p);
+      for (unsigned p = s.cur_pos + 1; p <= end; ++p) insert_position<Stride::kEight>(s, p);
       s.cur_pos += s.prior_len - 1;
       pending = false;
       len = kMinMatch - 1;
