@@ -74,8 +74,11 @@ void compress_block(EncoderState& s, const Node* ltree, const Node* dtree) {
   for (unsigned lc = 0; lc < 256; ++lc) {
     const unsigned code = kTables.len_code_of[lc];
     const Node& node = ltree[code + kLiterals + 1];
-    lengths[lc] = CodeBits{code_of(node) | ((lc - kTables.len_base[code]) << len_of(node)),
-                           len_of(node) + kExtraLenBits[code]};
+    // A length code absent from this block has length 0 or the run-length
+    // guard; it is never written, and the shift must stay defined.
+    const unsigned len = len_of(node);
+    const uint32_t extra = len <= 15 ? (lc - kTables.len_base[code]) << len : 0;
+    lengths[lc] = CodeBits{code_of(node) | extra, len + kExtraLenBits[code]};
   }
   CodeBits distances[kDistSymbols];  // the code, and its extra-bit count in length
   for (unsigned code = 0; code < kDistSymbols; ++code) {
