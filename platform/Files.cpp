@@ -1,5 +1,7 @@
 #include "Files.h"
 
+#include "Text.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +13,14 @@ bool FileExists(const std::string& path) {
 bool DirectoryExists(const std::string& path) {
   struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool SameFileName(const std::string& a, const std::string& b) {
+#ifdef _WIN32
+  return SameTextAscii(a, b);
+#else
+  return a == b;
+#endif
 }
 
 bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }

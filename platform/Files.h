@@ -22,6 +22,9 @@ inline constexpr int DrivePartLength = 0;
 bool FileExists(const std::string& path);
 // True when path names a directory (following symbolic links).
 bool DirectoryExists(const std::string& path);
+// Two paths name the same file: file systems here tell names apart by case,
+// so only an exact match is the same file.
+bool SameFileName(const std::string& a, const std::string& b);
 // Deletes a file; true when it is gone.
 bool DeleteFile(const std::string& path);
 

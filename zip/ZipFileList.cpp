@@ -34,16 +34,6 @@ TLookup LookUp(const std::string& path) {
   return result;
 }
 
-// The archive's own name on this platform's terms: names differing in case
-// are different files on POSIX.
-bool SamePath(const std::string& a, const std::string& b) {
-#ifdef _WIN32
-  return SameTextAscii(a, b);
-#else
-  return a == b;
-#endif
-}
-
 }  // namespace
 
 void TZipWriter::ExpandFileList() {
@@ -90,7 +80,7 @@ void TZipWriter::ExpandFileList() {
     if (!dir.empty() && !DirectoryExists(dir)) continue;
     const TMask mask(ExtractFileName(pattern));
     SearchFiles(dir, mask, recurse, [&](const TFoundFile& file) {
-      if (MatchesList(file.Path, ExcludeList) || SamePath(file.Path, ZipName()) ||
+      if (MatchesList(file.Path, ExcludeList) || SameFileName(file.Path, ZipName()) ||
           (SkipIfArchiveBitNotSet && (file.Attr & faArchive) == 0) || FreshensNothing(file.Path)) {
         return;
       }
@@ -117,7 +107,7 @@ std::string TZipWriter::StoredDirectory(const std::string& path) const {
   std::string dir = ExtractFilePath(path);
   if (relativePaths_) {
     if (!rootDir_.empty() && dir.size() >= rootDir_.size() &&
-        SamePath(dir.substr(0, rootDir_.size()), rootDir_)) {
+        SameFileName(dir.substr(0, rootDir_.size()), rootDir_)) {
       dir.erase(0, rootDir_.size());
     }
   } else if (!storeVolumes_) {

@@ -1,3 +1,4 @@
+#include "Files.h"
 #include "ZipReader.h"
 
 #include <memory>
@@ -5,20 +6,6 @@
 #include "BufferStream.h"
 #include "Streams.h"
 #include "Text.h"
-
-namespace {
-
-// Two archive names name the same file. POSIX file systems tell names apart
-// by case, so only an exact match is the same archive there.
-bool SameFileName(const std::string& a, const std::string& b) {
-#ifdef _WIN32
-  return SameTextAscii(a, b);
-#else
-  return a == b;
-#endif
-}
-
-}  // namespace
 
 TSortedZip ReadZipDirectory(TStream& archive, TEndCentral& end) {
   TEndCentral found;
