@@ -65,8 +65,8 @@ struct EncoderState {
   uint64_t bit_buf;
   int bit_count;
   unsigned out_len;
-  uint64_t total_bits;  // bits of the entry so far, as costed by the block coder
-  uint8_t out_buf[kOutBufSize];
+  uint64_t total_bits;               // bits of the entry so far, as costed by the block coder
+  uint8_t out_buf[kOutBufSize + 8];  // room for a word stored at its last byte
 
   // Symbols of the current block.
   unsigned sym_count;
