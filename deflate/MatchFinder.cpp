@@ -83,7 +83,9 @@ void slide_window(EncoderState& s) {
   s.cur_pos -= kWindowHalf;
   s.block_origin -= static_cast<int32_t>(kWindowHalf);
   for (unsigned n = 0; n < kWindowHalf; ++n) s.head_table[n] = slid(s.head_table[n]);
-  for (unsigned n = 0; n < kWindowHalf; ++n) s.jumps[n] = slid(s.jumps[n]);
+  if (s.PackLevel > kLastGreedyLevel) {
+    for (unsigned n = 0; n < kWindowHalf; ++n) s.jumps[n] = slid(s.jumps[n]);
+  }
   for (unsigned n = 0; n < kWindowHalf; ++n) {
     // Spelled out, the four fields become one vector operation.
     ChainRecord& r = s.chains[n];
