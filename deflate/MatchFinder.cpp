@@ -54,6 +54,10 @@ inline void roll_hash(EncoderState& s, uint8_t c) {
 // and pay off only for long walks).
 enum class Stride { kFour, kEight };
 
+constexpr Stride StrideOf(int level) {
+  return level <= kLastGreedyLevel ? Stride::kFour : Stride::kEight;
+}
+
 // Adds position p to its hash chain and returns the previous head of the
 // chain. p's record is the old head followed by the first three successors of
 // the old head's record; p's eighth successor is the fourth one's fourth.
@@ -143,13 +147,18 @@ inline unsigned match_length(const uint8_t* scan, const uint8_t* match) {
 // position that old lies below limit, where the walk stops before using
 // anything read through it. The same holds for the jumps, which are only used
 // once the seven positions before them have been seen above limit.
-template <Stride kStride>
+template <int kLevel>
 unsigned find_longest_match(EncoderState& s, unsigned candidate) {
-  unsigned chain = s.chain_len;
-  if (s.prior_len >= s.good_len) chain >>= 2;
-  unsigned best = s.prior_len;
+  constexpr LevelParams kRow = kLevelTable[kLevel];
+  constexpr Stride kStride = StrideOf(kLevel);
+  // The greedy loop's prior_len is always 2; as a constant it settles the
+  // chain count at compile time.
+  const unsigned prior_len = kLevel <= kLastGreedyLevel ? kMinMatch - 1 : s.prior_len;
+  unsigned chain = kRow.chain_len;
+  if (prior_len >= kRow.good_len) chain >>= 2;
+  unsigned best = prior_len;
   unsigned best_pos = s.match_pos;
-  const unsigned nice = s.nice_len;
+  constexpr unsigned nice = kRow.nice_len;
   const unsigned limit = s.cur_pos > kMaxDist ? s.cur_pos - kMaxDist : 0;
   const uint8_t* const window = s.window;
   const ChainRecord* const chains = s.chains;
@@ -260,20 +269,25 @@ void start_matching(EncoderState& s) {
   roll_hash(s, s.window[1]);
 }
 
-uint64_t deflate_greedy(EncoderState& s) {
+namespace {
+
+// The parsing loops, made once per level so that the level's row is constant.
+template <int kLevel>
+uint64_t greedy_loop(EncoderState& s) {
+  constexpr LevelParams kRow = kLevelTable[kLevel];
   s.prior_len = kMinMatch - 1;
   unsigned len = 0;  // keeps its value (below 3) when no search is made
   while (s.lookahead != 0) {
     const unsigned head = insert_position<Stride::kFour>(s, s.cur_pos);
     if (head != 0 && s.cur_pos - head <= kMaxDist) {
-      len = find_longest_match<Stride::kFour>(s, head);
+      len = find_longest_match<kLevel>(s, head);
       if (len > s.lookahead) len = s.lookahead;
     }
     bool flush;
     if (len >= kMinMatch) {
       flush = ct_tally(s, s.cur_pos - s.match_pos, len - kMinMatch);
       s.lookahead -= len;
-      if (len <= s.lazy_len) {
+      if (len <= kRow.lazy_len) {
         for (unsigned p = s.cur_pos + 1; p < s.cur_pos + len; ++p)
           insert_position<Stride::kFour>(s, p);
         s.cur_pos += len;
@@ -298,7 +312,9 @@ uint64_t deflate_greedy(EncoderState& s) {
   return close_block(s, true);
 }
 
-uint64_t deflate_lazy(EncoderState& s) {
+template <int kLevel>
+uint64_t lazy_loop(EncoderState& s) {
+  constexpr LevelParams kRow = kLevelTable[kLevel];
   unsigned len = kMinMatch - 1;
   bool pending = false;  // a literal at cur_pos - 1 awaits the next search
   while (s.lookahead != 0) {
@@ -306,8 +322,8 @@ uint64_t deflate_lazy(EncoderState& s) {
     s.prior_len = len;
     const unsigned prior_pos = s.match_pos;
     len = kMinMatch - 1;
-    if (head != 0 && s.prior_len < s.lazy_len && s.cur_pos - head <= kMaxDist) {
-      len = find_longest_match<Stride::kEight>(s, head);
+    if (head != 0 && s.prior_len < kRow.lazy_len && s.cur_pos - head <= kMaxDist) {
+      len = find_longest_match<kLevel>(s, head);
       if (len > s.lookahead) len = s.lookahead;
       if (len == kMinMatch && s.cur_pos - s.match_pos > kTooFar) len = kMinMatch - 1;
     }
@@ -342,6 +358,36 @@ uint64_t deflate_lazy(EncoderState& s) {
   }
   if (pending) ct_tally(s, 0, s.window[s.cur_pos - 1]);
   return close_block(s, true);
+}
+
+}  // namespace
+
+uint64_t deflate_greedy(EncoderState& s) {
+  switch (s.PackLevel) {
+    case 1:
+      return greedy_loop<1>(s);
+    case 2:
+      return greedy_loop<2>(s);
+    default:
+      return greedy_loop<3>(s);
+  }
+}
+
+uint64_t deflate_lazy(EncoderState& s) {
+  switch (s.PackLevel) {
+    case 4:
+      return lazy_loop<4>(s);
+    case 5:
+      return lazy_loop<5>(s);
+    case 6:
+      return lazy_loop<6>(s);
+    case 7:
+      return lazy_loop<7>(s);
+    case 8:
+      return lazy_loop<8>(s);
+    default:
+      return lazy_loop<9>(s);
+  }
 }
 
 }  // namespace deflate_internal
