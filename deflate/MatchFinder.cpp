@@ -51,11 +51,11 @@ inline void roll_hash(EncoderState& s, uint8_t c) {
 
 // How far one wait for a load takes a chain walk: four links (the records),
 // or eight (the records and the jumps, which cost an extra load per insert
-// and pay off only for long walks).
+// and pay off only for the long walks of levels 6 to 9).
 enum class Stride { kFour, kEight };
 
 constexpr Stride StrideOf(int level) {
-  return level <= kLastGreedyLevel ? Stride::kFour : Stride::kEight;
+  return level <= 5 ? Stride::kFour : Stride::kEight;
 }
 
 // Adds position p to its hash chain and returns the previous head of the
@@ -87,7 +87,7 @@ void slide_window(EncoderState& s) {
   s.cur_pos -= kWindowHalf;
   s.block_origin -= static_cast<int32_t>(kWindowHalf);
   for (unsigned n = 0; n < kWindowHalf; ++n) s.head_table[n] = slid(s.head_table[n]);
-  if (s.PackLevel > kLastGreedyLevel) {
+  if (StrideOf(s.PackLevel) == Stride::kEight) {
     for (unsigned n = 0; n < kWindowHalf; ++n) s.jumps[n] = slid(s.jumps[n]);
   }
   for (unsigned n = 0; n < kWindowHalf; ++n) {
@@ -278,7 +278,7 @@ uint64_t greedy_loop(EncoderState& s) {
   s.prior_len = kMinMatch - 1;
   unsigned len = 0;  // keeps its value (below 3) when no search is made
   while (s.lookahead != 0) {
-    const unsigned head = insert_position<Stride::kFour>(s, s.cur_pos);
+    const unsigned head = insert_position<StrideOf(kLevel)>(s, s.cur_pos);
     if (head != 0 && s.cur_pos - head <= kMaxDist) {
       len = find_longest_match<kLevel>(s, head);
       if (len > s.lookahead) len = s.lookahead;
@@ -289,7 +289,7 @@ uint64_t greedy_loop(EncoderState& s) {
       s.lookahead -= len;
       if (len <= kRow.lazy_len) {
         for (unsigned p = s.cur_pos + 1; p < s.cur_pos + len; ++p)
-          insert_position<Stride::kFour>(s, p);
+          insert_position<StrideOf(kLevel)>(s, p);
         s.cur_pos += len;
       } else {
         // Long matches are not hashed inside; restart the key after them.
@@ -318,7 +318,7 @@ uint64_t lazy_loop(EncoderState& s) {
   unsigned len = kMinMatch - 1;
   bool pending = false;  // a literal at cur_pos - 1 awaits the next search
   while (s.lookahead != 0) {
-    const unsigned head = insert_position<Stride::kEight>(s, s.cur_pos);
+    const unsigned head = insert_position<StrideOf(kLevel)>(s, s.cur_pos);
     s.prior_len = len;
     const unsigned prior_pos = s.match_pos;
     len = kMinMatch - 1;
@@ -332,7 +332,7 @@ uint64_t lazy_loop(EncoderState& s) {
       const bool flush = ct_tally(s, s.cur_pos - 1 - prior_pos, s.prior_len - kMinMatch);
       s.lookahead -= s.prior_len - 1;
       const unsigned end = s.cur_pos + s.prior_len - 2;
-      for (unsigned p = s.cur_pos + 1; p <= end; ++p) insert_position<Stride::kEight>(s, p);
+      for (unsigned p = s.cur_pos + 1; p <= end; ++p) insert_position<StrideOf(kLevel)>(s, p);
       s.cur_pos += s.prior_len - 1;
       pending = false;
       len = kMinMatch - 1;
