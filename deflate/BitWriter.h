@@ -77,10 +77,11 @@ class BitSink {
 
   // Moves the whole bytes of the bit buffer to the output buffer.
   void drain() {
+    DEFLATE_CHECK(bit_count_ < 64, "bit buffer overrun");
     store_le64(s_.out_buf + out_len_, bit_buf_);
-    const int bytes = bit_count_ >> 3;
+    const int bytes = bit_count_ >> 3;  // at most 7
     out_len_ += static_cast<unsigned>(bytes);
-    bit_buf_ = bytes == 8 ? 0 : bit_buf_ >> (8 * bytes);
+    bit_buf_ >>= 8 * bytes;
     bit_count_ &= 7;
     if (out_len_ >= kOutBufSize) hand_over();
   }

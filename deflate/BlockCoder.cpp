@@ -84,9 +84,20 @@ void compress_block(EncoderState& s, const Node* ltree, const Node* dtree) {
     heads[256 + lc] = CodeBits{code_of(node) | ((lc - kTables.len_base[code]) << len_of(node)),
                                len_of(node) + kExtraLenBits[code]};
   }
-  CodeBits distances[kDistSymbols];  // the code, and its extra-bit count added to its length
-  for (unsigned code = 0; code < kDistSymbols; ++code) {
-    distances[code] = CodeBits{code_of(dtree[code]), len_of(dtree[code])};
+  // For each index of the distance-code map (see d_code): the code of the
+  // distances it covers, its length, their extra-bit count and first distance.
+  struct DistanceCode {
+    uint16_t code;
+    uint8_t length;
+    uint8_t extra;
+    uint32_t base;
+  };
+  DistanceCode distances[512];
+  for (unsigned i = 0; i < 512; ++i) {
+    const unsigned code = kTables.dist_code_of[i];
+    distances[i] = DistanceCode{static_cast<uint16_t>(code_of(dtree[code])),
+                                static_cast<uint8_t>(len_of(dtree[code])), kExtraDistBits[code],
+                                kTables.dist_base[code]};
   }
 
   BitSink out(s);
@@ -105,13 +116,11 @@ void compress_block(EncoderState& s, const Node* ltree, const Node* dtree) {
     // The next distance (for a literal an unused one, kept in range).
     const unsigned dist = sym_dists[dx] & kWindowMask;
     dx += is_match;
-    const unsigned code = d_code(dist);
-    DEFLATE_CHECK(!is_match || code < kDistSymbols, "bad d_code-compress_block");
-    const CodeBits d = distances[code];
+    DEFLATE_CHECK(!is_match || d_code(dist) < kDistSymbols, "bad d_code-compress_block");
+    const DistanceCode d = distances[dist < 256 ? dist : 256 + (dist >> 7)];
     const uint64_t keep = 0 - static_cast<uint64_t>(is_match);
-    const uint64_t dist_bits =
-        (d.bits | (uint64_t{dist - kTables.dist_base[code]} << d.length)) & keep;
-    const unsigned dist_length = (d.length + kExtraDistBits[code]) & static_cast<unsigned>(keep);
+    const uint64_t dist_bits = (d.code | (uint64_t{dist - d.base} << d.length)) & keep;
+    const unsigned dist_length = (d.length + d.extra) & static_cast<unsigned>(keep);
     out.put_and_drain(head.bits | (dist_bits << head.length),
                       static_cast<int>(head.length + dist_length));
   }
