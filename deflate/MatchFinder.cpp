@@ -68,11 +68,16 @@ template <Stride kStride>
 inline unsigned insert_position(EncoderState& s, unsigned p) {
   roll_hash(s, s.window[p + 2]);
   const unsigned h = s.head_table[s.hash_key];
-  const ChainRecord older = s.chains[h & kWindowMask];
-  s.chains[p & kWindowMask] =
-      ChainRecord{{static_cast<uint16_t>(h), older.next[0], older.next[1], older.next[2]}};
+  // The old head's record moved up one place, with the old head in front:
+  // one shift of the record as a word.
+  uint64_t older;
+  std::memcpy(&older, &s.chains[h & kWindowMask], sizeof older);
+  const uint64_t mine = std::endian::native == std::endian::little
+                            ? (older << 16) | h
+                            : (older >> 16) | (uint64_t{h} << 48);
+  std::memcpy(&s.chains[p & kWindowMask], &mine, sizeof mine);
   if constexpr (kStride == Stride::kEight) {
-    s.jumps[p & kWindowMask] = s.chains[older.next[2] & kWindowMask].next[3];
+    s.jumps[p & kWindowMask] = s.chains[s.chains[p & kWindowMask].next[3] & kWindowMask].next[3];
   }
   s.head_table[s.hash_key] = static_cast<uint16_t>(p);
   return h;
