@@ -76,13 +76,19 @@ template <typename Node>
 void compress_block(EncoderState& s, const Node* ltree, const Node* dtree) {
   // Literal codes at 0..255, then the code and extra bits of each match
   // length (length - 3 = lc) at 256 + lc.
+  // (Symbols the block does not use may hold no length or, just above the
+  // last used one, the 0xFFFF guard of the tree writer; their entries are
+  // never sent and are made harmless.)
+  const auto length_of = [](const Node& node) {
+    return len_of(node) <= kMaxBits ? len_of(node) : 0u;
+  };
   CodeBits heads[512];
   for (unsigned lc = 0; lc < 256; ++lc) {
-    heads[lc] = CodeBits{code_of(ltree[lc]), len_of(ltree[lc])};
+    heads[lc] = CodeBits{code_of(ltree[lc]), length_of(ltree[lc])};
     const unsigned code = kTables.len_code_of[lc];
     const Node& node = ltree[code + kLiterals + 1];
-    heads[256 + lc] = CodeBits{code_of(node) | ((lc - kTables.len_base[code]) << len_of(node)),
-                               len_of(node) + kExtraLenBits[code]};
+    heads[256 + lc] = CodeBits{code_of(node) | ((lc - kTables.len_base[code]) << length_of(node)),
+                               length_of(node) + kExtraLenBits[code]};
   }
   // For each index of the distance-code map (see d_code): the code of the
   // distances it covers, its length, their extra-bit count and first distance.
@@ -96,7 +102,7 @@ void compress_block(EncoderState& s, const Node* ltree, const Node* dtree) {
   for (unsigned i = 0; i < 512; ++i) {
     const unsigned code = kTables.dist_code_of[i];
     distances[i] = DistanceCode{static_cast<uint16_t>(code_of(dtree[code])),
-                                static_cast<uint8_t>(len_of(dtree[code])), kExtraDistBits[code],
+                                static_cast<uint8_t>(length_of(dtree[code])), kExtraDistBits[code],
                                 kTables.dist_base[code]};
   }
 
