@@ -3,7 +3,9 @@
 // handed to WriteOutput a buffer at a time.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "Checks.h"
 #include "EncoderState.h"
@@ -28,26 +30,23 @@ inline void emit_word(EncoderState& s, unsigned w) {
   emit_byte(s, static_cast<uint8_t>(w >> 8));
 }
 
-// Appends 32 whole bits to the output buffer, handing the buffer over first
-// when they do not fit. Between alignments out_len stays a multiple of 4, so
-// a full buffer is handed over at exactly 1,024 bytes.
-inline void put_word(EncoderState& s, unsigned& out_len, uint64_t bits) {
-  if (out_len + 4 > kOutBufSize) {
-    s.out_len = out_len;
-    flush_output(s);
-    out_len = 0;
+// The low eight bytes of bits, least significant first, at out.
+inline void store_le64(uint8_t* out, uint64_t bits) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(out, &bits, sizeof bits);
+  } else {
+    for (int i = 0; i < 8; ++i) out[i] = static_cast<uint8_t>(bits >> (8 * i));
   }
-  uint8_t* out = s.out_buf + out_len;
-  out[0] = static_cast<uint8_t>(bits);
-  out[1] = static_cast<uint8_t>(bits >> 8);
-  out[2] = static_cast<uint8_t>(bits >> 16);
-  out[3] = static_cast<uint8_t>(bits >> 24);
-  out_len += 4;
 }
 
 // The bit writer's state held in locals for the length of a loop, since every
 // byte stored into the output buffer would otherwise make the compiler reload
 // the state from the run's record. Written back when it goes out of scope.
+//
+// Whole bytes leave the bit buffer eight at a time (a word store; the bytes
+// beyond the whole ones are rewritten by the next store), and the output
+// buffer is handed over as soon as it holds 1,024 bytes, the rest kept for
+// the next piece: WriteOutput gets the same 1,024-byte pieces as ever.
 class BitSink {
  public:
   explicit BitSink(EncoderState& s)
@@ -60,19 +59,40 @@ class BitSink {
     s_.out_len = out_len_;
   }
 
-  // Appends the low length bits of value; length may reach 32 here so that a
-  // code and its extra bits go out together. value must have no higher bits.
-  void put(uint32_t value, int length) {
-    bit_buf_ |= static_cast<uint64_t>(value) << bit_count_;
+  // Appends the low length bits of value (length up to 32; value has no
+  // higher bits).
+  void put(uint64_t value, int length) {
+    bit_buf_ |= value << bit_count_;
     bit_count_ += length;
-    if (bit_count_ >= 32) {
-      put_word(s_, out_len_, bit_buf_);
-      bit_buf_ >>= 32;
-      bit_count_ -= 32;
-    }
+    if (bit_count_ >= 32) drain();
+  }
+
+  // Appends up to 48 bits, and moves the whole bytes out; at most 7 bits are
+  // left, so the next call has room. The first call must follow a drain().
+  void put_and_drain(uint64_t value, int length) {
+    bit_buf_ |= value << bit_count_;
+    bit_count_ += length;
+    drain();
+  }
+
+  // Moves the whole bytes of the bit buffer to the output buffer.
+  void drain() {
+    DEFLATE_CHECK(bit_count_ < 64, "bit buffer overrun");
+    store_le64(s_.out_buf + out_len_, bit_buf_);
+    const int bytes = bit_count_ >> 3;  // at most 7
+    out_len_ += static_cast<unsigned>(bytes);
+    bit_buf_ >>= 8 * bytes;
+    bit_count_ &= 7;
+    if (out_len_ >= kOutBufSize) hand_over();
   }
 
  private:
+  void hand_over() {
+    s_.host->WriteOutput(s_.out_buf, 1, kOutBufSize);
+    out_len_ -= kOutBufSize;
+    std::memmove(s_.out_buf, s_.out_buf + kOutBufSize, out_len_);
+  }
+
   EncoderState& s_;
   uint64_t bit_buf_;
   int bit_count_;

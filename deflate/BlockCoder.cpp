@@ -58,34 +58,56 @@ inline unsigned len_of(const Code& code) {
   return code.len;
 }
 
-// A code with its extra bits appended, ready for BitSink::put.
+// A code with its extra bits appended, ready for BitSink.
 struct CodeBits {
   uint32_t bits;
   uint32_t length;
 };
 
 // Writes the block's symbols with the given codes, then the end-of-block code.
-// Each match length (256 of them) and each distance code gets its code and
-// extra-bit count looked up once per block, so a symbol costs a table read or
-// two and one or two appends.
+//
+// Each symbol goes out as one append: its literal or length code (with the
+// length's extra bits) and, for a match, the distance code and its extra bits
+// after it, up to 48 bits. The codes come from tables made once per block,
+// and a literal takes the same path as a match with its distance part masked
+// to nothing, since literals and matches alternate too unpredictably for a
+// branch between them.
 template <typename Node>
 void compress_block(EncoderState& s, const Node* ltree, const Node* dtree) {
-  CodeBits lengths[256];
+  // Literal codes at 0..255, then the code and extra bits of each match
+  // length (length - 3 = lc) at 256 + lc.
+  // (Symbols the block does not use may hold no length or, just above the
+  // last used one, the 0xFFFF guard of the tree writer; their entries are
+  // never sent and are made harmless.)
+  const auto length_of = [](const Node& node) {
+    return len_of(node) <= kMaxBits ? len_of(node) : 0u;
+  };
+  CodeBits heads[512];
   for (unsigned lc = 0; lc < 256; ++lc) {
+    heads[lc] = CodeBits{code_of(ltree[lc]), length_of(ltree[lc])};
     const unsigned code = kTables.len_code_of[lc];
     const Node& node = ltree[code + kLiterals + 1];
-    // A length code absent from this block has length 0 or the run-length
-    // guard; it is never written, and the shift must stay defined.
-    const unsigned len = len_of(node);
-    const uint32_t extra = len <= 15 ? (lc - kTables.len_base[code]) << len : 0;
-    lengths[lc] = CodeBits{code_of(node) | extra, len + kExtraLenBits[code]};
+    heads[256 + lc] = CodeBits{code_of(node) | ((lc - kTables.len_base[code]) << length_of(node)),
+                               length_of(node) + kExtraLenBits[code]};
   }
-  CodeBits distances[kDistSymbols];  // the code, and its extra-bit count in length
-  for (unsigned code = 0; code < kDistSymbols; ++code) {
-    distances[code] = CodeBits{code_of(dtree[code]), len_of(dtree[code])};
+  // For each index of the distance-code map (see d_code): the code of the
+  // distances it covers, its length, their extra-bit count and first distance.
+  struct DistanceCode {
+    uint16_t code;
+    uint8_t length;
+    uint8_t extra;
+    uint32_t base;
+  };
+  DistanceCode distances[512];
+  for (unsigned i = 0; i < 512; ++i) {
+    const unsigned code = kTables.dist_code_of[i];
+    distances[i] = DistanceCode{static_cast<uint16_t>(code_of(dtree[code])),
+                                static_cast<uint8_t>(length_of(dtree[code])), kExtraDistBits[code],
+                                kTables.dist_base[code]};
   }
 
   BitSink out(s);
+  out.drain();
   const uint8_t* const sym_bytes = s.sym_bytes;
   const uint16_t* const sym_dists = s.sym_dists;
   const uint8_t* const sym_kinds = s.sym_kinds;
@@ -94,21 +116,19 @@ void compress_block(EncoderState& s, const Node* ltree, const Node* dtree) {
   unsigned kinds = 0;
   for (unsigned lx = 0; lx < count; ++lx) {
     if ((lx & 7) == 0) kinds = sym_kinds[lx >> 3];
-    const unsigned lc = sym_bytes[lx];
-    if ((kinds & 1) == 0) {
-      out.put(code_of(ltree[lc]), static_cast<int>(len_of(ltree[lc])));
-    } else {
-      // The length code and its extra bits go out in one piece, as do the
-      // distance code and its extra bits.
-      out.put(lengths[lc].bits, static_cast<int>(lengths[lc].length));
-      const unsigned dist = sym_dists[dx++];
-      const unsigned code = d_code(dist);
-      DEFLATE_CHECK(code < kDistSymbols, "bad d_code-compress_block");
-      const CodeBits d = distances[code];
-      out.put(d.bits | ((dist - kTables.dist_base[code]) << d.length),
-              static_cast<int>(d.length + kExtraDistBits[code]));
-    }
+    const unsigned is_match = kinds & 1;
     kinds >>= 1;
+    const CodeBits head = heads[sym_bytes[lx] | (is_match << 8)];
+    // The next distance (for a literal an unused one, kept in range).
+    const unsigned dist = sym_dists[dx] & kWindowMask;
+    dx += is_match;
+    DEFLATE_CHECK(!is_match || d_code(dist) < kDistSymbols, "bad d_code-compress_block");
+    const DistanceCode d = distances[dist < 256 ? dist : 256 + (dist >> 7)];
+    const uint64_t keep = 0 - static_cast<uint64_t>(is_match);
+    const uint64_t dist_bits = (d.code | (uint64_t{dist - d.base} << d.length)) & keep;
+    const unsigned dist_length = (d.length + d.extra) & static_cast<unsigned>(keep);
+    out.put_and_drain(head.bits | (dist_bits << head.length),
+                      static_cast<int>(head.length + dist_length));
   }
   out.put(code_of(ltree[kEndBlock]), static_cast<int>(len_of(ltree[kEndBlock])));
 }

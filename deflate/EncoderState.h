@@ -65,8 +65,8 @@ struct EncoderState {
   uint64_t bit_buf;
   int bit_count;
   unsigned out_len;
-  uint64_t total_bits;  // bits of the entry so far, as costed by the block coder
-  uint8_t out_buf[kOutBufSize];
+  uint64_t total_bits;               // bits of the entry so far, as costed by the block coder
+  uint8_t out_buf[kOutBufSize + 8];  // room for a word stored at its last byte
 
   // Symbols of the current block.
   unsigned sym_count;
@@ -82,10 +82,8 @@ struct EncoderState {
   TreeParams lit_desc;
   TreeParams dist_desc;
   TreeParams cl_desc;
-  int heap[kHeapSize];
-  int heap_len;
-  int heap_max;  // start of the sorted area, which grows down from the top of heap
-  uint8_t node_depth[kHeapSize];
+  int heap[kHeapSize];  // the nodes in the order they left the tree builder's heap
+  int heap_max;         // where that order starts; it grows down from the top
   uint16_t len_counts[kMaxBits + 1];
   int32_t opt_bits;    // dynamic coding of the block plus its tree description
   int32_t fixed_bits;  // fixed coding of the block

@@ -7,6 +7,9 @@
 
 #include <bit>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "BlockCoder.h"
 #include "Checks.h"
@@ -51,8 +54,12 @@ inline void roll_hash(EncoderState& s, uint8_t c) {
 
 // How far one wait for a load takes a chain walk: four links (the records),
 // or eight (the records and the jumps, which cost an extra load per insert
-// and pay off only for long walks).
+// and pay off only for the long walks of levels 6 to 9).
 enum class Stride { kFour, kEight };
+
+constexpr Stride StrideOf(int level) {
+  return level <= 5 ? Stride::kFour : Stride::kEight;
+}
 
 // Adds position p to its hash chain and returns the previous head of the
 // chain. p's record is the old head followed by the first three successors of
@@ -61,20 +68,41 @@ template <Stride kStride>
 inline unsigned insert_position(EncoderState& s, unsigned p) {
   roll_hash(s, s.window[p + 2]);
   const unsigned h = s.head_table[s.hash_key];
-  const ChainRecord older = s.chains[h & kWindowMask];
-  s.chains[p & kWindowMask] =
-      ChainRecord{{static_cast<uint16_t>(h), older.next[0], older.next[1], older.next[2]}};
+  // The old head's record moved up one place, with the old head in front:
+  // one shift of the record as a word.
+  uint64_t older;
+  std::memcpy(&older, &s.chains[h & kWindowMask], sizeof older);
+  const uint64_t mine = std::endian::native == std::endian::little
+                            ? (older << 16) | h
+                            : (older >> 16) | (uint64_t{h} << 48);
+  std::memcpy(&s.chains[p & kWindowMask], &mine, sizeof mine);
   if constexpr (kStride == Stride::kEight) {
-    s.jumps[p & kWindowMask] = s.chains[older.next[2] & kWindowMask].next[3];
+    s.jumps[p & kWindowMask] = s.chains[s.chains[p & kWindowMask].next[3] & kWindowMask].next[3];
   }
   s.head_table[s.hash_key] = static_cast<uint16_t>(p);
   return h;
 }
 
-// A table entry after the window has moved down by 32,768 bytes: positions
-// that leave the window become 0, "none".
-inline uint16_t slid(uint16_t v) {
-  return static_cast<uint16_t>(v >= kWindowHalf ? v - kWindowHalf : 0);
+// Applies the window's move down by 32,768 bytes to a table of positions:
+// positions that leave the window become 0, "none". A saturating subtraction
+// of 32,768 is exactly that, eight entries at a time with SSE2 (which every
+// x86-64 processor has).
+void slide_positions(void* table, size_t bytes) {
+#if defined(__SSE2__)
+  auto* const v = static_cast<__m128i*>(table);
+  const __m128i half = _mm_set1_epi16(static_cast<int16_t>(0x8000));
+  for (size_t i = 0; i < bytes / 16; ++i) {
+    _mm_storeu_si128(v + i, _mm_subs_epu16(_mm_loadu_si128(v + i), half));
+  }
+#else
+  auto* const p = static_cast<unsigned char*>(table);
+  for (size_t i = 0; i < bytes; i += 2) {
+    uint16_t v;
+    std::memcpy(&v, p + i, 2);
+    v = static_cast<uint16_t>(v >= kWindowHalf ? v - kWindowHalf : 0);
+    std::memcpy(p + i, &v, 2);
+  }
+#endif
 }
 
 void slide_window(EncoderState& s) {
@@ -82,15 +110,10 @@ void slide_window(EncoderState& s) {
   s.match_pos = (s.match_pos - kWindowHalf) & 0xFFFF;
   s.cur_pos -= kWindowHalf;
   s.block_origin -= static_cast<int32_t>(kWindowHalf);
-  for (unsigned n = 0; n < kWindowHalf; ++n) s.head_table[n] = slid(s.head_table[n]);
-  for (unsigned n = 0; n < kWindowHalf; ++n) s.jumps[n] = slid(s.jumps[n]);
-  for (unsigned n = 0; n < kWindowHalf; ++n) {
-    // Spelled out, the four fields become one vector operation.
-    ChainRecord& r = s.chains[n];
-    r.next[0] = slid(r.next[0]);
-    r.next[1] = slid(r.next[1]);
-    r.next[2] = slid(r.next[2]);
-    r.next[3] = slid(r.next[3]);
+  slide_positions(s.head_table, kWindowHalf * sizeof s.head_table[0]);
+  slide_positions(s.chains, kWindowHalf * sizeof s.chains[0]);
+  if (StrideOf(s.PackLevel) == Stride::kEight) {
+    slide_positions(s.jumps, kWindowHalf * sizeof s.jumps[0]);
   }
 }
 
@@ -141,13 +164,18 @@ inline unsigned match_length(const uint8_t* scan, const uint8_t* match) {
 // position that old lies below limit, where the walk stops before using
 // anything read through it. The same holds for the jumps, which are only used
 // once the seven positions before them have been seen above limit.
-template <Stride kStride>
+template <int kLevel>
 unsigned find_longest_match(EncoderState& s, unsigned candidate) {
-  unsigned chain = s.chain_len;
-  if (s.prior_len >= s.good_len) chain >>= 2;
-  unsigned best = s.prior_len;
+  constexpr LevelParams kRow = kLevelTable[kLevel];
+  constexpr Stride kStride = StrideOf(kLevel);
+  // The greedy loop's prior_len is always 2; as a constant it settles the
+  // chain count at compile time.
+  const unsigned prior_len = kLevel <= kLastGreedyLevel ? kMinMatch - 1 : s.prior_len;
+  unsigned chain = kRow.chain_len;
+  if (prior_len >= kRow.good_len) chain >>= 2;
+  unsigned best = prior_len;
   unsigned best_pos = s.match_pos;
-  const unsigned nice = s.nice_len;
+  constexpr unsigned nice = kRow.nice_len;
   const unsigned limit = s.cur_pos > kMaxDist ? s.cur_pos - kMaxDist : 0;
   const uint8_t* const window = s.window;
   const ChainRecord* const chains = s.chains;
@@ -258,22 +286,27 @@ void start_matching(EncoderState& s) {
   roll_hash(s, s.window[1]);
 }
 
-uint64_t deflate_greedy(EncoderState& s) {
+namespace {
+
+// The parsing loops, made once per level so that the level's row is constant.
+template <int kLevel>
+uint64_t greedy_loop(EncoderState& s) {
+  constexpr LevelParams kRow = kLevelTable[kLevel];
   s.prior_len = kMinMatch - 1;
   unsigned len = 0;  // keeps its value (below 3) when no search is made
   while (s.lookahead != 0) {
-    const unsigned head = insert_position<Stride::kFour>(s, s.cur_pos);
+    const unsigned head = insert_position<StrideOf(kLevel)>(s, s.cur_pos);
     if (head != 0 && s.cur_pos - head <= kMaxDist) {
-      len = find_longest_match<Stride::kFour>(s, head);
+      len = find_longest_match<kLevel>(s, head);
       if (len > s.lookahead) len = s.lookahead;
     }
     bool flush;
     if (len >= kMinMatch) {
       flush = ct_tally(s, s.cur_pos - s.match_pos, len - kMinMatch);
       s.lookahead -= len;
-      if (len <= s.lazy_len) {
+      if (len <= kRow.lazy_len) {
         for (unsigned p = s.cur_pos + 1; p < s.cur_pos + len; ++p)
-          insert_position<Stride::kFour>(s, p);
+          insert_position<StrideOf(kLevel)>(s, p);
         s.cur_pos += len;
       } else {
         // Long matches are not hashed inside; restart the key after them.
@@ -296,16 +329,18 @@ uint64_t deflate_greedy(EncoderState& s) {
   return close_block(s, true);
 }
 
-uint64_t deflate_lazy(EncoderState& s) {
+template <int kLevel>
+uint64_t lazy_loop(EncoderState& s) {
+  constexpr LevelParams kRow = kLevelTable[kLevel];
   unsigned len = kMinMatch - 1;
   bool pending = false;  // a literal at cur_pos - 1 awaits the next search
   while (s.lookahead != 0) {
-    const unsigned head = insert_position<Stride::kEight>(s, s.cur_pos);
+    const unsigned head = insert_position<StrideOf(kLevel)>(s, s.cur_pos);
     s.prior_len = len;
     const unsigned prior_pos = s.match_pos;
     len = kMinMatch - 1;
-    if (head != 0 && s.prior_len < s.lazy_len && s.cur_pos - head <= kMaxDist) {
-      len = find_longest_match<Stride::kEight>(s, head);
+    if (head != 0 && s.prior_len < kRow.lazy_len && s.cur_pos - head <= kMaxDist) {
+      len = find_longest_match<kLevel>(s, head);
       if (len > s.lookahead) len = s.lookahead;
       if (len == kMinMatch && s.cur_pos - s.match_pos > kTooFar) len = kMinMatch - 1;
     }
@@ -314,7 +349,7 @@ uint64_t deflate_lazy(EncoderState& s) {
       const bool flush = ct_tally(s, s.cur_pos - 1 - prior_pos, s.prior_len - kMinMatch);
       s.lookahead -= s.prior_len - 1;
       const unsigned end = s.cur_pos + s.prior_len - 2;
-      for (unsigned p = s.cur_pos + 1; p <= end; ++p) insert_position<Stride::kEight>(s, p);
+      for (unsigned p = s.cur_pos + 1; p <= end; ++p) insert_position<StrideOf(kLevel)>(s, p);
       s.cur_pos += s.prior_len - 1;
       pending = false;
       len = kMinMatch - 1;
@@ -340,6 +375,36 @@ uint64_t deflate_lazy(EncoderState& s) {
   }
   if (pending) ct_tally(s, 0, s.window[s.cur_pos - 1]);
   return close_block(s, true);
+}
+
+}  // namespace
+
+uint64_t deflate_greedy(EncoderState& s) {
+  switch (s.PackLevel) {
+    case 1:
+      return greedy_loop<1>(s);
+    case 2:
+      return greedy_loop<2>(s);
+    default:
+      return greedy_loop<3>(s);
+  }
+}
+
+uint64_t deflate_lazy(EncoderState& s) {
+  switch (s.PackLevel) {
+    case 4:
+      return lazy_loop<4>(s);
+    case 5:
+      return lazy_loop<5>(s);
+    case 6:
+      return lazy_loop<6>(s);
+    case 7:
+      return lazy_loop<7>(s);
+    case 8:
+      return lazy_loop<8>(s);
+    default:
+      return lazy_loop<9>(s);
+  }
 }
 
 }  // namespace deflate_internal

@@ -18,8 +18,8 @@ struct alignas(8) ChainRecord {
 // Both indexed by window position modulo 32,768.
 struct EncoderScratch {
   ChainRecord chains[32768];
-  // The eighth position of each position's chain (0 = none), for the lazy
-  // levels: its record can be loaded together with that of the fourth, so a
+  // The eighth position of each position's chain (0 = none), for levels 6
+  // to 9: its record can be loaded together with that of the fourth, so a
   // long walk waits once per eight candidates.
   uint16_t jumps[32768];
 };

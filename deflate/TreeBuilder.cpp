@@ -10,23 +10,41 @@
 namespace deflate_internal {
 namespace {
 
-bool node_less(const EncoderState& s, const TreeNode* tree, int a, int b) {
-  return tree[a].fc < tree[b].fc ||
-         (tree[a].fc == tree[b].fc && s.node_depth[a] <= s.node_depth[b]);
+// A heap entry: a node's frequency and depth, which order the heap, above the
+// node's number. Node a goes before node b when a's frequency is lower, or
+// equal with a depth no greater; as one number, frequency * 256 + depth, that
+// is key(a) <= key(b). Packing it with the node saves the look-ups of
+// frequency and depth in every comparison; the order is the same.
+using HeapEntry = uint64_t;
+
+inline HeapEntry heap_entry(unsigned freq, unsigned depth, int node) {
+  return (static_cast<uint64_t>(freq) << 24) | (depth << 16) | static_cast<unsigned>(node);
+}
+inline uint64_t key_of(HeapEntry e) {
+  return e >> 16;
+}
+inline int node_of(HeapEntry e) {
+  return static_cast<int>(e & 0xFFFF);
+}
+inline unsigned freq_of(HeapEntry e) {
+  return static_cast<unsigned>(e >> 24);
+}
+inline unsigned depth_of(HeapEntry e) {
+  return static_cast<unsigned>(e >> 16) & 0xFF;
 }
 
-// Restores the heap order below place k.
-void sift_down(EncoderState& s, const TreeNode* tree, int k) {
-  const int v = s.heap[k];
+// Restores the heap order below place k of heap[1..len].
+void sift_down(HeapEntry* heap, int len, int k) {
+  const HeapEntry v = heap[k];
   int j = k << 1;
-  while (j <= s.heap_len) {
-    if (j < s.heap_len && node_less(s, tree, s.heap[j + 1], s.heap[j])) ++j;
-    if (node_less(s, tree, v, s.heap[j])) break;
-    s.heap[k] = s.heap[j];
+  while (j <= len) {
+    if (j < len && key_of(heap[j + 1]) <= key_of(heap[j])) ++j;
+    if (key_of(v) <= key_of(heap[j])) break;
+    heap[k] = heap[j];
     k = j;
     j <<= 1;
   }
-  s.heap[k] = v;
+  heap[k] = v;
 }
 
 // Gives every node its code length from the depths of the built tree, cuts
@@ -172,45 +190,47 @@ void build_code_tree(EncoderState& s, TreeParams& desc) {
   TreeNode* tree = desc.tree;
   const int elems = desc.elems;
   int top = -1;
-  s.heap_len = 0;
+  HeapEntry heap[kHeapSize];
+  int heap_len = 0;
   s.heap_max = kHeapSize;
   for (int n = 0; n < elems; ++n) {
     if (tree[n].fc != 0) {
-      s.heap[++s.heap_len] = top = n;
-      s.node_depth[n] = 0;
+      heap[++heap_len] = heap_entry(tree[n].fc, 0, n);
+      top = n;
     } else {
       tree[n].dl = 0;
     }
   }
   // Deflate needs at least two codes per tree so that every code has a bit;
   // the padding symbols are costed out again since they are never sent.
-  while (s.heap_len < 2) {
+  while (heap_len < 2) {
     const int n = top < 2 ? ++top : 0;
-    s.heap[++s.heap_len] = n;
     tree[n].fc = 1;
-    s.node_depth[n] = 0;
+    heap[++heap_len] = heap_entry(1, 0, n);
     --s.opt_bits;
     if (desc.fixed_tree != nullptr) s.fixed_bits -= desc.fixed_tree[n].len;
   }
   desc.top_symbol = top;
-  for (int k = s.heap_len / 2; k >= 1; --k) sift_down(s, tree, k);
+  for (int k = heap_len / 2; k >= 1; --k) sift_down(heap, heap_len, k);
 
+  // The nodes leave the heap into s.heap, which fills down from its top.
   int node = elems;
-  while (s.heap_len >= 2) {
-    const int n = s.heap[1];
-    s.heap[1] = s.heap[s.heap_len--];
-    sift_down(s, tree, 1);
-    const int m = s.heap[1];
-    s.heap[--s.heap_max] = n;
-    s.heap[--s.heap_max] = m;
-    tree[node].fc = static_cast<uint16_t>(tree[n].fc + tree[m].fc);
-    const uint8_t deeper = s.node_depth[n] >= s.node_depth[m] ? s.node_depth[n] : s.node_depth[m];
-    s.node_depth[node] = static_cast<uint8_t>(deeper + 1);
-    tree[n].dl = tree[m].dl = static_cast<uint16_t>(node);
-    s.heap[1] = node++;
-    sift_down(s, tree, 1);
+  while (heap_len >= 2) {
+    const HeapEntry n = heap[1];
+    heap[1] = heap[heap_len--];
+    sift_down(heap, heap_len, 1);
+    const HeapEntry m = heap[1];
+    s.heap[--s.heap_max] = node_of(n);
+    s.heap[--s.heap_max] = node_of(m);
+    const auto freq = static_cast<uint16_t>(freq_of(n) + freq_of(m));
+    const unsigned deeper = depth_of(n) >= depth_of(m) ? depth_of(n) : depth_of(m);
+    tree[node].fc = freq;
+    tree[node_of(n)].dl = tree[node_of(m)].dl = static_cast<uint16_t>(node);
+    heap[1] = heap_entry(freq, (deeper + 1) & 0xFF, node);  // depth is kept in a byte
+    ++node;
+    sift_down(heap, heap_len, 1);
   }
-  s.heap[--s.heap_max] = s.heap[1];
+  s.heap[--s.heap_max] = node_of(heap[1]);
 
   assign_lengths(s, desc);
   gencodes(s, tree, top);

@@ -178,6 +178,42 @@ TEST_P(DeflateEachLevel, IncompressibleInputOverSeveralBlocksStaysDeflated) {
   EXPECT_EQ(out.size, input.size() + 5 * r.blocks.size());
 }
 
+// WriteOutput gets 1,024-byte pieces, counted afresh after each stored block:
+// the bytes before a stored block's length words as one piece, the two words
+// as another and its payload as a third. The pieces follow from where the
+// blocks lie in the stream.
+TEST_P(DeflateEachLevel, OutputPiecesAreWholeBuffersBetweenStoredBlocks) {
+  const int level = GetParam();
+  Bytes input = deflate_test::EnglishText(150000, 51);
+  const Bytes noise = deflate_test::RandomBytes(90000, 52);
+  input.insert(input.begin() + 70000, noise.begin(), noise.end());
+  const Compressed out = Compress(input, level);
+  ASSERT_EQ(out.method, 8);
+  const auto r = inflate::Inflate(out.bytes);
+  ASSERT_EQ(r.data, input);
+
+  std::vector<size_t> expected;
+  const auto pieces_up_to = [&expected](size_t from, size_t to) {
+    for (; to - from >= 1024; from += 1024) expected.push_back(1024);
+    if (to > from) expected.push_back(to - from);
+  };
+  size_t start = 0;
+  int stored = 0;
+  for (const auto& b : r.blocks) {
+    if (b.type != BlockType::kStored) continue;
+    ++stored;
+    const size_t words = (b.bit_begin + 3 + 7) / 8;
+    const size_t payload = b.out_end - b.out_begin;
+    pieces_up_to(start, words);
+    expected.push_back(4);
+    if (payload > 0) expected.push_back(payload);
+    start = words + 4 + payload;
+  }
+  pieces_up_to(start, out.bytes.size());
+  EXPECT_GT(stored, 0);
+  EXPECT_EQ(out.write_sizes, expected);
+}
+
 // Data where every sixth symbol is a 40-byte match: few matches, yet well
 // compressed, which is what ends a block early from level 3 on.
 Bytes SparseLongMatches() {
