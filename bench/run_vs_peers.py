@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Times whole runs over a folder of databases, side by side in one run:
-dbzip (one job and two) against a per-file gzip loop and per-file 7zz zip
-archives, at levels 1, 6 and 9, with the output sizes beside the times.
-The median of several rounds is shown; rounds alternate between the tools so
-that a drift of the machine's speed touches all of them alike.
+dbzip (one job and two) against a per-file gzip loop, per-file `zip` archives
+and per-file `7zz a -tzip` archives, at levels 1, 6 and 9, with the output
+sizes beside the times. The median of several rounds is shown; rounds alternate
+between the tools so that a drift of the machine's speed touches all of them
+alike. 7zz, many times slower than the rest, is timed in the first round only.
+Peers missing from the machine are left out of the table.
 
 usage: run_vs_peers.py BUILD_DIR DATA_DIR [ROUNDS]
 """
@@ -51,18 +53,31 @@ def main():
                                 os.path.join(out, os.path.basename(f) + ".zip"), f], check=True)
         return go
 
+    def run_zip(level):
+        def go(out):
+            for f in inputs:
+                subprocess.run(["zip", "-q", "-j", f"-{level}",
+                                os.path.join(out, os.path.basename(f) + ".zip"), f], check=True)
+        return go
+
     tools = []
+    slow = set()
     for level in (1, 6, 9):
         tools += [(f"dbzip -l{level}", level, run_dbzip(level, 1)),
                   (f"dbzip -l{level} --jobs 2", level, run_dbzip(level, 2)),
                   (f"gzip -{level} per file", level, run_gzip(level))]
+        if shutil.which("zip"):
+            tools.append((f"zip -{level} per file", level, run_zip(level)))
         if shutil.which("7zz"):
             tools.append((f"7zz a -tzip -mx={level} per file", level, run_7zz(level)))
+            slow.add(tools[-1][0])
 
     times = {name: [] for name, _, _ in tools}
     sizes = {}
-    for _ in range(rounds):
+    for round_no in range(rounds):
         for name, _, go in tools:
+            if round_no > 0 and name in slow:
+                continue
             out = os.path.join(work, "out")
             shutil.rmtree(out, ignore_errors=True)
             os.makedirs(out)
