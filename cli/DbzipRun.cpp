@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -189,6 +190,19 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   }
 
   const int workers = static_cast<int>(std::min<size_t>(options.jobs, std::max<size_t>(groups.size(), 1)));
+  // With several workers the largest groups are taken first, so a big database
+  // found last does not run alone while the others wait idle; the archives are
+  // the same in any order.
+  std::vector<size_t> order(groups.size());
+  for (size_t g = 0; g < order.size(); ++g) order[g] = g;
+  if (workers > 1) {
+    std::vector<uint64_t> groupSize(groups.size(), 0);
+    for (size_t g = 0; g < groups.size(); ++g) {
+      for (size_t i : groups[g]) groupSize[g] += dbs[i].size;
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return groupSize[a] > groupSize[b]; });
+  }
   Printer printer(out, err, terminal, options.quiet, workers);
   std::atomic<size_t> nextGroup{0};
   std::atomic<bool> stop{false};
@@ -199,8 +213,8 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
     TZipWriter writer;
     t_writer = &writer;
     writer.OnTotalPercentDone = [&](TObject*, int percent) { printer.Percent(slot, percent); };
-    for (size_t g; !stop && (g = nextGroup++) < groups.size();) {
-      for (size_t i : groups[g]) {
+    for (size_t n; !stop && (n = nextGroup++) < groups.size();) {
+      for (size_t i : groups[order[n]]) {
         if (stop || g_dbzipInterrupted) break;
         Database& db = dbs[i];
         printer.Starting(slot, db);
