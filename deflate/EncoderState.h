@@ -71,9 +71,6 @@ struct EncoderState {
   // Symbols of the current block.
   unsigned sym_count;
   unsigned dist_count;
-  unsigned kind_count;
-  uint8_t kind_acc;
-  uint8_t kind_mask;
 
   // Trees and the tree builder's scratch.
   TreeNode lit_tree[kHeapSize];
