@@ -10,6 +10,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define DEFLATE_AVX2_SLIDE 1
+#endif
 
 #include "BlockCoder.h"
 #include "Checks.h"
@@ -83,11 +87,34 @@ inline unsigned insert_position(EncoderState& s, unsigned p) {
   return h;
 }
 
+#if DEFLATE_AVX2_SLIDE
+// The same saturating subtraction sixteen entries at a time, for processors
+// with AVX2 (chosen at run time; the tables are whole multiples of 32 bytes).
+__attribute__((target("avx2"))) void slide_positions_avx2(void* table, size_t bytes) {
+  auto* const v = static_cast<__m256i*>(table);
+  const __m256i half = _mm256_set1_epi16(static_cast<int16_t>(0x8000));
+  for (size_t i = 0; i < bytes / 32; ++i) {
+    _mm256_storeu_si256(v + i, _mm256_subs_epu16(_mm256_loadu_si256(v + i), half));
+  }
+}
+
+bool HasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+#endif
+
 // Applies the window's move down by 32,768 bytes to a table of positions:
 // positions that leave the window become 0, "none". A saturating subtraction
 // of 32,768 is exactly that, eight entries at a time with SSE2 (which every
-// x86-64 processor has).
+// x86-64 processor has), or sixteen with AVX2.
 void slide_positions(void* table, size_t bytes) {
+#if DEFLATE_AVX2_SLIDE
+  if (HasAvx2()) {
+    slide_positions_avx2(table, bytes);
+    return;
+  }
+#endif
 #if defined(__SSE2__)
   auto* const v = static_cast<__m128i*>(table);
   const __m128i half = _mm_set1_epi16(static_cast<int16_t>(0x8000));
