@@ -27,9 +27,11 @@ void reset_block(EncoderState& s) {
   s.lit_tree[kEndBlock].fc = 1;
   s.opt_bits = 0;
   s.fixed_bits = 0;
+  // The next block's kind bits start cleared: those of the block just
+  // written are wiped here, and deflate() wipes the whole map for each entry.
+  if (s.sym_count != 0) std::memset(s.sym_kinds, 0, (s.sym_count + 7) / 8);
   s.sym_count = 0;
   s.dist_count = 0;
-  std::memset(s.sym_kinds, 0, kMaxBlockSymbols / 8 + 1);
 }
 
 // Binary when bytes 0..6 and 128..255 make up more than a fifth of the
