@@ -33,7 +33,7 @@ uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
   s.head_table = buffers.head_table;
   EncoderScratch& scratch = ThreadScratch();
   s.chains = scratch.chains;
-  s.jumps = scratch.jumps;
+  s.jump_chains = scratch.jump_chains;
   s.sym_bytes = buffers.sym_bytes;
   s.sym_dists = buffers.sym_dists;
   s.sym_kinds = buffers.sym_kinds;

@@ -65,6 +65,16 @@ constexpr Stride StrideOf(int level) {
   return level <= 5 ? Stride::kFour : Stride::kEight;
 }
 
+// The four successors of position p's record, as the stride keeps them.
+template <Stride kStride>
+inline uint16_t* successors(EncoderState& s, unsigned p) {
+  if constexpr (kStride == Stride::kFour) {
+    return s.chains[p & kWindowMask].next;
+  } else {
+    return s.jump_chains[p & kWindowMask].next;
+  }
+}
+
 // Adds position p to its hash chain and returns the previous head of the
 // chain. p's record is the old head followed by the first three successors of
 // the old head's record; p's eighth successor is the fourth one's fourth.
@@ -75,13 +85,14 @@ inline unsigned insert_position(EncoderState& s, unsigned p) {
   // The old head's record moved up one place, with the old head in front:
   // one shift of the record as a word.
   uint64_t older;
-  std::memcpy(&older, &s.chains[h & kWindowMask], sizeof older);
+  std::memcpy(&older, successors<kStride>(s, h), sizeof older);
   const uint64_t mine = std::endian::native == std::endian::little
                             ? (older << 16) | h
                             : (older >> 16) | (uint64_t{h} << 48);
-  std::memcpy(&s.chains[p & kWindowMask], &mine, sizeof mine);
+  std::memcpy(successors<kStride>(s, p), &mine, sizeof mine);
   if constexpr (kStride == Stride::kEight) {
-    s.jumps[p & kWindowMask] = s.chains[s.chains[p & kWindowMask].next[3] & kWindowMask].next[3];
+    JumpRecord& rec = s.jump_chains[p & kWindowMask];
+    rec.jump = s.jump_chains[rec.next[3] & kWindowMask].next[3];
   }
   s.head_table[s.hash_key] = static_cast<uint16_t>(p);
   return h;
@@ -138,9 +149,10 @@ void slide_window(EncoderState& s) {
   s.cur_pos -= kWindowHalf;
   s.block_origin -= static_cast<int32_t>(kWindowHalf);
   slide_positions(s.head_table, kWindowHalf * sizeof s.head_table[0]);
-  slide_positions(s.chains, kWindowHalf * sizeof s.chains[0]);
   if (StrideOf(s.PackLevel) == Stride::kEight) {
-    slide_positions(s.jumps, kWindowHalf * sizeof s.jumps[0]);
+    slide_positions(s.jump_chains, kWindowHalf * sizeof s.jump_chains[0]);
+  } else {
+    slide_positions(s.chains, kWindowHalf * sizeof s.chains[0]);
   }
 }
 
@@ -248,12 +260,16 @@ unsigned find_longest_match(EncoderState& s, unsigned candidate) {
   } else {
     // r holds the next four candidates and jump the eighth; the records of
     // the fifth to eighth and of the ninth to twelfth are loaded at once.
-    ChainRecord r = chains[m & kWindowMask];
-    unsigned jump = s.jumps[m & kWindowMask];
+    const JumpRecord* const jump_chains = s.jump_chains;
+    ChainRecord r;
+    std::memcpy(&r, jump_chains[m & kWindowMask].next, sizeof r);
+    unsigned jump = jump_chains[m & kWindowMask].jump;
     for (;;) {
-      const ChainRecord r2 = chains[r.next[3] & kWindowMask];
-      const ChainRecord r3 = chains[jump & kWindowMask];
-      const unsigned jump3 = s.jumps[jump & kWindowMask];
+      ChainRecord r2;
+      std::memcpy(&r2, jump_chains[r.next[3] & kWindowMask].next, sizeof r2);
+      ChainRecord r3;
+      std::memcpy(&r3, jump_chains[jump & kWindowMask].next, sizeof r3);
+      const unsigned jump3 = jump_chains[jump & kWindowMask].jump;
       unsigned c = r.next[0];
       if (c <= limit || --chain == 0 || found_nice(c)) break;
       c = r.next[1];
