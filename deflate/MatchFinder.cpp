@@ -99,14 +99,15 @@ inline unsigned insert_position(EncoderState& s, unsigned p) {
 }
 
 #if DEFLATE_AVX2_SLIDE
-// The same saturating subtraction sixteen entries at a time, for processors
-// with AVX2 (chosen at run time; the tables are whole multiples of 32 bytes).
-__attribute__((target("avx2"))) void slide_positions_avx2(void* table, size_t bytes) {
+// Sixteen entries at a time, for processors with AVX2 (chosen at run time);
+// returns the bytes done, the whole 32-byte groups.
+__attribute__((target("avx2"))) size_t slide_positions_avx2(void* table, size_t bytes) {
   auto* const v = static_cast<__m256i*>(table);
   const __m256i half = _mm256_set1_epi16(static_cast<int16_t>(0x8000));
   for (size_t i = 0; i < bytes / 32; ++i) {
     _mm256_storeu_si256(v + i, _mm256_subs_epu16(_mm256_loadu_si256(v + i), half));
   }
+  return bytes / 32 * 32;
 }
 
 bool HasAvx2() {
@@ -115,33 +116,33 @@ bool HasAvx2() {
 }
 #endif
 
-// Applies the window's move down by 32,768 bytes to a table of positions:
-// positions that leave the window become 0, "none". A saturating subtraction
-// of 32,768 is exactly that, eight entries at a time with SSE2 (which every
-// x86-64 processor has), or sixteen with AVX2.
+}  // namespace
+
+// A saturating subtraction of 32,768 is exactly the slide's rule, sixteen
+// entries at a time with AVX2, eight with SSE2 (which every x86-64 processor
+// has), and one at a time for what is left.
 void slide_positions(void* table, size_t bytes) {
+  auto* const p = static_cast<unsigned char*>(table);
+  size_t done = 0;
 #if DEFLATE_AVX2_SLIDE
-  if (HasAvx2()) {
-    slide_positions_avx2(table, bytes);
-    return;
-  }
+  if (HasAvx2()) done = slide_positions_avx2(p, bytes);
 #endif
 #if defined(__SSE2__)
-  auto* const v = static_cast<__m128i*>(table);
   const __m128i half = _mm_set1_epi16(static_cast<int16_t>(0x8000));
-  for (size_t i = 0; i < bytes / 16; ++i) {
-    _mm_storeu_si128(v + i, _mm_subs_epu16(_mm_loadu_si128(v + i), half));
-  }
-#else
-  auto* const p = static_cast<unsigned char*>(table);
-  for (size_t i = 0; i < bytes; i += 2) {
-    uint16_t v;
-    std::memcpy(&v, p + i, 2);
-    v = static_cast<uint16_t>(v >= kWindowHalf ? v - kWindowHalf : 0);
-    std::memcpy(p + i, &v, 2);
+  for (; done + 16 <= bytes; done += 16) {
+    auto* const v = reinterpret_cast<__m128i*>(p + done);
+    _mm_storeu_si128(v, _mm_subs_epu16(_mm_loadu_si128(v), half));
   }
 #endif
+  for (; done + 2 <= bytes; done += 2) {
+    uint16_t v;
+    std::memcpy(&v, p + done, 2);
+    v = static_cast<uint16_t>(v >= kWindowHalf ? v - kWindowHalf : 0);
+    std::memcpy(p + done, &v, 2);
+  }
 }
+
+namespace {
 
 void slide_window(EncoderState& s) {
   std::memcpy(s.window, s.window + kWindowHalf, kWindowHalf);
