@@ -27,11 +27,11 @@ void reset_block(EncoderState& s) {
   s.lit_tree[kEndBlock].fc = 1;
   s.opt_bits = 0;
   s.fixed_bits = 0;
+  // The next block's kind bits start cleared: those of the block just
+  // written are wiped here, and deflate() wipes the whole map for each entry.
+  if (s.sym_count != 0) std::memset(s.sym_kinds, 0, (s.sym_count + 7) / 8);
   s.sym_count = 0;
   s.dist_count = 0;
-  s.kind_count = 0;
-  s.kind_acc = 0;
-  s.kind_mask = 1;
 }
 
 // Binary when bytes 0..6 and 128..255 make up more than a fifth of the
@@ -113,11 +113,10 @@ void compress_block(EncoderState& s, const Node* ltree, const Node* dtree) {
   const uint8_t* const sym_kinds = s.sym_kinds;
   const unsigned count = s.sym_count;
   unsigned dx = 0;
-  unsigned kinds = 0;
   for (unsigned lx = 0; lx < count; ++lx) {
-    if ((lx & 7) == 0) kinds = sym_kinds[lx >> 3];
-    const unsigned is_match = kinds & 1;
-    kinds >>= 1;
+    // The kind bit read anew for each symbol: cheaper than a branch that
+    // every eighth symbol mispredicts.
+    const unsigned is_match = (sym_kinds[lx >> 3] >> (lx & 7)) & 1;
     const CodeBits head = heads[sym_bytes[lx] | (is_match << 8)];
     // The next distance (for a literal an unused one, kept in range).
     const unsigned dist = sym_dists[dx] & kWindowMask;
@@ -157,7 +156,6 @@ void ct_init(EncoderState& s) {
 }
 
 uint64_t finish_block(EncoderState& s, const uint8_t* data, uint32_t stored_len, bool last) {
-  s.sym_kinds[s.kind_count] = s.kind_acc;
   if (*s.entry.InternalAttributes == kAttrUnknown) classify_text(s);
 
   build_code_tree(s, s.lit_desc);

@@ -2,6 +2,7 @@
 // the parsing loop of the level.
 #include "Deflate.h"
 
+#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -32,10 +33,13 @@ uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
   s.head_table = buffers.head_table;
   EncoderScratch& scratch = ThreadScratch();
   s.chains = scratch.chains;
-  s.jumps = scratch.jumps;
+  s.jump_chains = scratch.jump_chains;
   s.sym_bytes = buffers.sym_bytes;
   s.sym_dists = buffers.sym_dists;
   s.sym_kinds = buffers.sym_kinds;
+  // Matches only set their kind bits (see ct_tally); an entry that ended in
+  // an exception may have left some set.
+  std::memset(s.sym_kinds, 0, sizeof buffers.sym_kinds);
   s.out_len = 0;
 
   ct_init(s);

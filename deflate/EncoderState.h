@@ -54,8 +54,8 @@ struct EncoderState {
   int PackLevel;
   uint8_t* window;
   uint16_t* head_table;
-  ChainRecord* chains;  // the hash chains; the writer's link_table is not needed
-  uint16_t* jumps;      // eighth successors, kept at the lazy levels
+  ChainRecord* chains;      // the hash chains; the writer's link_table is not needed
+  JumpRecord* jump_chains;  // the hash chains of levels 6 to 9
   uint8_t* sym_bytes;
   uint16_t* sym_dists;
   uint8_t* sym_kinds;
@@ -71,9 +71,6 @@ struct EncoderState {
   // Symbols of the current block.
   unsigned sym_count;
   unsigned dist_count;
-  unsigned kind_count;
-  uint8_t kind_acc;
-  uint8_t kind_mask;
 
   // Trees and the tree builder's scratch.
   TreeNode lit_tree[kHeapSize];

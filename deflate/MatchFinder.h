@@ -4,6 +4,7 @@
 // and matches to the block coder.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "EncoderState.h"
@@ -17,5 +18,10 @@ void start_matching(EncoderState& s);
 // Each compresses the rest of the entry and returns its compressed size.
 uint64_t deflate_greedy(EncoderState& s);
 uint64_t deflate_lazy(EncoderState& s);
+
+// Applies the window's move down by 32,768 bytes to a table of 16-bit
+// positions, bytes long: each position v becomes v - 32,768, and those that
+// leave the window (below 32,768) become 0, "none".
+void slide_positions(void* table, size_t bytes);
 
 }  // namespace deflate_internal

@@ -15,13 +15,19 @@ struct alignas(8) ChainRecord {
   uint16_t next[4];
 };
 
-// Both indexed by window position modulo 32,768.
+// A record with the chain's eighth position after it (0 = none), for levels
+// 6 to 9: the record of the eighth can be loaded together with that of the
+// fourth, so a long walk waits once per eight candidates, and the eighth's
+// own jump comes in the same load as its record.
+struct JumpRecord {
+  uint16_t next[4];
+  uint16_t jump;
+};
+
+// Both indexed by window position modulo 32,768; a run uses one of them.
 struct EncoderScratch {
   ChainRecord chains[32768];
-  // The eighth position of each position's chain (0 = none), for levels 6
-  // to 9: its record can be loaded together with that of the fourth, so a
-  // long walk waits once per eight candidates.
-  uint16_t jumps[32768];
+  JumpRecord jump_chains[32768];
 };
 
 // The calling thread's scratch, cleared when first made. Nothing in it needs
