@@ -92,16 +92,6 @@ TEST_P(DeflateEachLevel, StringAtWindowStartIsNeverAMatch) {
   EXPECT_EQ(symbols[7].distance, 1);
 }
 
-// The symbol that starts at input position pos, if one does.
-const inflate::Symbol* SymbolAt(const std::vector<inflate::Symbol>& symbols, size_t pos) {
-  size_t at = 0;
-  for (const auto& s : symbols) {
-    if (at == pos) return &s;
-    at += s.length == 0 ? 1 : s.length;
-  }
-  return nullptr;
-}
-
 // Ends an input with a long run so that it is coded, not stored.
 Bytes WithRun(const std::string& s) {
   Bytes b = Str(s);
@@ -114,7 +104,7 @@ TEST_P(DeflateEachLevel, NearestOfEquallyLongCandidatesWins) {
   const Bytes input = WithRun(head + "QRSTUV3");
   const Compressed out = Compress(input, GetParam());
   const auto symbols = AllSymbols(inflate::Inflate(out.bytes));
-  const inflate::Symbol* s = SymbolAt(symbols, head.size());
+  const inflate::Symbol* s = inflate::SymbolAt(symbols, head.size());
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->length, 6);
   EXPECT_EQ(s->distance, head.size() - head.find("QRSTUV2"));
@@ -126,7 +116,7 @@ TEST_P(DeflateEachLevel, EquallyLongMatchOneLaterDoesNotReplaceTheFirst) {
   const Bytes input = WithRun(head + "QABCDEF7");
   const Compressed out = Compress(input, GetParam());
   const auto symbols = AllSymbols(inflate::Inflate(out.bytes));
-  const inflate::Symbol* s = SymbolAt(symbols, head.size());
+  const inflate::Symbol* s = inflate::SymbolAt(symbols, head.size());
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->length, 6);
   EXPECT_EQ(s->distance, head.size() - 1);

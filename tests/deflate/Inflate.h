@@ -70,4 +70,14 @@ CodeInfo DistanceCodeOf(unsigned distance);
 int FixedLitLength(int symbol);
 constexpr int kFixedDistLength = 5;
 
+// The symbol that starts at input position pos, if one does.
+inline const Symbol* SymbolAt(const std::vector<Symbol>& symbols, size_t pos) {
+  size_t at = 0;
+  for (const auto& s : symbols) {
+    if (at == pos) return &s;
+    at += s.length == 0 ? 1 : s.length;
+  }
+  return nullptr;
+}
+
 }  // namespace inflate

@@ -36,16 +36,6 @@ std::vector<inflate::Symbol> SymbolsOf(const Bytes& input, int level) {
   return all;
 }
 
-// The symbol that starts at input position pos, if one does.
-const inflate::Symbol* SymbolAt(const std::vector<inflate::Symbol>& symbols, size_t pos) {
-  size_t at = 0;
-  for (const auto& s : symbols) {
-    if (at == pos) return &s;
-    at += s.length == 0 ? 1 : s.length;
-  }
-  return nullptr;
-}
-
 // "XYZabcd" once, then count - 1 copies of "XYZ" between other bytes, then
 // "XYZabcd" again at probe: searching there, the chain of "XYZ" holds the
 // copies nearest first and the long match last, as its count-th candidate.
@@ -90,7 +80,7 @@ TEST(DeflateSearch, ChainCountEndsTheWalkAtItsLastLink) {
       ASSERT_EQ(same_hash, count);
 
       const auto symbols = SymbolsOf(in.bytes, level);
-      const inflate::Symbol* s = SymbolAt(symbols, in.probe);
+      const inflate::Symbol* s = inflate::SymbolAt(symbols, in.probe);
       ASSERT_NE(s, nullptr);
       const bool long_match = s->length == 7 && s->distance == in.probe - in.first;
       EXPECT_EQ(long_match, count <= chain);
