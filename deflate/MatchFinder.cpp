@@ -240,23 +240,23 @@ unsigned find_longest_match(EncoderState& s, unsigned candidate) {
     return false;
   };
   // A successor is a candidate while it lies above limit and the chain count,
-  // decremented first, is not used up. (Each successor is kept in a variable
-  // of its own: read back from the record instead, GCC waits for the loads.)
+  // decremented first, is not used up; true when the walk ends at c. (Each
+  // successor is passed as a value of its own: read back from the record
+  // instead, GCC waits for the loads.)
+  const auto ends_walk = [&](unsigned c) {
+    return c <= limit || --chain == 0 || found_nice(c);
+  };
   unsigned m = candidate;
   if (found_nice(m)) {
     // done
   } else if constexpr (kStride == Stride::kFour) {
     for (;;) {
       const ChainRecord r = chains[m & kWindowMask];
-      unsigned c = r.next[0];
-      if (c <= limit || --chain == 0 || found_nice(c)) break;
-      c = r.next[1];
-      if (c <= limit || --chain == 0 || found_nice(c)) break;
-      c = r.next[2];
-      if (c <= limit || --chain == 0 || found_nice(c)) break;
-      c = r.next[3];
-      if (c <= limit || --chain == 0 || found_nice(c)) break;
-      m = c;
+      if (ends_walk(r.next[0]) || ends_walk(r.next[1]) || ends_walk(r.next[2]) ||
+          ends_walk(r.next[3])) {
+        break;
+      }
+      m = r.next[3];
     }
   } else {
     // r holds the next four candidates and jump the eighth; the records of
@@ -271,22 +271,11 @@ unsigned find_longest_match(EncoderState& s, unsigned candidate) {
       ChainRecord r3;
       std::memcpy(&r3, jump_chains[jump & kWindowMask].next, sizeof r3);
       const unsigned jump3 = jump_chains[jump & kWindowMask].jump;
-      unsigned c = r.next[0];
-      if (c <= limit || --chain == 0 || found_nice(c)) break;
-      c = r.next[1];
-      if (c <= limit || --chain == 0 || found_nice(c)) break;
-      c = r.next[2];
-      if (c <= limit || --chain == 0 || found_nice(c)) break;
-      c = r.next[3];
-      if (c <= limit || --chain == 0 || found_nice(c)) break;
-      c = r2.next[0];
-      if (c <= limit || --chain == 0 || found_nice(c)) break;
-      c = r2.next[1];
-      if (c <= limit || --chain == 0 || found_nice(c)) break;
-      c = r2.next[2];
-      if (c <= limit || --chain == 0 || found_nice(c)) break;
-      c = r2.next[3];
-      if (c <= limit || --chain == 0 || found_nice(c)) break;
+      if (ends_walk(r.next[0]) || ends_walk(r.next[1]) || ends_walk(r.next[2]) ||
+          ends_walk(r.next[3]) || ends_walk(r2.next[0]) || ends_walk(r2.next[1]) ||
+          ends_walk(r2.next[2]) || ends_walk(r2.next[3])) {
+        break;
+      }
       r = r3;
       jump = jump3;
     }
