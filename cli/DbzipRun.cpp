@@ -225,6 +225,8 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
         writer.Recurse = false;
         writer.SetStorePaths(false);
         writer.PackLevel = options.level;
+    // One job leaves a core idle: the encoder codes its blocks on it.
+    writer.SecondThread = workers == 1 && std::thread::hardware_concurrency() > 1;
         try {
           if (writer.Zip() == 0) {
             DeleteFile(db.archivePath);

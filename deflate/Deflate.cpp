@@ -7,6 +7,7 @@
 #include <string>
 
 #include "BlockCoder.h"
+#include "BlockPipeline.h"
 #include "EncoderState.h"
 #include "LevelTable.h"
 #include "MatchFinder.h"
@@ -19,7 +20,7 @@ std::unique_ptr<DeflateWorkBuffers> DeflateWorkBuffers::Allocate() {
 }
 
 uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
-                 DeflateEntryFields entry) {
+                 DeflateEntryFields entry, DeflateOptions options) {
   using namespace deflate_internal;
   if (PackLevel < 1 || PackLevel > 9) {
     throw std::invalid_argument("deflate: PackLevel " + std::to_string(PackLevel) +
@@ -27,6 +28,10 @@ uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
   }
   EncoderState s{};
   s.host = &host;
+  // Declared after s: on an exception it is gone, its thread joined, before
+  // the entry's state and the host's buffers are.
+  BlockPipeline aside;
+  s.aside = options.SecondThread ? &aside : nullptr;
   s.entry = entry;
   s.PackLevel = PackLevel;
   s.window = buffers.window;

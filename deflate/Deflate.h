@@ -36,8 +36,15 @@ struct DeflateEntryFields {
   uint16_t* CompressionMethod;   // the writer sets 8 before the call
 };
 
+// How an entry may use the machine beyond the calling thread.
+struct DeflateOptions {
+  // Code each finished block on a second thread while the next is parsed;
+  // worth it only when a core would otherwise be idle. Same output either way.
+  bool SecondThread = false;
+};
+
 // Compresses one entry; returns its compressed size in bytes (the bytes handed
 // to WriteOutput). PackLevel 1..9 (anything else: throw std::invalid_argument).
 // Exceptions raised by ReadInput or WriteOutput pass through unchanged.
 uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
-                 DeflateEntryFields entry);
+                 DeflateEntryFields entry, DeflateOptions options = {});

@@ -47,9 +47,12 @@ struct TreeParams {
   int top_symbol;             // largest symbol of the block with a code
 };
 
+class BlockPipeline;
+
 struct EncoderState {
   // The archive writer and the current entry.
   DeflateHost* host;
+  BlockPipeline* aside;  // codes finished blocks on a second thread, or null
   DeflateEntryFields entry;
   int PackLevel;
   uint8_t* window;

@@ -16,6 +16,7 @@
 #endif
 
 #include "BlockCoder.h"
+#include "BlockPipeline.h"
 #include "Checks.h"
 #include "LevelTable.h"
 
@@ -287,6 +288,7 @@ unsigned find_longest_match(EncoderState& s, unsigned candidate) {
 uint64_t close_block(EncoderState& s, bool last) {
   const uint8_t* data = s.block_origin >= 0 ? s.window + s.block_origin : nullptr;
   const auto stored_len = static_cast<uint32_t>(static_cast<int64_t>(s.cur_pos) - s.block_origin);
+  if (s.aside != nullptr) return s.aside->close_block(s, data, stored_len, last);
   return finish_block(s, data, stored_len, last);
 }
 

@@ -455,7 +455,8 @@ void TZipWriter::Compress(TZipHeaderInfo& header) {
   // The encoder's result is the count of bytes it passed to WriteOutput,
   // which the writer has counted itself.
   deflate(*this, PackLevel, *buffers_,
-          {&header.GeneralPurposeFlags, &header.InternalAttributes, &header.CompressionMethod});
+          {&header.GeneralPurposeFlags, &header.InternalAttributes, &header.CompressionMethod},
+          DeflateOptions{SecondThread});
 }
 
 unsigned TZipWriter::ReadInput(uint8_t* buffer, unsigned count) {

@@ -101,6 +101,9 @@ class TZipWriter : public TZipReader, private DeflateHost {
   TMultiZipInfo MultiZipInfo;
   // Let pending window messages run after each block of entry data written.
   bool DoProcessMessages = true;
+  // Code each entry's finished blocks on a second thread while the next ones
+  // are parsed: for a machine with a core to spare. The archive is the same.
+  bool SecondThread = false;
   // Set to end a running Zip at its next write; it fails with EUserCanceled.
   std::atomic<bool> CancelRequested{false};
 

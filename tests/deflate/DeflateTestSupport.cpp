@@ -25,7 +25,8 @@ void MemoryHost::WriteOutput(const uint8_t* buffer, size_t item_size, size_t cou
   output.insert(output.end(), buffer, buffer + item_size * count);
 }
 
-Compressed Compress(const Bytes& input, int level, DeflateWorkBuffers* buffers, unsigned max_read) {
+Compressed Compress(const Bytes& input, int level, DeflateWorkBuffers* buffers, unsigned max_read,
+                    DeflateOptions options) {
   std::unique_ptr<DeflateWorkBuffers> own;
   if (buffers == nullptr) {
     own = DeflateWorkBuffers::Allocate();
@@ -33,7 +34,8 @@ Compressed Compress(const Bytes& input, int level, DeflateWorkBuffers* buffers, 
   }
   MemoryHost host(input, max_read);
   Compressed c;
-  c.size = deflate(host, level, *buffers, DeflateEntryFields{&c.flags, &c.internal, &c.method});
+  c.size = deflate(host, level, *buffers, DeflateEntryFields{&c.flags, &c.internal, &c.method},
+                   options);
   c.bytes = std::move(host.output);
   c.read_requests = std::move(host.read_requests);
   c.write_sizes = std::move(host.write_sizes);

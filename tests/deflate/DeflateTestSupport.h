@@ -48,7 +48,7 @@ struct Compressed {
 
 // Compresses input as one entry, with the given buffers or fresh ones.
 Compressed Compress(const Bytes& input, int level, DeflateWorkBuffers* buffers = nullptr,
-                    unsigned max_read = UINT_MAX);
+                    unsigned max_read = UINT_MAX, DeflateOptions options = {});
 
 // Deterministic inputs.
 Bytes RandomBytes(size_t n, uint64_t seed);

@@ -1,8 +1,9 @@
-// deflate_tool LEVEL INPUT OUTPUT [INPUT OUTPUT]...
+// deflate_tool [--second-thread] LEVEL INPUT OUTPUT [INPUT OUTPUT]...
 // Compresses each INPUT file as one entry, in order and with one set of work
 // buffers, writes exactly the bytes the encoder hands over into OUTPUT, and
 // prints "method=M internal=I flags=F size=N" per entry. Used to compare the
-// encoder's output with other implementations byte for byte.
+// encoder's output with other implementations byte for byte; with
+// --second-thread, blocks are coded on a second thread.
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -38,13 +39,19 @@ class FileHost : public DeflateHost {
 };
 
 int Usage() {
-  std::fprintf(stderr, "usage: deflate_tool LEVEL INPUT OUTPUT [INPUT OUTPUT]...\n");
+  std::fprintf(stderr, "usage: deflate_tool [--second-thread] LEVEL INPUT OUTPUT [INPUT OUTPUT]...\n");
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  DeflateOptions options;
+  if (argc > 1 && std::string(argv[1]) == "--second-thread") {
+    options.SecondThread = true;
+    --argc;
+    ++argv;
+  }
   if (argc < 4 || (argc - 2) % 2 != 0) return Usage();
   char* end = nullptr;
   const long level = std::strtol(argv[1], &end, 10);
@@ -67,7 +74,7 @@ int main(int argc, char** argv) {
       uint16_t method = 8;
       FileHost host(in.get(), out.get());
       const uint64_t size = deflate(host, static_cast<int>(level), *buffers,
-                                    DeflateEntryFields{&flags, &internal, &method});
+                                    DeflateEntryFields{&flags, &internal, &method}, options);
       if (std::fclose(out.release()) != 0) throw std::runtime_error("write error");
       std::printf("method=%u internal=%u flags=%u size=%llu\n", method, internal, flags,
                   static_cast<unsigned long long>(size));
