@@ -81,18 +81,9 @@ void BlockPipeline::work() {
     }
     for (; next != until; ++next) {
       Slot& slot = slots_[next % kSlots];
-      EncoderState& c = *coder_;
-      for (int n = 0; n < kLitSymbols; ++n) c.lit_tree[n].fc = slot.lit_freq[n];
-      for (int n = 0; n < kDistSymbols; ++n) c.dist_tree[n].fc = slot.dist_freq[n];
-      c.sym_bytes = slot.sym_bytes;
-      c.sym_dists = slot.sym_dists;
-      c.sym_kinds = slot.sym_kinds;
-      c.sym_count = slot.sym_count;
-      c.dist_count = slot.dist_count;
-      c.host = &slot.output;
       std::exception_ptr error;
       try {
-        finish_block(c, slot.has_data ? slot.stored : nullptr, slot.stored_len, false);
+        code_slot(slot, slot.has_data ? slot.stored : nullptr, slot.output, false);
       } catch (...) {
         error = std::current_exception();
       }
@@ -140,9 +131,9 @@ void BlockPipeline::reclaim(DeflateHost& host, bool wait) {
   ++reclaimed_;
 }
 
-// Moves the parser's block into its slot and gives the parser the next slot.
-void BlockPipeline::post(EncoderState& s, const uint8_t* data, uint32_t stored_len) {
-  Slot& slot = slots_[posted_ % kSlots];
+// Moves the counts of the parser's block into its slot (the symbols are
+// there already) and starts the parser's next block.
+void BlockPipeline::fill_slot(EncoderState& s, Slot& slot) {
   for (int n = 0; n < kLitSymbols; ++n) {
     slot.lit_freq[n] = s.lit_tree[n].fc;
     s.lit_tree[n].fc = 0;
@@ -154,6 +145,26 @@ void BlockPipeline::post(EncoderState& s, const uint8_t* data, uint32_t stored_l
   }
   slot.sym_count = std::exchange(s.sym_count, 0);
   slot.dist_count = std::exchange(s.dist_count, 0);
+}
+
+uint64_t BlockPipeline::code_slot(const Slot& slot, const uint8_t* data, DeflateHost& host,
+                                  bool last) {
+  EncoderState& c = *coder_;
+  for (int n = 0; n < kLitSymbols; ++n) c.lit_tree[n].fc = slot.lit_freq[n];
+  for (int n = 0; n < kDistSymbols; ++n) c.dist_tree[n].fc = slot.dist_freq[n];
+  c.sym_bytes = slot.sym_bytes;
+  c.sym_dists = slot.sym_dists;
+  c.sym_kinds = slot.sym_kinds;
+  c.sym_count = slot.sym_count;
+  c.dist_count = slot.dist_count;
+  c.host = &host;
+  return finish_block(c, data, slot.stored_len, last);
+}
+
+// Gives the parser's block to the ring and the parser the next slot.
+void BlockPipeline::post(EncoderState& s, const uint8_t* data, uint32_t stored_len) {
+  Slot& slot = slots_[posted_ % kSlots];
+  fill_slot(s, slot);
   // The parser moves on and will slide the window; a stored block needs its
   // input as it is now.
   slot.has_data = data != nullptr;
@@ -195,16 +206,10 @@ uint64_t BlockPipeline::close_block(EncoderState& s, const uint8_t* data, uint32
   while (reclaimed_ != posted_) reclaim(*s.host, true);
   // Everything before it is written: the last block goes straight to the
   // host, and finish_block clears the window, which nobody else reads now.
-  EncoderState& c = *coder_;
-  for (int n = 0; n < kLitSymbols; ++n) c.lit_tree[n].fc = s.lit_tree[n].fc;
-  for (int n = 0; n < kDistSymbols; ++n) c.dist_tree[n].fc = s.dist_tree[n].fc;
-  c.sym_bytes = s.sym_bytes;
-  c.sym_dists = s.sym_dists;
-  c.sym_kinds = s.sym_kinds;
-  c.sym_count = s.sym_count;
-  c.dist_count = s.dist_count;
-  c.host = s.host;
-  return finish_block(c, data, stored_len, true);
+  Slot& slot = slots_[posted_ % kSlots];
+  fill_slot(s, slot);
+  slot.stored_len = stored_len;
+  return code_slot(slot, data, *s.host, true);
 }
 
 }  // namespace deflate_internal

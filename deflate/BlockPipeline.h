@@ -78,6 +78,9 @@ class BlockPipeline {
   };
 
   bool start(const EncoderState& s);
+  static void fill_slot(EncoderState& s, Slot& slot);
+  // Writes the slot's block to host with the coder's state, on either thread.
+  uint64_t code_slot(const Slot& slot, const uint8_t* data, DeflateHost& host, bool last);
   void post(EncoderState& s, const uint8_t* data, uint32_t stored_len);
   void wake_coder();
   void reclaim(DeflateHost& host, bool wait);
