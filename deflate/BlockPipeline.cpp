@@ -48,6 +48,12 @@ bool BlockPipeline::start(const EncoderState& s) {
     slots_[0].sym_bytes = s.sym_bytes;
     slots_[0].sym_dists = s.sym_dists;
     slots_[0].sym_kinds = s.sym_kinds;
+    for (unsigned i = 0; i < kSlots; ++i) {
+      // A block's output: at most 31 bits for each of its symbols (fixed
+      // codes, which a dynamic block only takes when it is cheaper), a stored
+      // block of 65,536 bytes, or the kilobyte left over from the one before.
+      slots_[i].output.Reserve(kMaxBlockSymbols * 31 / 8 + 2 * kOutBufSize + 8);
+    }
     for (unsigned i = 1; i < kSlots; ++i) {
       slots_[i].sym_bytes = sets_[i - 1].bytes;
       slots_[i].sym_dists = sets_[i - 1].dists;
@@ -172,7 +178,7 @@ void BlockPipeline::post(EncoderState& s, const uint8_t* data, uint32_t stored_l
   if (data != nullptr) std::memcpy(slot.stored, data, stored_len);
   ++posted_;
   unsignalled_symbols_ += slot.sym_count;
-  if (unsignalled_symbols_ >= kMaxBlockSymbols || posted_ - reclaimed_ >= kSlots / 2) {
+  if (unsignalled_symbols_ >= kMaxBlockSymbols || posted_ - reclaimed_ >= kSlots - 1) {
     wake_coder();
   }
   for (;;) {

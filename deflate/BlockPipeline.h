@@ -28,6 +28,8 @@ class OutputRecorder : public DeflateHost {
   void WriteOutput(const uint8_t* buffer, size_t item_size, size_t count) override;
   // Hands every recorded piece to host, in order, and forgets them.
   void Replay(DeflateHost& host);
+  // Room for bytes of output without the doubling of a growing buffer.
+  void Reserve(size_t bytes) { bytes_.reserve(bytes); }
 
  private:
   std::vector<uint8_t> bytes_;
@@ -39,8 +41,9 @@ class OutputRecorder : public DeflateHost {
 //
 // Finished blocks wait in a ring of slots, each with its own symbol buffers,
 // and the second thread is woken once a block's worth of symbols has
-// gathered: at levels 6 to 9 blocks are often a few thousand symbols, and
-// waking a sleeping thread costs tens of microseconds each time.
+// gathered or the ring is nearly full: at levels 6 to 9 blocks are often a
+// few thousand symbols, and waking a sleeping thread costs tens of
+// microseconds each time.
 class BlockPipeline {
  public:
   BlockPipeline() = default;
@@ -56,7 +59,9 @@ class BlockPipeline {
   uint64_t close_block(EncoderState& s, const uint8_t* data, uint32_t stored_len, bool last);
 
  private:
-  static constexpr unsigned kSlots = 8;
+  // Enough for the coder to take three blocks at a wake while the parser
+  // fills the fourth; each slot holds some 170 KB.
+  static constexpr unsigned kSlots = 4;
 
   struct Slot {
     uint8_t* sym_bytes;
