@@ -1,7 +1,8 @@
 // Round trip of the deflate encoder. The first byte picks the level (1..9),
 // the second how many bytes each ReadInput call may return; the rest is the
 // entry. The stream must decode to the entry (or be the entry, when stored),
-// and must not depend on the read sizes or on entries compressed before.
+// and must not depend on the read sizes, on entries compressed before or on
+// the thread that codes the blocks.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -44,10 +45,10 @@ struct Entry {
 };
 
 Entry Compress(DeflateWorkBuffers& buffers, int level, const uint8_t* data, size_t size,
-               unsigned max_read) {
+               unsigned max_read, DeflateOptions options = {}) {
   Host host(data, size, max_read);
   uint16_t flags = 0, internal = 2, method = 8;
-  const uint64_t n = deflate(host, level, buffers, DeflateEntryFields{&flags, &internal, &method});
+  const uint64_t n = deflate(host, level, buffers, DeflateEntryFields{&flags, &internal, &method}, options);
   if (internal > 1 || (method != 0 && method != 8)) std::abort();
   return Entry{std::move(host.out), n, method};
 }
@@ -73,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   auto fresh = DeflateWorkBuffers::Allocate();
-  const Entry again = Compress(*fresh, level, data, size, 65536u);
+  const Entry again = Compress(*fresh, level, data, size, 65536u, DeflateOptions{true});
   if (again.bytes != e.bytes || again.method != e.method) std::abort();
   return 0;
 }
