@@ -45,19 +45,16 @@ bool BlockPipeline::start(const EncoderState& s) {
   try {
     slots_ = std::make_unique<Slot[]>(kSlots);
     sets_ = std::make_unique<SymbolSet[]>(kSlots - 1);  // value-initialised: kind bits cleared
-    slots_[0].sym_bytes = s.sym_bytes;
-    slots_[0].sym_dists = s.sym_dists;
-    slots_[0].sym_kinds = s.sym_kinds;
     for (unsigned i = 0; i < kSlots; ++i) {
+      Slot& slot = slots_[i];
+      // The parser's block in progress is in the writer's buffers.
+      slot.sym_bytes = i == 0 ? s.sym_bytes : sets_[i - 1].bytes;
+      slot.sym_dists = i == 0 ? s.sym_dists : sets_[i - 1].dists;
+      slot.sym_kinds = i == 0 ? s.sym_kinds : sets_[i - 1].kinds;
       // A block's output: at most 31 bits for each of its symbols (fixed
       // codes, which a dynamic block only takes when it is cheaper), a stored
       // block of 65,536 bytes, or the kilobyte left over from the one before.
-      slots_[i].output.Reserve(kMaxBlockSymbols * 31 / 8 + 2 * kOutBufSize + 8);
-    }
-    for (unsigned i = 1; i < kSlots; ++i) {
-      slots_[i].sym_bytes = sets_[i - 1].bytes;
-      slots_[i].sym_dists = sets_[i - 1].dists;
-      slots_[i].sym_kinds = sets_[i - 1].kinds;
+      slot.output.Reserve(kMaxBlockSymbols * 31 / 8 + 2 * kOutBufSize + 8);
     }
     coder_ = std::make_unique<EncoderState>(s);
     coder_->aside = nullptr;
