@@ -73,13 +73,14 @@ class BlockPipeline {
     uint16_t dist_freq[kDistSymbols];
     bool has_data;
     uint32_t stored_len;
-    uint8_t stored[2 * 32768];  // the block's input, for a stored block
+    uint8_t stored[2 * kWindowHalf];  // the block's input, for a stored block
     OutputRecorder output;
   };
+  // The parser's further sets of symbol buffers, shaped as the writer's.
   struct SymbolSet {
-    uint8_t bytes[32768];
-    uint16_t dists[32768];
-    uint8_t kinds[4096];
+    decltype(DeflateWorkBuffers::sym_bytes) bytes;
+    decltype(DeflateWorkBuffers::sym_dists) dists;
+    decltype(DeflateWorkBuffers::sym_kinds) kinds;
   };
 
   bool start(const EncoderState& s);
