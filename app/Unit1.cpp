@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <QProxyStyle>
 #include <QShowEvent>
+#include <QStyleOptionButton>
 
 #include "Files.h"
 #include "QtFonts.h"
@@ -38,6 +39,19 @@ class ClassicIndicatorStyle : public QProxyStyle {
 QStyle* IndicatorStyle() {
   static auto* style = new ClassicIndicatorStyle;
   return style;
+}
+
+// How many pixels the text of a check box or radio button lacks beside its
+// indicator.
+int TextShortfall(const QAbstractButton& button) {
+  QStyleOptionButton option;
+  option.initFrom(&button);
+  option.text = button.text();
+  const QRect contents = button.style()->subElementRect(
+      qobject_cast<const QCheckBox*>(&button) ? QStyle::SE_CheckBoxContents
+                                              : QStyle::SE_RadioButtonContents,
+      &option, &button);
+  return button.fontMetrics().horizontalAdvance(button.text()) - contents.width();
 }
 
 QLabel* MakeLabel(const char* text, QWidget* parent, int left, int top) {
@@ -145,7 +159,7 @@ void TForm1::CreateControls() {
     // With the design's face every text fits its control. A stand-in face
     // runs a few pixels wider on some texts; such a control then grows to the
     // right, where its group has room, rather than cut its text short.
-    if (b->sizeHint().width() > b->width()) b->resize(b->sizeHint().width(), b->height());
+    if (const int lacking = TextShortfall(*b); lacking > 0) b->resize(b->width() + lacking, b->height());
   }
 
   // Object names let tests and accessibility tools find the controls.

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
-#include <QFontInfo>
 #include <QGuiApplication>
 
 namespace {
@@ -61,7 +60,6 @@ QFont DesignFont(DesignFace face, int pixelHeight) {
   return font;
 }
 
-bool DesignFaceInUse(DesignFace face) {
-  const QFont font = DesignFont(face, 11);
-  return QFontInfo(font).family() == QString::fromLatin1(FaceOf(face).family);
+bool DesignFaceAvailable(DesignFace face) {
+  return Available(FaceOf(face).family);
 }

@@ -26,5 +26,5 @@ void UnloadDesignFonts();
 // spaced, so there the outline face Tahoma (or its stand-in) takes its place.
 QFont DesignFont(DesignFace face, int pixelHeight);
 
-// True when the windows get the design's own face for it, not a stand-in.
-bool DesignFaceInUse(DesignFace face);
+// True when the design's own face is there to be drawn, not a stand-in.
+bool DesignFaceAvailable(DesignFace face);
