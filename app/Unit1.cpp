@@ -47,10 +47,10 @@ int TextShortfall(const QAbstractButton& button) {
   QStyleOptionButton option;
   option.initFrom(&button);
   option.text = button.text();
-  const QRect contents = button.style()->subElementRect(
-      qobject_cast<const QCheckBox*>(&button) ? QStyle::SE_CheckBoxContents
-                                              : QStyle::SE_RadioButtonContents,
-      &option, &button);
+  const QRect contents = button.style()->subElementRect(qobject_cast<const QCheckBox*>(&button)
+                                                            ? QStyle::SE_CheckBoxContents
+                                                            : QStyle::SE_RadioButtonContents,
+                                                        &option, &button);
   return button.fontMetrics().horizontalAdvance(button.text()) - contents.width();
 }
 
@@ -159,7 +159,8 @@ void TForm1::CreateControls() {
     // With the design's face every text fits its control. A stand-in face
     // runs a few pixels wider on some texts; such a control then grows to the
     // right, where its group has room, rather than cut its text short.
-    if (const int lacking = TextShortfall(*b); lacking > 0) b->resize(b->width() + lacking, b->height());
+    if (const int lacking = TextShortfall(*b); lacking > 0)
+      b->resize(b->width() + lacking, b->height());
   }
 
   // Object names let tests and accessibility tools find the controls.

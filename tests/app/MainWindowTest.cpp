@@ -4,16 +4,16 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QProcess>
-#include <QToolButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QStyleOptionButton>
+#include <QTemporaryDir>
+#include <QToolButton>
 #include <QtTest>
 
 #include "QtFonts.h"
 #include "QtUi.h"
-#include "TempTree.h"
 #include "RecorderUi.h"
+#include "TempTree.h"
 #include "Unit1.h"
 #include "Unit2.h"
 
@@ -34,8 +34,8 @@ QString ArchiveListing(const std::string& path) {
 
 // Each check box and radio button shows its whole text beside its indicator.
 void VerifyTextsFit(TForm1& w) {
-  for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{
-           w.cbRecursive, w.chkRemTags, w.optMsde, w.optInterbase}) {
+  for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{w.cbRecursive, w.chkRemTags,
+                                                                    w.optMsde, w.optInterbase}) {
     QStyleOptionButton option;
     option.initFrom(b);
     option.text = b->text();
@@ -126,12 +126,13 @@ class MainWindowTest : public QObject {
         {w.optMsde, w.grp1, {24, 24, 121, 17}, "MSDE Databases"},
         {w.optInterbase, w.grp1, {176, 24, 121, 17}, "Interbase Databases"},
         {w.grp2, &w, {8, 60, 337, 149}, "Directory Information"},
-        {w.Label1, w.grp2, {24, 24, 269, 13},
+        {w.Label1,
+         w.grp2,
+         {24, 24, 269, 13},
          "Select directory containing Tamblewick remote databases:"},
         {w.edtSourceDir, w.grp2, {24, 40, 289, 20}, ""},
         {w.cbRecursive, w.grp2, {24, 64, 137, 17}, "Recurse sub-directories?"},
-        {w.Label2, w.grp2, {24, 92, 236, 13},
-         "Select output directory to place zipped databases:"},
+        {w.Label2, w.grp2, {24, 92, 236, 13}, "Select output directory to place zipped databases:"},
         {w.edtDestDir, w.grp2, {24, 109, 289, 20}, ""},
         {w.grp3, &w, {8, 213, 337, 84}, "Compression File Information"},
         {w.cboLevel, w.grp3, {32, 24, 41, 21}, "9"},
@@ -162,12 +163,11 @@ class MainWindowTest : public QObject {
                  qPrintable(name + " is " + QString::number(c.widget->width()) + " wide"));
         QVERIFY(c.parent->rect().contains(c.widget->geometry()));
       } else {
-        QVERIFY2(c.widget->geometry() == c.bounds,
-                 qPrintable(name + QString(" at %1,%2 %3x%4")
-                                       .arg(c.widget->x())
-                                       .arg(c.widget->y())
-                                       .arg(c.widget->width())
-                                       .arg(c.widget->height())));
+        QVERIFY2(c.widget->geometry() == c.bounds, qPrintable(name + QString(" at %1,%2 %3x%4")
+                                                                         .arg(c.widget->x())
+                                                                         .arg(c.widget->y())
+                                                                         .arg(c.widget->width())
+                                                                         .arg(c.widget->height())));
       }
     }
     QCOMPARE(w.StatusBar1->currentMessage().isEmpty(), false);
@@ -200,7 +200,8 @@ class MainWindowTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&w);
     QVERIFY(window);
-    QCOMPARE(window->text(QAccessible::Name), QString("Tamblewick Remote Database Zipper (v2.0.0)"));
+    QCOMPARE(window->text(QAccessible::Name),
+             QString("Tamblewick Remote Database Zipper (v2.0.0)"));
     QMap<QObject*, QString> names;
     QList<QAccessibleInterface*> pending{window};
     while (!pending.isEmpty()) {
@@ -234,8 +235,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(names.value(w.optMsde), QString("MSDE Databases"));
     QCOMPARE(names.value(w.chkRemTags), QString("Remove 'QRN_' and '_dat' from zip file name?"));
     QCOMPARE(names.value(w.btnStart), QString("Start"));
-    for (QWidget* control : std::initializer_list<QWidget*>{w.optInterbase, w.grp1, w.grp2, w.grp3,
-                                                           w.cbRecursive, w.btnClose, w.StatusBar1})
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             w.optInterbase, w.grp1, w.grp2, w.grp3, w.cbRecursive, w.btnClose, w.StatusBar1})
       QVERIFY2(names.contains(control), qPrintable(control->objectName()));
     // The labels point at their fields, as a click on them or an accelerator would.
     QCOMPARE(w.Label1->buddy(), w.edtSourceDir);
@@ -433,7 +434,8 @@ class MainWindowTest : public QObject {
       const QString total = f.progress.lblTotalFiles->text();
       if (!total.isEmpty() && (totals.isEmpty() || totals.back() != total)) totals << total;
       const QString status = f.progress.lblStatus->text();
-      if (!status.isEmpty() && (statuses.isEmpty() || statuses.back() != status)) statuses << status;
+      if (!status.isEmpty() && (statuses.isEmpty() || statuses.back() != status))
+        statuses << status;
       QVERIFY(shown(f.progress.lblTotalFiles));
       QVERIFY(shown(f.progress.lblStatus));
     };

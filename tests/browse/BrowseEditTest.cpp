@@ -326,9 +326,9 @@ class BrowseEditTest : public QObject {
       });
       QVERIFY(!dlg.Execute());
       // A folder asked for is selected by set-up step 4, before OnInit ends it.
-      const std::vector<std::string> expected =
-          withFolder ? std::vector<std::string>{Std(alpha_), "init"}
-                     : std::vector<std::string>{"init", "/"};
+      const std::vector<std::string> expected = withFolder
+                                                    ? std::vector<std::string>{Std(alpha_), "init"}
+                                                    : std::vector<std::string>{"init", "/"};
       QCOMPARE(events, expected);
     }
   }
