@@ -256,6 +256,29 @@ class MainWindowTest : public QObject {
              qPrintable(QString("off by %1,%2").arg(offset.x()).arg(offset.y())));
   }
 
+  // Where the window system tells the frame only once the window is shown
+  // (X11), the window is centred again then, unless the user has moved it.
+  void centredAgainWhenTheFrameIsKnown() {
+    for (const bool movedByUser : {false, true}) {
+      QWidget window;
+      window.setFixedSize(438, 321);
+      CentreOnScreen(window);  // no window system window yet: no frame
+      QCOMPARE(window.frameGeometry().size(), window.size());
+      if (movedByUser) window.move(10, 20);
+      window.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&window));
+      QVERIFY(window.frameGeometry().size() != window.size());
+      if (movedByUser) {
+        QCOMPARE(window.frameGeometry().topLeft(), QPoint(10, 20));
+      } else {
+        const QPoint offset =
+            window.frameGeometry().center() - window.screen()->availableGeometry().center();
+        QVERIFY2(offset.manhattanLength() <= 1,
+                 qPrintable(QString("off by %1,%2").arg(offset.x()).arg(offset.y())));
+      }
+    }
+  }
+
   void textsFitTheirBounds() {
     Fixture f;
     VerifyTextsFit(f.form);
