@@ -1,10 +1,9 @@
 #include "DbzipRun.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -14,6 +13,7 @@
 #include "ArchiveName.h"
 #include "Errors.h"
 #include "Files.h"
+#include "FsPath.h"
 #include "SFolders.h"
 #include "Ui.h"
 #include "ZipWriter.h"
@@ -37,8 +37,9 @@ class DbzipUi : public PlatformUi {
 };
 
 uint64_t FileSize(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  std::error_code error;
+  const auto size = std::filesystem::file_size(FsPath(path), error);
+  return error ? 0 : static_cast<uint64_t>(size);
 }
 
 struct Database {

@@ -1,7 +1,9 @@
 // The file primitives the streams and the archive writer use: open, read,
 // write, seek, size and close on a descriptor, a file's MS-DOS time and
 // attributes, temporary files and copying. Every call reports failure instead
-// of raising; the error number is returned or left in errno.
+// of raising; the error number is returned or left in errno. Error numbers
+// are the system's own: errno values on POSIX, GetLastError codes on Windows
+// (there they are left in errno too), and SysErrorMessage gives their text.
 #pragma once
 
 #include <cstdint>
@@ -9,8 +11,18 @@
 
 #include "Files.h"
 
+#ifdef _WIN32
+// A Win32 HANDLE held as an integer (INVALID_HANDLE_VALUE is -1).
+using THandle = intptr_t;
+#else
 using THandle = int;
+#endif
 inline constexpr THandle InvalidHandle = -1;
+
+// The error of opening for reading something that is not a regular file (a
+// FIFO, a device, a socket, a directory): a private number beside the
+// system's, so that it travels the same way and has a text of its own.
+inline constexpr int ErrNotRegularFile = -2;
 
 // What FileGetAttr answers when nothing exists at the path.
 inline constexpr uint32_t faInvalid = 0xFFFFFFFFu;
@@ -21,7 +33,11 @@ enum class TFileAccess { Read, Write, ReadWrite };
 // umask). InvalidHandle with errno set when it cannot.
 THandle FileCreate(const std::string& path);
 // Opens an existing file without creating it. A directory is refused (EISDIR).
+// Opening for reading never blocks and takes regular files only: anything
+// else is refused with ErrNotRegularFile.
 THandle FileOpen(const std::string& path, TFileAccess access);
+// Makes what was written to the file durable; 0 or the error number.
+int FileSync(THandle handle);
 // Closes the descriptor; 0 on success, else the error number.
 int FileClose(THandle handle);
 
@@ -46,11 +62,15 @@ int64_t FileSizeOf(THandle handle);
 // and time (low 16 bits); 0xFFFFFFFF when it cannot be read.
 uint32_t FileDosDateTime(THandle handle);
 
-// The attributes of what path names (following symbolic links, or of the link
-// itself when its target is missing): faDirectory for a directory, faArchive
-// for anything else, plus faReadOnly when the owner may not write it and
-// faHidden when its name starts with ".". faInvalid when nothing is there.
+// The attributes of what path names. POSIX (following symbolic links, or of
+// the link itself when its target is missing): faDirectory for a directory,
+// faArchive for anything else, plus faReadOnly when the owner may not write it
+// and faHidden when its name starts with ".". Windows: all the bits the file
+// system keeps. faInvalid when nothing is there.
 uint32_t FileGetAttr(const std::string& path);
+// Clears the archive attribute of path (after it was zipped): 0, or the error
+// number. POSIX file systems keep no such attribute: nothing to do there.
+int FileClearArchiveBit(const std::string& path);
 
 // The directory for temporary files: tempPath when it names an existing
 // directory, else $TMPDIR when that does, else "/tmp". Ends in a separator.
@@ -59,9 +79,25 @@ std::string GetTempDir(const std::string& tempPath);
 // part and returns its path; empty with errno set when it cannot.
 std::string CreateTempFile(const std::string& dir, const std::string& prefix);
 
+// Creates, exclusively, a new empty file beside path named path + ".tzw-" and
+// six random characters, and returns its name; empty with errno set when it
+// cannot. A half-written file of ours is recognisable by that name.
+std::string CreateTempFileBeside(const std::string& path);
+// Puts the file from in place of to in one step, replacing what is there, and
+// makes the change durable; 0 or the error number. Both are in one folder.
+int ReplaceFile(const std::string& from, const std::string& to);
+
+// What a path names, following symbolic links.
+enum class TFileKind { None, Regular, Directory, Other };
+TFileKind FileKindOf(const std::string& path);
+// True when both paths exist and name the same file (through links, other
+// spellings or hard links).
+bool SameFile(const std::string& a, const std::string& b);
+
 // Copies source to dest (created or truncated). The number of bytes copied,
 // or -1 with errno set when anything failed; a failed copy leaves no dest.
 int64_t CopyFileContents(const std::string& source, const std::string& dest);
 
-// The operating system's text for an error number.
+// The operating system's text for an error number ("not a regular file" for
+// ErrNotRegularFile).
 std::string SysErrorMessage(int error);
