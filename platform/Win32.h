@@ -17,6 +17,7 @@
 #endif
 #include <windows.h>
 
+#undef AnsiToOem
 #undef CopyFile
 #undef CreateFile
 #undef DeleteFile
@@ -24,6 +25,7 @@
 #undef GetTempPath
 #undef MessageBeep
 #undef MoveFile
+#undef OemToAnsi
 #undef ReplaceFile
 
 #include <cerrno>
