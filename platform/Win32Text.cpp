@@ -98,19 +98,21 @@ std::wstring FilePath(const std::string& path) {
 }
 
 uint32_t DosDateTimeFromFileTime(const FILETIME& utc) {
+  constexpr uint32_t kEarliest = (1u << 5 | 1u) << 16;  // 1980-01-01 00:00:00
+  constexpr uint32_t kLatest =                           // 2107-12-31 23:59:58
+      ((127u << 9) | (12u << 5) | 31u) << 16 | (23u << 11) | (59u << 5) | 29u;
   SYSTEMTIME system{}, local{};
-  // The zone's rule for that date (as localtime does on POSIX), not today's
-  // offset that FileTimeToLocalFileTime would apply, so both systems pack the
-  // same file time alike.
-  if (!::FileTimeToSystemTime(&utc, &system)) {
-    // Past what SYSTEMTIME holds (year 30827): the latest time there is.
-    const uint64_t value = static_cast<uint64_t>(utc.dwHighDateTime) << 32 | utc.dwLowDateTime;
-    if (value >= 0x8000000000000000ull) return ((127u << 9) | (12u << 5) | 31u) << 16 | (23u << 11) | (59u << 5) | 29u;
+  // Times past what SYSTEMTIME holds (year 30828 on) are past 2107 too.
+  if (utc.dwHighDateTime >= 0x80000000u) return kLatest;
+  // The zone's rule for that date (as localtime applies it on POSIX), not
+  // today's offset that FileTimeToLocalFileTime would apply: both systems then
+  // pack the same file time alike.
+  if (!::FileTimeToSystemTime(&utc, &system) ||
+      !::SystemTimeToTzSpecificLocalTime(nullptr, &system, &local)) {
     return 0xFFFFFFFFu;
   }
-  if (!::SystemTimeToTzSpecificLocalTime(nullptr, &system, &local)) return 0xFFFFFFFFu;
-  if (local.wYear < 1980) return (1u << 5 | 1u) << 16;  // 1980-01-01 00:00:00
-  if (local.wYear > 2107) return ((127u << 9) | (12u << 5) | 31u) << 16 | (23u << 11) | (59u << 5) | 29u;
+  if (local.wYear < 1980) return kEarliest;
+  if (local.wYear > 2107) return kLatest;
   const uint32_t date = static_cast<uint32_t>(local.wYear - 1980) << 9 |
                         static_cast<uint32_t>(local.wMonth) << 5 | local.wDay;
   const uint32_t time = static_cast<uint32_t>(local.wHour) << 11 |
