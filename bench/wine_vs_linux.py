@@ -36,8 +36,8 @@ def main():
     env.pop("DISPLAY", None)
     # Wine's server stays up for the whole run, as it does on a used desktop:
     # its start is not what is measured.
-    subprocess.run([WINESERVER, "-p"], env=env, check=True)
     subprocess.run([WINE, exe, "--version"], env=env, capture_output=True, check=True)
+    subprocess.run([WINESERVER, "-p"], env=env, check=True)
 
     def win(path):
         return "Z:" + os.path.abspath(path).replace("/", "\\")
