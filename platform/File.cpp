@@ -253,3 +253,5 @@ std::string SysErrorMessage(int error) {
   // The GNU variant may return a static string instead of filling text.
   return std::string(::strerror_r(error, text, sizeof text));
 }
+
+int FileClearArchiveBit(const std::string&) { return 0; }

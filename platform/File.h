@@ -1,7 +1,9 @@
 // The file primitives the streams and the archive writer use: open, read,
 // write, seek, size and close on a descriptor, a file's MS-DOS time and
 // attributes, temporary files and copying. Every call reports failure instead
-// of raising; the error number is returned or left in errno.
+// of raising; the error number is returned or left in errno. Error numbers
+// are the system's own: errno values on POSIX, GetLastError codes on Windows
+// (there they are left in errno too), and SysErrorMessage gives their text.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +11,12 @@
 
 #include "Files.h"
 
+#ifdef _WIN32
+// A Win32 HANDLE held as an integer (INVALID_HANDLE_VALUE is -1).
+using THandle = intptr_t;
+#else
 using THandle = int;
+#endif
 inline constexpr THandle InvalidHandle = -1;
 
 // The error of opening for reading something that is not a regular file (a
@@ -55,11 +62,15 @@ int64_t FileSizeOf(THandle handle);
 // and time (low 16 bits); 0xFFFFFFFF when it cannot be read.
 uint32_t FileDosDateTime(THandle handle);
 
-// The attributes of what path names (following symbolic links, or of the link
-// itself when its target is missing): faDirectory for a directory, faArchive
-// for anything else, plus faReadOnly when the owner may not write it and
-// faHidden when its name starts with ".". faInvalid when nothing is there.
+// The attributes of what path names. POSIX (following symbolic links, or of
+// the link itself when its target is missing): faDirectory for a directory,
+// faArchive for anything else, plus faReadOnly when the owner may not write it
+// and faHidden when its name starts with ".". Windows: all the bits the file
+// system keeps. faInvalid when nothing is there.
 uint32_t FileGetAttr(const std::string& path);
+// Clears the archive attribute of path (after it was zipped): 0, or the error
+// number. POSIX file systems keep no such attribute: nothing to do there.
+int FileClearArchiveBit(const std::string& path);
 
 // The directory for temporary files: tempPath when it names an existing
 // directory, else $TMPDIR when that does, else "/tmp". Ends in a separator.

@@ -8,6 +8,7 @@
 #include "File.h"
 #include "FileSearch.h"
 #include "Files.h"
+#include "FsPath.h"
 #include "Masks.h"
 #include "Text.h"
 #include "ZipWriter.h"
@@ -29,7 +30,7 @@ TLookup LookUp(const std::string& path) {
   if (result.attr == faInvalid) return result;
   result.found = true;
   std::error_code error;
-  const auto size = std::filesystem::file_size(path, error);
+  const auto size = std::filesystem::file_size(FsPath(path), error);
   if (!error) result.size = static_cast<int64_t>(size);
   return result;
 }

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "BufferStream.h"
+#include "FsPath.h"
 #include "Streams.h"
 #include "Text.h"
 
@@ -53,9 +54,9 @@ void TZipReader::CloseArchiveStream() {
 
 bool TZipReader::StampOf(const std::string& path, TFileStamp& stamp) {
   std::error_code error;
-  stamp.time = std::filesystem::last_write_time(path, error);
+  stamp.time = std::filesystem::last_write_time(FsPath(path), error);
   if (error) return false;
-  stamp.size = std::filesystem::file_size(path, error);
+  stamp.size = std::filesystem::file_size(FsPath(path), error);
   return !error;
 }
 

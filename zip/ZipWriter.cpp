@@ -10,6 +10,7 @@
 #include "Errors.h"
 #include "File.h"
 #include "Files.h"
+#include "FsPath.h"
 #include "SortedZip.h"
 #include "Text.h"
 #include "Ui.h"
@@ -57,7 +58,7 @@ static_assert(MayNeedZip64Sizes(ClassicInputLimit(false) + 1, false));
 // The size of what path names now, or 0.
 int64_t CurrentSize(const std::string& path) {
   std::error_code error;
-  const auto size = std::filesystem::file_size(path, error);
+  const auto size = std::filesystem::file_size(FsPath(path), error);
   return error ? 0 : static_cast<int64_t>(size);
 }
 
@@ -65,7 +66,7 @@ int64_t CurrentSize(const std::string& path) {
 // compared as repaired MS-DOS date-time values.
 bool FileIsNewer(const std::string& path, uint32_t entryDate) {
   std::error_code error;
-  const auto written = std::filesystem::last_write_time(path, error);
+  const auto written = std::filesystem::last_write_time(FsPath(path), error);
   if (error) return false;
   const auto seconds =
       std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(written));
@@ -437,8 +438,8 @@ bool TZipWriter::ZipOneFile(const std::string& path, TZipHeaderInfo& header) {
   SeekOutput(dataEnd);
   CheckOutput();
   source_.reset();
-  // ResetArchiveBitOnZip: POSIX file systems keep no archive attribute, so
-  // there is nothing to clear.
+  // A file whose bit cannot be cleared was still zipped: the entry stands.
+  if (ResetArchiveBitOnZip) FileClearArchiveBit(path);
   if (OnEndZip) {
     OnEndZip(this, path, header.UncompressedSize, header.CompressedSize, output_->Size());
   }
