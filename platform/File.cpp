@@ -157,10 +157,10 @@ std::string GetTempDir(const std::string& tempPath) {
   return dir;
 }
 
-std::string CreateTempFile(const std::string& dir, const std::string& prefix) {
-  std::string name = dir;
-  if (!name.empty() && name.back() != PathDelim) name += PathDelim;
-  name += prefix + "XXXXXX";
+namespace {
+// Creates a new empty file named after the template, whose last six
+// characters "XXXXXX" become unique; its name, or empty with errno set.
+std::string CreateUniqueFile(const std::string& name) {
   std::vector<char> templ(name.begin(), name.end());
   templ.push_back('\0');
   const int fd = ::mkostemp(templ.data(), O_CLOEXEC);
@@ -168,15 +168,16 @@ std::string CreateTempFile(const std::string& dir, const std::string& prefix) {
   ::close(fd);
   return std::string(templ.data());
 }
+}  // namespace
+
+std::string CreateTempFile(const std::string& dir, const std::string& prefix) {
+  std::string name = dir;
+  if (!name.empty() && name.back() != PathDelim) name += PathDelim;
+  return CreateUniqueFile(name + prefix + "XXXXXX");
+}
 
 std::string CreateTempFileBeside(const std::string& path) {
-  std::string name = path + ".tzw-XXXXXX";
-  std::vector<char> templ(name.begin(), name.end());
-  templ.push_back('\0');
-  const int fd = ::mkostemp(templ.data(), O_CLOEXEC);
-  if (fd < 0) return std::string();
-  ::close(fd);
-  return std::string(templ.data());
+  return CreateUniqueFile(path + ".tzw-XXXXXX");
 }
 
 int ReplaceFile(const std::string& from, const std::string& to) {
