@@ -9,7 +9,7 @@ run at several levels in one time zone; every archive must be byte for byte
 the same, and valid for python's zipfile. Then the texts and exit codes of
 dbzip.exe (help, usage, a missing folder, a database that is not a file) and
 Ctrl-C (Wine turns SIGINT into the console's CTRL_C_EVENT): the archive being
-written is removed and the run ends with 130. Without LINUX_DBZIP the
+written is removed, the previous archive kept, and the run ends with 130. Without LINUX_DBZIP the
 comparison is skipped and the rest still runs.
 """
 import os
@@ -127,7 +127,8 @@ def texts_and_codes(env, src, work):
     r = run_exe(env, win_path(src), win_path(out))
     shutil.rmtree(os.path.join(src, "old.mdf"))
     check(r.returncode == 1, f"unreadable database: exit {r.returncode}")
-    check((win_path(src) + "\\old.mdf").encode() in r.stderr, f"unreadable database: {r.stderr!r}")
+    check((win_path(src) + "\\old.mdf: not a regular file").encode() in r.stderr,
+          f"unreadable database: {r.stderr!r}")
     # The plain progress lines carry Windows paths, in UTF-8.
     check(("Zipping " + win_path(src) + "\\\u65e5\u672c\u8a9e.mdf...").encode() in r.stdout,
           f"progress lines: {r.stdout[:300]!r}")
@@ -142,6 +143,9 @@ def interrupt(env, work):
     with open(os.path.join(src, "huge.mdf"), "wb") as f:
         for _ in range(60):
             f.write(rng.randbytes(1_000_000) + bytes(1_000_000))
+    older = b"PK\x03\x04 last week's archive"
+    with open(os.path.join(out, "huge.zip"), "wb") as f:
+        f.write(older)
     p = subprocess.Popen([WINE, EXE, "-l", "9", win_path(src), win_path(out)], env=env,
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     line = p.stdout.readline()  # "Zipping ..." once the archive is being written
@@ -152,7 +156,9 @@ def interrupt(env, work):
     check(p.returncode == 130, f"interrupt: exit {p.returncode}, {err!r}")
     check(b"dbzip: interrupted" in err, f"interrupt: {err!r}")
     left = os.listdir(out)
-    check(not any(n.startswith("huge.zip") for n in left), f"interrupt left {left}")
+    check(left == ["huge.zip"], f"interrupt left {left}")
+    with open(os.path.join(out, "huge.zip"), "rb") as f:
+        check(f.read() == older, "interrupt: the previous archive was not kept")
 
 
 def main():
