@@ -1,6 +1,8 @@
 #include "DbzipRun.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -31,24 +33,26 @@ struct Database {
   TZipResult result;
 };
 
-// Serialises everything printed while workers run.
+// Serialises everything printed while workers run. Results go to out; the
+// status line, when there is one, and the diagnostics to err, so that a pipe
+// or a file on standard output gets the results alone.
 class Printer {
  public:
-  Printer(std::ostream& out, std::ostream& err, bool terminal, bool quiet, int slots)
-      : out_(out), err_(err), terminal_(terminal), quiet_(quiet), slots_(slots) {}
+  Printer(std::ostream& out, std::ostream& err, bool statusLine, bool quiet, int slots)
+      : out_(out), err_(err), status_(statusLine && !quiet), quiet_(quiet), slots_(slots) {}
 
   void Starting(int slot, const Database& db) {
     std::lock_guard lock(mutex_);
     slots_[slot] = {db.source, 0, db.size, Clock::now()};
     if (quiet_) return;
-    if (terminal_)
+    if (status_)
       DrawStatus();
     else
       out_ << "Zipping " << db.source << "..." << std::endl;
   }
 
   void Percent(int slot, int percent) {
-    if (!terminal_ || quiet_) return;
+    if (!status_) return;
     std::lock_guard lock(mutex_);
     slots_[slot].percent = percent;
     const auto now = Clock::now();
@@ -61,26 +65,25 @@ class Printer {
     std::lock_guard lock(mutex_);
     slots_[slot].name.clear();
     if (quiet_ || !db.result.InPlace()) {
-      if (terminal_ && !quiet_) DrawStatus();
+      if (status_) DrawStatus();
       return;
     }
-    if (terminal_) out_ << "\r\033[K";
+    ClearStatus();
     out_ << db.source << ": " << db.result.bytesRead << " bytes -> " << db.result.archiveSize
-         << " bytes\n";
-    if (terminal_) DrawStatus();
-    out_.flush();
+         << " bytes" << std::endl;
+    if (status_) DrawStatus();
   }
 
   void Error(const std::string& text) {
     std::lock_guard lock(mutex_);
-    if (terminal_ && !quiet_) out_ << "\r\033[K" << std::flush;
+    ClearStatus();
     err_ << "dbzip: " << text << std::endl;
   }
 
   void Line(const std::string& text) {
     if (quiet_) return;
     std::lock_guard lock(mutex_);
-    if (terminal_) out_ << "\r\033[K";
+    ClearStatus();
     out_ << text << std::endl;
   }
 
@@ -91,6 +94,11 @@ class Printer {
     uint64_t size = 0;
     Clock::time_point start;
   };
+
+  // Before anything else is printed: out and err may be the same terminal.
+  void ClearStatus() {
+    if (status_) err_ << "\r\033[K" << std::flush;
+  }
 
   // One line, redrawn in place: each database being zipped, its percentage
   // and its reading speed.
@@ -105,17 +113,62 @@ class Printer {
       if (line.tellp() > 0) line << "  |  ";
       line << ExtractFileName(s.name) << "  " << s.percent << "%  " << speed;
     }
-    out_ << "\r\033[K" << line.str() << std::flush;
+    err_ << "\r\033[K" << line.str() << std::flush;
   }
 
   std::ostream& out_;
   std::ostream& err_;
-  const bool terminal_;
+  const bool status_;
   const bool quiet_;
   std::vector<Slot> slots_;
   std::mutex mutex_;
   Clock::time_point lastDraw_{};
 };
+
+// What a run would do with each database found, as lines on out: the archive
+// each would get, and what would be skipped and why (asked of the driver,
+// which decides it for the run too). Writes nothing. Returns the exit status
+// the run would end with.
+int DryRun(const TRunDriver& driver, const std::vector<Database>& dbs,
+           const std::vector<std::vector<size_t>>& groups, bool quiet, std::ostream& out) {
+  size_t archived = 0, skipped = 0, replaced = 0;
+  // The folders the search could not list come first, as it met them.
+  for (const auto& c : driver.Report().Cases()) {
+    out << c.source << ": would be skipped: " << c.reason << '\n';
+    ++skipped;
+  }
+  // Within a group of one archive name, the last database zipped wins.
+  std::vector<std::string> reasons(dbs.size());
+  std::vector<size_t> replacedBy(dbs.size(), SIZE_MAX);
+  for (const auto& group : groups) {
+    size_t later = SIZE_MAX;
+    for (auto it = group.rbegin(); it != group.rend(); ++it) {
+      reasons[*it] = driver.WouldSkip(dbs[*it].archivePath, dbs[*it].source).reason;
+      if (!reasons[*it].empty()) continue;
+      replacedBy[*it] = later;
+      later = *it;
+    }
+  }
+  for (size_t i = 0; i < dbs.size(); ++i) {
+    if (!reasons[i].empty()) {
+      out << dbs[i].source << ": would be skipped: " << reasons[i] << '\n';
+      ++skipped;
+    } else if (replacedBy[i] != SIZE_MAX) {
+      out << dbs[i].source << ": its archive " << dbs[i].archivePath
+          << " would be replaced by " << dbs[replacedBy[i]].source << '\n';
+      ++replaced;
+    } else {
+      if (!quiet) out << dbs[i].source << " -> " << dbs[i].archivePath << '\n';
+      ++archived;
+    }
+  }
+  if (!quiet) {
+    out << dbs.size() << (dbs.size() == 1 ? " database" : " databases") << " found, " << archived
+        << " would be archived\n";
+  }
+  out.flush();
+  return skipped == 0 && replaced == 0 ? kExitOk : kExitNotAllArchived;
+}
 
 }  // namespace
 
@@ -128,12 +181,34 @@ uint64_t FileSize(const std::string& path) {
   return size > 0 ? static_cast<uint64_t>(size) : 0;
 }
 
-int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, bool terminal) {
+// Why dir cannot be a source or output directory, with the system's reason
+// where it has one; empty when it can.
+std::string FolderProblem(const std::string& dir) {
+  switch (CheckFolder(dir)) {
+    case TFolderProblem::None:
+      return {};
+    case TFolderProblem::NotAFolder:
+      return "not a directory";
+    case TFolderProblem::Missing:
+      break;
+  }
+  // Missing or out of reach: opening it tells which, in the system's words.
+  const THandle handle = FileOpen(dir, TFileAccess::Read);
+  if (handle != InvalidHandle) {
+    FileClose(handle);
+    return "not a directory";
+  }
+  return SysErrorMessage(errno);
+}
+
+int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, bool statusLine) {
+  if (const std::string problem = MaskListProblem(options.FileMask()); !problem.empty()) {
+    err << "dbzip: " << problem << std::endl;
+    return kExitUsage;
+  }
   for (const std::string* dir : {&options.sourceDir, &options.outputDir}) {
-    const TFolderProblem problem = CheckFolder(*dir);
-    if (problem != TFolderProblem::None) {
-      err << "dbzip: " << (problem == TFolderProblem::Missing ? "no such directory: " : "not a directory: ")
-          << *dir << std::endl;
+    if (const std::string problem = FolderProblem(*dir); !problem.empty()) {
+      err << "dbzip: " << *dir << ": " << problem << std::endl;
       return kExitUsage;
     }
   }
@@ -183,6 +258,8 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
     groups[it->second].push_back(i);
   }
 
+  if (options.dryRun) return DryRun(driver, dbs, groups, options.quiet, out);
+
   const int workers = static_cast<int>(std::min<size_t>(options.jobs, std::max<size_t>(groups.size(), 1)));
   // With several workers the largest groups are taken first, so a big database
   // found last does not run alone while the others wait idle; the archives are
@@ -197,7 +274,7 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
     std::stable_sort(order.begin(), order.end(),
                      [&](size_t a, size_t b) { return groupSize[a] > groupSize[b]; });
   }
-  Printer printer(out, err, terminal, options.quiet, workers);
+  Printer printer(out, err, statusLine, options.quiet, workers);
   std::atomic<size_t> nextGroup{0};
   std::mutex errorMutex;
   std::string runError;
