@@ -33,12 +33,30 @@ struct Database {
   TZipResult result;
 };
 
+// Standard output, where the results go: each line is flushed as it is
+// written, and the first failure kept with the system's reason, since results
+// that never arrived make the run a failure.
+class ResultOut {
+ public:
+  explicit ResultOut(std::ostream& out) : out_(out) {}
+  void Line(const std::string& text) {
+    errno = 0;
+    out_ << text << '\n' << std::flush;
+    if (!out_ && error_ == 0) error_ = errno != 0 ? errno : EIO;
+  }
+  int Error() const { return error_; }
+
+ private:
+  std::ostream& out_;
+  int error_ = 0;
+};
+
 // Serialises everything printed while workers run. Results go to out; the
 // status line, when there is one, and the diagnostics to err, so that a pipe
 // or a file on standard output gets the results alone.
 class Printer {
  public:
-  Printer(std::ostream& out, std::ostream& err, bool statusLine, bool quiet, int slots)
+  Printer(ResultOut& out, std::ostream& err, bool statusLine, bool quiet, int slots)
       : out_(out), err_(err), status_(statusLine && !quiet), quiet_(quiet), slots_(slots) {}
 
   void Starting(int slot, const Database& db) {
@@ -48,7 +66,7 @@ class Printer {
     if (status_)
       DrawStatus();
     else
-      out_ << "Zipping " << db.source << "..." << std::endl;
+      out_.Line("Zipping " + db.source + "...");
   }
 
   void Percent(int slot, int percent) {
@@ -69,8 +87,8 @@ class Printer {
       return;
     }
     ClearStatus();
-    out_ << db.source << ": " << db.result.bytesRead << " bytes -> " << db.result.archiveSize
-         << " bytes" << std::endl;
+    out_.Line(db.source + ": " + std::to_string(db.result.bytesRead) + " bytes -> " +
+              std::to_string(db.result.archiveSize) + " bytes");
     if (status_) DrawStatus();
   }
 
@@ -84,7 +102,7 @@ class Printer {
     if (quiet_) return;
     std::lock_guard lock(mutex_);
     ClearStatus();
-    out_ << text << std::endl;
+    out_.Line(text);
   }
 
  private:
@@ -116,7 +134,7 @@ class Printer {
     err_ << "\r\033[K" << line.str() << std::flush;
   }
 
-  std::ostream& out_;
+  ResultOut& out_;
   std::ostream& err_;
   const bool status_;
   const bool quiet_;
@@ -130,11 +148,11 @@ class Printer {
 // which decides it for the run too). Writes nothing. Returns the exit status
 // the run would end with.
 int DryRun(const TRunDriver& driver, const std::vector<Database>& dbs,
-           const std::vector<std::vector<size_t>>& groups, bool quiet, std::ostream& out) {
+           const std::vector<std::vector<size_t>>& groups, bool quiet, ResultOut& out) {
   size_t archived = 0, skipped = 0, replaced = 0;
   // The folders the search could not list come first, as it met them.
   for (const auto& c : driver.Report().Cases()) {
-    out << c.source << ": would be skipped: " << c.reason << '\n';
+    out.Line(c.source + ": would be skipped: " + c.reason);
     ++skipped;
   }
   // Within a group of one archive name, the last database zipped wins.
@@ -151,22 +169,21 @@ int DryRun(const TRunDriver& driver, const std::vector<Database>& dbs,
   }
   for (size_t i = 0; i < dbs.size(); ++i) {
     if (!reasons[i].empty()) {
-      out << dbs[i].source << ": would be skipped: " << reasons[i] << '\n';
+      out.Line(dbs[i].source + ": would be skipped: " + reasons[i]);
       ++skipped;
     } else if (replacedBy[i] != SIZE_MAX) {
-      out << dbs[i].source << ": its archive " << dbs[i].archivePath
-          << " would be replaced by " << dbs[replacedBy[i]].source << '\n';
+      out.Line(dbs[i].source + ": its archive " + dbs[i].archivePath + " would be replaced by " +
+               dbs[replacedBy[i]].source);
       ++replaced;
     } else {
-      if (!quiet) out << dbs[i].source << " -> " << dbs[i].archivePath << '\n';
+      if (!quiet) out.Line(dbs[i].source + " -> " + dbs[i].archivePath);
       ++archived;
     }
   }
   if (!quiet) {
-    out << dbs.size() << (dbs.size() == 1 ? " database" : " databases") << " found, " << archived
-        << " would be archived\n";
+    out.Line(std::to_string(dbs.size()) + (dbs.size() == 1 ? " database" : " databases") +
+             " found, " + std::to_string(archived) + " would be archived");
   }
-  out.flush();
   return skipped == 0 && replaced == 0 ? kExitOk : kExitNotAllArchived;
 }
 
@@ -258,7 +275,15 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
     groups[it->second].push_back(i);
   }
 
-  if (options.dryRun) return DryRun(driver, dbs, groups, options.quiet, out);
+  ResultOut results(out);
+  // Results that never reached their file (a full disk, a closed pipe) are a
+  // failure of the run, not a success.
+  const auto resultsLost = [&](int status) {
+    if (results.Error() == 0) return status;
+    err << "dbzip: standard output: " << SysErrorMessage(results.Error()) << std::endl;
+    return status == kExitOk ? kExitNotAllArchived : status;
+  };
+  if (options.dryRun) return resultsLost(DryRun(driver, dbs, groups, options.quiet, results));
 
   const int workers = static_cast<int>(std::min<size_t>(options.jobs, std::max<size_t>(groups.size(), 1)));
   // With several workers the largest groups are taken first, so a big database
@@ -274,7 +299,7 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
     std::stable_sort(order.begin(), order.end(),
                      [&](size_t a, size_t b) { return groupSize[a] > groupSize[b]; });
   }
-  Printer printer(out, err, statusLine, options.quiet, workers);
+  Printer printer(results, err, statusLine, options.quiet, workers);
   std::atomic<size_t> nextGroup{0};
   std::mutex errorMutex;
   std::string runError;
@@ -319,11 +344,11 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   for (const auto& c : driver.Report().Cases()) printer.Error(c.source + ": " + c.reason);
   if (!runError.empty()) {
     printer.Error(runError);
-    return kExitNotAllArchived;
+    return resultsLost(kExitNotAllArchived);
   }
   if (g_dbzipInterrupted) {
     printer.Error("interrupted");
-    return kExitInterrupted;
+    return resultsLost(kExitInterrupted);
   }
 
   // An archive survives when it is the last one put in place under its name.
@@ -349,5 +374,5 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
           << " bytes out, " << timeText;
   printer.Line(summary.str());
 
-  return driver.Report().Empty() ? kExitOk : kExitNotAllArchived;
+  return resultsLost(driver.Report().Empty() ? kExitOk : kExitNotAllArchived);
 }

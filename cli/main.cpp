@@ -1,8 +1,5 @@
 // dbzip: zips every database file of a folder into an archive of its own,
 // without a window.
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <iostream>
 
 #include "Console.h"
@@ -26,15 +23,7 @@ int main(int argc, char** argv) {
   }
   InstallInterruptHandlers();
   const bool statusLine = PrepareConsoleOutput();
-  int status = RunDbzip(cmd.options, std::cout, std::cerr, statusLine);
-  // Results that never reached their file (a full disk, a closed pipe) are
-  // a failure of the run, not a success.
-  errno = 0;
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || !std::cout) {
-    std::cerr << "dbzip: standard output: "
-              << (errno != 0 ? std::strerror(errno) : "write error") << std::endl;
-    if (status == kExitOk) status = kExitNotAllArchived;
-  }
+  const int status = RunDbzip(cmd.options, std::cout, std::cerr, statusLine);
   ConsoleRunEnded();
   return status;
 }
