@@ -329,7 +329,9 @@ TEST_F(DbzipTest, ADryRunForetellsTheRunAndWritesNothing) {
   // Someone's notes where an archive would go; the old archive of x is ours.
   out.File("foreign.zip", "my notes");
   const std::string older = out.File("x.zip", "PK\x03\x04 an older archive");
-  if (::geteuid() == 0) ASSERT_EQ(::chown(older.c_str(), 65534, 65534), 0);
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(older.c_str(), 65534, 65534), 0);
+  }
   ::chmod(out.Root().c_str(), 01777);
   const auto before = Snapshot(out.Root());
 
@@ -459,7 +461,9 @@ TEST_F(DbzipTest, TheStatusLineIsDrawnOnATerminalStandardErrorOnly) {
     EXPECT_EQ(r.terminal.find("\r\033[K") != std::string::npos, status) << r.terminal;
     EXPECT_EQ(r.terminal.find("alpha.mdf  ") != std::string::npos, status) << r.terminal;
     EXPECT_NE(r.terminal.find(notRegular), std::string::npos) << r.terminal;
-    if (status) EXPECT_NE(r.terminal.find("\r\033[K" + notRegular), std::string::npos);
+    if (status) {
+      EXPECT_NE(r.terminal.find("\r\033[K" + notRegular), std::string::npos);
+    }
     EXPECT_EQ(ZipListing(into.Path("alpha.zip")), "alpha.mdf:300000");
   }
   // Quiet: the terminal hears only of what went wrong.
