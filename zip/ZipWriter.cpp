@@ -28,31 +28,8 @@ constexpr uint16_t kDataDescriptorFlag = 0x0008;
 constexpr const char* kTempPrefix = "tzw";
 constexpr uint8_t kMarkedForRemoval = 2;
 
-// The most data bytes an entry can take for its input bytes. Stored data is
-// the input itself. The encoder falls back to stored blocks for data it
-// cannot shrink, adding a few bytes per block; the margin here covers that
-// many times over, so the ZIP64 room is reserved whenever it may be needed.
-constexpr int64_t MaxDataSize(int64_t input, bool stored) {
-  return stored ? input : input + input / 256 + 65536;
-}
-
-// True when an entry of this input size may need the ZIP64 sizes.
-constexpr bool MayNeedZip64Sizes(int64_t input, bool stored) {
-  return MaxDataSize(input, stored) >= Zip64Limit32;
-}
-
-// The most input an entry without the ZIP64 sizes takes: a file that grows
-// beyond it while it is read is cut there, so its entry stays consistent.
-constexpr int64_t ClassicInputLimit(bool stored) {
-  int64_t n = stored ? Zip64Limit32 - 1 : (Zip64Limit32 - 1 - 65536) / 257 * 256;
-  while (!MayNeedZip64Sizes(n + 1, stored)) ++n;
-  while (MayNeedZip64Sizes(n, stored)) --n;
-  return n;
-}
-
-static_assert(ClassicInputLimit(true) == 0xFFFFFFFE);
-static_assert(!MayNeedZip64Sizes(ClassicInputLimit(false), false));
-static_assert(MayNeedZip64Sizes(ClassicInputLimit(false) + 1, false));
+// Entry data moves up in blocks of this size when its local header grows.
+constexpr int64_t kMoveBlock = 1 << 20;
 
 // The size of what path names now, or 0.
 int64_t CurrentSize(const std::string& path) {
@@ -278,8 +255,8 @@ void TZipWriter::CopyEntry(const TZipHeaderInfo& old) {
   entry->DiskNumberStart = currentDisk_;
   // The new local header carries the sizes and CRC-32; no descriptor follows.
   entry->GeneralPurposeFlags &= static_cast<uint16_t>(~kDataDescriptorFlag);
-  entry->Zip64Sizes = entry->Zip64Sizes || old.CompressedSize >= Zip64Limit32 ||
-                      old.UncompressedSize >= Zip64Limit32;
+  // The sizes are known: the classic fields serve whenever they fit.
+  entry->Zip64Sizes = old.CompressedSize >= Zip64Limit32 || old.UncompressedSize >= Zip64Limit32;
   entry->SaveLocalToStream(*output_);
   CheckOutput();
   std::vector<uint8_t> block(static_cast<size_t>(kCopyBlock));
@@ -297,10 +274,7 @@ void TZipWriter::CopyEntry(const TZipHeaderInfo& old) {
 void TZipWriter::WriteCentralDirectory() {
   newEnd_->CentralDirOffset = output_->Position();
   newEnd_->CentralStartDisk = currentDisk_;
-  for (TZipHeaderInfo* entry : *inOrder_) {
-    entry->SaveCentralToStream(*output_);
-    if (entry->UsesZip64()) newEnd_->Zip64 = true;
-  }
+  for (TZipHeaderInfo* entry : *inOrder_) entry->SaveCentralToStream(*output_);
   newEnd_->CentralSize = output_->Position() - newEnd_->CentralDirOffset;
   newEnd_->ThisDiskNumber = currentDisk_;
   newEnd_->SaveEndToStream(*output_);
@@ -397,8 +371,11 @@ bool TZipWriter::ZipOneFile(const std::string& path, TZipHeaderInfo& header) {
   }
 
   const bool store = PackLevel == 0 || MatchesList(header.FileName(), NoCompressList);
-  header.Zip64Sizes = MayNeedZip64Sizes(fileSizeAtOpen_, store);
-  entryInputLimit_ = header.Zip64Sizes ? INT64_MAX : ClassicInputLimit(store);
+  // A file of 4 GiB or more cannot have its size in the classic fields: its
+  // local header holds the ZIP64 sizes from the start. Any other entry gets
+  // the classic header; should its data not fit after all, the header grows
+  // when it is rewritten (GrowLocalHeader).
+  header.Zip64Sizes = fileSizeAtOpen_ >= Zip64Limit32;
   header.SaveLocalToStream(*output_);
   CheckOutput();
   crc_ = Crc32Preset;
@@ -417,7 +394,11 @@ bool TZipWriter::ZipOneFile(const std::string& path, TZipHeaderInfo& header) {
   header.UncompressedSize = entryBytesRead_;
   header.CRC32 = ~crc_;
 
-  const int64_t dataEnd = output_->Position();
+  int64_t dataEnd = output_->Position();
+  if (!header.Zip64Sizes &&
+      (header.CompressedSize >= Zip64Limit32 || header.UncompressedSize >= Zip64Limit32)) {
+    dataEnd = GrowLocalHeader(header, dataEnd);
+  }
   SeekOutput(header.RelativeOffset);
   header.SaveLocalToStream(*output_);
   SeekOutput(dataEnd);
@@ -429,6 +410,29 @@ bool TZipWriter::ZipOneFile(const std::string& path, TZipHeaderInfo& header) {
     OnEndZip(this, path, header.UncompressedSize, header.CompressedSize, output_->Size());
   }
   return true;
+}
+
+int64_t TZipWriter::GrowLocalHeader(TZipHeaderInfo& header, int64_t dataEnd) {
+  const int64_t dataStart = header.RelativeOffset + header.LocalHeaderSize();
+  header.Zip64Sizes = true;
+  const int64_t shift = header.RelativeOffset + header.LocalHeaderSize() - dataStart;
+  // The data moves up from its end backwards, so every block is read before
+  // the move of the block above it overwrites it.
+  std::vector<uint8_t> block(static_cast<size_t>(std::min(kMoveBlock, dataEnd - dataStart)));
+  for (int64_t end = dataEnd; end > dataStart;) {
+    const int64_t start = std::max(dataStart, end - kMoveBlock);
+    const int64_t count = end - start;
+    SeekOutput(start);
+    if (output_->Read(block.data(), count) != count) {
+      CheckOutput();
+      throw EReadError("Cannot read file " + outputPath_);
+    }
+    SeekOutput(start + shift);
+    if (output_->Write(block.data(), count) != count) CheckOutput();
+    CheckOutput();
+    end = start;
+  }
+  return dataEnd + shift;
 }
 
 void TZipWriter::DropFromTotal(int64_t size) {
@@ -460,9 +464,7 @@ void TZipWriter::Compress(TZipHeaderInfo& header) {
 }
 
 unsigned TZipWriter::ReadInput(uint8_t* buffer, unsigned count) {
-  const int64_t room = entryInputLimit_ - entryBytesRead_;
-  if (room <= 0) return 0;
-  const int64_t got = source_->Read(buffer, std::min<int64_t>(count, room));
+  const int64_t got = source_->Read(buffer, count);
   if (source_->Failed()) throw EReadError(source_->ErrorText());
   if (got <= 0) return 0;
   entryBytesRead_ += got;
