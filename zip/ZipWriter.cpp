@@ -306,7 +306,8 @@ bool TZipWriter::ReplaceArchive(const std::string& tempPath) {
   if (CopyFileContents(tempPath, ZipName()) < 0) {
     // The temporary archive is now the only copy: it stays where the
     // message says.
-    Ui().ShowMessage(DialogKind::Error, "Error",
+    // The box has its caption and no icon of its own.
+    Ui().ShowMessage(DialogKind::Plain, "Error",
                      "Could not copy from " + tempPath + " -> " + ZipName());
     return false;
   }
