@@ -77,7 +77,9 @@ void TZipWriter::ExpandFileList() {
     }
     std::string dir = ExtractFilePath(pattern);
     if (dir.empty()) dir = rootDir_;
-    if (!dir.empty() && !DirectoryExists(dir)) continue;
+    // With no directory named at all there is nothing to search: the
+    // current directory is not a stand-in for RootDir.
+    if (!DirectoryExists(dir)) continue;
     const TMask mask(ExtractFileName(pattern));
     SearchFiles(dir, mask, recurse, [&](const TFoundFile& file) {
       if (MatchesList(file.Path, ExcludeList) || SameFileName(file.Path, ZipName()) ||
@@ -106,16 +108,16 @@ std::string TZipWriter::StoredDirectory(const std::string& path) const {
   if (!storePaths_) return std::string();
   std::string dir = ExtractFilePath(path);
   if (relativePaths_) {
-    if (!rootDir_.empty() && dir.size() >= rootDir_.size() &&
-        SameFileName(dir.substr(0, rootDir_.size()), rootDir_)) {
+    // RootDir is a prefix of text, whatever case the file system gives it.
+    if (!rootDir_.empty() && SameTextAscii(std::string_view(dir).substr(0, rootDir_.size()),
+                                           rootDir_)) {
       dir.erase(0, rootDir_.size());
     }
   } else if (!storeVolumes_) {
+    // The drive and the root go; StoreVolumes keeps both.
     dir.erase(0, std::min<size_t>(dir.size(), DrivePartLength));
+    if (!dir.empty() && dir.front() == PathDelim) dir.erase(0, 1);
   }
-  // A stored name never starts at the root, so no reader extracts it
-  // outside its target directory (POSIX has no volume to keep there).
-  while (!dir.empty() && dir.front() == PathDelim) dir.erase(0, 1);
   return dir;
 }
 

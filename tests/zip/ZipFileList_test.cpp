@@ -3,6 +3,7 @@
 // part of stored names.
 #include "Errors.h"
 #include "Files.h"
+#include "Text.h"
 #include "WriterFixture.h"
 
 namespace {
@@ -34,6 +35,15 @@ class WriterFileList : public WriterTest {
     for (const auto& e : r.entries) names.push_back(e.name);
     EXPECT_EQ(r.bsdtarNames, names);
     EXPECT_EQ(r.sevenZipNames, names);
+    return names;
+  }
+
+  // The names as stored, byte for byte, in the order of the archive.
+  std::vector<std::string> RawNames() {
+    const ac::Report r = ac::CheckArchive(archive, ac::kZipfile);
+    EXPECT_TRUE(r.ok) << r.log;
+    std::vector<std::string> names;
+    for (const auto& e : r.entries) names.push_back(e.rawName);
     return names;
   }
 
@@ -97,12 +107,40 @@ TEST_F(WriterFileList, StoredDirectoriesAreRelativeToRootDirOrLoseTheirRoot) {
   writer.SetRootDir(data);
   writer.SetRelativePaths(true);
   EXPECT_EQ(ZipNames({"*.mdf"}), (Names{"a.mdf", "b.MDF", "sub/d.mdf", "sub/deep/e.mdf"}));
+  // RootDir is taken off without regard to case; a path outside it keeps
+  // its whole directory.
+  writer.SetRootDir(UpperCaseAscii(data));
+  const std::string other = tree.File("other/f.mdf", "f");
+  DeleteFile(archive);
+  writer.FilesList = {data + "sub/d.mdf", other};
+  writer.SetZipName(archive);
+  ASSERT_EQ(writer.Zip(), 2);
+  EXPECT_EQ(RawNames(), (Names{"sub/d.mdf", other}));
 
   writer.SetRelativePaths(false);
   const std::string rootless = data.substr(1);
   EXPECT_EQ(ZipNames({data + "a.mdf", data + "sub/d.mdf"}),
             (Names{rootless + "a.mdf", rootless + "sub/d.mdf"}));
   EXPECT_TRUE(writer.StorePaths());
+
+  // StoreVolumes keeps the drive and the root: POSIX has no drive, so the
+  // stored name is the whole path.
+  writer.SetStoreVolumes(true);
+  DeleteFile(archive);
+  writer.FilesList = {data + "a.mdf"};
+  ASSERT_EQ(writer.Zip(), 1);
+  EXPECT_EQ(RawNames(), Names{data + "a.mdf"});
+}
+
+TEST_F(WriterFileList, PatternWithoutAnyDirectoryFindsNothing) {
+  // No RootDir and no directory in the pattern: the current directory, full
+  // of matching files, is not searched.
+  const auto saved = std::filesystem::current_path();
+  std::filesystem::current_path(data);
+  const Names names = ZipNames({"*.mdf"});
+  std::filesystem::current_path(saved);
+  EXPECT_EQ(names, Names{});
+  EXPECT_EQ(writer.TotalBytes(), 0);
 }
 
 TEST_F(WriterFileList, MissingFilesAreReportedAndBadPatternsRaise) {
