@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   QApplication app(argc, argv);
   QCoreApplication::setApplicationName(kApplicationTitle);
-  QCoreApplication::setApplicationVersion("2.0.0");
+  QCoreApplication::setApplicationVersion(kProductVersion);
   InstallFontSubstitutes();
   QtPlatformUi ui;
   SetUi(&ui);

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "Version.h"
+
 const char* const kDbzipHelp =
     "Usage: dbzip [OPTIONS] SOURCE_DIR OUTPUT_DIR\n"
     "Zip every database file found in SOURCE_DIR into an archive of its own in\n"
@@ -20,7 +22,8 @@ const char* const kDbzipHelp =
     "Exit status: 0 when every database found was archived, 1 when some were not\n"
     "or a run error stopped the run, 2 for a usage error, 130 when interrupted.\n";
 
-const char* const kDbzipVersion = "dbzip (Tamblewick Remote Database Zipper) 2.0.0\n";
+const std::string kDbzipVersion =
+    std::string("dbzip (Tamblewick Remote Database Zipper) ") + kProductVersion + "\n";
 
 std::string DbzipOptions::FileMask() const {
   if (mask) return *mask;

@@ -34,4 +34,4 @@ struct DbzipCommand {
 DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args);
 
 extern const char* const kDbzipHelp;
-extern const char* const kDbzipVersion;
+extern const std::string kDbzipVersion;
