@@ -25,17 +25,6 @@ enum class TZipAction {
   zaFreshen,  // replaced when the file is newer; no new files
 };
 
-enum class TMultiMode { mmNone, mmSpan, mmBlocks };
-
-// Multi-volume settings; only mmNone is written.
-struct TMultiZipInfo : public TPersistent {
-  TMultiMode MultiMode = TMultiMode::mmNone;
-  int64_t BlockSize = 1457600;
-  int64_t FirstBlockSize = 1457600;
-  bool CheckDiskLabels = true;
-  bool WriteDiskLabels = true;
-};
-
 // Why a file did not become an entry.
 enum class TSkipReason : int {
   srNone = 0,
@@ -97,8 +86,6 @@ class TZipWriter : public TZipReader, private DeflateHost {
   bool ResetArchiveBitOnZip = false;
   // Delete each source file after a successful run.
   bool Dispose = false;
-  bool Store83Names = false;
-  TMultiZipInfo MultiZipInfo;
   // Let pending window messages run after each block of entry data written.
   bool DoProcessMessages = true;
   // Code each entry's finished blocks on a second thread while the next ones
