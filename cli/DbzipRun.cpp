@@ -1,7 +1,5 @@
 #include "DbzipRun.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -13,6 +11,7 @@
 
 #include "ArchiveName.h"
 #include "Errors.h"
+#include "File.h"
 #include "Files.h"
 #include "SFolders.h"
 #include "Ui.h"
@@ -37,8 +36,7 @@ class DbzipUi : public PlatformUi {
 };
 
 uint64_t FileSize(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  return static_cast<uint64_t>(FileStatusOf(path).Size);
 }
 
 struct Database {

@@ -2,7 +2,6 @@
 // their total size, and the wildcard lists that exclude files or keep them
 // uncompressed.
 #include <algorithm>
-#include <filesystem>
 
 #include "CodePage.h"
 #include "File.h"
@@ -15,24 +14,6 @@
 namespace {
 
 constexpr const char* kPatternCharacters = "*?<>|";
-
-// What a directory lookup of a plain entry reports.
-struct TLookup {
-  bool found = false;
-  int64_t size = 0;
-  uint32_t attr = 0;
-};
-
-TLookup LookUp(const std::string& path) {
-  TLookup result;
-  result.attr = FileGetAttr(path);
-  if (result.attr == faInvalid) return result;
-  result.found = true;
-  std::error_code error;
-  const auto size = std::filesystem::file_size(path, error);
-  if (!error) result.size = static_cast<int64_t>(size);
-  return result;
-}
 
 }  // namespace
 
@@ -54,18 +35,18 @@ void TZipWriter::ExpandFileList() {
       drop();
       continue;
     }
-    const TLookup found = LookUp(entry);
-    if (!found.found) {
+    const TFileStatus found = FileStatusOf(entry);
+    if (!found.Exists()) {
       const std::string missing = entry;
       drop();
       if (OnNoSuchFile) OnNoSuchFile(this, missing);
       continue;
     }
-    if ((SkipIfArchiveBitNotSet && (found.attr & faArchive) == 0) || FreshensNothing(entry)) {
+    if ((SkipIfArchiveBitNotSet && (found.Attr & faArchive) == 0) || FreshensNothing(entry)) {
       drop();
       continue;
     }
-    totalBytes_ += found.size;
+    totalBytes_ += found.Size;
     ++index;
   }
 

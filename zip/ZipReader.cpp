@@ -1,9 +1,10 @@
-#include "Files.h"
 #include "ZipReader.h"
 
 #include <memory>
 
 #include "BufferStream.h"
+#include "File.h"
+#include "Files.h"
 #include "Streams.h"
 #include "Text.h"
 
@@ -52,11 +53,10 @@ void TZipReader::CloseArchiveStream() {
 }
 
 bool TZipReader::StampOf(const std::string& path, TFileStamp& stamp) {
-  std::error_code error;
-  stamp.time = std::filesystem::last_write_time(path, error);
-  if (error) return false;
-  stamp.size = std::filesystem::file_size(path, error);
-  return !error;
+  const TFileStatus status = FileStatusOf(path);
+  stamp.time = status.WriteTimeNs;
+  stamp.size = status.Size;
+  return status.Exists();
 }
 
 void TZipReader::LoadArchiveDirectory() {

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <filesystem>
 
 #include "BufferStream.h"
 #include "Crc32.h"
@@ -31,24 +29,14 @@ constexpr uint8_t kMarkedForRemoval = 2;
 // Entry data moves up in blocks of this size when its local header grows.
 constexpr int64_t kMoveBlock = 1 << 20;
 
-// The size of what path names now, or 0.
-int64_t CurrentSize(const std::string& path) {
-  std::error_code error;
-  const auto size = std::filesystem::file_size(path, error);
-  return error ? 0 : static_cast<int64_t>(size);
-}
-
 // True when the file's last-write time is later than an entry's date, both
 // compared as repaired MS-DOS date-time values.
 bool FileIsNewer(const std::string& path, uint32_t entryDate) {
-  std::error_code error;
-  const auto written = std::filesystem::last_write_time(path, error);
-  if (error) return false;
-  const auto seconds =
-      std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(written));
+  const TFileStatus status = FileStatusOf(path);
+  if (!status.Exists() || status.Time == 0xFFFFFFFFu) return false;
   // The packed value puts the year first and the seconds last, so numeric
   // order is chronological order.
-  return RepairDosDateTime(DosDateTimeFromUnix(seconds)) > RepairDosDateTime(entryDate);
+  return RepairDosDateTime(status.Time) > RepairDosDateTime(entryDate);
 }
 
 }  // namespace
@@ -234,7 +222,7 @@ void TZipWriter::CopyExistingEntries(int& added) {
         // A replacement that could not be read leaves the entry as it was
         // rather than dropping it.
       } else {
-        DropFromTotal(CurrentSize(path));
+        DropFromTotal(FileStatusOf(path).Size);
       }
     }
     CopyEntry(*entry);
