@@ -53,9 +53,9 @@ struct TFileStatus {
   // faReadOnly when the owner may not write it and faHidden when its name
   // starts with "."; faInvalid when nothing is there.
   uint32_t Attr = faInvalid;
-  int64_t Size = 0;              // 0 for a directory
-  uint32_t Time = 0xFFFFFFFFu;   // last write as local MS-DOS date and time
-  int64_t WriteTimeNs = 0;       // last write to the nanosecond, to tell changes apart
+  int64_t Size = 0;             // 0 for a directory
+  uint32_t Time = 0xFFFFFFFFu;  // last write as local MS-DOS date and time
+  int64_t WriteTimeNs = 0;      // last write to the nanosecond, to tell changes apart
   bool Exists() const { return Attr != faInvalid; }
 };
 // Follows symbolic links; a dangling link is described as the link itself.

@@ -1,9 +1,9 @@
 #include "Files.h"
 
-#include "Text.h"
-
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "Text.h"
 
 bool FileExists(const std::string& path) {
   struct stat st {};
@@ -23,7 +23,9 @@ bool SameFileName(const std::string& a, const std::string& b) {
 #endif
 }
 
-bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool DeleteFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0;
+}
 
 std::string ExtractFileName(const std::string& path) {
   const auto pos = path.find_last_of(PathDelim);

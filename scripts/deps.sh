@@ -4,7 +4,7 @@ TW_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libgl-dev fonts-liberation2
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-dev python3
+  clang libclang-rt-dev clang-format python3
   unzip 7zip libarchive-tools
   pigz libdeflate-tools
   desktop-file-utils appstream dpkg-dev

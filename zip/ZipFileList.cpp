@@ -90,8 +90,8 @@ std::string TZipWriter::StoredDirectory(const std::string& path) const {
   std::string dir = ExtractFilePath(path);
   if (relativePaths_) {
     // RootDir is a prefix of text, whatever case the file system gives it.
-    if (!rootDir_.empty() && SameTextAscii(std::string_view(dir).substr(0, rootDir_.size()),
-                                           rootDir_)) {
+    if (!rootDir_.empty() &&
+        SameTextAscii(std::string_view(dir).substr(0, rootDir_.size()), rootDir_)) {
       dir.erase(0, rootDir_.size());
     }
   } else if (!storeVolumes_) {

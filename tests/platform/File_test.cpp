@@ -1,10 +1,8 @@
 // The file primitives and the archive-name code page.
 #include "File.h"
 
-#include <gtest/gtest.h>
-
-#include "TempTree.h"
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -20,6 +18,7 @@
 #include "CodePage.h"
 #include "DirList.h"
 #include "Files.h"
+#include "TempTree.h"
 
 namespace {
 

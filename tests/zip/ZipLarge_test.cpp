@@ -111,9 +111,12 @@ TEST_P(WriterLarge, UsesZip64OnlyWhereAValueDoesNotFit) {
   EXPECT_EQ(e.Hex("local_extra"), localZip64 ? Zip64Field({usize, csize}) : "");
   // The central header holds only the values that do not fit.
   std::string centralExtra;
-  if (usize >= kAllOnes && csize >= kAllOnes) centralExtra = Zip64Field({usize, csize});
-  else if (usize >= kAllOnes) centralExtra = Zip64Field({usize});
-  else if (csize >= kAllOnes) centralExtra = Zip64Field({csize});
+  if (usize >= kAllOnes && csize >= kAllOnes)
+    centralExtra = Zip64Field({usize, csize});
+  else if (usize >= kAllOnes)
+    centralExtra = Zip64Field({usize});
+  else if (csize >= kAllOnes)
+    centralExtra = Zip64Field({csize});
   EXPECT_EQ(e.Hex("extra"), centralExtra);
 
   const uint64_t localSize = 30 + 7 + (localZip64 ? 20 : 0);
@@ -148,19 +151,19 @@ constexpr int64_t kLargestClassic = 4 * kGiB - 2;
 
 INSTANTIATE_TEST_SUITE_P(
     Sizes, WriterLarge,
-    ::testing::Values(
-        LargeCase{"FourGiBLessOne", 4 * kGiB - 1, 0, false, ac::kAllReaders, 0},
-        LargeCase{"FourGiB", 4 * kGiB, 0, false, ac::kAllReaders, 0},
-        LargeCase{"FourGiBAndOneThenASmallFile", 4 * kGiB + 1, 0, true, ac::kAllReaders, 0},
-        LargeCase{"FiveGiBStored", 5 * kGiB, 0, false, ac::kAllReaders, 0},
-        LargeCase{"FiveGiBDeflated", 5 * kGiB, 1, false, ac::kAllReaders, 0},
-        // Deflated to a few megabytes: nothing about it needs ZIP64.
-        LargeCase{"LargestClassicDeflated", kLargestClassic, 1, false,
-                  ac::kZipfile | ac::kUnzip, 0},
-        // Opened below 4 GiB and read beyond it: the local header written
-        // without the ZIP64 sizes grows to hold them, and the data moves up.
-        LargeCase{"GrowsPastFourGiBWhileRead", kLargestClassic - kGiB, 1, false,
-                  ac::kZipfile | ac::kUnzip, 4 * kGiB + 4096}),
+    ::testing::Values(LargeCase{"FourGiBLessOne", 4 * kGiB - 1, 0, false, ac::kAllReaders, 0},
+                      LargeCase{"FourGiB", 4 * kGiB, 0, false, ac::kAllReaders, 0},
+                      LargeCase{"FourGiBAndOneThenASmallFile", 4 * kGiB + 1, 0, true,
+                                ac::kAllReaders, 0},
+                      LargeCase{"FiveGiBStored", 5 * kGiB, 0, false, ac::kAllReaders, 0},
+                      LargeCase{"FiveGiBDeflated", 5 * kGiB, 1, false, ac::kAllReaders, 0},
+                      // Deflated to a few megabytes: nothing about it needs ZIP64.
+                      LargeCase{"LargestClassicDeflated", kLargestClassic, 1, false,
+                                ac::kZipfile | ac::kUnzip, 0},
+                      // Opened below 4 GiB and read beyond it: the local header written
+                      // without the ZIP64 sizes grows to hold them, and the data moves up.
+                      LargeCase{"GrowsPastFourGiBWhileRead", kLargestClassic - kGiB, 1, false,
+                                ac::kZipfile | ac::kUnzip, 4 * kGiB + 4096}),
     [](const ::testing::TestParamInfo<LargeCase>& p) { return std::string(p.param.label); });
 
 }  // namespace

@@ -3,8 +3,6 @@
 #include "ZipRecords.h"
 
 #include <gtest/gtest.h>
-
-#include "TempTree.h"
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "Streams.h"
+#include "TempTree.h"
 #include "ZipReader.h"
 
 namespace {
