@@ -2,18 +2,55 @@
 // their total size, and the wildcard lists that exclude files or keep them
 // uncompressed.
 #include <algorithm>
+#include <vector>
 
 #include "CodePage.h"
 #include "File.h"
-#include "FileSearch.h"
 #include "Files.h"
 #include "Masks.h"
+#include "SFolders.h"
 #include "Text.h"
 #include "ZipWriter.h"
 
 namespace {
 
 constexpr const char* kPatternCharacters = "*?<>|";
+
+// Files of a directory before its sub-directories, each in name order: the
+// separator sorts before every other character.
+bool InSearchOrder(const TFilePack& a, const TFilePack& b) {
+  const auto key = [](char c) { return c == PathDelim ? -1 : static_cast<unsigned char>(c); };
+  if (a.Dir != b.Dir) {
+    return std::lexicographical_compare(a.Dir.begin(), a.Dir.end(), b.Dir.begin(), b.Dir.end(),
+                                        [&](char x, char y) { return key(x) < key(y); });
+  }
+  return a.FileName < b.FileName;
+}
+
+// The files (no directories) under dir whose names match the pattern's name
+// part, in search order; with recurse, those of its sub-directories too.
+std::vector<TFilePack> SearchPattern(const std::string& dir, const std::string& name, bool recurse,
+                                     bool processMessages) {
+  TSearchFolders search;
+  // The folder search splits its mask at commas and trims spaces: a name that
+  // holds either is matched here alone.
+  const bool plain = !name.empty() && name.find(',') == std::string::npos && name.front() != ' ' &&
+                     name.back() != ' ';
+  search.FileMask = plain ? name : "*";
+  search.ScanOptions = TScanOptions::soSpecifiedDir;
+  search.ScanDir = dir;
+  search.DoRecursive = recurse;
+  search.Messages = processMessages;
+  search.Scan();
+  const TMask mask(name);
+  std::vector<TFilePack> files;
+  for (TFilePack& found : search.FoundFiles) {
+    if ((found.Attr & faDirectory) == 0 && mask.MatchName(found.FileName))
+      files.push_back(std::move(found));
+  }
+  std::sort(files.begin(), files.end(), InSearchOrder);
+  return files;
+}
 
 }  // namespace
 
@@ -61,15 +98,17 @@ void TZipWriter::ExpandFileList() {
     // With no directory named at all there is nothing to search: the
     // current directory is not a stand-in for RootDir.
     if (!DirectoryExists(dir)) continue;
-    const TMask mask(ExtractFileName(pattern));
-    SearchFiles(dir, mask, recurse, [&](const TFoundFile& file) {
-      if (MatchesList(file.Path, ExcludeList) || SameFileName(file.Path, ZipName()) ||
-          (SkipIfArchiveBitNotSet && (file.Attr & faArchive) == 0) || FreshensNothing(file.Path)) {
-        return;
+    for (const TFilePack& file :
+         SearchPattern(dir, ExtractFileName(pattern), recurse, DoProcessMessages)) {
+      const std::string path = file.Dir + file.FileName;
+      if (MatchesList(path, ExcludeList) || SameFileName(path, ZipName()) ||
+          (SkipIfArchiveBitNotSet && (file.Attr & faArchive) == 0) || FreshensNothing(path)) {
+        continue;
       }
-      FilesList.push_back(file.Path);
-      totalBytes_ += file.Size;
-    });
+      FilesList.push_back(path);
+      // The search keeps 32 bits of a size; the total needs all of them.
+      totalBytes_ += FileStatusOf(path).Size;
+    }
   }
 }
 

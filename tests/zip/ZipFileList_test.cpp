@@ -71,6 +71,38 @@ TEST_F(WriterFileList, PatternsSearchTheirDirectoryAndRecurseAsAsked) {
   EXPECT_EQ(writer.TotalBytes(), 3000);
 }
 
+TEST_F(WriterFileList, PatternsYieldFilesBeforeSubDirectoriesInNameOrder) {
+  const std::string top = tree.Dir("order") + "/";
+  for (const char* name : {"z.mdf", "a,b.mdf", "m.mdf", "sub/d.mdf", "sub/deep/e.mdf",
+                           "sub-x/f.mdf", "dir.mdf/g.mdf", "sub/skip.txt"}) {
+    tree.File(std::string("order/") + name, name);
+  }
+  writer.Recurse = true;
+  // A directory whose name matches is searched, never added.
+  EXPECT_EQ(ZipNames({top + "*.mdf"}),
+            (Names{"a,b.mdf", "m.mdf", "z.mdf", "g.mdf", "d.mdf", "e.mdf", "f.mdf"}));
+  // A comma and spaces belong to the name; they separate nothing here.
+  EXPECT_EQ(ZipNames({top + "a,b.*"}), Names{"a,b.mdf"});
+  EXPECT_EQ(ZipNames({top + "*, *"}), Names{});
+
+  // Sizes beyond 32 bits count whole in the total (the run stops before
+  // reading anything).
+  const std::string big = tree.Path("order/sub/big.mdf");
+  tree.File("order/sub/big.mdf", "");
+  ASSERT_EQ(::truncate(big.c_str(), (int64_t{5} << 30) + 3), 0);
+  int64_t announced = -1;
+  writer.OnStartZipInfo = [&](TObject*, int, int64_t total, TEndCentral&, bool& stop) {
+    announced = total;
+    stop = true;
+  };
+  DeleteFile(archive);
+  writer.FilesList = {top + "sub/*.mdf"};
+  writer.Recurse = false;
+  EXPECT_THROW(writer.Zip(), EUserCanceled);
+  EXPECT_EQ(announced, (int64_t{5} << 30) + 3 + 9);  // big.mdf and d.mdf
+  EXPECT_FALSE(FileExists(archive));
+}
+
 TEST_F(WriterFileList, ExcludeAndNoCompressListsMatchNamesOrWholePaths) {
   writer.Recurse = true;
   writer.ExcludeList = {"*.TXT", "*/sub/deep/*"};
