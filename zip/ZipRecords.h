@@ -161,8 +161,9 @@ class TEndCentral : public TPersistent {
   int64_t CentralDirOffset;
   int64_t ZipCommentPos;  // where the comment was read from
   bool CommentsChanged;
-  // Write the ZIP64 end records even when every value fits the classic
-  // record (the archive holds ZIP64 entries); true after reading them.
+  // The record came with the ZIP64 end records (set when read). Set on a
+  // record to be written, it writes them even when every value fits; the
+  // writer leaves it clear, so they appear only when a value does not fit.
   bool Zip64;
 
   void Clear();
