@@ -217,10 +217,12 @@ void TForm1::showEvent(QShowEvent* event) {
 
 void TForm1::closeEvent(QCloseEvent* event) {
   if (running_) {
-    // Ends the run at the next safe point: the search stops, the archive being
-    // written is finished, no further file is zipped; then the window closes.
+    // Ends the run promptly: the search stops, the archive being written is
+    // abandoned (its previous version stays), nothing further is zipped;
+    // then the window closes.
     closeRequested_ = true;
     SearchFolders->Stop();
+    driver_.Cancel() = true;
     event->ignore();
     return;
   }
@@ -236,25 +238,47 @@ void TForm1::btnStartClick(QObject*) {
     Ui().ShowMessage(DialogKind::Warning, "Warning", "You must first select directories.");
     return;
   }
+  // A folder that is not there would make a run that finds or writes nothing
+  // look complete.
+  for (const auto& [dir, role] : {std::pair{&sourceDir, "source"}, std::pair{&destDir, "output"}}) {
+    const TFolderProblem problem = CheckFolder(*dir);
+    if (problem == TFolderProblem::None) continue;
+    Ui().MessageBeep(BeepKind::Exclamation);
+    Ui().ShowMessage(DialogKind::Warning, "Warning",
+                     std::string("The ") + role + " directory " + *dir +
+                         (problem == TFolderProblem::Missing ? " does not exist."
+                                                             : " is not a directory."));
+    return;
+  }
   btnStart->setEnabled(false);
   btnClose->setEnabled(false);
   frmProgress->Show();
   Ui().ProcessMessages();
-  SearchFolders->ScanDir = sourceDir;
-  SearchFolders->DoRecursive = cbRecursive->isChecked();
-  report_.Clear();
+  TRunDriver::SetUpSearch(*SearchFolders, sourceDir, cbRecursive->isChecked());
+  driver_.BeginRun();
   closeRequested_ = false;
   running_ = true;
+  bool finished = false;
   try {
     SearchFolders->Scan();
+    finished = true;
+  } catch (const EUserCanceled&) {
+    // Only a close cancels a run; it needs no box.
+    if (!closeRequested_) ShowErrorBox("User Aborted Operation");
   } catch (...) {
-    // The window stays as the error left it; only a pending close goes on.
-    running_ = false;
-    if (closeRequested_) QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
-    throw;
+    // The standard error box, then the window is idle again.
+    RunGuarded([] { throw; });
   }
   running_ = false;
+  if (!finished) EndRun();
   if (closeRequested_) close();
+}
+
+void TForm1::EndRun() {
+  Ui().SetWaitCursor(false);
+  btnStart->setEnabled(true);
+  btnClose->setEnabled(true);
+  frmProgress->Close();
 }
 
 void TForm1::SearchFoldersProcess(TObject*, const std::string& Dir, int32_t CountFiles,
@@ -266,6 +290,7 @@ void TForm1::SearchFoldersProcess(TObject*, const std::string& Dir, int32_t Coun
 
 void TForm1::SearchFoldersChanged(TObject*, int32_t CountFiles, int32_t) {
   frmProgress->lblCurrFile->SetCaption("");
+  driver_.SearchDone(*SearchFolders);
   if (!SearchFolders->FoundFiles.empty()) {
     Ui().SetWaitCursor(true);
     frmProgress->lblTotalFiles->setText(QString::number(CountFiles) + " databases found");
@@ -282,20 +307,20 @@ void TForm1::SearchFoldersChanged(TObject*, int32_t CountFiles, int32_t) {
       ZipDatabase(ArchivePath(destDir, pack.FileName, tags), source);
     }
   }
-  Ui().SetWaitCursor(false);
   if (closeRequested_) {  // the window closes without the closing report
+    Ui().SetWaitCursor(false);
     frmProgress->Close();
     return;
   }
-  btnStart->setEnabled(true);
-  btnClose->setEnabled(true);
-  frmProgress->Close();
-  if (report_.Empty()) {
+  EndRun();
+  const RunReport& report = driver_.Report();
+  if (report.Empty()) {
     Ui().MessageBeep(BeepKind::Asterisk);
     Ui().ShowMessage(DialogKind::Information, "Information", kProcessComplete);
   } else {
     Ui().MessageBeep(BeepKind::Exclamation);
-    Ui().ShowMessage(DialogKind::Warning, "Warning", report_.Text());
+    Ui().ShowMessageWithDetails(DialogKind::Warning, "Warning", report.Text(kReportLines),
+                                report.Details());
   }
 }
 
@@ -304,19 +329,7 @@ void TForm1::ZipDatabase(const std::string& archivePath, const std::string& sour
       QString::fromStdString("Zipping " + ExtractFileName(sourcePath) + "..."));
   frmProgress->lblStatus->adjustSize();
   Ui().ProcessMessages();
-  if (FileExists(archivePath)) DeleteFile(archivePath);
-  report_.Starting(archivePath, sourcePath);
-  ZipWriter1->FilesList.clear();
-  ZipWriter1->SetZipName(archivePath);
-  ZipWriter1->FilesList.push_back(sourcePath);
-  ZipWriter1->Recurse = false;
-  ZipWriter1->SetStorePaths(false);
-  ZipWriter1->PackLevel = cboLevel->currentText().toInt();
-  if (ZipWriter1->Zip() == 0) {
-    // Nothing could be read: an archive without the database is not kept.
-    DeleteFile(archivePath);
-    report_.NotRead(sourcePath);
-  }
+  driver_.ZipDatabase(*ZipWriter1, archivePath, sourcePath, cboLevel->currentText().toInt());
 }
 
 void TForm1::ZipWriter1TotalPercentDone(TObject*, int Percent) {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "ArchiveName.h"
+#include "RunDriver.h"
 #include "BrowseEdit.h"
 #include "SFolders.h"
 #include "Version.h"
@@ -32,7 +33,7 @@ class TForm1 : public QWidget {
   // The progress window the run driver writes into (created after this window).
   void SetProgressWindow(TfrmProgress* progress) { frmProgress = progress; }
   bool Running() const { return running_; }
-  const RunReport& LastReport() const { return report_; }
+  const RunReport& LastReport() const { return driver_.Report(); }
 
   // Controls, named as the layout names them.
   QGroupBox* grp1;
@@ -74,10 +75,12 @@ class TForm1 : public QWidget {
  private:
   void ZipDatabase(const std::string& archivePath, const std::string& sourcePath);
   void CreateControls();
+  // The idle state, after a run however it ended.
+  void EndRun();
 
   TfrmProgress* frmProgress = nullptr;
   bool centred_ = false;
   bool running_ = false;
   bool closeRequested_ = false;
-  RunReport report_;
+  TRunDriver driver_;
 };

@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "ArchiveName.h"
-#include "Errors.h"
 #include "File.h"
+#include "RunDriver.h"
+#include "Errors.h"
 #include "Files.h"
 #include "SFolders.h"
 #include "Ui.h"
@@ -23,28 +24,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The writer zipping on this thread, so that an interrupt can cancel it at its
-// next message-processing point.
-thread_local TZipWriter* t_writer = nullptr;
-
-class DbzipUi : public PlatformUi {
- public:
-  void ProcessMessages() override {
-    if (g_dbzipInterrupted.load(std::memory_order_relaxed) && t_writer)
-      t_writer->CancelRequested = true;
-  }
-};
-
-uint64_t FileSize(const std::string& path) {
-  return static_cast<uint64_t>(FileStatusOf(path).Size);
-}
-
 struct Database {
   std::string source;
   std::string archivePath;
   uint64_t size = 0;
-  enum class Result { Pending, Archived, NotRead, Failed } result = Result::Pending;
-  uint64_t archiveSize = 0;
+  bool done = false;
+  TZipResult result;
 };
 
 // Serialises everything printed while workers run.
@@ -76,12 +61,13 @@ class Printer {
   void Finished(int slot, const Database& db) {
     std::lock_guard lock(mutex_);
     slots_[slot].name.clear();
-    if (quiet_ || db.result != Database::Result::Archived) {
+    if (quiet_ || !db.result.InPlace()) {
       if (terminal_ && !quiet_) DrawStatus();
       return;
     }
     if (terminal_) out_ << "\r\033[K";
-    out_ << db.source << ": " << db.size << " bytes -> " << db.archiveSize << " bytes\n";
+    out_ << db.source << ": " << db.result.bytesRead << " bytes -> " << db.result.archiveSize
+         << " bytes\n";
     if (terminal_) DrawStatus();
     out_.flush();
   }
@@ -134,28 +120,31 @@ class Printer {
 
 }  // namespace
 
+// The size of the file at path now, or 0.
+uint64_t FileSize(const std::string& path) {
+  return static_cast<uint64_t>(FileStatusOf(path).Size);
+}
+
 int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, bool terminal) {
   for (const std::string* dir : {&options.sourceDir, &options.outputDir}) {
-    if (!DirectoryExists(*dir)) {
-      err << "dbzip: no such directory: " << *dir << std::endl;
+    const TFolderProblem problem = CheckFolder(*dir);
+    if (problem != TFolderProblem::None) {
+      err << "dbzip: " << (problem == TFolderProblem::Missing ? "no such directory: " : "not a directory: ")
+          << *dir << std::endl;
       return kExitUsage;
     }
   }
-  DbzipUi ui;
-  SetUi(&ui);
-  struct RestoreUi {
-    ~RestoreUi() { SetUi(nullptr); }
-  } restoreUi;
   const auto started = Clock::now();
+  TRunDriver driver(g_dbzipInterrupted);
+  driver.BeginRun();
 
   // The search, as the window's Start runs it.
   TSearchFolders search;
   search.FileMask = options.FileMask();
   search.UpdateList = true;
   search.ScanOptions = TScanOptions::soSpecifiedDir;
-  search.ScanDir = options.sourceDir;
   search.Messages = false;
-  search.DoRecursive = options.recursive;
+  TRunDriver::SetUpSearch(search, options.sourceDir, options.recursive);
   search.OnProcess = [&](TObject*, const std::string&, int32_t, int32_t) {
     if (g_dbzipInterrupted) search.Stop();
   };
@@ -165,7 +154,11 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
     err << "dbzip: " << e.Message() << std::endl;
     return kExitUsage;
   }
-  if (g_dbzipInterrupted) return kExitInterrupted;
+  if (g_dbzipInterrupted) {
+    err << "dbzip: interrupted" << std::endl;
+    return kExitInterrupted;
+  }
+  driver.SearchDone(search);
 
   const TagRemoval tags = options.RemoveTags() ? TagRemoval::Remove : TagRemoval::Keep;
   std::vector<Database> dbs;
@@ -203,49 +196,35 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   }
   Printer printer(out, err, terminal, options.quiet, workers);
   std::atomic<size_t> nextGroup{0};
-  std::atomic<bool> stop{false};
   std::mutex errorMutex;
   std::string runError;
 
   auto work = [&](int slot) {
     TZipWriter writer;
-    t_writer = &writer;
+    writer.DoProcessMessages = false;
     writer.OnTotalPercentDone = [&](TObject*, int percent) { printer.Percent(slot, percent); };
-    for (size_t n; !stop && (n = nextGroup++) < groups.size();) {
-      for (size_t i : groups[order[n]]) {
-        if (stop || g_dbzipInterrupted) break;
-        Database& db = dbs[i];
-        printer.Starting(slot, db);
-        if (FileExists(db.archivePath)) DeleteFile(db.archivePath);
-        writer.FilesList.clear();
-        writer.SetZipName(db.archivePath);
-        writer.FilesList.push_back(db.source);
-        writer.Recurse = false;
-        writer.SetStorePaths(false);
-        writer.PackLevel = options.level;
     // One job leaves a core idle: the encoder codes its blocks on it.
     writer.SecondThread = workers == 1 && std::thread::hardware_concurrency() > 1;
+    for (size_t n; !g_dbzipInterrupted && (n = nextGroup++) < groups.size();) {
+      for (size_t i : groups[order[n]]) {
+        if (g_dbzipInterrupted) break;
+        Database& db = dbs[i];
+        printer.Starting(slot, db);
         try {
-          if (writer.Zip() == 0) {
-            DeleteFile(db.archivePath);
-            db.result = Database::Result::NotRead;
-          } else {
-            db.result = Database::Result::Archived;
-            db.archiveSize = FileSize(db.archivePath);
-          }
+          db.result = driver.ZipDatabase(writer, db.archivePath, db.source, options.level);
+          db.done = true;
         } catch (const EUserCanceled&) {
-          db.result = Database::Result::Failed;
-          stop = true;
+          break;
         } catch (const std::exception& e) {
-          db.result = Database::Result::Failed;
+          // Nothing a database can be blamed for: the run ends.
           std::lock_guard lock(errorMutex);
           if (runError.empty()) runError = e.what();
-          stop = true;
+          g_dbzipInterrupted = true;
+          break;
         }
         printer.Finished(slot, db);
       }
     }
-    t_writer = nullptr;
   };
 
   if (workers <= 1) {
@@ -256,35 +235,30 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
     for (auto& t : threads) t.join();
   }
 
+  // Everything reported, in the order met.
+  for (const auto& c : driver.Report().Cases()) printer.Error(c.source + ": " + c.reason);
+  if (!runError.empty()) {
+    printer.Error(runError);
+    return kExitNotAllArchived;
+  }
   if (g_dbzipInterrupted) {
     printer.Error("interrupted");
     return kExitInterrupted;
   }
 
-  // The report, in the order the databases were found.
-  RunReport report;
+  // An archive survives when it is the last one put in place under its name.
   uint64_t bytesIn = 0, bytesOut = 0;
   size_t archived = 0;
-  for (const Database& db : dbs) {
-    if (db.result == Database::Result::Pending || db.result == Database::Result::Failed) continue;
-    report.Starting(db.archivePath, db.source);
-    if (db.result == Database::Result::NotRead) report.NotRead(db.source);
-  }
-  // An archive survives when it is the last one written under its name.
   for (const auto& group : groups) {
     for (auto it = group.rbegin(); it != group.rend(); ++it) {
       const Database& db = dbs[*it];
-      if (db.result == Database::Result::Pending) continue;
-      if (db.result == Database::Result::Archived) {
-        bytesIn += db.size;
-        bytesOut += db.archiveSize;
-        ++archived;
-      }
+      if (!db.done || !db.result.InPlace()) continue;
+      bytesIn += static_cast<uint64_t>(db.result.bytesRead);
+      bytesOut += static_cast<uint64_t>(db.result.archiveSize);
+      ++archived;
       break;
     }
   }
-  for (const auto& c : report.Cases()) printer.Error(c.source + ": " + c.reason);
-  if (!runError.empty()) printer.Error(runError);
 
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
   char timeText[32];
@@ -295,6 +269,5 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
           << " bytes out, " << timeText;
   printer.Line(summary.str());
 
-  if (!runError.empty() || !report.Empty()) return kExitNotAllArchived;
-  return kExitOk;
+  return driver.Report().Empty() ? kExitOk : kExitNotAllArchived;
 }

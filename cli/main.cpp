@@ -32,6 +32,9 @@ int main(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // A closed terminal ends the run the same way: the archive being written is
+  // removed and the previous one kept.
+  sigaction(SIGHUP, &action, nullptr);
   // A file-size limit then shows as a write error that names the archive,
   // instead of killing the process with the archive half written.
   signal(SIGXFSZ, SIG_IGN);

@@ -3,18 +3,29 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "Files.h"
 
 namespace {
 constexpr unsigned kTimeUnknown = 0xFFFFFFFFu;
 }
 
-TDirList::TDirList(const std::string& path) {
-  if (!path.empty()) Open(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+TDirList::TDirList(const std::string& path, TFollowLinks follow) {
+  if (path.empty()) {
+    error_ = ENOENT;
+    return;
+  }
+  int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  if (follow == TFollowLinks::No) flags |= O_NOFOLLOW;
+  Open(::open(path.c_str(), flags));
 }
 
 TDirList::TDirList(const TDirList& parent, std::string_view name) {
-  if (parent.dir_ == nullptr) return;
+  if (parent.dir_ == nullptr) {
+    error_ = EBADF;
+    return;
+  }
   const std::string child(name);
   Open(::openat(::dirfd(parent.dir_), child.c_str(),
                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -25,18 +36,29 @@ TDirList::~TDirList() {
 }
 
 void TDirList::Open(int fd) {
-  if (fd < 0) return;
+  if (fd < 0) {
+    // O_NOFOLLOW on a link answers ELOOP; "not a directory" says it better.
+    error_ = errno == ELOOP ? ENOTDIR : errno;
+    return;
+  }
   dir_ = ::fdopendir(fd);
-  if (dir_ == nullptr) ::close(fd);
+  if (dir_ == nullptr) {
+    error_ = errno;
+    ::close(fd);
+  }
 }
 
 bool TDirList::Next() {
   known_ = Known::Nothing;
   statValid_ = false;
   name_ = {};
-  if (dir_ == nullptr) return false;
+  if (dir_ == nullptr || error_ != 0) return false;
+  errno = 0;
   const dirent* entry = ::readdir(dir_);
-  if (entry == nullptr) return false;
+  if (entry == nullptr) {
+    error_ = errno;
+    return false;
+  }
   name_ = entry->d_name;
   type_ = entry->d_type;
   return true;

@@ -22,12 +22,15 @@ struct TDirEntryInfo {
   uint32_t Time = 0;  // local MS-DOS date (high 16 bits) and time (low 16 bits)
 };
 
+// Whether a listing may go through a symbolic link that is the path's last part.
+enum class TFollowLinks { Yes, No };
+
 class TDirList {
  public:
-  // Lists the directory at path (symbolic links followed); a directory that
-  // cannot be opened (missing, no access, not a directory, empty path) lists
-  // nothing.
-  explicit TDirList(const std::string& path);
+  // Lists the directory at path; a directory that cannot be opened (missing,
+  // no access, not a directory, empty path, or a link when links are not
+  // followed) lists nothing and says why in Error.
+  explicit TDirList(const std::string& path, TFollowLinks follow = TFollowLinks::Yes);
   // Lists the sub-directory name of parent's directory; a name that is a
   // symbolic link is not followed and lists nothing.
   TDirList(const TDirList& parent, std::string_view name);
@@ -36,6 +39,9 @@ class TDirList {
   TDirList& operator=(const TDirList&) = delete;
 
   bool IsOpen() const { return dir_ != nullptr; }
+  // 0 while the listing went well; else the system's error number of the
+  // open or read that failed, after which Next lists nothing more.
+  int Error() const { return error_; }
 
   // Moves to the next entry; false when there is none (or on a read error).
   bool Next();
@@ -62,6 +68,7 @@ class TDirList {
   bool StatEntry();
 
   DIR* dir_ = nullptr;
+  int error_ = 0;
   std::string_view name_;
   unsigned char type_ = DT_UNKNOWN;
 

@@ -7,12 +7,16 @@
 
 class Exception : public std::exception {
  public:
-  explicit Exception(std::string message) : message_(std::move(message)) {}
+  // osError: the system's error number behind the failure, when there is one.
+  explicit Exception(std::string message, int osError = 0)
+      : message_(std::move(message)), osError_(osError) {}
   const std::string& Message() const noexcept { return message_; }
   const char* what() const noexcept override { return message_.c_str(); }
+  int OsError() const noexcept { return osError_; }
 
  private:
   std::string message_;
+  int osError_;
 };
 
 class EStreamError : public Exception {

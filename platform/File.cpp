@@ -39,10 +39,32 @@ THandle FileCreate(const std::string& path) {
 }
 
 THandle FileOpen(const std::string& path, TFileAccess access) {
-  const int flags = access == TFileAccess::Read    ? O_RDONLY
-                    : access == TFileAccess::Write ? O_WRONLY
-                                                   : O_RDWR;
-  return OpenChecked(path, flags, 0);
+  if (access != TFileAccess::Read) {
+    return OpenChecked(path, access == TFileAccess::Write ? O_WRONLY : O_RDWR, 0);
+  }
+  // Without O_NONBLOCK opening a FIFO waits for a writer, for ever; the kind
+  // is checked on the opened file, so a name swapped meanwhile cannot slip by.
+  const THandle fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return InvalidHandle;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return InvalidHandle;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = S_ISDIR(st.st_mode) ? EISDIR : ErrNotRegularFile;
+    return InvalidHandle;
+  }
+  // O_NONBLOCK stays: regular files ignore it, and the few that only look
+  // regular (/proc/kmsg) then answer EAGAIN instead of waiting for ever.
+  return fd;
+}
+
+int FileSync(THandle handle) {
+  return ::fsync(handle) == 0 ? 0 : errno;
 }
 
 int FileClose(THandle handle) {
@@ -156,6 +178,45 @@ std::string CreateTempFile(const std::string& dir, const std::string& prefix) {
   return std::string(templ.data());
 }
 
+std::string CreateTempFileBeside(const std::string& path) {
+  std::string name = path + ".tzw-XXXXXX";
+  std::vector<char> templ(name.begin(), name.end());
+  templ.push_back('\0');
+  const int fd = ::mkostemp(templ.data(), O_CLOEXEC);
+  if (fd < 0) return std::string();
+  ::close(fd);
+  return std::string(templ.data());
+}
+
+int ReplaceFile(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return errno;
+  // The new name is durable only once its folder is written.
+  std::string dir = ExtractFilePath(to);
+  if (dir.empty()) dir = ".";
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+  return 0;
+}
+
+TFileKind FileKindOf(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return TFileKind::None;
+  if (S_ISREG(st.st_mode)) return TFileKind::Regular;
+  if (S_ISDIR(st.st_mode)) return TFileKind::Directory;
+  return TFileKind::Other;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  if (a.empty() || b.empty() || ::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) {
+    return false;
+  }
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 int64_t CopyFileContents(const std::string& source, const std::string& dest) {
   const THandle in = FileOpen(source, TFileAccess::Read);
   if (in == InvalidHandle) return -1;
@@ -196,6 +257,7 @@ int64_t CopyFileContents(const std::string& source, const std::string& dest) {
 }
 
 std::string SysErrorMessage(int error) {
+  if (error == ErrNotRegularFile) return "not a regular file";
   char text[256];
   // The GNU variant may return a static string instead of filling text.
   return std::string(::strerror_r(error, text, sizeof text));

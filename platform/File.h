@@ -12,6 +12,11 @@
 using THandle = int;
 inline constexpr THandle InvalidHandle = -1;
 
+// The error of opening for reading something that is not a regular file (a
+// FIFO, a device, a socket, a directory): a private number beside the
+// system's, so that it travels the same way and has a text of its own.
+inline constexpr int ErrNotRegularFile = -2;
+
 // What FileGetAttr answers when nothing exists at the path.
 inline constexpr uint32_t faInvalid = 0xFFFFFFFFu;
 
@@ -21,7 +26,11 @@ enum class TFileAccess { Read, Write, ReadWrite };
 // umask). InvalidHandle with errno set when it cannot.
 THandle FileCreate(const std::string& path);
 // Opens an existing file without creating it. A directory is refused (EISDIR).
+// Opening for reading never blocks and takes regular files only: anything
+// else is refused with ErrNotRegularFile.
 THandle FileOpen(const std::string& path, TFileAccess access);
+// Makes what was written to the file durable; 0 or the error number.
+int FileSync(THandle handle);
 // Closes the descriptor; 0 on success, else the error number.
 int FileClose(THandle handle);
 
@@ -71,9 +80,25 @@ std::string GetTempDir(const std::string& tempPath);
 // part and returns its path; empty with errno set when it cannot.
 std::string CreateTempFile(const std::string& dir, const std::string& prefix);
 
+// Creates, exclusively, a new empty file beside path named path + ".tzw-" and
+// six random characters, and returns its name; empty with errno set when it
+// cannot. A half-written file of ours is recognisable by that name.
+std::string CreateTempFileBeside(const std::string& path);
+// Puts the file from in place of to in one step, replacing what is there, and
+// makes the change durable; 0 or the error number. Both are in one folder.
+int ReplaceFile(const std::string& from, const std::string& to);
+
+// What a path names, following symbolic links.
+enum class TFileKind { None, Regular, Directory, Other };
+TFileKind FileKindOf(const std::string& path);
+// True when both paths exist and name the same file (through links, other
+// spellings or hard links).
+bool SameFile(const std::string& a, const std::string& b);
+
 // Copies source to dest (created or truncated). The number of bytes copied,
 // or -1 with errno set when anything failed; a failed copy leaves no dest.
 int64_t CopyFileContents(const std::string& source, const std::string& dest);
 
-// The operating system's text for an error number.
+// The operating system's text for an error number ("not a regular file" for
+// ErrNotRegularFile).
 std::string SysErrorMessage(int error);

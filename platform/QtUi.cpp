@@ -21,6 +21,12 @@ void QtPlatformUi::MessageBeep(BeepKind) {
 
 void QtPlatformUi::ShowMessage(DialogKind kind, const std::string& caption,
                                const std::string& text) {
+  ShowMessageWithDetails(kind, caption, text, {});
+}
+
+void QtPlatformUi::ShowMessageWithDetails(DialogKind kind, const std::string& caption,
+                                          const std::string& text,
+                                          const std::string& details) {
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   switch (kind) {
     case DialogKind::Warning:
@@ -38,6 +44,7 @@ void QtPlatformUi::ShowMessage(DialogKind kind, const std::string& caption,
   }
   QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text),
                   QMessageBox::Ok, QApplication::activeWindow());
+  if (!details.empty()) box.setDetailedText(QString::fromStdString(details));
   box.exec();
 }
 

@@ -20,6 +20,7 @@ TSearchFolders::~TSearchFolders() = default;
 
 void TSearchFolders::Scan() {
   FoundFiles.clear();
+  UnlistedFolders.clear();
   countFiles_ = 0;
   sizeOfFiles_ = 0;
   {
@@ -36,13 +37,13 @@ void TSearchFolders::Scan() {
     switch (options) {
       case TScanOptions::soAllDisks:
         // A stop does not skip the remaining disks: each is still entered.
-        for (const std::string& root : AllDiskRoots()) ScanFolder(root, nullptr, {});
+        for (const std::string& root : AllDiskRoots()) ScanFolder(root, true);
         break;
       case TScanOptions::soSpecifiedDisk:
-        ScanFolder(DiskRootOf(scanDir), nullptr, {});
+        ScanFolder(DiskRootOf(scanDir), true);
         break;
       case TScanOptions::soSpecifiedDir:
-        ScanFolder(scanDir, nullptr, {});
+        ScanFolder(scanDir, true);
         break;
     }
   }  // the mask list is released before the totals are reported
@@ -53,29 +54,46 @@ void TSearchFolders::Stop() {
   stopped_ = true;
 }
 
-void TSearchFolders::ScanFolder(const std::string& folder, TDirList* parent,
-                                std::string_view name) {
+void TSearchFolders::ScanFolder(const std::string& folder, bool startFolder) {
   if (OnProcess) OnProcess(this, folder, countFiles_, sizeOfFiles_);
-  TDirList list = parent != nullptr ? TDirList(*parent, name) : TDirList(folder);
-  const std::string dir = PathJoin(folder, "");
-  bool more = list.Next();
-  while (more && !stopped_) {
-    const std::string_view entry = list.Name();
-    if (entry != "." && entry != "..") {
-      if (masks_->Matches(entry)) {
-        const TDirEntryInfo& info = list.Describe();
-        // Both totals are 32-bit and wrap around, as their readers expect.
-        const auto low = static_cast<uint32_t>(static_cast<uint64_t>(info.Size));
-        countFiles_ = static_cast<int32_t>(static_cast<uint32_t>(countFiles_) + 1u);
-        sizeOfFiles_ = static_cast<int32_t>(static_cast<uint32_t>(sizeOfFiles_) + low);
-        if (UpdateList)
-          FoundFiles.push_back(
-              TFilePack{std::string(entry), dir, static_cast<int32_t>(low), info.Attr, info.Time});
+  // The entries that matter, in listing order: matches and folders to enter.
+  struct Item {
+    std::string name;
+    bool match;
+    bool descend;
+    TDirEntryInfo info;
+  };
+  std::vector<Item> items;
+  {
+    TDirList list(folder, startFolder ? TFollowLinks::Yes : TFollowLinks::No);
+    bool more = list.Next();
+    while (more && !stopped_) {
+      const std::string_view entry = list.Name();
+      if (entry != "." && entry != "..") {
+        const bool match = masks_->Matches(entry);
+        const bool descend = DoRecursive && list.IsDirectory() && !list.IsLinkToDirectory();
+        if (match || descend) {
+          items.push_back({std::string(entry), match, descend,
+                           match ? list.Describe() : TDirEntryInfo{}});
+        }
       }
-      if (DoRecursive && list.IsDirectory() && !list.IsLinkToDirectory())
-        ScanFolder(PathJoin(folder, entry), &list, entry);
+      more = list.Next();
+      if (Messages) Ui().ProcessMessages();
     }
-    more = list.Next();
-    if (Messages) Ui().ProcessMessages();
+    if (list.Error() != 0) UnlistedFolders.push_back({folder, list.Error()});
+  }
+  const std::string dir = PathJoin(folder, "");
+  for (const Item& item : items) {
+    if (stopped_) break;
+    if (item.match) {
+      // Both totals are 32-bit and wrap around, as their readers expect.
+      const auto low = static_cast<uint32_t>(static_cast<uint64_t>(item.info.Size));
+      countFiles_ = static_cast<int32_t>(static_cast<uint32_t>(countFiles_) + 1u);
+      sizeOfFiles_ = static_cast<int32_t>(static_cast<uint32_t>(sizeOfFiles_) + low);
+      if (UpdateList)
+        FoundFiles.push_back(
+            TFilePack{item.name, dir, static_cast<int32_t>(low), item.info.Attr, item.info.Time});
+    }
+    if (item.descend) ScanFolder(PathJoin(folder, item.name), false);
   }
 }

@@ -11,7 +11,6 @@
 
 #include "Classes.h"
 
-class TDirList;
 class TMaskList;
 
 // One matching directory entry; the full path is Dir followed by FileName.
@@ -26,6 +25,13 @@ struct TFilePack {
 // The search's path join: empty for an empty dir; otherwise dir and name with
 // exactly one separator added when dir does not already end in one.
 std::string PathJoin(const std::string& dir, std::string_view name);
+
+// A folder the scan could not list, or not completely, with the system's
+// error number.
+struct TFolderError {
+  std::string Dir;
+  int Error = 0;
+};
 
 enum class TScanOptions : uint8_t { soAllDisks = 0, soSpecifiedDisk = 1, soSpecifiedDir = 2 };
 
@@ -51,6 +57,9 @@ class TSearchFolders : public TComponent {
 
   // Records of the last scan's matches, in the order found.
   std::vector<TFilePack> FoundFiles;
+  // The folders the last scan could not list (or list completely), in the
+  // order met; their entries are missing from FoundFiles.
+  std::vector<TFolderError> UnlistedFolders;
 
   // Runs one complete scan; returns after OnChanged has run. Raises the mask
   // error for an invalid FileMask item before any folder is entered; an
@@ -61,9 +70,10 @@ class TSearchFolders : public TComponent {
   bool Stopped() const { return stopped_; }
 
  private:
-  // Scans folder, which is parent's entry name when parent is given (so a
-  // link met in the listing is never followed) or the start folder.
-  void ScanFolder(const std::string& folder, TDirList* parent, std::string_view name);
+  // Scans folder: its listing is read whole and closed before any sub-folder
+  // is entered, so the depth of a tree costs no open descriptors. Only the
+  // start folder may be reached through a symbolic link.
+  void ScanFolder(const std::string& folder, bool startFolder);
 
   const TMaskList* masks_ = nullptr;  // the mask list of the running scan
   bool stopped_ = false;

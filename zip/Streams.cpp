@@ -45,14 +45,16 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : fileName_
   if (mode == fmCreate) {
     handle_ = FileCreate(fileName);
     if (handle_ == InvalidHandle)
-      throw EFCreateError(FormatMessage("Cannot create file %s", {fileName}));
+      throw EFCreateError(FormatMessage("Cannot create file %s", {fileName}), errno);
     return;
   }
   const int access = mode & 0x000F;
   handle_ = FileOpen(fileName, access == fmOpenWrite       ? TFileAccess::Write
                                : access == fmOpenReadWrite ? TFileAccess::ReadWrite
                                                            : TFileAccess::Read);
-  if (handle_ == InvalidHandle) throw EFOpenError(FormatMessage("Cannot open file %s", {fileName}));
+  if (handle_ == InvalidHandle) {
+    throw EFOpenError(FormatMessage("Cannot open file %s", {fileName}), errno);
+  }
 }
 
 TFileStream::~TFileStream() {

@@ -113,12 +113,15 @@ int TZipWriter::ProcessFiles() {
 
   totalBytes_ = 0;
   bytesDone_ = 0;
+  skipError_ = 0;
   // Freshening needs the directory of the archive before the list is
   // filtered by it, also when no earlier run left it in memory.
-  if (ZipAction == TZipAction::zaFreshen && FileExists(ZipName())) LoadArchiveDirectory();
+  if (ZipAction == TZipAction::zaFreshen && !FreshArchive && FileExists(ZipName())) {
+    LoadArchiveDirectory();
+  }
   if (!FilesList.empty()) ExpandFileList();
 
-  const bool update = FileExists(ZipName());
+  const bool update = !FreshArchive && FileExists(ZipName());
   std::string tempPath;
   int added = 0;
   try {
@@ -271,6 +274,13 @@ void TZipWriter::WriteCentralDirectory() {
 
 void TZipWriter::FinishOutput() {
   buffers_.reset();
+  if (SyncOutput) {
+    output_->FlushPending();
+    CheckOutput();
+    if (const int error = FileSync(output_->FileHandle()); error != 0) {
+      throw EWriteError("Cannot write file " + outputPath_ + ": " + SysErrorMessage(error), error);
+    }
+  }
   // Closing writes the last buffered bytes; only a clean close is a success.
   if (!output_->Close()) CheckOutput();
   output_.reset();
@@ -315,11 +325,15 @@ void TZipWriter::DisposeFiles() {
 
 bool TZipWriter::ZipOneFile(const std::string& path, TZipHeaderInfo& header) {
   fileBytes_ = 0;
-  if (!FileExists(path)) return false;
+  if (!FileExists(path)) {
+    skipError_ = ENOENT;
+    return false;
+  }
   header.ExternalAttributes = FileGetAttr(path);
   try {
     source_ = std::make_unique<TBufferedFileStream>(path, fmOpenReadShared);
-  } catch (const std::exception&) {
+  } catch (const Exception& e) {
+    skipError_ = e.OsError();
     if (OnSkippingFile) OnSkippingFile(this, TSkipReason::srNoOpen, path, -1);
     return false;
   }
@@ -453,8 +467,12 @@ void TZipWriter::Compress(TZipHeaderInfo& header) {
 }
 
 unsigned TZipWriter::ReadInput(uint8_t* buffer, unsigned count) {
+  // A source that compresses to almost nothing writes seldom: reads check too.
+  if (CancelToken != nullptr && CancelToken->load(std::memory_order_relaxed)) {
+    throw EUserCanceled("User Aborted Operation");
+  }
   const int64_t got = source_->Read(buffer, count);
-  if (source_->Failed()) throw EReadError(source_->ErrorText());
+  if (source_->Failed()) throw EReadError(source_->ErrorText(), source_->ErrorCode());
   if (got <= 0) return 0;
   entryBytesRead_ += got;
   fileBytes_ += got;
@@ -476,7 +494,10 @@ void TZipWriter::WriteOutput(const uint8_t* buffer, size_t item_size, size_t cou
   CheckOutput();
   if (!DoProcessMessages) return;
   Ui().ProcessMessages();
-  if (CancelRequested.exchange(false)) throw EUserCanceled("User Aborted Operation");
+  if (CancelRequested.exchange(false) ||
+      (CancelToken != nullptr && CancelToken->load(std::memory_order_relaxed))) {
+    throw EUserCanceled("User Aborted Operation");
+  }
 }
 
 void TZipWriter::CheckOutput() const {

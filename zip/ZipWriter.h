@@ -93,6 +93,14 @@ class TZipWriter : public TZipReader, private DeflateHost {
   bool SecondThread = false;
   // Set to end a running Zip at its next write; it fails with EUserCanceled.
   std::atomic<bool> CancelRequested{false};
+  // When set and true, a running Zip ends the same way at its next read or
+  // write; the flag is the caller's and is left as it is.
+  const std::atomic<bool>* CancelToken = nullptr;
+  // Write ZipName anew, whatever is there, instead of updating it: for a
+  // caller that writes into a file of its own and puts it in place itself.
+  bool FreshArchive = false;
+  // Make the archive durable before Zip returns.
+  bool SyncOutput = false;
 
   // --- Events; an unassigned one does nothing ---
   // Once per Zip after a normal end, with the number of files added.
@@ -122,6 +130,9 @@ class TZipWriter : public TZipReader, private DeflateHost {
   // the current (or last) run.
   int64_t TotalBytes() const { return totalBytes_; }
   int64_t BytesDone() const { return bytesDone_; }
+  // The system's error number for the last file left out because it could
+  // not be opened (ENOENT when it was gone); 0 when none was.
+  int SkipError() const { return skipError_; }
 
  private:
   // --- The run ---
@@ -191,4 +202,5 @@ class TZipWriter : public TZipReader, private DeflateHost {
   int64_t entryBytesWritten_ = 0;  // data bytes of the current entry
   uint32_t crc_ = 0xFFFFFFFFu;     // CRC-32 register of the current entry
   uint16_t currentDisk_ = 0;
+  int skipError_ = 0;
 };

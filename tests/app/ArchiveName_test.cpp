@@ -43,22 +43,4 @@ TEST(ArchivePathTest, JoinsTheOutputDirectoryAsItIs) {
   EXPECT_EQ(ArchivePath(" ", "b.mdf", TagRemoval::Keep), " /b.zip");
 }
 
-TEST(RunReportTest, NamesReplacedAndUnreadDatabases) {
-  RunReport report;
-  EXPECT_TRUE(report.Empty());
-  report.Starting("/out/a.zip", "/src/one/a.mdf");
-  report.Starting("/out/b.zip", "/src/b.mdf");
-  report.NotRead("/src/b.mdf");
-  report.Starting("/out/a.zip", "/src/two/a.mdf");
-  // b's archive was removed, so a later b replaces nothing.
-  report.Starting("/out/b.zip", "/src/two/b.mdf");
-  ASSERT_EQ(report.Cases().size(), 2u);
-  EXPECT_EQ(report.Text(),
-            "Process Complete!\n\nSome databases were not archived:\n"
-            "/src/b.mdf: could not be read\n"
-            "/src/one/a.mdf: its archive was replaced by /src/two/a.mdf");
-  report.Clear();
-  EXPECT_TRUE(report.Empty());
-}
-
 }  // namespace

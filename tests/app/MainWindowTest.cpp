@@ -1,4 +1,7 @@
 // Drives the real main window offscreen with the window services recorded.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QProcess>
 #include <QSignalSpy>
@@ -163,10 +166,20 @@ class MainWindowTest : public QObject {
     QCOMPARE(f.ui.messages[0].text, std::string("Process Complete!"));
     QVERIFY(f.progress.lblCurrFile->Caption().empty());
     QVERIFY(!f.ui.waitCursor);
-    // An unreadable or missing source directory is no error either.
-    w.edtSourceDir->setText(src.path() + "/missing");
-    w.btnStart->click();
-    QCOMPARE(f.ui.messages.back().text, std::string("Process Complete!"));
+    // A folder that is not there: a warning naming it, and nothing else.
+    for (bool source : {true, false}) {
+      const QString missing = (source ? src.path() : dst.path()) + "/missing";
+      (source ? w.edtSourceDir : w.edtDestDir)->setText(missing);
+      f.ui.beeps.clear();
+      w.btnStart->click();
+      QCOMPARE(f.ui.beeps, std::vector<BeepKind>{BeepKind::Exclamation});
+      QCOMPARE(f.ui.messages.back().caption, std::string("Warning"));
+      QCOMPARE(f.ui.messages.back().text, std::string(source ? "The source" : "The output") +
+                                              " directory " + missing.toStdString() +
+                                              " does not exist.");
+      QVERIFY(!f.progress.isVisible() && w.btnStart->isEnabled());
+      (source ? w.edtSourceDir : w.edtDestDir)->setText(source ? src.path() : dst.path());
+    }
   }
 
   // Every database found becomes an archive named as the driver says; the
@@ -200,7 +213,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(end.caption, std::string("Warning"));
     QVERIFY2(end.text.rfind("Process Complete!\n\nSome databases were not archived:\n", 0) == 0,
              end.text.c_str());
-    QVERIFY(end.text.find(src.Path("old.mdf") + ": could not be read") != std::string::npos);
+    QVERIFY(end.text.find(src.Path("old.mdf") + ": not a regular file") != std::string::npos);
     // The later of the two databases named alike, in the order found, keeps the archive.
     std::vector<std::string> sales;
     for (const TFilePack& pack : w.SearchFolders->FoundFiles)
@@ -240,35 +253,51 @@ class MainWindowTest : public QObject {
     }
   }
 
-  // A writer error leaves the run: the standard error box, and the window as
-  // the error left it.
-  void anErrorStopsTheRun() {
+  // An error while zipping one database is that database's; an error that
+  // ends the run shows the standard error box, and the window is idle again.
+  void errorsNeverTrapTheUser() {
     Fixture f;
     TForm1& w = f.form;
     TempTree src, dst;
     src.File("a.mdf", "x");
     src.File("b.mdf", "y");
+    for (int i = 0; i < 25; ++i) ::mkfifo(src.Path("pipe" + std::to_string(i) + ".mdf").c_str(), 0600);
     w.edtSourceDir->setText(QString::fromStdString(src.Root()));
-    w.edtDestDir->setText(QString::fromStdString(dst.Path("missing")));
+    w.edtDestDir->setText(QString::fromStdString(dst.Root()));
     w.show();
+    // The output folder goes away once the run has begun.
+    f.ui.onProcessMessages = [&] { ::rmdir(dst.Root().c_str()); };
+    w.btnStart->click();
+    f.ui.onProcessMessages = nullptr;
+    QCOMPARE(f.ui.messages.size(), size_t(1));
+    const RecorderUi::Message& end = f.ui.messages[0];
+    QCOMPARE(end.kind, DialogKind::Warning);
+    QVERIFY2(end.text.find(src.Path("a.mdf") + ": could not create a file beside " +
+                           dst.Path("a.zip") + ": No such file or directory") != std::string::npos,
+             end.text.c_str());
+    // 27 cases: the box shows 20 and says how many more; the details hold all.
+    QVERIFY2(end.text.ends_with("\nand 7 more"), end.text.c_str());
+    QCOMPARE(std::count(end.details.begin(), end.details.end(), '\n'), 27);
+    QVERIFY(w.btnStart->isEnabled() && w.btnClose->isEnabled());
+    QVERIFY(!f.progress.isVisible() && !f.ui.waitCursor);
+
+    // Something no database can be blamed for ends the run.
+    QVERIFY(QDir().mkpath(QString::fromStdString(dst.Root())));
+    w.ZipWriter1->OnTotalPercentDone = [](TObject*, int) { throw std::runtime_error("Out of luck"); };
+    f.ui.messages.clear();
     w.btnStart->click();
     QCOMPARE(f.ui.messages.size(), size_t(1));
     QCOMPARE(f.ui.messages[0].kind, DialogKind::Error);
     QCOMPARE(f.ui.messages[0].caption, std::string("Tamblewick Remote Database Zipper"));
-    const std::string first = w.SearchFolders->FoundFiles[0].FileName == "a.mdf" ? "a" : "b";
-    QCOMPARE(f.ui.messages[0].text,
-             "Cannot create file " + dst.Path("missing/" + first + ".zip") + ".");
-    QVERIFY(f.ui.beeps.empty());
-    QVERIFY(!w.btnStart->isEnabled() && !w.btnClose->isEnabled());
-    QVERIFY(f.ui.waitCursor);
-    QVERIFY(f.progress.isVisible());
-    QVERIFY(!w.Running());
-    // The title bar's close box still ends the program.
+    QCOMPARE(f.ui.messages[0].text, std::string("Out of luck."));
+    QVERIFY(w.btnStart->isEnabled() && w.btnClose->isEnabled());
+    QVERIFY(!f.progress.isVisible() && !f.ui.waitCursor && !w.Running());
+    QVERIFY(QDir(QString::fromStdString(dst.Root())).entryList(QDir::Files).isEmpty());
     QVERIFY(w.close());
   }
 
-  // Closing the window during a run finishes the archive being written,
-  // zips nothing more, and then closes.
+  // Closing the window during a run abandons the archive being written (its
+  // previous version stays), zips nothing more, and then closes.
   void closingDuringARun() {
     Fixture f;
     TForm1& w = f.form;
@@ -277,6 +306,8 @@ class MainWindowTest : public QObject {
     for (size_t i = 0; i < big.size(); i += 7) big[i] = static_cast<char>('a' + i % 23);
     src.File("a.mdf", big);
     src.File("b.mdf", big);
+    dst.File("a.zip", "PK\x03\x04 an older archive");
+    dst.File("b.zip", "PK\x03\x04 an older archive");
     w.edtSourceDir->setText(QString::fromStdString(src.Root()));
     w.edtDestDir->setText(QString::fromStdString(dst.Root()));
     w.show();
@@ -293,10 +324,12 @@ class MainWindowTest : public QObject {
     QVERIFY(!f.progress.isVisible());
     QVERIFY(f.ui.messages.empty());
     QDir out(QString::fromStdString(dst.Root()));
-    const QStringList archives = out.entryList(QDir::Files);
-    QCOMPARE(archives.size(), 1);
-    QCOMPARE(ArchiveListing(dst.Path(archives[0].toStdString())).section(' ', 1),
-             QString::number(big.size()));
+    QCOMPARE(out.entryList(QDir::Files, QDir::Name), QStringList({"a.zip", "b.zip"}));
+    for (const char* name : {"a.zip", "b.zip"}) {
+      QFile file(out.filePath(name));
+      QVERIFY(file.open(QIODevice::ReadOnly));
+      QCOMPARE(file.readAll(), QByteArray("PK\x03\x04 an older archive"));
+    }
   }
 
   void closeButtonClosesTheWindow() {

@@ -14,6 +14,7 @@ class RecorderUi : public PlatformUi {
     DialogKind kind;
     std::string caption;
     std::string text;
+    std::string details;
   };
 
   RecorderUi() { SetUi(this); }
@@ -25,7 +26,11 @@ class RecorderUi : public PlatformUi {
   }
   void MessageBeep(BeepKind kind) override { beeps.push_back(kind); }
   void ShowMessage(DialogKind kind, const std::string& caption, const std::string& text) override {
-    messages.push_back({kind, caption, text});
+    messages.push_back({kind, caption, text, {}});
+  }
+  void ShowMessageWithDetails(DialogKind kind, const std::string& caption, const std::string& text,
+                   const std::string& details) override {
+    messages.push_back({kind, caption, text, details});
   }
   void SetWaitCursor(bool on) override {
     waitCursor = on;

@@ -1,0 +1,122 @@
+// The run driver every shell shares: it zips one found database into its
+// archive so that nothing of the user's is lost (written beside, put in place
+// only when complete, never over a file that is not an archive of ours), and
+// keeps the report of everything that did not go as planned. The window's
+// handlers and dbzip call it; it knows nothing of either.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "ArchiveName.h"
+
+class TSearchFolders;
+class TZipWriter;
+
+// How zipping one database ended.
+enum class TZipOutcome {
+  Archived,         // the archive holds the database as it stood
+  ArchivedChanged,  // archived as read, but its size changed while it was read
+  NotRegular,       // a FIFO, device, socket or folder: never opened
+  NotRead,          // it could not be opened or read; the old archive is kept
+  NotReplaced,      // its archive would have replaced a file that is not ours
+  Failed,           // the archive could not be written or put in place
+  Canceled,         // the run was cancelled while it was written
+};
+
+struct TZipResult {
+  TZipOutcome outcome = TZipOutcome::Archived;
+  std::string reason;         // the report's text for anything but Archived
+  int64_t sizeAtStart = 0;    // the database's size when the writer looked
+  int64_t bytesRead = 0;      // what the archive holds of it
+  int64_t archiveSize = 0;    // the archive's size once in place
+
+  bool InPlace() const {
+    return outcome == TZipOutcome::Archived || outcome == TZipOutcome::ArchivedChanged;
+  }
+};
+
+// Why a shell's Start cannot begin: a folder missing or not a folder.
+enum class TFolderProblem { None, Missing, NotAFolder };
+TFolderProblem CheckFolder(const std::string& path);
+
+// A request to end the run, from any thread or a signal handler.
+using TCancelToken = std::atomic<bool>;
+
+// Everything of one run that the user must hear about, in the order met.
+// Safe to use from several threads at once.
+class RunReport {
+ public:
+  struct Case {
+    std::string source;  // a database or a folder
+    std::string reason;
+  };
+
+  void Clear();
+  // A folder of the search that could not be listed.
+  void FolderNotListed(const std::string& folder, int error);
+  // A database whose archive is now in place at archivePath; an earlier
+  // database of this run archived at the same path is recorded as replaced.
+  void Archived(const std::string& archivePath, const std::string& source);
+  // A database that was not archived, or archived with a remark.
+  void Add(const std::string& source, const std::string& reason);
+
+  bool Empty() const;
+  std::vector<Case> Cases() const;
+  // "Process Complete!", an empty line, "Some databases were not archived:"
+  // and one line per case, at most maxLines of them followed by "and N more".
+  std::string Text(size_t maxLines = SIZE_MAX) const;
+  // Every case, one per line.
+  std::string Details() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::unordered_map<std::string, std::string> written_;  // archive path -> source
+  std::vector<Case> cases_;
+};
+
+// The lines the window's end report shows before "and N more".
+inline constexpr size_t kReportLines = 20;
+
+class TRunDriver {
+ public:
+  TRunDriver() : cancel_(ownCancel_) {}
+  // A driver cancelled through a token of the caller's (a signal handler's).
+  explicit TRunDriver(TCancelToken& cancel) : cancel_(cancel) {}
+
+  // Sets up the search for a run from sourceDir (the mask is the caller's).
+  static void SetUpSearch(TSearchFolders& search, const std::string& sourceDir, bool recursive);
+
+  // Starts a run's report afresh (and clears a cancel of the last run).
+  void BeginRun();
+  // Takes the finished search's results: the databases found (whose files no
+  // archive may replace) and the folders it could not list.
+  void SearchDone(const TSearchFolders& search);
+
+  // Zips the database at source into archivePath at level, with writer, as a
+  // run does; records the outcome in the report. Raises only EUserCanceled
+  // (after cleaning up) and what no database can be blamed for.
+  TZipResult ZipDatabase(TZipWriter& writer, const std::string& archivePath,
+                         const std::string& source, int level);
+
+  TCancelToken& Cancel() { return cancel_; }
+  RunReport& Report() { return report_; }
+  const RunReport& Report() const { return report_; }
+
+ private:
+  // The found database that a file at path would be, if any.
+  std::string FoundDatabaseAt(const std::string& path) const;
+  // Why the file at archivePath must not be replaced; empty when it may be.
+  std::string Untouchable(const std::string& archivePath, const std::string& source) const;
+
+  TCancelToken ownCancel_{false};
+  TCancelToken& cancel_;
+  RunReport report_;
+  // Found databases by file name, for the check that an archive never
+  // replaces one of them.
+  std::unordered_multimap<std::string, std::string> foundByName_;
+};
