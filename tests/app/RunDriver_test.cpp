@@ -8,8 +8,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -32,15 +32,16 @@ std::string ReadAll(const std::string& path) {
 
 std::string Rows(size_t bytes, int seed = 1) {
   std::string s;
-  for (size_t i = 0; s.size() < bytes; ++i) s += "row " + std::to_string(i * 7919 % 1000 + seed) + "\n";
+  for (size_t i = 0; s.size() < bytes; ++i)
+    s += "row " + std::to_string(i * 7919 % 1000 + seed) + "\n";
   s.resize(bytes);
   return s;
 }
 
 // The entry names and sizes an archive holds, after the readers' own tests.
 std::string Holds(const std::string& archive) {
-  const auto report = archive_check::CheckArchive(archive, archive_check::kZipfile |
-                                                               archive_check::kUnzip);
+  const auto report =
+      archive_check::CheckArchive(archive, archive_check::kZipfile | archive_check::kUnzip);
   if (!report.ok) return "invalid: " + report.log;
   std::string text;
   for (const auto& e : report.entries) text += e.name + ":" + std::to_string(e.Num("usize")) + " ";
@@ -74,7 +75,8 @@ struct DriverRun {
     search.Scan();
     driver.SearchDone(search);
     for (const TFilePack& pack : search.FoundFiles) {
-      results.push_back(driver.ZipDatabase(writer, ArchivePath(out, pack.FileName, TagRemoval::Keep),
+      results.push_back(driver.ZipDatabase(writer,
+                                           ArchivePath(out, pack.FileName, TagRemoval::Keep),
                                            pack.Dir + pack.FileName, level));
     }
   }
@@ -183,7 +185,8 @@ TEST(RunDriverTest, FailuresKeepTheOldArchiveAndAreNeverCountedAsArchived) {
   // A database shrinking while it is read: archived as read, and said so.
   DriverRun run;
   run.writer.OnTotalPercentDone = [&](TObject*, int percent) {
-    if (percent > 0 && fs::file_size(src.Path("a.mdf")) == 100000) fs::resize_file(src.Path("a.mdf"), 10);
+    if (percent > 0 && fs::file_size(src.Path("a.mdf")) == 100000)
+      fs::resize_file(src.Path("a.mdf"), 10);
   };
   run.Go(src.Root(), out.Root());
   ASSERT_EQ(run.results.size(), 1u);
@@ -191,9 +194,8 @@ TEST(RunDriverTest, FailuresKeepTheOldArchiveAndAreNeverCountedAsArchived) {
   EXPECT_EQ(r.outcome, TZipOutcome::ArchivedChanged);
   EXPECT_EQ(r.sizeAtStart, 100000);
   EXPECT_LT(r.bytesRead, 100000);
-  EXPECT_EQ(run.ReasonFor(src.Path("a.mdf")),
-            "changed while read: 100000 bytes at start, " + std::to_string(r.bytesRead) +
-                " bytes archived");
+  EXPECT_EQ(run.ReasonFor(src.Path("a.mdf")), "changed while read: 100000 bytes at start, " +
+                                                  std::to_string(r.bytesRead) + " bytes archived");
   EXPECT_EQ(Holds(out.Path("a.zip")), "a.mdf:" + std::to_string(r.bytesRead) + " ");
 }
 
