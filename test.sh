@@ -2,12 +2,13 @@
 # Installs what is missing, checks the sources' format, builds, and runs every
 # test: the core's tests again under AddressSanitizer and
 # UndefinedBehaviorSanitizer in a tree of their own, each fuzz target for a
-# bounded time (when clang is present), then the whole suite. Ends with CTest's
-# summary and a non-zero status on any failure.
+# bounded time (when clang is present), the Debian package through lintian,
+# then the whole suite. Ends with CTest's summary and a non-zero status on any
+# failure.
 set -uo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
-tw_install_missing "${TW_PACKAGES[@]}" || exit 1
+tw_install_missing "${TW_RUN_PACKAGES[@]}" "${TW_TEST_PACKAGES[@]}" || exit 1
 
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
@@ -43,6 +44,10 @@ if command -v clang++ >/dev/null; then
     failed=1
   fi
 fi
+
+# The Debian package, built as the README builds it, checked as a packager would.
+stage "The Debian package"
+scripts/check_package.sh build-release || failed=1
 
 # The whole suite, last, so that its summary ends the output.
 stage "All tests"

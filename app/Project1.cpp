@@ -18,6 +18,9 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QCoreApplication::setApplicationName(kApplicationTitle);
   QCoreApplication::setApplicationVersion(kProductVersion);
+  // Docks match the window to its desktop entry by this name (the Wayland
+  // application id); on X11 the entry's StartupWMClass names the program.
+  QGuiApplication::setDesktopFileName("com.tamblewick.Zipper");
   InstallFontSubstitutes();
   QtPlatformUi ui;
   SetUi(&ui);

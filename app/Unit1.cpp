@@ -3,13 +3,14 @@
 #include <thread>
 
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QIcon>
 #include <QProxyStyle>
-#include <QScreen>
 #include <QShowEvent>
+#include <QStyleOptionButton>
 
 #include "Files.h"
+#include "QtFonts.h"
+#include "QtUi.h"
 #include "Ui.h"
 #include "Unit2.h"
 
@@ -40,10 +41,17 @@ QStyle* IndicatorStyle() {
   return style;
 }
 
-QFont WindowFont() {
-  QFont font("MS Sans Serif");
-  font.setPixelSize(11);
-  return font;
+// How many pixels the text of a check box or radio button lacks beside its
+// indicator.
+int TextShortfall(const QAbstractButton& button) {
+  QStyleOptionButton option;
+  option.initFrom(&button);
+  option.text = button.text();
+  const QRect contents = button.style()->subElementRect(qobject_cast<const QCheckBox*>(&button)
+                                                            ? QStyle::SE_CheckBoxContents
+                                                            : QStyle::SE_RadioButtonContents,
+                                                        &option, &button);
+  return button.fontMetrics().horizontalAdvance(button.text()) - contents.width();
 }
 
 QLabel* MakeLabel(const char* text, QWidget* parent, int left, int top) {
@@ -61,8 +69,10 @@ TForm1::TForm1(QWidget* parent)
       ZipWriter1(std::make_unique<TZipWriter>()) {
   setObjectName("Form1");
   setWindowTitle(kMainCaption);
-  setFont(WindowFont());
+  setFont(DesignFont(DesignFace::MsSansSerif, 11));
   setFixedSize(438, 321);
+  // The first main window is the application's: owner-less dialogs belong to it.
+  if (!MainWindow()) SetMainWindow(this);
   Q_INIT_RESOURCE(app);  // the icons live in this static library
   QIcon icon;
   icon.addFile(":/icons/tamblewick-16.png", QSize(16, 16));
@@ -139,18 +149,18 @@ void TForm1::CreateControls() {
 
   StatusBar1 = new QStatusBar(this);
   StatusBar1->setSizeGripEnabled(false);
-  QFont barFont("Tahoma");
-  barFont.setPixelSize(9);
-  StatusBar1->setFont(barFont);
+  StatusBar1->setFont(DesignFont(DesignFace::Tahoma, 9));
   StatusBar1->setGeometry(0, 321 - 17, 438, 17);
   StatusBar1->showMessage("Zips each database found into an archive of its own.");
 
   for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{optMsde, optInterbase,
                                                                    cbRecursive, chkRemTags}) {
     b->setStyle(IndicatorStyle());
-    // The substitute font runs a few pixels wider than the original on some
-    // texts; such a control grows to the right, where its group has room.
-    if (b->sizeHint().width() > b->width()) b->resize(b->sizeHint().width(), b->height());
+    // With the design's face every text fits its control. A stand-in face
+    // runs a few pixels wider on some texts; such a control then grows to the
+    // right, where its group has room, rather than cut its text short.
+    if (const int lacking = TextShortfall(*b); lacking > 0)
+      b->resize(b->width() + lacking, b->height());
   }
 
   // Object names let tests and accessibility tools find the controls.
@@ -166,6 +176,20 @@ void TForm1::CreateControls() {
   chkRemTags->setObjectName("chkRemTags");
   btnStart->setObjectName("btnStart");
   btnClose->setObjectName("btnClose");
+  StatusBar1->setObjectName("StatusBar1");
+  Label1->setObjectName("Label1");
+  Label2->setObjectName("Label2");
+  Label5->setObjectName("Label5");
+
+  // A screen reader names each field by the label above it. The labels have
+  // no accelerator, so their text serves as the name as it stands.
+  for (auto [label, field] : {std::pair<QLabel*, QWidget*>{Label1, edtSourceDir},
+                              {Label2, edtDestDir},
+                              {Label5, cboLevel}}) {
+    label->setBuddy(field);
+    field->setAccessibleName(label->text());
+  }
+  StatusBar1->setAccessibleName("Status");
 
   // Tab order: the group boxes 0..2, then Start and Close; inside each group
   // its own order.
@@ -207,10 +231,7 @@ void TForm1::btnCloseClick(QObject*) { close(); }
 void TForm1::showEvent(QShowEvent* event) {
   if (!centred_) {
     centred_ = true;
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-      const QRect area = screen->availableGeometry();
-      move(area.center() - QPoint(width() / 2, height() / 2));
-    }
+    CentreOnScreen(*this);
   }
   QWidget::showEvent(event);
 }

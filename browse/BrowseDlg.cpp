@@ -8,6 +8,8 @@
 #include <optional>
 #include <utility>
 
+#include "QtUi.h"
+
 namespace {
 using enum TSystemFolders;
 
@@ -49,7 +51,7 @@ void TBrowseDlg::SetStatusText(const std::string& text) {
 
 bool TBrowseDlg::Execute() {
   FolderBrowseInfo info;
-  info.Owner = owner_ ? owner_->window() : QApplication::activeWindow();
+  info.Owner = owner_ ? owner_->window() : MainWindow();
   info.Root = SpecialFolderPath(StartFolder);
   info.Title = Caption;
   info.Flags = BrowseFlags(Options);
@@ -88,14 +90,17 @@ void TBrowseDlg::Place(FolderBrowserDialog& wnd) const {
   QScreen* screen = QGuiApplication::primaryScreen();
   const QRect screenRect = screen ? screen->geometry() : QRect();
   QRect reference = screenRect;
+  QWidget* active = nullptr;
   if (RelatePos == TDlgPosRel::brActiveWindow) {
     // Without an active window the dialog centres on its parent, if it has one.
-    QWidget* active = QApplication::activeWindow();
+    active = QApplication::activeWindow();
     if (!active || active == &wnd)
       active = wnd.parentWidget() ? wnd.parentWidget()->window() : nullptr;
     if (active) reference = active->frameGeometry();
   }
-  const QRect frame = wnd.frameGeometry();
+  // Frame and all, as the user sees both windows.
+  const QWidget* framed = wnd.parentWidget() ? wnd.parentWidget()->window() : active;
+  const QSize frame = FramedSize(wnd, framed);
   const TDlgPoint at = CentreDialog(ToDlgRect(reference), {frame.width(), frame.height()},
                                     {screenRect.width(), screenRect.height()});
   wnd.move(at.Left, at.Top);

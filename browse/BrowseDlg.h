@@ -52,7 +52,7 @@ using TBrowseDlgValidateEvent =
 class TBrowseDlg : public TComponent {
  public:
   // owner: the window the dialog belongs to; without one, the application's
-  // active window.
+  // main window.
   explicit TBrowseDlg(QWidget* owner = nullptr);
 
   std::string Caption;       // instruction text above the tree

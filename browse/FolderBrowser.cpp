@@ -116,9 +116,17 @@ FolderBrowserDialog::FolderBrowserDialog(FolderBrowseInfo info)
 FolderBrowserDialog::~FolderBrowserDialog() = default;
 
 std::optional<std::string> FolderBrowserDialog::Run() {
-  // The dialog's own initial selection is the root item, as the shell's is.
-  if (RootPath() == "/") tree_->setCurrentIndex(model_->index("/"));
+  // The window exists before its set-up, so that its frame is known where
+  // the window system can tell it before the window is shown.
+  winId();
   if (info_.Initialized) info_.Initialized(*this);
+  // Without a selection from the set-up, the dialog's own initial selection
+  // is the root item, as the shell's is; the set-up decided OK's state.
+  if (!tree_->currentIndex().isValid() && RootPath() == "/") {
+    const bool okEnabled = ok_->isEnabled();
+    tree_->setCurrentIndex(model_->index("/"));
+    ok_->setEnabled(okEnabled);
+  }
   tree_->setFocus();
   if (exec() != QDialog::Accepted) return std::nullopt;
   return chosen_;

@@ -5,6 +5,11 @@
 #include <QFont>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPointer>
+#include <QScreen>
+#include <QWidget>
+
+#include "QtFonts.h"
 
 void QtPlatformUi::ProcessMessages() {
   const auto now = std::chrono::steady_clock::now();
@@ -43,7 +48,8 @@ void QtPlatformUi::ShowMessageWithDetails(DialogKind kind, const std::string& ca
       break;
   }
   QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text),
-                  QMessageBox::Ok, QApplication::activeWindow());
+                  QMessageBox::Ok,
+                  QApplication::activeWindow() ? QApplication::activeWindow() : MainWindow());
   if (!details.empty()) box.setDetailedText(QString::fromStdString(details));
   box.exec();
 }
@@ -59,6 +65,66 @@ void QtPlatformUi::SetWaitCursor(bool on) {
 }
 
 void InstallFontSubstitutes() {
-  for (const char* family : {"MS Sans Serif", "Tahoma"})
-    QFont::insertSubstitution(family, "Liberation Sans");
+  LoadDesignFonts();
+}
+
+namespace {
+QPointer<QWidget> mainWindow;
+}
+
+QWidget* MainWindow() {
+  return mainWindow;
+}
+
+void SetMainWindow(QWidget* window) {
+  mainWindow = window;
+}
+
+QSize FramedSize(const QWidget& window, const QWidget* framedNeighbour) {
+  QSize framed = window.frameGeometry().size();
+  if (framed == window.size() && framedNeighbour)
+    framed += framedNeighbour->frameGeometry().size() - framedNeighbour->size();
+  return framed;
+}
+
+namespace {
+QPoint CentredTopLeft(const QWidget& window) {
+  QScreen* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+  if (!screen) return window.pos();
+  const QRect area = screen->availableGeometry();
+  const QSize framed = FramedSize(window);
+  return {area.left() + (area.width() - framed.width()) / 2,
+          area.top() + (area.height() - framed.height()) / 2};
+}
+
+// Waits for the window's frame to become known, then centres it once more.
+class CentreWhenFramed : public QObject {
+ public:
+  CentreWhenFramed(QWidget& window, QPoint placed) : QObject(&window), placed_(placed) {
+    window.installEventFilter(this);
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    auto* window = static_cast<QWidget*>(watched);
+    if (event->type() == QEvent::Move || event->type() == QEvent::Resize) {
+      if (window->frameGeometry().size() != window->size()) {
+        // Framed now: the frame's top-left is where it was put unless the
+        // user moved the window.
+        if (window->pos() == placed_) window->move(CentredTopLeft(*window));
+        deleteLater();
+        window->removeEventFilter(this);
+      }
+    }
+    return false;
+  }
+
+ private:
+  QPoint placed_;
+};
+}  // namespace
+
+void CentreOnScreen(QWidget& window) {
+  const QPoint at = CentredTopLeft(window);
+  window.move(at);
+  if (window.frameGeometry().size() == window.size()) new CentreWhenFramed(window, at);
 }

@@ -25,6 +25,23 @@ class QtPlatformUi : public PlatformUi {
   std::chrono::steady_clock::time_point lastProcessed_{};
 };
 
-// Maps the font families the windows ask for ("MS Sans Serif", "Tahoma") to a
-// metric-compatible family present on Linux, so every text fits its bounds.
+// Makes the window fonts the design names available (QtFonts.h).
 void InstallFontSubstitutes();
+
+class QWidget;
+// The application's main window: the first main window created registers
+// itself, and dialogs without an owner belong to it. Null before that and
+// once it is destroyed.
+QWidget* MainWindow();
+void SetMainWindow(QWidget* window);
+
+class QSize;
+// The size of a top-level window with its frame (title bar and borders).
+// Until the window manager has framed it, the frame of a framed window beside
+// it, drawn by the same manager, stands in; without one, no frame is counted.
+QSize FramedSize(const QWidget& window, const QWidget* framedNeighbour = nullptr);
+
+// Centres the window, frame included, on its screen's available area. An X11
+// window manager reports the frame only after the window is mapped: the
+// window is then centred once more, unless the user has moved it meanwhile.
+void CentreOnScreen(QWidget& window);

@@ -6,16 +6,12 @@
 #include <QScreen>
 #include <algorithm>
 
+#include "QtFonts.h"
+
 namespace {
 constexpr int kClientWidth = 359;
 constexpr int kClientHeight = 125;
 const QColor kNavy(0, 0, 128);
-
-QFont WindowFont() {
-  QFont font("MS Sans Serif");
-  font.setPixelSize(11);
-  return font;
-}
 
 // A label as the window's layout gives it: plain text, top-left aligned.
 QLabel* MakeLabel(const char* name, const char* text, QWidget* parent, int left, int top) {
@@ -46,7 +42,7 @@ TfrmProgress::TfrmProgress(QWidget* mainWindow)
   setWindowModality(Qt::NonModal);
   // Closing this window never ends the program; only the main window does.
   setAttribute(Qt::WA_QuitOnClose, false);
-  setFont(WindowFont());
+  setFont(DesignFont(DesignFace::MsSansSerif, 11));
   setBackgroundRole(QPalette::Button);
   setFixedSize(kClientWidth, kClientHeight);
 
@@ -65,6 +61,7 @@ TfrmProgress::TfrmProgress(QWidget* mainWindow)
   prgBar->setGeometry(24, 88, 313, 17);
   prgBar->setRange(0, 100);
   prgBar->setValue(0);
+  prgBar->setTextVisible(false);  // a bare bar, without the percentage as text
 }
 
 void TfrmProgress::Show() {

@@ -1,13 +1,19 @@
-# Installs the Debian packages the build, the tests and the benchmarks need,
-# only those missing; through sudo when not root. Sourced by run.sh and test.sh.
-TW_PACKAGES=(
+# The Debian packages the project needs, installed only when missing (through
+# sudo when not root). Sourced by run.sh, which needs what building and running
+# the programs takes, and by test.sh, which adds the tests, the benchmarks, the
+# independent checkers and the package checks.
+TW_RUN_PACKAGES=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libgl-dev fonts-liberation2
+  qt6-base-dev libgl-dev
+  fonts-wine fonts-liberation2
+)
+TW_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev clang-format python3
   unzip 7zip libarchive-tools
   pigz libdeflate-tools
-  desktop-file-utils appstream dpkg-dev
+  desktop-file-utils appstream
+  dpkg-dev file lintian mandoc
 )
 
 tw_install_missing() {

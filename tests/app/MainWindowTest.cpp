@@ -2,16 +2,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAccessible>
 #include <QDir>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QStyleOptionButton>
+#include <QTemporaryDir>
+#include <QToolButton>
 #include <QtTest>
 
+#include "QtFonts.h"
 #include "QtUi.h"
-#include "TempTree.h"
 #include "RecorderUi.h"
+#include "TempTree.h"
 #include "Unit1.h"
 #include "Unit2.h"
 
@@ -28,6 +33,23 @@ QString ArchiveListing(const std::string& path) {
   python.waitForFinished(60000);
   if (python.exitCode() != 0) return {};
   return QString::fromUtf8(python.readAllStandardOutput()).trimmed();
+}
+
+// Each check box and radio button shows its whole text beside its indicator.
+void VerifyTextsFit(TForm1& w) {
+  for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{w.cbRecursive, w.chkRemTags,
+                                                                    w.optMsde, w.optInterbase}) {
+    QStyleOptionButton option;
+    option.initFrom(b);
+    option.text = b->text();
+    const QRect text = b->style()->subElementRect(
+        qobject_cast<QCheckBox*>(b) ? QStyle::SE_CheckBoxContents : QStyle::SE_RadioButtonContents,
+        &option, b);
+    const int needed = b->fontMetrics().horizontalAdvance(b->text());
+    QVERIFY2(needed <= text.width(), qPrintable(b->text() + ": " + QString::number(text.width()) +
+                                                " < " + QString::number(needed)));
+    QVERIFY(b->parentWidget()->rect().contains(b->geometry()));
+  }
 }
 
 class MainWindowTest : public QObject {
@@ -81,21 +103,188 @@ class MainWindowTest : public QObject {
     QVERIFY(!w.windowIcon().isNull());
   }
 
+  // Every control where the layout puts it, with its text, in the window's
+  // font; the design's faces make every text fit its designed bounds.
+  void controlsAsDesigned() {
+    Fixture f;
+    TForm1& w = f.form;
+    QVERIFY2(DesignFaceAvailable(DesignFace::MsSansSerif), "fonts-wine is not installed");
+    // On a scaled screen the bitmap face would be drawn at its 1x size; an
+    // outline face takes its place there, and texts may then run wider.
+    const bool scaled = qApp->devicePixelRatio() != 1.0;
+    QCOMPARE(QFontInfo(w.font()).family(), QString(scaled ? "Tahoma" : "MS Sans Serif"));
+    if (scaled) QVERIFY(QFontDatabase::isSmoothlyScalable(QFontInfo(w.font()).family()));
+    QCOMPARE(w.font().pixelSize(), 11);
+    QCOMPARE(QFontInfo(w.StatusBar1->font()).family(), QString("Tahoma"));
+    QCOMPARE(w.StatusBar1->font().pixelSize(), 9);
+
+    struct Control {
+      QWidget* widget;
+      QWidget* parent;
+      QRect bounds;
+      QString text;
+    };
+    const Control controls[] = {
+        {w.grp1, &w, {8, 5, 337, 52}, "Database Types"},
+        {w.optMsde, w.grp1, {24, 24, 121, 17}, "MSDE Databases"},
+        {w.optInterbase, w.grp1, {176, 24, 121, 17}, "Interbase Databases"},
+        {w.grp2, &w, {8, 60, 337, 149}, "Directory Information"},
+        {w.Label1,
+         w.grp2,
+         {24, 24, 269, 13},
+         "Select directory containing Tamblewick remote databases:"},
+        {w.edtSourceDir, w.grp2, {24, 40, 289, 20}, ""},
+        {w.cbRecursive, w.grp2, {24, 64, 137, 17}, "Recurse sub-directories?"},
+        {w.Label2, w.grp2, {24, 92, 236, 13}, "Select output directory to place zipped databases:"},
+        {w.edtDestDir, w.grp2, {24, 109, 289, 20}, ""},
+        {w.grp3, &w, {8, 213, 337, 84}, "Compression File Information"},
+        {w.cboLevel, w.grp3, {32, 24, 41, 21}, "9"},
+        {w.Label5, w.grp3, {80, 29, 152, 13}, "Level (9 = Highest / 1 = Fastest)"},
+        {w.chkRemTags, w.grp3, {32, 56, 233, 17}, "Remove 'QRN_' and '_dat' from zip file name?"},
+        {w.btnStart, &w, {352, 10, 81, 25}, "&Start"},
+        {w.btnClose, &w, {352, 40, 81, 25}, "&Close"},
+        {w.StatusBar1, &w, {0, 304, 438, 17}, ""},
+    };
+    for (const Control& c : controls) {
+      const QString name = c.widget->objectName();
+      QVERIFY2(c.widget->parentWidget() == c.parent, qPrintable(name));
+      QString text;
+      if (auto* box = qobject_cast<QGroupBox*>(c.widget)) text = box->title();
+      if (auto* label = qobject_cast<QLabel*>(c.widget)) text = label->text();
+      if (auto* button = qobject_cast<QAbstractButton*>(c.widget)) text = button->text();
+      if (auto* edit = qobject_cast<QLineEdit*>(c.widget)) text = edit->text();
+      if (auto* list = qobject_cast<QComboBox*>(c.widget)) text = list->currentText();
+      QCOMPARE(text, c.text);
+      if (scaled) {
+        QCOMPARE(c.widget->pos(), c.bounds.topLeft());
+      } else if (qobject_cast<QLabel*>(c.widget)) {
+        // A label sizes itself to its text: the design's size, give or take
+        // the few pixels by which the free face differs on some glyphs.
+        QCOMPARE(c.widget->pos(), c.bounds.topLeft());
+        QCOMPARE(c.widget->height(), c.bounds.height());
+        QVERIFY2(std::abs(c.widget->width() - c.bounds.width()) <= 6,
+                 qPrintable(name + " is " + QString::number(c.widget->width()) + " wide"));
+        QVERIFY(c.parent->rect().contains(c.widget->geometry()));
+      } else {
+        QVERIFY2(c.widget->geometry() == c.bounds, qPrintable(name + QString(" at %1,%2 %3x%4")
+                                                                         .arg(c.widget->x())
+                                                                         .arg(c.widget->y())
+                                                                         .arg(c.widget->width())
+                                                                         .arg(c.widget->height())));
+      }
+    }
+    QCOMPARE(w.StatusBar1->currentMessage().isEmpty(), false);
+    VerifyTextsFit(w);
+  }
+
+  // Without fonts-wine the windows fall back to Liberation Sans: a control
+  // whose text then runs wider grows to the right, inside its group.
+  void withoutTheDesignFaces() {
+    UnloadDesignFonts();
+    QVERIFY(!DesignFaceAvailable(DesignFace::MsSansSerif));
+    {
+      Fixture f;
+      QCOMPARE(QFontInfo(f.form.font()).family(), QString("Liberation Sans"));
+      QCOMPARE(QFontInfo(f.form.StatusBar1->font()).family(), QString("Liberation Sans"));
+      QCOMPARE(QFontInfo(f.progress.font()).family(), QString("Liberation Sans"));
+      VerifyTextsFit(f.form);
+      QVERIFY(f.form.chkRemTags->width() > 233);
+    }
+    QCOMPARE(LoadDesignFonts(), 2);
+    QVERIFY(DesignFaceAvailable(DesignFace::MsSansSerif));
+  }
+
+  // A screen reader reaches every control under a name a person would
+  // understand: the fields and the level list by their labels.
+  void accessibleNames() {
+    Fixture f;
+    TForm1& w = f.form;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&w);
+    QVERIFY(window);
+    QCOMPARE(window->text(QAccessible::Name),
+             QString("Tamblewick Remote Database Zipper (v2.0.0)"));
+    QMap<QObject*, QString> names;
+    QList<QAccessibleInterface*> pending{window};
+    while (!pending.isEmpty()) {
+      QAccessibleInterface* at = pending.takeFirst();
+      for (int i = 0; i < at->childCount(); ++i)
+        if (QAccessibleInterface* child = at->child(i)) pending.append(child);
+      if (at == window || !at->object() || !at->object()->isWidgetType()) continue;
+      const QAccessible::Role role = at->role();
+      // Static texts speak for themselves; a hidden part (the list's popup)
+      // is announced through the control that shows it.
+      if (role == QAccessible::StaticText || at->state().invisible) continue;
+      // Words, not a value: at least one word of three letters or more.
+      static const QRegularExpression word("[A-Za-z]{3,}");
+      QString name = at->text(QAccessible::Name);
+      if (!word.match(name).hasMatch()) {
+        // Qt names a drop-down list on Linux by its value and announces it
+        // with what it is labelled by: its label, within its group.
+        for (const auto& [label, relation] : at->relations(QAccessible::Label))
+          if (qobject_cast<QLabel*>(label->object())) name = label->text(QAccessible::Name);
+      }
+      names[at->object()] = name;
+      QVERIFY2(word.match(name).hasMatch(),
+               qPrintable(at->object()->objectName() + " (role " + QString::number(role) +
+                          ") is called \"" + name + "\""));
+    }
+    QCOMPARE(names.value(w.edtSourceDir), w.Label1->text());
+    QCOMPARE(names.value(w.edtDestDir), w.Label2->text());
+    QCOMPARE(names.value(w.cboLevel), w.Label5->text());
+    QCOMPARE(names.value(w.edtSourceDir->Button()), QString("Browse for folder"));
+    QCOMPARE(names.value(w.edtDestDir->Button()), QString("Browse for folder"));
+    QCOMPARE(names.value(w.optMsde), QString("MSDE Databases"));
+    QCOMPARE(names.value(w.chkRemTags), QString("Remove 'QRN_' and '_dat' from zip file name?"));
+    QCOMPARE(names.value(w.btnStart), QString("Start"));
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             w.optInterbase, w.grp1, w.grp2, w.grp3, w.cbRecursive, w.btnClose, w.StatusBar1})
+      QVERIFY2(names.contains(control), qPrintable(control->objectName()));
+    // The labels point at their fields, as a click on them or an accelerator would.
+    QCOMPARE(w.Label1->buddy(), w.edtSourceDir);
+    QCOMPARE(w.Label2->buddy(), w.edtDestDir);
+    QCOMPARE(w.Label5->buddy(), w.cboLevel);
+  }
+
+  // Centred on the screen frame and all, as the user sees the window.
+  void centredWithItsFrame() {
+    Fixture f;
+    f.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.form));
+    const QRect frame = f.form.frameGeometry();
+    QVERIFY(frame.size() != f.form.size());
+    const QPoint offset = frame.center() - f.form.screen()->availableGeometry().center();
+    QVERIFY2(offset.manhattanLength() <= 1,
+             qPrintable(QString("off by %1,%2").arg(offset.x()).arg(offset.y())));
+  }
+
+  // Where the window system tells the frame only once the window is shown
+  // (X11), the window is centred again then, unless the user has moved it.
+  void centredAgainWhenTheFrameIsKnown() {
+    for (const bool movedByUser : {false, true}) {
+      QWidget window;
+      window.setFixedSize(438, 321);
+      CentreOnScreen(window);  // no window system window yet: no frame
+      QCOMPARE(window.frameGeometry().size(), window.size());
+      if (movedByUser) window.move(10, 20);
+      window.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&window));
+      QVERIFY(window.frameGeometry().size() != window.size());
+      if (movedByUser) {
+        QCOMPARE(window.frameGeometry().topLeft(), QPoint(10, 20));
+      } else {
+        const QPoint offset =
+            window.frameGeometry().center() - window.screen()->availableGeometry().center();
+        QVERIFY2(offset.manhattanLength() <= 1,
+                 qPrintable(QString("off by %1,%2").arg(offset.x()).arg(offset.y())));
+      }
+    }
+  }
+
   void textsFitTheirBounds() {
     Fixture f;
-    for (QAbstractButton* b : {static_cast<QAbstractButton*>(f.form.cbRecursive),
-                               static_cast<QAbstractButton*>(f.form.chkRemTags),
-                               static_cast<QAbstractButton*>(f.form.optMsde),
-                               static_cast<QAbstractButton*>(f.form.optInterbase)}) {
-      QStyleOptionButton option;
-      option.initFrom(b);
-      option.text = b->text();
-      const QRect text = b->style()->subElementRect(
-          qobject_cast<QCheckBox*>(b) ? QStyle::SE_CheckBoxContents : QStyle::SE_RadioButtonContents,
-          &option, b);
-      QVERIFY2(b->fontMetrics().horizontalAdvance(b->text()) <= text.width(),
-               qPrintable(b->text() + ": " + QString::number(text.width()) + " < " + QString::number(b->fontMetrics().horizontalAdvance(b->text()))));
-    }
+    VerifyTextsFit(f.form);
   }
 
   void switchingDatabaseType() {
@@ -253,6 +442,73 @@ class MainWindowTest : public QObject {
     }
   }
 
+  // What the progress window shows during a run, and the tags going only
+  // for MSDE: with Interbase chosen the check box keeps its mark, disabled,
+  // and the names keep their tags.
+  void runsAsTheProgressWindowShowsThem() {
+    Fixture f;
+    TForm1& w = f.form;
+    TempTree src, dst;
+    src.File("QRN_A_dat.mdf", "a");
+    src.File("sub/QRN_B_dat.MDF", "b");
+    src.File("sub/c.gdb", "c");
+    src.File("QRN_x_dat.gdb", "x");
+    src.File("Office.GDB", "o");
+    w.edtSourceDir->setText(QString::fromStdString(src.Root()));
+    w.edtDestDir->setText(QString::fromStdString(dst.Root()));
+    w.cbRecursive->setChecked(true);
+    w.show();
+    QStringList totals, statuses;
+    // A label shows its whole text when it is as wide as the text and lies
+    // inside the window.
+    const auto shown = [&](QLabel* label) {
+      if (label->text().isEmpty()) return true;
+      return label->width() >= label->fontMetrics().horizontalAdvance(label->text()) &&
+             f.progress.rect().contains(label->geometry());
+    };
+    f.ui.onProcessMessages = [&] {
+      const QString total = f.progress.lblTotalFiles->text();
+      if (!total.isEmpty() && (totals.isEmpty() || totals.back() != total)) totals << total;
+      const QString status = f.progress.lblStatus->text();
+      if (!status.isEmpty() && (statuses.isEmpty() || statuses.back() != status))
+        statuses << status;
+      QVERIFY(shown(f.progress.lblTotalFiles));
+      QVERIFY(shown(f.progress.lblStatus));
+    };
+    const auto archives = [&] {
+      return QDir(QString::fromStdString(dst.Root())).entryList(QDir::Files, QDir::Name);
+    };
+
+    w.btnStart->click();
+    QCOMPARE(f.ui.messages.size(), size_t(1));
+    QCOMPARE(f.ui.messages[0].text, std::string("Process Complete!"));
+    QCOMPARE(archives(), QStringList({"a.zip", "b.zip"}));
+    // The count on entering each directory, then the final one.
+    QCOMPARE(totals.front(), QString("0 databases found"));
+    QCOMPARE(totals.back(), QString("2 databases found"));
+    QVERIFY(totals.size() >= 2);
+    for (const QString& total : totals)
+      QVERIFY2(total.contains(QRegularExpression("^[0-2] databases found$")), qPrintable(total));
+    statuses.sort();
+    QCOMPARE(statuses, QStringList({"Zipping QRN_A_dat.mdf...", "Zipping QRN_B_dat.MDF..."}));
+
+    w.optInterbase->click();
+    QVERIFY(w.chkRemTags->isChecked() && !w.chkRemTags->isEnabled());
+    totals.clear();
+    statuses.clear();
+    QVERIFY(QDir(QString::fromStdString(dst.Root())).removeRecursively());
+    QVERIFY(QDir().mkpath(QString::fromStdString(dst.Root())));
+    w.btnStart->click();
+    QCOMPARE(f.ui.messages.size(), size_t(2));
+    QCOMPARE(f.ui.messages[1].text, std::string("Process Complete!"));
+    QCOMPARE(archives(), QStringList({"c.zip", "office.zip", "qrn_x_dat.zip"}));
+    QCOMPARE(totals.back(), QString("3 databases found"));
+    statuses.sort();
+    QCOMPARE(statuses, QStringList({"Zipping Office.GDB...", "Zipping QRN_x_dat.gdb...",
+                                    "Zipping c.gdb..."}));
+    QCOMPARE(ArchiveListing(dst.Path("qrn_x_dat.zip")), QString("QRN_x_dat.gdb 1"));
+  }
+
   // An error while zipping one database is that database's; an error that
   // ends the run shows the standard error box, and the window is idle again.
   void errorsNeverTrapTheUser() {
@@ -368,8 +624,9 @@ class MainWindowTest : public QObject {
     f.progress.prgBar->setValue(42);
     const QString folder = QStringLiteral(SCREENSHOT_DIR);
     QDir().mkpath(folder);
-    QVERIFY(f.form.grab().save(folder + "/main-window.png"));
-    QVERIFY(f.progress.grab().save(folder + "/progress-window.png"));
+    const QString suffix = qApp->devicePixelRatio() == 2.0 ? "@2x.png" : ".png";
+    QVERIFY(f.form.grab().save(folder + "/main-window" + suffix));
+    QVERIFY(f.progress.grab().save(folder + "/progress-window" + suffix));
   }
 };
 

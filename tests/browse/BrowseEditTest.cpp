@@ -17,6 +17,7 @@
 #include "BrowseDlg.h"
 #include "BrowseEdit.h"
 #include "Errors.h"
+#include "QtUi.h"
 #include "RecorderUi.h"
 
 namespace {
@@ -290,6 +291,11 @@ class BrowseEditTest : public QObject {
       QCOMPARE(d->StatusLine()->text(), QString::fromStdString(shown));
     };
     WhenDialogOpens([&](FolderBrowserDialog& d) {
+      // Centred frame over frame, as the user sees both windows.
+      QVERIFY(d.frameGeometry().size() != d.size());
+      const QPoint offset = d.frameGeometry().center() - w.window.frameGeometry().center();
+      QVERIFY2(offset.manhattanLength() <= 1,
+               qPrintable(QString("off by %1,%2").arg(offset.x()).arg(offset.y())));
       // Selecting through the component while the dialog is open.
       dlg.SetSelectedFolder(Std(beta_));
       QCOMPARE(d.SelectedPath(), Std(beta_));
@@ -301,6 +307,51 @@ class BrowseEditTest : public QObject {
     QVERIFY(!dlg.DialogWindow());
     QCOMPARE(changes.back(), Std(beta_));
     QVERIFY(std::find(changes.begin(), changes.end(), Std(alpha_)) != changes.end());
+  }
+
+  // The shell's order: the set-up steps once the dialog exists, then the
+  // selection steps for its own initial selection, which leaves OK as the
+  // set-up put it.
+  void selectionStepsFollowTheSetUp() {
+    for (const bool withFolder : {false, true}) {
+      TBrowseDlg dlg;
+      if (withFolder) dlg.SetSelectedFolder(Std(alpha_));
+      std::vector<std::string> events;
+      dlg.OnInit = [&](TObject*) { events.push_back("init"); };
+      dlg.OnSelectionChanged = [&](TObject*, FolderBrowserDialog*, const std::string& path,
+                                   const QModelIndex&) { events.push_back(path); };
+      WhenDialogOpens([&](FolderBrowserDialog& d) {
+        QVERIFY(!d.OkButton()->isEnabled());
+        d.reject();
+      });
+      QVERIFY(!dlg.Execute());
+      // A folder asked for is selected by set-up step 4, before OnInit ends it.
+      const std::vector<std::string> expected = withFolder
+                                                    ? std::vector<std::string>{Std(alpha_), "init"}
+                                                    : std::vector<std::string>{"init", "/"};
+      QCOMPARE(events, expected);
+    }
+  }
+
+  // Without an owner the dialog belongs to the application's main window,
+  // also when no window is active; with one, to the owner's window.
+  void dialogParent() {
+    QWidget main;
+    main.setGeometry(100, 80, 438, 321);
+    SetMainWindow(&main);
+    QVERIFY(!QApplication::activeWindow());
+    TBrowseDlg ownerless;
+    QWidget* parent = nullptr;
+    WhenDialogOpens([&](FolderBrowserDialog& d) { parent = d.parentWidget(); });
+    QVERIFY(!ownerless.Execute());
+    QCOMPARE(parent, &main);
+
+    FieldWindow w;
+    TBrowseDlg owned(w.field);
+    WhenDialogOpens([&](FolderBrowserDialog& d) { parent = d.parentWidget(); });
+    QVERIFY(!owned.Execute());
+    QCOMPARE(parent, &w.window);
+    SetMainWindow(nullptr);
   }
 
   void statusLineFollowsTheOptions() {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "Pathlab.h"
+#include "QtFonts.h"
 #include "QtUi.h"
 #include "ShortenPath.h"
 
@@ -36,9 +37,7 @@ std::string StepByStep(const std::string& t, int w, PathSyntax syntax) {
 }
 
 QFont WindowFont() {
-  QFont font("MS Sans Serif");
-  font.setPixelSize(11);
-  return font;
+  return DesignFont(DesignFace::MsSansSerif, 11);
 }
 }  // namespace
 
@@ -125,9 +124,8 @@ class PathLabelTest : public QObject {
     int smallHeight = 0;
     for (const int pixels : {11, 30}) {
       QWidget owner;
-      QFont font = WindowFont();
-      font.setPixelSize(pixels);
-      owner.setFont(font);
+      // An outline face: the bitmap one has strikes for small sizes only.
+      owner.setFont(DesignFont(DesignFace::Tahoma, pixels));
       const TPathLabel label(&owner);
       QVERIFY(label.height() >= pixels && label.height() > smallHeight);
       smallHeight = label.height();

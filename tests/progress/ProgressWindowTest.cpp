@@ -45,6 +45,7 @@ class ProgressWindowTest : public QObject {
     QCOMPARE(w.prgBar->minimum(), 0);
     QCOMPARE(w.prgBar->maximum(), 100);
     QCOMPARE(w.prgBar->value(), 0);
+    QVERIFY(!w.prgBar->isTextVisible());  // a bare bar: no "0%" beside or on it
     const QColor navy(0, 0, 128);
     QCOMPARE(w.lblCurrFile->palette().color(QPalette::WindowText), navy);
     QCOMPARE(w.lblTotalFiles->palette().color(QPalette::WindowText), navy);
