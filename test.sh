@@ -49,6 +49,19 @@ fi
 stage "The Debian package"
 scripts/check_package.sh build-release || failed=1
 
+# Windows: the core tests and dbzip.exe cross-built with mingw-w64 and run
+# under Wine, dbzip.exe compared byte for byte with the Linux dbzip.
+stage "Windows programs under Wine"
+if tw_install_missing "${TW_WINDOWS_PACKAGES[@]}" &&
+   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
+   cmake --build build -j "$jobs" --target dbzip &&
+   TW_PEER_DBZIP="$PWD/build/bin/dbzip" TW_JOBS="$jobs" scripts/build-windows.sh; then
+  ctest --test-dir build-windows -j "$jobs" --output-on-failure || failed=1
+  WINEPREFIX="$PWD/build-windows/wine-prefix" /usr/lib/wine/wineserver -k 2>/dev/null
+else
+  failed=1
+fi
+
 # The whole suite, last, so that its summary ends the output.
 stage "All tests"
 if cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&

@@ -19,6 +19,12 @@ const char* const kDbzipHelp =
     "  -h, --help           show this help and exit\n"
     "  -V, --version        show the version and exit\n"
     "\n"
+#ifdef _WIN32
+    "Example: dbzip -r -l 6 C:\\Data\\Databases D:\\Backup\n"
+#else
+    "Example: dbzip -r -l 6 /srv/databases /var/backups/databases\n"
+#endif
+    "\n"
     "Exit status: 0 when every database found was archived, 1 when some were not\n"
     "or a run error stopped the run, 2 for a usage error, 130 when interrupted.\n";
 

@@ -15,7 +15,6 @@
 #include "Errors.h"
 #include "Files.h"
 #include "SFolders.h"
-#include "Ui.h"
 #include "ZipWriter.h"
 
 std::atomic<bool> g_dbzipInterrupted{false};

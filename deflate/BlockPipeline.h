@@ -17,6 +17,7 @@
 
 #include "Deflate.h"
 #include "EncoderState.h"
+#include "ThreadSync.h"
 
 namespace deflate_internal {
 
@@ -104,9 +105,9 @@ class BlockPipeline {
   std::atomic<unsigned> coded_{0};  // blocks written by the coder
 
   std::thread thread_;
-  std::mutex mutex_;
-  std::condition_variable coder_wake_;
-  std::condition_variable parser_wake_;
+  PipelineMutex mutex_;
+  PipelineCondition coder_wake_;
+  PipelineCondition parser_wake_;
   // Under mutex_:
   unsigned visible_ = 0;  // blocks the coder may take
   bool parser_waiting_ = false;

@@ -5,10 +5,13 @@
 // system call beyond the listing itself.
 #pragma once
 
+#ifndef _WIN32
 #include <dirent.h>
 #include <sys/stat.h>
+#endif
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,6 +61,21 @@ class TDirList {
   const TDirEntryInfo& Describe();
 
  private:
+#ifdef _WIN32
+  // The listing's own record of the current entry (WIN32_FIND_DATAW).
+  struct FindData;
+
+  void OpenListing(const std::string& folder);
+
+  void* dir_ = nullptr;  // the FindFirstFileExW handle, null when not open
+  int error_ = 0;
+  bool pending_ = false;  // the first entry came with the open and is not yet taken
+  std::string folder_;
+  std::unique_ptr<FindData> data_;
+  std::string name_;
+  bool described_ = false;
+  TDirEntryInfo info_;
+#else
   enum class Known : uint8_t { Nothing, Kind, Everything };
 
   void Open(int fd);
@@ -78,9 +96,12 @@ class TDirList {
   bool statValid_ = false;  // st_ holds the entry's (or the link's) status
   struct stat st_ {};
   TDirEntryInfo info_;
+#endif
 };
 
-// The folders a scan of all disks starts from: the one root on POSIX.
+// The folders a scan of all disks starts from: the one root on POSIX; on
+// Windows "A:" to "Z:" for each fixed, network, CD-ROM or RAM drive present.
 std::vector<std::string> AllDiskRoots();
-// The folder that stands for the whole disk that holds path: the root on POSIX.
+// The folder that stands for the whole disk that holds path: the root on
+// POSIX, the path's first two characters ("D:") on Windows.
 std::string DiskRootOf(const std::string& path);

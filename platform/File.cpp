@@ -166,10 +166,10 @@ std::string GetTempDir(const std::string& tempPath) {
   return dir;
 }
 
-std::string CreateTempFile(const std::string& dir, const std::string& prefix) {
-  std::string name = dir;
-  if (!name.empty() && name.back() != PathDelim) name += PathDelim;
-  name += prefix + "XXXXXX";
+namespace {
+// Creates a new empty file named after the template, whose last six
+// characters "XXXXXX" become unique; its name, or empty with errno set.
+std::string CreateUniqueFile(const std::string& name) {
   std::vector<char> templ(name.begin(), name.end());
   templ.push_back('\0');
   const int fd = ::mkostemp(templ.data(), O_CLOEXEC);
@@ -177,15 +177,16 @@ std::string CreateTempFile(const std::string& dir, const std::string& prefix) {
   ::close(fd);
   return std::string(templ.data());
 }
+}  // namespace
+
+std::string CreateTempFile(const std::string& dir, const std::string& prefix) {
+  std::string name = dir;
+  if (!name.empty() && name.back() != PathDelim) name += PathDelim;
+  return CreateUniqueFile(name + prefix + "XXXXXX");
+}
 
 std::string CreateTempFileBeside(const std::string& path) {
-  std::string name = path + ".tzw-XXXXXX";
-  std::vector<char> templ(name.begin(), name.end());
-  templ.push_back('\0');
-  const int fd = ::mkostemp(templ.data(), O_CLOEXEC);
-  if (fd < 0) return std::string();
-  ::close(fd);
-  return std::string(templ.data());
+  return CreateUniqueFile(path + ".tzw-XXXXXX");
 }
 
 int ReplaceFile(const std::string& from, const std::string& to) {
@@ -263,3 +264,5 @@ std::string SysErrorMessage(int error) {
   // The GNU variant may return a static string instead of filling text.
   return std::string(::strerror_r(error, text, sizeof text));
 }
+
+int FileClearArchiveBit(const std::string&) { return 0; }

@@ -1,7 +1,9 @@
 // The file primitives the streams and the archive writer use: open, read,
 // write, seek, size and close on a descriptor, a file's MS-DOS time and
 // attributes, temporary files and copying. Every call reports failure instead
-// of raising; the error number is returned or left in errno.
+// of raising; the error number is returned or left in errno. Error numbers
+// are the system's own: errno values on POSIX, GetLastError codes on Windows
+// (there they are left in errno too), and SysErrorMessage gives their text.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +11,12 @@
 
 #include "Files.h"
 
+#ifdef _WIN32
+// A Win32 HANDLE held as an integer (INVALID_HANDLE_VALUE is -1).
+using THandle = intptr_t;
+#else
 using THandle = int;
+#endif
 inline constexpr THandle InvalidHandle = -1;
 
 // The error of opening for reading something that is not a regular file (a
@@ -58,20 +65,25 @@ uint32_t FileDosDateTime(THandle handle);
 // What a path names, described as a directory listing describes an entry:
 // the one way the program reads a file's size and times by its name.
 struct TFileStatus {
-  // faDirectory for a directory, faArchive for anything else, plus
+  // POSIX: faDirectory for a directory, faArchive for anything else, plus
   // faReadOnly when the owner may not write it and faHidden when its name
-  // starts with "."; faInvalid when nothing is there.
+  // starts with ".". Windows: all the bits the file system keeps. faInvalid
+  // when nothing is there.
   uint32_t Attr = faInvalid;
   int64_t Size = 0;             // 0 for a directory
   uint32_t Time = 0xFFFFFFFFu;  // last write as local MS-DOS date and time
   int64_t WriteTimeNs = 0;      // last write to the nanosecond, to tell changes apart
   bool Exists() const { return Attr != faInvalid; }
 };
-// Follows symbolic links; a dangling link is described as the link itself.
+// POSIX follows symbolic links (a dangling link is described as the link
+// itself); Windows describes a link itself, as its listing does.
 TFileStatus FileStatusOf(const std::string& path);
 
 // The attributes FileStatusOf reports.
 uint32_t FileGetAttr(const std::string& path);
+// Clears the archive attribute of path (after it was zipped): 0, or the error
+// number. POSIX file systems keep no such attribute: nothing to do there.
+int FileClearArchiveBit(const std::string& path);
 
 // The directory for temporary files: tempPath when it names an existing
 // directory, else $TMPDIR when that does, else "/tmp". Ends in a separator.

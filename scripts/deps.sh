@@ -16,6 +16,13 @@ TW_TEST_PACKAGES=(
   dpkg-dev file lintian mandoc
 )
 
+# The Windows build (scripts/build-windows.sh): the mingw-w64 cross compiler,
+# GoogleTest's sources, and Wine to run the programs.
+TW_WINDOWS_PACKAGES=(
+  g++-mingw-w64-x86-64-posix mingw-w64-tools googletest
+  wine64 ccache python3 cmake ninja-build
+)
+
 tw_install_missing() {
   local missing=()
   for p in "$@"; do

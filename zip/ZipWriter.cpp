@@ -407,8 +407,8 @@ bool TZipWriter::ZipOneFile(const std::string& path, TZipHeaderInfo& header) {
   SeekOutput(dataEnd);
   CheckOutput();
   source_.reset();
-  // ResetArchiveBitOnZip: POSIX file systems keep no archive attribute, so
-  // there is nothing to clear.
+  // A file whose bit cannot be cleared was still zipped: the entry stands.
+  if (ResetArchiveBitOnZip) FileClearArchiveBit(path);
   if (OnEndZip) {
     OnEndZip(this, path, header.UncompressedSize, header.CompressedSize, output_->Size());
   }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "Files.h"
+
 namespace {
 
 struct NameCase {
@@ -38,9 +40,12 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"x_dat", TagRemoval::Remove, "x"}));
 
 TEST(ArchivePathTest, JoinsTheOutputDirectoryAsItIs) {
-  EXPECT_EQ(ArchivePath("/out", "QRN_A_dat.mdf", TagRemoval::Remove), "/out/a.zip");
-  EXPECT_EQ(ArchivePath("/", "b.mdf", TagRemoval::Keep), "//b.zip");
-  EXPECT_EQ(ArchivePath(" ", "b.mdf", TagRemoval::Keep), " /b.zip");
+  // Joined with the system's separator (a backslash on Windows) even when
+  // the directory already ends in one.
+  const std::string sep(1, PathDelim);
+  EXPECT_EQ(ArchivePath("/out", "QRN_A_dat.mdf", TagRemoval::Remove), "/out" + sep + "a.zip");
+  EXPECT_EQ(ArchivePath(sep, "b.mdf", TagRemoval::Keep), sep + sep + "b.zip");
+  EXPECT_EQ(ArchivePath(" ", "b.mdf", TagRemoval::Keep), " " + sep + "b.zip");
 }
 
 }  // namespace

@@ -588,6 +588,49 @@ class MainWindowTest : public QObject {
     }
   }
 
+  // The end of a run, in its order: cursor, Start and Close, the progress
+  // window, the beep, the message; each step sees the ones before it done.
+  void endOfRunInOrder() {
+    struct OrderUi : RecorderUi {
+      TForm1* form = nullptr;
+      TfrmProgress* progress = nullptr;
+      std::vector<std::string> steps;
+      void SetWaitCursor(bool on) override {
+        RecorderUi::SetWaitCursor(on);
+        if (!on) steps.push_back(state("cursor"));
+      }
+      void MessageBeep(BeepKind kind) override {
+        steps.push_back(state("beep"));
+        RecorderUi::MessageBeep(kind);
+      }
+      void ShowMessage(DialogKind kind, const std::string& caption,
+                       const std::string& text) override {
+        RecorderUi::ShowMessage(kind, caption, text);
+        steps.push_back(state("message"));
+      }
+      std::string state(const char* step) const {
+        return std::string(step) + (form->btnStart->isEnabled() ? " enabled" : " disabled") +
+               (progress->isVisible() ? " shown" : " hidden") + (beeps.empty() ? "" : " beeped");
+      }
+    };
+    OrderUi ui;
+    TForm1 form;
+    TfrmProgress progress{&form};
+    form.SetProgressWindow(&progress);
+    ui.form = &form;
+    ui.progress = &progress;
+    TempTree src, dst;
+    src.File("a.mdf", "some rows");
+    form.edtSourceDir->setText(QString::fromStdString(src.Root()));
+    form.edtDestDir->setText(QString::fromStdString(dst.Root()));
+    form.show();
+    form.btnStart->click();
+    QCOMPARE(ui.steps, (std::vector<std::string>{"cursor disabled shown", "beep enabled hidden",
+                                                 "message enabled hidden beeped"}));
+    QCOMPARE(ui.cursorChanges, (std::vector<bool>{true, false}));
+    QCOMPARE(ui.beeps, std::vector<BeepKind>{BeepKind::Asterisk});
+  }
+
   void closeButtonClosesTheWindow() {
     Fixture f;
     f.form.show();

@@ -1,0 +1,33 @@
+#include "Console.h"
+
+#include <unistd.h>
+
+#include <csignal>
+
+#include "DbzipRun.h"
+
+namespace {
+extern "C" void OnInterrupt(int) { g_dbzipInterrupted = true; }
+}  // namespace
+
+std::vector<std::string> ConsoleArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+bool PrepareConsoleOutput() { return ::isatty(STDOUT_FILENO) == 1; }
+
+void InstallInterruptHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  // A closed terminal ends the run the same way: the archive being written is
+  // removed and the previous one kept.
+  sigaction(SIGHUP, &action, nullptr);
+  // A file-size limit then shows as a write error that names the archive,
+  // instead of killing the process with the archive half written.
+  signal(SIGXFSZ, SIG_IGN);
+}
+
+void ConsoleRunEnded() {}

@@ -1,0 +1,19 @@
+// What dbzip needs from the console it runs in, per system: its arguments as
+// UTF-8, whether standard output is a terminal (for the status line), and the
+// interrupt keys, which set g_dbzipInterrupted so that the run removes the
+// archive it is writing and ends.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The command-line arguments after the program's name, in UTF-8.
+std::vector<std::string> ConsoleArguments(int argc, char** argv);
+// Prepares standard output (UTF-8 text, a status line redrawn in place where
+// the console can) and answers whether it is a terminal.
+bool PrepareConsoleOutput();
+// Ctrl-C and the like end the run instead of the process.
+void InstallInterruptHandlers();
+// Called when the run has ended and cleaned up, just before the process exits:
+// a handler that must not return before then (a closing console window) may.
+void ConsoleRunEnded();

@@ -1,0 +1,70 @@
+// The Windows console: arguments from the wide command line, UTF-8 output,
+// the status line through the console's terminal sequences, and Ctrl-C,
+// Ctrl-Break and the closing of the console window as interrupts.
+#include "Console.h"
+
+#include <io.h>
+
+#include <cstdio>
+
+#include "DbzipRun.h"
+#include "Win32.h"
+
+#include <shellapi.h>
+
+namespace {
+
+// Set once the run has cleaned up; a close event waits for it.
+HANDLE g_runEnded = nullptr;
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  g_dbzipInterrupted = true;
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      return TRUE;  // the run ends by itself at its next check
+    default:
+      // Closing the window, logging off, shutting down: the process ends when
+      // this returns, so wait (the system allows a few seconds) until the run
+      // has removed its unfinished archive.
+      if (g_runEnded != nullptr) ::WaitForSingleObject(g_runEnded, 4000);
+      return TRUE;
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> ConsoleArguments(int, char**) {
+  // main's argv is in the ANSI code page, which cannot hold every name.
+  std::vector<std::string> args;
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) return args;
+  for (int i = 1; i < count; ++i) args.push_back(win32::Narrow(wide[i]));
+  ::LocalFree(wide);
+  return args;
+}
+
+bool PrepareConsoleOutput() {
+  const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (out == nullptr || out == INVALID_HANDLE_VALUE || !::GetConsoleMode(out, &mode)) {
+    // A pipe or a file: the bytes go out as they are, in UTF-8.
+    return false;
+  }
+  ::SetConsoleOutputCP(CP_UTF8);
+  // The status line is redrawn with "\r" and erase-line sequences; a console
+  // that cannot read them gets the plain lines instead.
+  return ::SetConsoleMode(out, mode | ENABLE_PROCESSED_OUTPUT |
+                                   ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+void InstallInterruptHandlers() {
+  g_runEnded = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+void ConsoleRunEnded() {
+  std::fflush(stdout);
+  if (g_runEnded != nullptr) ::SetEvent(g_runEnded);
+}

@@ -1,0 +1,72 @@
+// Windows only, private to platform/: <windows.h> without the macros that
+// would rename this program's own functions (DeleteFile, FormatMessage,
+// ReplaceFile, MessageBeep...), and the conversions every Win32 call needs:
+// UTF-8 names to UTF-16 (with the long-path prefix where needed) and back,
+// FILETIME to local MS-DOS time, GetLastError kept in errno.
+#pragma once
+
+#ifndef _WIN32
+#error "Win32.h is for the Windows build only"
+#endif
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#undef AnsiToOem
+#undef CopyFile
+#undef CreateFile
+#undef DeleteFile
+#undef FormatMessage
+#undef GetTempPath
+#undef MessageBeep
+#undef MoveFile
+#undef OemToAnsi
+#undef ReplaceFile
+
+#include <cerrno>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "File.h"
+
+namespace win32 {
+
+// UTF-8 to UTF-16. Bytes that are not well-formed UTF-8 become U+FFFD, except
+// the encoded lone surrogates that Narrow produces, so every name the system
+// gives comes back to the same UTF-16 name.
+std::wstring Widen(std::string_view utf8);
+// UTF-16 to UTF-8; a lone surrogate is kept in its three-byte form.
+std::string Narrow(std::wstring_view utf16);
+
+// The UTF-16 form of a path for the file calls: made absolute and given the
+// "\\?\" prefix ("\\?\UNC\" for a share) when it is too long for the classic
+// limit, so paths of any length work without the system's long-path opt-in.
+std::wstring FilePath(const std::string& path);
+
+// Last-write time (UTC) to local MS-DOS date and time, clamped to
+// 1980-01-01 00:00:00 .. 2107-12-31 23:59:58; 0xFFFFFFFF when it cannot be converted.
+uint32_t DosDateTimeFromFileTime(const FILETIME& utc);
+
+inline HANDLE ToHandle(THandle h) { return reinterpret_cast<HANDLE>(h); }
+inline THandle FromHandle(HANDLE h) { return reinterpret_cast<THandle>(h); }
+
+// The calling thread's last Win32 error, also left in errno (the error channel
+// of the platform functions carries Win32 codes on Windows).
+inline int LastError() {
+  const int error = static_cast<int>(::GetLastError());
+  errno = error;
+  return error;
+}
+// Sets both channels to error.
+inline void SetError(int error) {
+  ::SetLastError(static_cast<DWORD>(error));
+  errno = error;
+}
+
+}  // namespace win32

@@ -1,0 +1,176 @@
+// The search and the archive writer on Windows, as a run drives them: paths
+// with backslashes and drives, names compared without regard to case, hidden
+// databases found, names outside code page 437 stored in UTF-8, a locked
+// database skipped, and the archive bit cleared when asked.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "ArchiveName.h"
+#include "CodePage.h"
+#include "File.h"
+#include "Files.h"
+#include "RecorderUi.h"
+#include "SFolders.h"
+#include "Win32.h"
+#include "WinTestSupport.h"
+#include "ZipWriter.h"
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  const THandle h = FileOpen(path, TFileAccess::Read);
+  if (h == InvalidHandle) return {};
+  std::string content(static_cast<size_t>(FileSizeOf(h)), '\0');
+  content.resize(static_cast<size_t>(FileRead(h, content.data(), FileSizeOf(h)).count));
+  FileClose(h);
+  return content;
+}
+
+uint32_t U16(const std::string& b, size_t at) {
+  return static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8;
+}
+uint32_t U32(const std::string& b, size_t at) { return U16(b, at) | U16(b, at + 2) << 16; }
+
+// The one entry of an archive as its central header tells it.
+struct Entry {
+  bool ok = false;
+  uint32_t flags = 0, external = 0;
+  std::string name;
+};
+Entry OnlyEntry(const std::string& archive) {
+  Entry e;
+  const size_t central = archive.rfind(std::string("PK\x01\x02", 4));
+  if (central == std::string::npos || central + 46 > archive.size()) return e;
+  e.ok = true;
+  e.flags = U16(archive, central + 8);
+  e.external = U32(archive, central + 38);
+  e.name = archive.substr(central + 46, U16(archive, central + 28));
+  return e;
+}
+
+// Zips one file as the run does it; the archive's bytes.
+int ZipOne(TZipWriter& writer, const std::string& source, const std::string& archive) {
+  writer.FilesList.clear();
+  writer.SetZipName(archive);
+  writer.FilesList.push_back(source);
+  writer.Recurse = false;
+  writer.SetStorePaths(false);
+  writer.PackLevel = 6;
+  return writer.Zip();
+}
+
+TEST(Win32RunTest, SearchAndZipAWindowsTree) {
+  RecorderUi ui;
+  WinTempDir tmp;
+  const std::string src = tmp.Dir("Source");
+  tmp.Dir("Source\\Sub Dir");
+  const std::string out = tmp.Dir("Out");
+  const std::string smile = "\xF0\x9F\x98\x80";  // outside code page 437 and the BMP
+  tmp.File("Source\\QRN_Sales_dat.MDF", std::string(5000, 'a'));
+  tmp.File("Source\\Sub Dir\\caf\xC3\xA9.mdf", "caf\xC3\xA9");
+  tmp.File("Source\\Sub Dir\\" + smile + ".mdf", "smile");
+  tmp.File("Source\\notes.txt", "not a database");
+  const std::string hidden = tmp.File("Source\\hidden.mdf", "hidden");
+  ASSERT_TRUE(::SetFileAttributesW(win32::FilePath(hidden).c_str(),
+                                   FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+
+  TSearchFolders search;
+  search.FileMask = "*.mdf";
+  search.ScanOptions = TScanOptions::soSpecifiedDir;
+  search.ScanDir = src;
+  search.DoRecursive = true;
+  std::vector<std::string> entered;
+  search.OnProcess = [&](TObject*, const std::string& dir, int32_t, int32_t) {
+    entered.push_back(dir);
+  };
+  search.Scan();
+  EXPECT_EQ(entered, (std::vector<std::string>{src, src + "\\Sub Dir"}));
+  std::vector<std::string> found;
+  for (const TFilePack& pack : search.FoundFiles) {
+    EXPECT_EQ(pack.Dir.back(), '\\');
+    EXPECT_TRUE(FileExists(pack.Dir + pack.FileName)) << pack.Dir + pack.FileName;
+    found.push_back(pack.Dir.substr(src.size()) + pack.FileName);
+  }
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<std::string>{"\\QRN_Sales_dat.MDF", "\\Sub Dir\\caf\xC3\xA9.mdf",
+                                             "\\Sub Dir\\" + smile + ".mdf", "\\hidden.mdf"}));
+  const auto hiddenPack = std::find_if(search.FoundFiles.begin(), search.FoundFiles.end(),
+                                       [](const TFilePack& p) { return p.FileName == "hidden.mdf"; });
+  ASSERT_NE(hiddenPack, search.FoundFiles.end());
+  EXPECT_EQ(hiddenPack->Attr, faHidden | faSysFile | faArchive);
+
+  // Each database into its archive, named as the run names it.
+  TZipWriter writer;
+  writer.ResetArchiveBitOnZip = true;
+  for (const TFilePack& pack : search.FoundFiles) {
+    const std::string archive = ArchivePath(out, pack.FileName, TagRemoval::Remove);
+    EXPECT_EQ(archive.rfind(out + "\\", 0), 0u);
+    ASSERT_EQ(ZipOne(writer, pack.Dir + pack.FileName, archive), 1) << archive;
+    const Entry e = OnlyEntry(ReadAll(archive));
+    ASSERT_TRUE(e.ok) << archive;
+    const TOemName stored = AnsiToOem(pack.FileName);
+    EXPECT_EQ(e.name, stored.bytes);
+    EXPECT_EQ((e.flags & 0x800) != 0, stored.utf8) << pack.FileName;
+    // The attributes as they were when the file was read.
+    EXPECT_EQ(e.external, pack.Attr) << pack.FileName;
+    // Cleared afterwards (Wine reports the archive bit on every file).
+    if (!RunningUnderWine()) {
+      EXPECT_EQ(FileGetAttr(pack.Dir + pack.FileName) & faArchive, 0u);
+    }
+  }
+  EXPECT_TRUE(FileExists(out + "\\sales.zip"));
+  EXPECT_TRUE(FileExists(out + "\\" + smile + ".zip"));
+  EXPECT_EQ(OnlyEntry(ReadAll(out + "\\sales.zip")).name, "QRN_Sales_dat.MDF");
+  EXPECT_EQ(OnlyEntry(ReadAll(out + "\\" + smile + ".zip")).name, smile + ".mdf");
+  EXPECT_EQ(OnlyEntry(ReadAll(out + "\\caf\xC3\xA9.zip")).name, "caf\x82.mdf");
+}
+
+TEST(Win32RunTest, ALockedDatabaseIsSkippedAndTheArchiveNameComparesWithoutCase) {
+  RecorderUi ui;
+  WinTempDir tmp;
+  const std::string db = tmp.File("held.mdf", "held by its server");
+  const std::string archive = tmp.Path("held.zip");
+  const HANDLE held = ::CreateFileW(win32::FilePath(db).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  TZipWriter writer;
+  std::vector<TSkipReason> skipped;
+  writer.OnSkippingFile = [&](TObject*, TSkipReason reason, const std::string&, int) {
+    skipped.push_back(reason);
+  };
+  EXPECT_EQ(ZipOne(writer, db, archive), 0);
+  ::CloseHandle(held);
+  EXPECT_EQ(skipped.size(), 1u);
+  // Only the end record, with no entry.
+  const std::string bytes = ReadAll(archive);
+  ASSERT_EQ(bytes.size(), 22u);
+  EXPECT_EQ(bytes.substr(0, 4), std::string("PK\x05\x06", 4));
+
+  // The archive's own name in another case is still the archive: a pattern
+  // that takes every file of the folder leaves it out.
+  DeleteFile(archive);
+  tmp.File("other.mdf", "other");
+  writer.FilesList = {tmp.Path("*.*")};
+  writer.SetZipName(tmp.Path("all.zip"));
+  EXPECT_EQ(writer.Zip(), 2);
+  ASSERT_TRUE(FileExists(tmp.Path("ALL.ZIP")));
+  TZipWriter again;
+  again.SetZipName(tmp.Path("ALL.ZIP"));
+  again.ZipAction = TZipAction::zaReplace;
+  again.FilesList = {tmp.Path("*.*")};
+  std::vector<std::string> zipped;
+  again.OnEndZip = [&](TObject*, const std::string& path, int64_t, int64_t, int64_t) {
+    zipped.push_back(ExtractFileName(path));
+  };
+  EXPECT_EQ(again.Zip(), 2);
+  std::sort(zipped.begin(), zipped.end());
+  EXPECT_EQ(zipped, (std::vector<std::string>{"held.mdf", "other.mdf"}));
+  // Setting the same name in another case changes nothing.
+  again.SetZipName(tmp.Path("All.Zip"));
+  EXPECT_EQ(again.ZipName(), tmp.Path("ALL.ZIP"));
+}
+
+}  // namespace

@@ -1,0 +1,182 @@
+#!/usr/bin/env python3
+"""dbzip.exe end to end under Wine, beside the Linux dbzip.
+
+Usage: dbzip_wine_test.py WINE DBZIP_EXE [LINUX_DBZIP]
+
+On one tree of databases (names in CP437 and beyond, tags, sub-folders, a
+read-only and a hidden file, empty and incompressible contents) both programs
+run at several levels in one time zone; every archive must be byte for byte
+the same, and valid for python's zipfile. Then the texts and exit codes of
+dbzip.exe (help, usage, a missing folder, a database that is not a file) and
+Ctrl-C (Wine turns SIGINT into the console's CTRL_C_EVENT): the archive being
+written is removed, the previous archive kept, and the run ends with 130. Without LINUX_DBZIP the
+comparison is skipped and the rest still runs.
+"""
+import os
+import random
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+
+WINE, EXE = sys.argv[1], sys.argv[2]
+PEER = sys.argv[3] if len(sys.argv) > 3 and sys.argv[3] else None
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAIL:", what, flush=True)
+
+
+def wine_env(prefix):
+    env = dict(os.environ)
+    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
+               TZ="Europe/Berlin")
+    env.pop("DISPLAY", None)
+    env.pop("WAYLAND_DISPLAY", None)
+    return env
+
+
+def win_path(path):
+    """The Windows name of a Linux path: Wine maps / to drive Z:."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def run_exe(env, *args, **kw):
+    return subprocess.run([WINE, EXE, *args], env=env, capture_output=True, timeout=600, **kw)
+
+
+def make_tree(root):
+    rng = random.Random(17)
+    words = [bytes(rng.choice(b"abcdefghijklmnopqrstuvwxyz") for _ in range(rng.randint(2, 9)))
+             for _ in range(400)]
+
+    def text(n):
+        out = bytearray()
+        while len(out) < n:
+            out += rng.choice(words) + (b"\r\n" if rng.random() < 0.1 else b" ")
+        return bytes(out[:n])
+
+    files = {
+        "QRN_Sales_dat.mdf": text(300_000),
+        "qrn_Office_DAT.MDF": text(70_000),
+        "caf\u00e9 \u00c9t\u00e9.mdf": text(50_000),            # CP437 holds it
+        "\u65e5\u672c\u8a9e.mdf": text(40_000),                   # UTF-8, bit 11
+        "emoji \U0001F600.mdf": rng.randbytes(30_000),           # beyond the BMP
+        "sub/Stock.mdf": b"",
+        "sub/deeper/QRN_Mixed_dat.mdf": text(100_000) + rng.randbytes(20_000) + bytes(50_000),
+        "sub/read-only.mdf": text(10_000),
+        "sub/.hidden.mdf": text(5_000),
+        "notes.txt": b"no database",
+    }
+    for name, data in files.items():
+        path = os.path.join(root, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+    # Summer and winter times, so that the zone's daylight rule shows.
+    for i, name in enumerate(sorted(files)):
+        when = time.mktime((2024, 1 + (i * 5) % 12, 3 + i, 10, 11, 12 + i, 0, 0, -1))
+        os.utime(os.path.join(root, name), (when, when))
+    os.chmod(os.path.join(root, "sub/read-only.mdf"), 0o444)
+
+
+def compare_with_peer(env, src, work):
+    for level in ("1", "6", "9"):
+        lin, win = os.path.join(work, "lin" + level), os.path.join(work, "win" + level)
+        os.makedirs(lin)
+        os.makedirs(win)
+        peer = subprocess.run([PEER, "-r", "-q", "-l", level, src, lin], capture_output=True,
+                              env=env, timeout=600)
+        exe = run_exe(env, "-r", "-q", "-l", level, win_path(src), win_path(win))
+        check(peer.returncode == 0 and exe.returncode == 0,
+              f"level {level}: exit {peer.returncode} / {exe.returncode}: {exe.stderr!r}")
+        names = sorted(os.listdir(lin))
+        check(names == sorted(os.listdir(win)), f"level {level}: archives {names} / {os.listdir(win)}")
+        check(len(names) == 9, f"level {level}: {len(names)} archives")
+        for name in names:
+            a = open(os.path.join(lin, name), "rb").read()
+            b = open(os.path.join(win, name), "rb").read() if os.path.exists(os.path.join(win, name)) else b""
+            check(a == b, f"level {level}: {name} differs ({len(a)} / {len(b)} bytes)")
+            with zipfile.ZipFile(os.path.join(win, name)) as z:
+                check(z.testzip() is None, f"level {level}: {name} fails zipfile's test")
+
+
+def texts_and_codes(env, src, work):
+    out = os.path.join(work, "out")
+    os.makedirs(out)
+    r = run_exe(env, "--help")
+    check(r.returncode == 0 and b"Example: dbzip -r -l 6 C:\\Data\\Databases D:\\Backup" in r.stdout,
+          f"help: {r.stdout!r}")
+    # Text written to a console program's output ends its lines in CR LF.
+    r = run_exe(env, "--version")
+    check(r.stdout == b"dbzip (Tamblewick Remote Database Zipper) 2.0.0\r\n", f"version: {r.stdout!r}")
+    r = run_exe(env, win_path(src))
+    check(r.returncode == 2 and r.stderr.startswith(b"dbzip: missing SOURCE_DIR or OUTPUT_DIR"),
+          f"usage: {r.returncode} {r.stderr!r}")
+    r = run_exe(env, "C:\\no such folder", win_path(out))
+    check(r.returncode == 2 and b"no such directory: C:\\no such folder" in r.stderr,
+          f"missing folder: {r.returncode} {r.stderr!r}")
+    # A folder that matches the mask is found but cannot be read: named, status 1.
+    os.makedirs(os.path.join(src, "old.mdf"))
+    r = run_exe(env, win_path(src), win_path(out))
+    shutil.rmtree(os.path.join(src, "old.mdf"))
+    check(r.returncode == 1, f"unreadable database: exit {r.returncode}")
+    check((win_path(src) + "\\old.mdf: not a regular file").encode() in r.stderr,
+          f"unreadable database: {r.stderr!r}")
+    # The plain progress lines carry Windows paths, in UTF-8.
+    check(("Zipping " + win_path(src) + "\\\u65e5\u672c\u8a9e.mdf...").encode() in r.stdout,
+          f"progress lines: {r.stdout[:300]!r}")
+    check(os.path.exists(os.path.join(out, "sales.zip")), "archives written beside the failure")
+
+
+def interrupt(env, work):
+    src, out = os.path.join(work, "big"), os.path.join(work, "bigout")
+    os.makedirs(src)
+    os.makedirs(out)
+    rng = random.Random(5)
+    with open(os.path.join(src, "huge.mdf"), "wb") as f:
+        for _ in range(60):
+            f.write(rng.randbytes(1_000_000) + bytes(1_000_000))
+    older = b"PK\x03\x04 last week's archive"
+    with open(os.path.join(out, "huge.zip"), "wb") as f:
+        f.write(older)
+    p = subprocess.Popen([WINE, EXE, "-l", "9", win_path(src), win_path(out)], env=env,
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    line = p.stdout.readline()  # "Zipping ..." once the archive is being written
+    check(line.startswith(b"Zipping "), f"interrupt: first line {line!r}")
+    time.sleep(0.5)
+    p.send_signal(signal.SIGINT)
+    rest, err = p.communicate(timeout=120)
+    check(p.returncode == 130, f"interrupt: exit {p.returncode}, {err!r}")
+    check(b"dbzip: interrupted" in err, f"interrupt: {err!r}")
+    left = os.listdir(out)
+    check(left == ["huge.zip"], f"interrupt left {left}")
+    with open(os.path.join(out, "huge.zip"), "rb") as f:
+        check(f.read() == older, "interrupt: the previous archive was not kept")
+
+
+def main():
+    with tempfile.TemporaryDirectory(prefix="tw-wine-") as work:
+        prefix = os.environ.get("WINEPREFIX") or os.path.join(work, "prefix")
+        env = wine_env(prefix)
+        src = os.path.join(work, "src")
+        make_tree(src)
+        if PEER:
+            compare_with_peer(env, src, work)
+        else:
+            print("no Linux dbzip given: the byte comparison is skipped")
+        texts_and_codes(env, src, work)
+        interrupt(env, work)
+        os.chmod(os.path.join(src, "sub/read-only.mdf"), 0o644)
+    print("FAILED" if failures else "OK", len(failures), "failure(s)")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
