@@ -263,6 +263,14 @@ TEST(Win32FilesTest, TimesAreLocalMsDosTimes) {
   EXPECT_EQ(FileDosDateTime(f), expected);
   FileClose(f);
   EXPECT_EQ(List(tmp.Root()).at("timed.mdf").Time, expected);
+  // By name: the same time, the size, and the precise time counted from 1970
+  // as on POSIX.
+  const TFileStatus status = FileStatusOf(path);
+  EXPECT_EQ(status.Time, expected);
+  EXPECT_EQ(status.Size, 1);
+  EXPECT_EQ(status.WriteTimeNs, static_cast<int64_t>(when) * 1000000000);
+  EXPECT_EQ(FileStatusOf(tmp.Root()).Size, 0);
+  EXPECT_FALSE(FileStatusOf(tmp.Path("missing")).Exists());
   // Out of the MS-DOS range: clamped to its ends.
   EXPECT_EQ(DosDateTimeFromUnix(0), (1u << 5 | 1u) << 16);
   EXPECT_EQ(DosDateTimeFromUnix(static_cast<std::time_t>(5000000000LL)),
