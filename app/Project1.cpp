@@ -1,8 +1,8 @@
 // Start-up: the framework, the application title, the main window, then the
 // hidden progress window, and the message loop until the main window closes.
 #include <QApplication>
-#include <csignal>
 #include <QFont>
+#include <csignal>
 
 #include "QtUi.h"
 #include "Ui.h"

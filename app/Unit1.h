@@ -14,8 +14,8 @@
 #include <string>
 
 #include "ArchiveName.h"
-#include "RunDriver.h"
 #include "BrowseEdit.h"
+#include "RunDriver.h"
 #include "SFolders.h"
 #include "Version.h"
 #include "ZipWriter.h"

@@ -7,14 +7,18 @@
 #include "DbzipRun.h"
 
 namespace {
-extern "C" void OnInterrupt(int) { g_dbzipInterrupted = true; }
+extern "C" void OnInterrupt(int) {
+  g_dbzipInterrupted = true;
+}
 }  // namespace
 
 std::vector<std::string> ConsoleArguments(int argc, char** argv) {
   return std::vector<std::string>(argv + 1, argv + argc);
 }
 
-bool PrepareConsoleOutput() { return ::isatty(STDOUT_FILENO) == 1; }
+bool PrepareConsoleOutput() {
+  return ::isatty(STDOUT_FILENO) == 1;
+}
 
 void InstallInterruptHandlers() {
   struct sigaction action {};

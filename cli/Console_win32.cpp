@@ -10,7 +10,10 @@
 #include "DbzipRun.h"
 #include "Win32.h"
 
+// shellapi.h builds on the windows.h that Win32.h brings in.
+// clang-format off
 #include <shellapi.h>
+// clang-format on
 
 namespace {
 
@@ -55,8 +58,8 @@ bool PrepareConsoleOutput() {
   ::SetConsoleOutputCP(CP_UTF8);
   // The status line is redrawn with "\r" and erase-line sequences; a console
   // that cannot read them gets the plain lines instead.
-  return ::SetConsoleMode(out, mode | ENABLE_PROCESSED_OUTPUT |
-                                   ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+  return ::SetConsoleMode(out,
+                          mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 void InstallInterruptHandlers() {

@@ -65,20 +65,35 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
   auto apply = [&](char opt, const std::string& value) -> std::string {
     switch (opt) {
       case 't':
-        if (value == "msde") o.type = DatabaseType::Msde;
-        else if (value == "interbase") o.type = DatabaseType::Interbase;
-        else return "invalid database type '" + value + "' (msde or interbase)";
+        if (value == "msde")
+          o.type = DatabaseType::Msde;
+        else if (value == "interbase")
+          o.type = DatabaseType::Interbase;
+        else
+          return "invalid database type '" + value + "' (msde or interbase)";
         return {};
       case 'l':
         return ParseInt(value, 1, 9, o.level) ? "" : "invalid level '" + value + "' (1 to 9)";
-      case 'm': o.mask = value; return {};
+      case 'm':
+        o.mask = value;
+        return {};
       case 'j':
         return ParseInt(value, 1, 256, o.jobs) ? "" : "invalid job count '" + value + "'";
-      case 'r': o.recursive = true; return {};
-      case 'k': o.keepTags = true; return {};
-      case 'q': o.quiet = true; return {};
-      case 'h': help = true; return {};
-      case 'V': version = true; return {};
+      case 'r':
+        o.recursive = true;
+        return {};
+      case 'k':
+        o.keepTags = true;
+        return {};
+      case 'q':
+        o.quiet = true;
+        return {};
+      case 'h':
+        help = true;
+        return {};
+      case 'V':
+        version = true;
+        return {};
     }
     return "invalid option";
   };
@@ -103,9 +118,12 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
       if (opt == 0) return Usage("unrecognized option '--" + name + "'");
       std::string value;
       if (takesValue(opt)) {
-        if (eq != std::string::npos) value = arg.substr(eq + 1);
-        else if (i + 1 < args.size()) value = args[++i];
-        else return Usage("option '--" + name + "' requires an argument");
+        if (eq != std::string::npos)
+          value = arg.substr(eq + 1);
+        else if (i + 1 < args.size())
+          value = args[++i];
+        else
+          return Usage("option '--" + name + "' requires an argument");
       } else if (eq != std::string::npos) {
         return Usage("option '--" + name + "' doesn't allow an argument");
       }
@@ -118,9 +136,12 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
           return Usage(std::string("invalid option -- '") + opt + "'");
         std::string value;
         if (takesValue(opt)) {
-          if (k + 1 < arg.size()) value = arg.substr(k + 1);
-          else if (i + 1 < args.size()) value = args[++i];
-          else return Usage(std::string("option requires an argument -- '") + opt + "'");
+          if (k + 1 < arg.size())
+            value = arg.substr(k + 1);
+          else if (i + 1 < args.size())
+            value = args[++i];
+          else
+            return Usage(std::string("option requires an argument -- '") + opt + "'");
           k = arg.size();
         }
         if (auto e = apply(opt, value); !e.empty()) return Usage(e);

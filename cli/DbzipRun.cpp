@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "ArchiveName.h"
-#include "File.h"
-#include "RunDriver.h"
 #include "Errors.h"
+#include "File.h"
 #include "Files.h"
+#include "RunDriver.h"
 #include "SFolders.h"
 #include "ZipWriter.h"
 
@@ -128,7 +128,8 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   for (const std::string* dir : {&options.sourceDir, &options.outputDir}) {
     const TFolderProblem problem = CheckFolder(*dir);
     if (problem != TFolderProblem::None) {
-      err << "dbzip: " << (problem == TFolderProblem::Missing ? "no such directory: " : "not a directory: ")
+      err << "dbzip: "
+          << (problem == TFolderProblem::Missing ? "no such directory: " : "not a directory: ")
           << *dir << std::endl;
       return kExitUsage;
     }
@@ -179,7 +180,8 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
     groups[it->second].push_back(i);
   }
 
-  const int workers = static_cast<int>(std::min<size_t>(options.jobs, std::max<size_t>(groups.size(), 1)));
+  const int workers =
+      static_cast<int>(std::min<size_t>(options.jobs, std::max<size_t>(groups.size(), 1)));
   // With several workers the largest groups are taken first, so a big database
   // found last does not run alone while the others wait idle; the archives are
   // the same in any order.
@@ -263,9 +265,8 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   char timeText[32];
   std::snprintf(timeText, sizeof timeText, "%.2f s", seconds);
   std::ostringstream summary;
-  summary << dbs.size() << (dbs.size() == 1 ? " database" : " databases") << " found, "
-          << archived << " archived, " << bytesIn << " bytes in, " << bytesOut
-          << " bytes out, " << timeText;
+  summary << dbs.size() << (dbs.size() == 1 ? " database" : " databases") << " found, " << archived
+          << " archived, " << bytesIn << " bytes in, " << bytesOut << " bytes out, " << timeText;
   printer.Line(summary.str());
 
   return driver.Report().Empty() ? kExitOk : kExitNotAllArchived;

@@ -265,4 +265,6 @@ std::string SysErrorMessage(int error) {
   return std::string(::strerror_r(error, text, sizeof text));
 }
 
-int FileClearArchiveBit(const std::string&) { return 0; }
+int FileClearArchiveBit(const std::string&) {
+  return 0;
+}

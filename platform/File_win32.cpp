@@ -1,11 +1,12 @@
 // The file primitives on Windows: CreateFileW and friends on handles, names
 // converted from UTF-8 at each call, errors as GetLastError codes.
+#include "File.h"
+
 #include <algorithm>
 #include <atomic>
 #include <random>
 #include <vector>
 
-#include "File.h"
 #include "Win32.h"
 
 namespace {

@@ -4,7 +4,9 @@
 
 namespace {
 
-DbzipCommand Parse(std::vector<std::string> args) { return ParseDbzipArguments(args); }
+DbzipCommand Parse(std::vector<std::string> args) {
+  return ParseDbzipArguments(args);
+}
 
 TEST(DbzipOptionsTest, DefaultsAreTheWindowsInitialState) {
   const DbzipCommand c = Parse({"src", "out"});
@@ -56,19 +58,18 @@ TEST(DbzipOptionsTest, HelpAndVersionNeedNoOperands) {
 }
 
 TEST(DbzipOptionsTest, UsageErrors) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {},
-           {"only-one"},
-           {"a", "b", "c"},
-           {"-l", "0", "a", "b"},
-           {"-l", "10", "a", "b"},
-           {"--level=x", "a", "b"},
-           {"-j", "0", "a", "b"},
-           {"-t", "oracle", "a", "b"},
-           {"--bogus", "a", "b"},
-           {"-x", "a", "b"},
-           {"--recursive=yes", "a", "b"},
-           {"a", "b", "--level"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{},
+                                                                {"only-one"},
+                                                                {"a", "b", "c"},
+                                                                {"-l", "0", "a", "b"},
+                                                                {"-l", "10", "a", "b"},
+                                                                {"--level=x", "a", "b"},
+                                                                {"-j", "0", "a", "b"},
+                                                                {"-t", "oracle", "a", "b"},
+                                                                {"--bogus", "a", "b"},
+                                                                {"-x", "a", "b"},
+                                                                {"--recursive=yes", "a", "b"},
+                                                                {"a", "b", "--level"}}) {
     const DbzipCommand c = Parse(args);
     EXPECT_EQ(c.kind, DbzipCommand::Kind::UsageError) << testing::PrintToString(args);
     EXPECT_FALSE(c.error.empty());
