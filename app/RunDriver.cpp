@@ -152,6 +152,27 @@ std::string TRunDriver::Untouchable(const std::string& archivePath,
   return {};
 }
 
+TZipResult TRunDriver::WouldSkip(const std::string& archivePath, const std::string& source) const {
+  TZipResult result;
+  switch (FileKindOf(source)) {
+    case TFileKind::Regular:
+      break;
+    case TFileKind::None:
+      result.outcome = TZipOutcome::NotRead;
+      result.reason = Reason("could not be read", ENOENT);
+      return result;
+    default:
+      result.outcome = TZipOutcome::NotRegular;
+      result.reason = "not a regular file";
+      return result;
+  }
+  if (const std::string file = Untouchable(archivePath, source); !file.empty()) {
+    result.outcome = TZipOutcome::NotReplaced;
+    result.reason = "its archive would replace " + file;
+  }
+  return result;
+}
+
 TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archivePath,
                                    const std::string& source, int level) {
   TZipResult result;
@@ -163,16 +184,8 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   };
   if (cancel_) throw EUserCanceled("User Aborted Operation");
 
-  switch (FileKindOf(source)) {
-    case TFileKind::Regular:
-      break;
-    case TFileKind::None:
-      return finish(TZipOutcome::NotRead, Reason("could not be read", ENOENT));
-    default:
-      return finish(TZipOutcome::NotRegular, "not a regular file");
-  }
-  if (const std::string file = Untouchable(archivePath, source); !file.empty()) {
-    return finish(TZipOutcome::NotReplaced, "its archive would replace " + file);
+  if (TZipResult skip = WouldSkip(archivePath, source); !skip.reason.empty()) {
+    return finish(skip.outcome, std::move(skip.reason));
   }
 
   // The archive is written beside its final name and put in place only when

@@ -97,6 +97,12 @@ class TRunDriver {
   // archive may replace) and the folders it could not list.
   void SearchDone(const TSearchFolders& search);
 
+  // Why a run would leave the database at source unzipped before reading a
+  // byte of it, as the outcome and report text ZipDatabase gives then; an
+  // Archived outcome with no reason when it would go on to zip it. Looks only,
+  // so a dry run can ask it of every database found.
+  TZipResult WouldSkip(const std::string& archivePath, const std::string& source) const;
+
   // Zips the database at source into archivePath at level, with writer, as a
   // run does; records the outcome in the report. Raises only EUserCanceled
   // (after cleaning up) and what no database can be blamed for.

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 
 #include "DbzipRun.h"
 
@@ -17,7 +19,8 @@ std::vector<std::string> ConsoleArguments(int argc, char** argv) {
 }
 
 bool PrepareConsoleOutput() {
-  return ::isatty(STDOUT_FILENO) == 1;
+  const char* term = std::getenv("TERM");
+  return ::isatty(STDERR_FILENO) == 1 && (term == nullptr || std::strcmp(term, "dumb") != 0);
 }
 
 void InstallInterruptHandlers() {
@@ -29,6 +32,9 @@ void InstallInterruptHandlers() {
   // A closed terminal ends the run the same way: the archive being written is
   // removed and the previous one kept.
   sigaction(SIGHUP, &action, nullptr);
+  // So does a reader of the results that went away (dbzip | head): the run
+  // cleans up instead of dying with an archive half written.
+  sigaction(SIGPIPE, &action, nullptr);
   // A file-size limit then shows as a write error that names the archive,
   // instead of killing the process with the archive half written.
   signal(SIGXFSZ, SIG_IGN);

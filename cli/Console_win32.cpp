@@ -1,11 +1,14 @@
 // The Windows console: arguments from the wide command line, UTF-8 output,
-// the status line through the console's terminal sequences, and Ctrl-C,
+// the status line on standard error through the console's terminal
+// sequences, and Ctrl-C,
 // Ctrl-Break and the closing of the console window as interrupts.
 #include "Console.h"
 
 #include <io.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "DbzipRun.h"
 #include "Win32.h"
@@ -49,16 +52,21 @@ std::vector<std::string> ConsoleArguments(int, char**) {
 }
 
 bool PrepareConsoleOutput() {
-  const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
-  if (out == nullptr || out == INVALID_HANDLE_VALUE || !::GetConsoleMode(out, &mode)) {
-    // A pipe or a file: the bytes go out as they are, in UTF-8.
-    return false;
-  }
-  ::SetConsoleOutputCP(CP_UTF8);
+  const auto isConsole = [&mode](DWORD which) {
+    const HANDLE h = ::GetStdHandle(which);
+    return h != nullptr && h != INVALID_HANDLE_VALUE && ::GetConsoleMode(h, &mode);
+  };
+  // A pipe or a file gets the bytes as they are, in UTF-8; a console is told
+  // that they are.
+  const bool outConsole = isConsole(STD_OUTPUT_HANDLE);
+  const bool errConsole = isConsole(STD_ERROR_HANDLE);  // leaves mode its mode
+  if (outConsole || errConsole) ::SetConsoleOutputCP(CP_UTF8);
+  const char* term = std::getenv("TERM");
+  if (!errConsole || (term != nullptr && std::strcmp(term, "dumb") == 0)) return false;
   // The status line is redrawn with "\r" and erase-line sequences; a console
   // that cannot read them gets the plain lines instead.
-  return ::SetConsoleMode(out,
+  return ::SetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE),
                           mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 

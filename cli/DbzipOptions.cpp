@@ -1,7 +1,12 @@
 #include "DbzipOptions.h"
 
-#include <charconv>
+#include <getopt.h>
 
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+#include "Masks.h"
 #include "Version.h"
 
 const char* const kDbzipHelp =
@@ -15,6 +20,8 @@ const char* const kDbzipHelp =
     "  -k, --keep-tags      MSDE: keep the tags QRN_ and _dat in archive names\n"
     "  -m, --mask LIST      comma-separated file masks, replacing the type's mask\n"
     "  -j, --jobs N         zip up to N databases at once (default 1)\n"
+    "  -n, --dry-run        list each database with the archive it would get, and\n"
+    "                       what would be skipped and why; write nothing\n"
     "  -q, --quiet          print only errors\n"
     "  -h, --help           show this help and exit\n"
     "  -V, --version        show the version and exit\n"
@@ -26,7 +33,8 @@ const char* const kDbzipHelp =
 #endif
     "\n"
     "Exit status: 0 when every database found was archived, 1 when some were not\n"
-    "or a run error stopped the run, 2 for a usage error, 130 when interrupted.\n";
+    "(or, with --dry-run, would not be) or a run error stopped the run, 2 for a\n"
+    "usage error, 130 when interrupted.\n";
 
 const std::string kDbzipVersion =
     std::string("dbzip (Tamblewick Remote Database Zipper) ") + kProductVersion + "\n";
@@ -53,16 +61,74 @@ DbzipCommand Usage(std::string error) {
   return c;
 }
 
+// The options; a leading ':' has getopt_long tell a missing argument apart.
+constexpr char kShortOptions[] = ":t:rl:km:j:nqhV";
+const option kLongOptions[] = {{"type", required_argument, nullptr, 't'},
+                               {"recursive", no_argument, nullptr, 'r'},
+                               {"level", required_argument, nullptr, 'l'},
+                               {"keep-tags", no_argument, nullptr, 'k'},
+                               {"mask", required_argument, nullptr, 'm'},
+                               {"jobs", required_argument, nullptr, 'j'},
+                               {"dry-run", no_argument, nullptr, 'n'},
+                               {"quiet", no_argument, nullptr, 'q'},
+                               {"help", no_argument, nullptr, 'h'},
+                               {"version", no_argument, nullptr, 'V'},
+                               {nullptr, 0, nullptr, 0}};
+
+bool TakesValue(int opt) {
+  for (const option* o = kLongOptions; o->name != nullptr; ++o)
+    if (o->val == opt) return o->has_arg == required_argument;
+  return false;
+}
+
+// What getopt_long refused, worded as the GNU C library words it whichever
+// library did the parsing (the Windows runtime's words differ), so that the
+// messages are the same everywhere. element is the argument that held the
+// refused option, kind the ':' or '?' getopt_long returned.
+std::string Refusal(int kind, int opt, const std::string& element) {
+  // A character that is no option of ours is a short option, even when the
+  // element before its bundle was a long one.
+  const bool unknownShort = kind == '?' && opt != 0 && std::strchr(kShortOptions, opt) == nullptr;
+  if (!unknownShort && element.rfind("--", 0) == 0) {
+    const std::string name = element.substr(2, element.find('=') - 2);
+    if (opt != 0 && !TakesValue(opt)) return "option '--" + name + "' doesn't allow an argument";
+    if (kind == ':') return "option '--" + name + "' requires an argument";
+    int matches = 0;
+    for (const option* o = kLongOptions; o->name != nullptr; ++o)
+      if (std::strncmp(o->name, name.c_str(), name.size()) == 0) ++matches;
+    if (matches > 1) return "option '--" + name + "' is ambiguous";
+    return "unrecognized option '--" + name + "'";
+  }
+  if (kind == ':') return std::string("option requires an argument -- '") + char(opt) + "'";
+  return std::string("invalid option -- '") + char(opt) + "'";
+}
+
 }  // namespace
 
 DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
   DbzipCommand cmd;
   DbzipOptions& o = cmd.options;
-  std::vector<std::string> operands;
   bool help = false, version = false;
 
-  // Applies one option; value is set for the options that take one.
-  auto apply = [&](char opt, const std::string& value) -> std::string {
+  // getopt_long may reorder its argv (options before operands), so it gets
+  // copies; the first element stands for the program's name.
+  std::vector<std::string> texts;
+  texts.reserve(args.size() + 1);
+  texts.push_back("dbzip");
+  texts.insert(texts.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& t : texts) argv.push_back(t.data());
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(texts.size());
+
+  // 0 starts getopt_long afresh (each call parses a new list); its own
+  // messages are off, ours follow.
+  optind = 0;
+  opterr = 0;
+  for (;;) {
+    const int opt = getopt_long(argc, argv.data(), kShortOptions, kLongOptions, nullptr);
+    if (opt == -1) break;
+    const std::string value = optarg != nullptr ? optarg : "";
     switch (opt) {
       case 't':
         if (value == "msde")
@@ -70,84 +136,48 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
         else if (value == "interbase")
           o.type = DatabaseType::Interbase;
         else
-          return "invalid database type '" + value + "' (msde or interbase)";
-        return {};
+          return Usage("invalid database type '" + value + "' (msde or interbase)");
+        break;
       case 'l':
-        return ParseInt(value, 1, 9, o.level) ? "" : "invalid level '" + value + "' (1 to 9)";
+        if (!ParseInt(value, 1, 9, o.level)) return Usage("invalid level '" + value + "' (1 to 9)");
+        break;
       case 'm':
+        // A list of no mask would find nothing and report success.
+        if (SplitFileMask(value).empty()) return Usage("empty mask '" + value + "'");
         o.mask = value;
-        return {};
+        break;
       case 'j':
-        return ParseInt(value, 1, 256, o.jobs) ? "" : "invalid job count '" + value + "'";
+        if (!ParseInt(value, 1, 256, o.jobs)) return Usage("invalid job count '" + value + "'");
+        break;
       case 'r':
         o.recursive = true;
-        return {};
+        break;
       case 'k':
         o.keepTags = true;
-        return {};
+        break;
+      case 'n':
+        o.dryRun = true;
+        break;
       case 'q':
         o.quiet = true;
-        return {};
+        break;
       case 'h':
         help = true;
-        return {};
+        break;
       case 'V':
         version = true;
-        return {};
-    }
-    return "invalid option";
-  };
-  auto takesValue = [](char opt) { return opt == 't' || opt == 'l' || opt == 'm' || opt == 'j'; };
-  static const std::pair<const char*, char> longNames[] = {
-      {"type", 't'}, {"recursive", 'r'}, {"level", 'l'}, {"keep-tags", 'k'}, {"mask", 'm'},
-      {"jobs", 'j'}, {"quiet", 'q'},     {"help", 'h'},  {"version", 'V'}};
-
-  bool optionsEnded = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-      operands.push_back(arg);
-    } else if (arg == "--") {
-      optionsEnded = true;
-    } else if (arg.rfind("--", 0) == 0) {
-      const auto eq = arg.find('=');
-      const std::string name = arg.substr(2, eq == std::string::npos ? eq : eq - 2);
-      char opt = 0;
-      for (const auto& [longName, shortName] : longNames)
-        if (name == longName) opt = shortName;
-      if (opt == 0) return Usage("unrecognized option '--" + name + "'");
-      std::string value;
-      if (takesValue(opt)) {
-        if (eq != std::string::npos)
-          value = arg.substr(eq + 1);
-        else if (i + 1 < args.size())
-          value = args[++i];
-        else
-          return Usage("option '--" + name + "' requires an argument");
-      } else if (eq != std::string::npos) {
-        return Usage("option '--" + name + "' doesn't allow an argument");
-      }
-      if (auto e = apply(opt, value); !e.empty()) return Usage(e);
-    } else {
-      // Short options, possibly bundled (-rq); a value may be attached (-l6).
-      for (size_t k = 1; k < arg.size(); ++k) {
-        const char opt = arg[k];
-        if (std::string("tlmjrkqhV").find(opt) == std::string::npos)
-          return Usage(std::string("invalid option -- '") + opt + "'");
-        std::string value;
-        if (takesValue(opt)) {
-          if (k + 1 < arg.size())
-            value = arg.substr(k + 1);
-          else if (i + 1 < args.size())
-            value = args[++i];
-          else
-            return Usage(std::string("option requires an argument -- '") + opt + "'");
-          k = arg.size();
-        }
-        if (auto e = apply(opt, value); !e.empty()) return Usage(e);
+        break;
+      default: {
+        // The refused element is the last one getopt_long moved past, or for
+        // a short option inside a bundle the one it is still reading.
+        const int at = std::min(std::max(optind - 1, 1), argc - 1);
+        const std::string element = at >= 1 && at < argc ? argv[static_cast<size_t>(at)] : "";
+        return Usage(Refusal(opt, optopt, element));
       }
     }
   }
+  const std::vector<std::string> operands(argv.begin() + std::min(optind, argc),
+                                          argv.begin() + argc);
 
   if (help) {
     cmd.kind = DbzipCommand::Kind::Help;
@@ -160,4 +190,36 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
     o.outputDir = operands[1];
   }
   return cmd;
+}
+
+std::string MaskListProblem(const std::string& fileMask) {
+  // Each item sits in the list after the previous one, past spaces and
+  // commas, which no item begins with: searching on from there finds it.
+  size_t from = 0;
+  for (const std::string& item : SplitFileMask(fileMask)) {
+    const size_t offset = fileMask.find(item, from);
+    from = offset + item.size();
+    try {
+      TMask mask(item);
+    } catch (const EMaskError& e) {
+      const char* fault = "";
+      switch (e.Fault) {
+        case EMaskError::TFault::UnclosedSet:
+          fault = "a set '[' without its closing ']'";
+          break;
+        case EMaskError::TFault::EmptySet:
+          fault = "an empty set";
+          break;
+        case EMaskError::TFault::RangeFirst:
+          fault = "a range '-' with no character before it";
+          break;
+        case EMaskError::TFault::TooManyStars:
+          fault = "more than 30 '*' groups in one mask";
+          break;
+      }
+      return "invalid mask '" + fileMask + "' at character " + std::to_string(offset + e.At) +
+             ": " + fault;
+    }
+  }
+  return {};
 }

@@ -14,6 +14,7 @@ struct DbzipOptions {
   bool keepTags = false;
   std::optional<std::string> mask;  // replaces the type's mask when given
   int jobs = 1;
+  bool dryRun = false;  // list what a run would do, write nothing
   bool quiet = false;
   std::string sourceDir;
   std::string outputDir;
@@ -31,7 +32,14 @@ struct DbzipCommand {
   std::string error;  // for UsageError: what was wrong
 };
 
+// Parses the arguments after the program's name, GNU style (getopt_long):
+// bundled short options, unambiguous prefixes of long ones, options after the
+// operands, "--" ending them.
 DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args);
+
+// Why dbzip refuses a mask list: the fault and the character at fault counted
+// in the whole list as typed; empty when every mask of it compiles.
+std::string MaskListProblem(const std::string& fileMask);
 
 extern const char* const kDbzipHelp;
 extern const std::string kDbzipVersion;

@@ -1,7 +1,9 @@
 #include "DbzipRun.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -31,24 +33,44 @@ struct Database {
   TZipResult result;
 };
 
-// Serialises everything printed while workers run.
+// Standard output, where the results go: each line is flushed as it is
+// written, and the first failure kept with the system's reason, since results
+// that never arrived make the run a failure.
+class ResultOut {
+ public:
+  explicit ResultOut(std::ostream& out) : out_(out) {}
+  void Line(const std::string& text) {
+    errno = 0;
+    out_ << text << '\n' << std::flush;
+    if (!out_ && error_ == 0) error_ = errno != 0 ? errno : EIO;
+  }
+  int Error() const { return error_; }
+
+ private:
+  std::ostream& out_;
+  int error_ = 0;
+};
+
+// Serialises everything printed while workers run. Results go to out; the
+// status line, when there is one, and the diagnostics to err, so that a pipe
+// or a file on standard output gets the results alone.
 class Printer {
  public:
-  Printer(std::ostream& out, std::ostream& err, bool terminal, bool quiet, int slots)
-      : out_(out), err_(err), terminal_(terminal), quiet_(quiet), slots_(slots) {}
+  Printer(ResultOut& out, std::ostream& err, bool statusLine, bool quiet, int slots)
+      : out_(out), err_(err), status_(statusLine && !quiet), quiet_(quiet), slots_(slots) {}
 
   void Starting(int slot, const Database& db) {
     std::lock_guard lock(mutex_);
     slots_[slot] = {db.source, 0, db.size, Clock::now()};
     if (quiet_) return;
-    if (terminal_)
+    if (status_)
       DrawStatus();
     else
-      out_ << "Zipping " << db.source << "..." << std::endl;
+      out_.Line("Zipping " + db.source + "...");
   }
 
   void Percent(int slot, int percent) {
-    if (!terminal_ || quiet_) return;
+    if (!status_) return;
     std::lock_guard lock(mutex_);
     slots_[slot].percent = percent;
     const auto now = Clock::now();
@@ -61,27 +83,26 @@ class Printer {
     std::lock_guard lock(mutex_);
     slots_[slot].name.clear();
     if (quiet_ || !db.result.InPlace()) {
-      if (terminal_ && !quiet_) DrawStatus();
+      if (status_) DrawStatus();
       return;
     }
-    if (terminal_) out_ << "\r\033[K";
-    out_ << db.source << ": " << db.result.bytesRead << " bytes -> " << db.result.archiveSize
-         << " bytes\n";
-    if (terminal_) DrawStatus();
-    out_.flush();
+    ClearStatus();
+    out_.Line(db.source + ": " + std::to_string(db.result.bytesRead) + " bytes -> " +
+              std::to_string(db.result.archiveSize) + " bytes");
+    if (status_) DrawStatus();
   }
 
   void Error(const std::string& text) {
     std::lock_guard lock(mutex_);
-    if (terminal_ && !quiet_) out_ << "\r\033[K" << std::flush;
+    ClearStatus();
     err_ << "dbzip: " << text << std::endl;
   }
 
   void Line(const std::string& text) {
     if (quiet_) return;
     std::lock_guard lock(mutex_);
-    if (terminal_) out_ << "\r\033[K";
-    out_ << text << std::endl;
+    ClearStatus();
+    out_.Line(text);
   }
 
  private:
@@ -91,6 +112,11 @@ class Printer {
     uint64_t size = 0;
     Clock::time_point start;
   };
+
+  // Before anything else is printed: out and err may be the same terminal.
+  void ClearStatus() {
+    if (status_) err_ << "\r\033[K" << std::flush;
+  }
 
   // One line, redrawn in place: each database being zipped, its percentage
   // and its reading speed.
@@ -105,17 +131,61 @@ class Printer {
       if (line.tellp() > 0) line << "  |  ";
       line << ExtractFileName(s.name) << "  " << s.percent << "%  " << speed;
     }
-    out_ << "\r\033[K" << line.str() << std::flush;
+    err_ << "\r\033[K" << line.str() << std::flush;
   }
 
-  std::ostream& out_;
+  ResultOut& out_;
   std::ostream& err_;
-  const bool terminal_;
+  const bool status_;
   const bool quiet_;
   std::vector<Slot> slots_;
   std::mutex mutex_;
   Clock::time_point lastDraw_{};
 };
+
+// What a run would do with each database found, as lines on out: the archive
+// each would get, and what would be skipped and why (asked of the driver,
+// which decides it for the run too). Writes nothing. Returns the exit status
+// the run would end with.
+int DryRun(const TRunDriver& driver, const std::vector<Database>& dbs,
+           const std::vector<std::vector<size_t>>& groups, bool quiet, ResultOut& out) {
+  size_t archived = 0, skipped = 0, replaced = 0;
+  // The folders the search could not list come first, as it met them.
+  for (const auto& c : driver.Report().Cases()) {
+    out.Line(c.source + ": would be skipped: " + c.reason);
+    ++skipped;
+  }
+  // Within a group of one archive name, the last database zipped wins.
+  std::vector<std::string> reasons(dbs.size());
+  std::vector<size_t> replacedBy(dbs.size(), SIZE_MAX);
+  for (const auto& group : groups) {
+    size_t later = SIZE_MAX;
+    for (auto it = group.rbegin(); it != group.rend(); ++it) {
+      reasons[*it] = driver.WouldSkip(dbs[*it].archivePath, dbs[*it].source).reason;
+      if (!reasons[*it].empty()) continue;
+      replacedBy[*it] = later;
+      later = *it;
+    }
+  }
+  for (size_t i = 0; i < dbs.size(); ++i) {
+    if (!reasons[i].empty()) {
+      out.Line(dbs[i].source + ": would be skipped: " + reasons[i]);
+      ++skipped;
+    } else if (replacedBy[i] != SIZE_MAX) {
+      out.Line(dbs[i].source + ": its archive " + dbs[i].archivePath + " would be replaced by " +
+               dbs[replacedBy[i]].source);
+      ++replaced;
+    } else {
+      if (!quiet) out.Line(dbs[i].source + " -> " + dbs[i].archivePath);
+      ++archived;
+    }
+  }
+  if (!quiet) {
+    out.Line(std::to_string(dbs.size()) + (dbs.size() == 1 ? " database" : " databases") +
+             " found, " + std::to_string(archived) + " would be archived");
+  }
+  return skipped == 0 && replaced == 0 ? kExitOk : kExitNotAllArchived;
+}
 
 }  // namespace
 
@@ -124,13 +194,34 @@ uint64_t FileSize(const std::string& path) {
   return static_cast<uint64_t>(FileStatusOf(path).Size);
 }
 
-int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, bool terminal) {
+// Why dir cannot be a source or output directory, with the system's reason
+// where it has one; empty when it can.
+std::string FolderProblem(const std::string& dir) {
+  switch (CheckFolder(dir)) {
+    case TFolderProblem::None:
+      return {};
+    case TFolderProblem::NotAFolder:
+      return "not a directory";
+    case TFolderProblem::Missing:
+      break;
+  }
+  // Missing or out of reach: opening it tells which, in the system's words.
+  const THandle handle = FileOpen(dir, TFileAccess::Read);
+  if (handle != InvalidHandle) {
+    FileClose(handle);
+    return "not a directory";
+  }
+  return SysErrorMessage(errno);
+}
+
+int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, bool statusLine) {
+  if (const std::string problem = MaskListProblem(options.FileMask()); !problem.empty()) {
+    err << "dbzip: " << problem << std::endl;
+    return kExitUsage;
+  }
   for (const std::string* dir : {&options.sourceDir, &options.outputDir}) {
-    const TFolderProblem problem = CheckFolder(*dir);
-    if (problem != TFolderProblem::None) {
-      err << "dbzip: "
-          << (problem == TFolderProblem::Missing ? "no such directory: " : "not a directory: ")
-          << *dir << std::endl;
+    if (const std::string problem = FolderProblem(*dir); !problem.empty()) {
+      err << "dbzip: " << *dir << ": " << problem << std::endl;
       return kExitUsage;
     }
   }
@@ -180,6 +271,16 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
     groups[it->second].push_back(i);
   }
 
+  ResultOut results(out);
+  // Results that never reached their file (a full disk, a closed pipe) are a
+  // failure of the run, not a success.
+  const auto resultsLost = [&](int status) {
+    if (results.Error() == 0) return status;
+    err << "dbzip: standard output: " << SysErrorMessage(results.Error()) << std::endl;
+    return status == kExitOk ? kExitNotAllArchived : status;
+  };
+  if (options.dryRun) return resultsLost(DryRun(driver, dbs, groups, options.quiet, results));
+
   const int workers =
       static_cast<int>(std::min<size_t>(options.jobs, std::max<size_t>(groups.size(), 1)));
   // With several workers the largest groups are taken first, so a big database
@@ -195,7 +296,7 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
     std::stable_sort(order.begin(), order.end(),
                      [&](size_t a, size_t b) { return groupSize[a] > groupSize[b]; });
   }
-  Printer printer(out, err, terminal, options.quiet, workers);
+  Printer printer(results, err, statusLine, options.quiet, workers);
   std::atomic<size_t> nextGroup{0};
   std::mutex errorMutex;
   std::string runError;
@@ -240,11 +341,11 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   for (const auto& c : driver.Report().Cases()) printer.Error(c.source + ": " + c.reason);
   if (!runError.empty()) {
     printer.Error(runError);
-    return kExitNotAllArchived;
+    return resultsLost(kExitNotAllArchived);
   }
   if (g_dbzipInterrupted) {
     printer.Error("interrupted");
-    return kExitInterrupted;
+    return resultsLost(kExitInterrupted);
   }
 
   // An archive survives when it is the last one put in place under its name.
@@ -269,5 +370,5 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
           << " archived, " << bytesIn << " bytes in, " << bytesOut << " bytes out, " << timeText;
   printer.Line(summary.str());
 
-  return driver.Report().Empty() ? kExitOk : kExitNotAllArchived;
+  return resultsLost(driver.Report().Empty() ? kExitOk : kExitNotAllArchived);
 }

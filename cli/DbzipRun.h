@@ -17,6 +17,7 @@ inline constexpr int kExitNotAllArchived = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitInterrupted = 130;
 
-// Runs dbzip with parsed options; progress goes to out (updated in place when
-// terminal is true), diagnostics to err. Returns the exit status.
-int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, bool terminal);
+// Runs dbzip with parsed options: results go to out, diagnostics to err, and
+// with statusLine a line redrawn in place on err shows the databases being
+// zipped (else out gets a line as each starts). Returns the exit status.
+int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, bool statusLine);

@@ -22,8 +22,8 @@ int main(int argc, char** argv) {
       break;
   }
   InstallInterruptHandlers();
-  const bool terminal = PrepareConsoleOutput();
-  const int status = RunDbzip(cmd.options, std::cout, std::cerr, terminal);
+  const bool statusLine = PrepareConsoleOutput();
+  const int status = RunDbzip(cmd.options, std::cout, std::cerr, statusLine);
   ConsoleRunEnded();
   return status;
 }

@@ -1,5 +1,7 @@
 #include "Masks.h"
 
+#include <algorithm>
+
 #include "Errors.h"
 #include "Text.h"
 
@@ -58,6 +60,7 @@ TMask::TMask(std::string_view mask) : mask_(mask) {
 
 void TMask::CompileSet(State& state, size_t& pos) const {
   const size_t length = mask_.size();
+  const size_t open = pos + 1;
   ++pos;
   if (pos < length && mask_[pos] == '!') {
     state.negate = true;
@@ -68,7 +71,7 @@ void TMask::CompileSet(State& state, size_t& pos) const {
   for (; pos < length && mask_[pos] != ']'; ++pos) {
     const auto c = static_cast<unsigned char>(mask_[pos]);
     if (c == '-') {
-      if (lastSingle < 0) Invalid(pos + 1);
+      if (lastSingle < 0) Invalid(pos + 1, EMaskError::TFault::RangeFirst, pos + 1);
       if (++pos == length) break;  // unterminated
       // The upper end is taken as it stands, even a `]`; a range leaves the
       // last single member as it was, so [a-c-e] holds A to E.
@@ -84,20 +87,23 @@ void TMask::CompileSet(State& state, size_t& pos) const {
       lastSingle = member;
     }
   }
-  if (pos >= length) Invalid(length + 1);
-  if (empty) Invalid(pos + 1);
+  if (pos >= length) Invalid(length + 1, EMaskError::TFault::UnclosedSet, open);
+  if (empty) Invalid(pos + 1, EMaskError::TFault::EmptySet, pos + 1);
 }
 
 void TMask::Emit(State state, bool& pendingSkipTo, int& skipToCount, size_t position) {
   state.skipTo = pendingSkipTo;
-  if (pendingSkipTo && ++skipToCount > kMaxSkipTo) Invalid(position);
+  if (pendingSkipTo && ++skipToCount > kMaxSkipTo) {
+    Invalid(position, EMaskError::TFault::TooManyStars, std::min(position, mask_.size()));
+  }
   states_.push_back(state);
   pendingSkipTo = false;
 }
 
-void TMask::Invalid(size_t position) const {
-  throw Exception(
-      FormatMessage("'%s' is an invalid mask at (%d)", {mask_, std::to_string(position)}));
+void TMask::Invalid(size_t position, EMaskError::TFault fault, size_t at) const {
+  throw EMaskError(
+      FormatMessage("'%s' is an invalid mask at (%d)", {mask_, std::to_string(position)}), fault,
+      at);
 }
 
 // Backtracking over the positions a skip-to state may take. Only the newest

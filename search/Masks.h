@@ -12,13 +12,34 @@
 #include <string_view>
 #include <vector>
 
+#include "Errors.h"
+
+// The mask error. Its message keeps the position where compilation stopped,
+// which for an unclosed set lies past the mask's end; Fault and At say what is
+// wrong and at which character of the mask (1-based, always inside it), for a
+// message that points into the text the user typed.
+class EMaskError : public Exception {
+ public:
+  enum class TFault {
+    UnclosedSet,   // At: the set's `[`
+    EmptySet,      // At: its `]`
+    RangeFirst,    // At: the `-` that begins the set
+    TooManyStars,  // At: the character of the state that is one too many,
+                   // or the mask's last character for its end
+  };
+  EMaskError(std::string message, TFault fault, size_t at)
+      : Exception(std::move(message)), Fault(fault), At(at) {}
+  TFault Fault;
+  size_t At;
+};
+
 // One compiled mask. Matching ignores the case of the ASCII letters only.
 class TMask {
  public:
   // Most states of one mask that may be preceded by a `*` group.
   static constexpr int kMaxSkipTo = 30;
 
-  // Compiles mask; raises Exception "'<mask>' is an invalid mask at (<pos>)"
+  // Compiles mask; raises EMaskError "'<mask>' is an invalid mask at (<pos>)"
   // for an unterminated or empty set, a set that starts with `-`, or more than
   // kMaxSkipTo `*` groups.
   explicit TMask(std::string_view mask);
@@ -45,7 +66,8 @@ class TMask {
   // Reads the set that starts at mask[pos] (its `[`); leaves pos on its `]`.
   void CompileSet(State& state, size_t& pos) const;
   void Emit(State state, bool& pendingSkipTo, int& skipToCount, size_t position);
-  [[noreturn]] void Invalid(size_t position) const;
+  // Raises the mask error stopped at position, for fault at character at.
+  [[noreturn]] void Invalid(size_t position, EMaskError::TFault fault, size_t at) const;
 
   std::string mask_;
   std::vector<State> states_;  // never empty: the last one is the end state

@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -59,6 +60,13 @@ std::vector<std::string> Leftovers(const std::string& dir) {
   return names;
 }
 
+std::vector<std::string> Listing(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 struct DriverRun {
   TSearchFolders search;
   TZipWriter writer;
@@ -75,11 +83,28 @@ struct DriverRun {
     search.Scan();
     driver.SearchDone(search);
     for (const TFilePack& pack : search.FoundFiles) {
-      results.push_back(driver.ZipDatabase(writer,
-                                           ArchivePath(out, pack.FileName, TagRemoval::Keep),
-                                           pack.Dir + pack.FileName, level));
+      const std::string archive = ArchivePath(out, pack.FileName, TagRemoval::Keep);
+      foretold.push_back(driver.WouldSkip(archive, pack.Dir + pack.FileName));
+      results.push_back(driver.ZipDatabase(writer, archive, pack.Dir + pack.FileName, level));
     }
   }
+  // What the dry run's question said of each database just before it was
+  // zipped is what zipping it did: the same skip and reason, or an archive.
+  void ExpectForetold() const {
+    ASSERT_EQ(foretold.size(), results.size());
+    for (size_t i = 0; i < results.size(); ++i) {
+      const TZipResult& said = foretold[i];
+      const TZipResult& did = results[i];
+      if (said.reason.empty()) {
+        EXPECT_EQ(said.outcome, TZipOutcome::Archived);
+        EXPECT_TRUE(did.InPlace()) << did.reason;
+      } else {
+        EXPECT_EQ(static_cast<int>(said.outcome), static_cast<int>(did.outcome)) << said.reason;
+        EXPECT_EQ(said.reason, did.reason);
+      }
+    }
+  }
+  std::vector<TZipResult> foretold;
   std::string ReasonFor(const std::string& source) const {
     for (const auto& c : driver.Report().Cases())
       if (c.source == source) return c.reason;
@@ -120,6 +145,7 @@ TEST(RunDriverTest, HostileTreeLosesNothingAndReportsEveryCase) {
     EXPECT_EQ(run.ReasonFor(src.Path(odd)), "not a regular file") << odd;
   EXPECT_EQ(run.ReasonFor(good), "(not reported)");
   EXPECT_EQ(run.driver.Report().Cases().size(), 4u);
+  run.ExpectForetold();
   EXPECT_TRUE(Leftovers(out.Root()).empty());
   EXPECT_TRUE(Leftovers(src.Root()).empty());
 }
@@ -142,6 +168,16 @@ TEST(RunDriverTest, OutputIntoTheSourceFolderNeverTakesAFoundFile) {
   again.Go(mixed.Root(), mixed.Root());
   EXPECT_EQ(ReadAll(victim), Rows(3000, 7));
   EXPECT_EQ(again.ReasonFor(twice), "its archive would replace " + victim);
+  run.ExpectForetold();
+  again.ExpectForetold();
+  // Asking writes nothing, and a database gone since the search is one that
+  // could not be read.
+  fs::remove(twice);
+  const auto before = Listing(mixed.Root());
+  const TZipResult gone = again.driver.WouldSkip(mixed.Path("b.zip"), twice);
+  EXPECT_EQ(static_cast<int>(gone.outcome), static_cast<int>(TZipOutcome::NotRead));
+  EXPECT_EQ(gone.reason, "could not be read: " + std::string(std::strerror(ENOENT)));
+  EXPECT_EQ(Listing(mixed.Root()), before);
 }
 
 TEST(RunDriverTest, CancelKeepsThePreviousArchiveAndRemovesTheNewOne) {

@@ -25,7 +25,9 @@ TEST(DbzipOptionsTest, LongShortBundledAndAttachedFormsAgree) {
            {"--type", "interbase", "--recursive", "--level", "3", "--jobs", "2", "-q", "s", "o"},
            {"-t", "interbase", "-rq", "-l3", "-j", "2", "s", "o"},
            {"--type=interbase", "-rql", "3", "--jobs=2", "s", "o"},
-           {"s", "-t", "interbase", "o", "-r", "-l", "3", "-j2", "--quiet"}}) {
+           {"s", "-t", "interbase", "o", "-r", "-l", "3", "-j2", "--quiet"},
+           // Unambiguous prefixes of the long options.
+           {"--ty", "interbase", "--rec", "--lev=3", "--j", "2", "--qu", "s", "o"}}) {
     const DbzipCommand c = Parse(args);
     ASSERT_EQ(c.kind, DbzipCommand::Kind::Run) << c.error;
     EXPECT_EQ(c.options.type, DatabaseType::Interbase);
@@ -37,6 +39,14 @@ TEST(DbzipOptionsTest, LongShortBundledAndAttachedFormsAgree) {
     EXPECT_EQ(c.options.jobs, 2);
     EXPECT_EQ(c.options.sourceDir, "s");
     EXPECT_EQ(c.options.outputDir, "o");
+    EXPECT_FALSE(c.options.dryRun);
+  }
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"-n", "s", "o"}, {"--dry-run", "s", "o"}, {"s", "o", "--dry"}, {"-rn", "s", "o"}}) {
+    const DbzipCommand c = Parse(args);
+    ASSERT_EQ(c.kind, DbzipCommand::Kind::Run) << c.error;
+    EXPECT_TRUE(c.options.dryRun);
+    EXPECT_EQ(c.options.sourceDir, "s");
   }
 }
 
@@ -57,23 +67,51 @@ TEST(DbzipOptionsTest, HelpAndVersionNeedNoOperands) {
   EXPECT_EQ(Parse({"-V", "-h"}).kind, DbzipCommand::Kind::Help);
 }
 
-TEST(DbzipOptionsTest, UsageErrors) {
-  for (const auto& args : std::vector<std::vector<std::string>>{{},
-                                                                {"only-one"},
-                                                                {"a", "b", "c"},
-                                                                {"-l", "0", "a", "b"},
-                                                                {"-l", "10", "a", "b"},
-                                                                {"--level=x", "a", "b"},
-                                                                {"-j", "0", "a", "b"},
-                                                                {"-t", "oracle", "a", "b"},
-                                                                {"--bogus", "a", "b"},
-                                                                {"-x", "a", "b"},
-                                                                {"--recursive=yes", "a", "b"},
-                                                                {"a", "b", "--level"}}) {
+TEST(DbzipOptionsTest, UsageErrorsAreWordedTheSameEverywhere) {
+  using Case = std::pair<std::vector<std::string>, std::string>;
+  for (const auto& [args, error] : std::vector<Case>{
+           {{}, "missing SOURCE_DIR or OUTPUT_DIR"},
+           {{"only-one"}, "missing SOURCE_DIR or OUTPUT_DIR"},
+           {{"a", "b", "c"}, "too many operands"},
+           {{"-l", "0", "a", "b"}, "invalid level '0' (1 to 9)"},
+           {{"-l", "10", "a", "b"}, "invalid level '10' (1 to 9)"},
+           {{"--level=x", "a", "b"}, "invalid level 'x' (1 to 9)"},
+           {{"-j", "0", "a", "b"}, "invalid job count '0'"},
+           {{"-t", "oracle", "a", "b"}, "invalid database type 'oracle' (msde or interbase)"},
+           {{"--bogus", "a", "b"}, "unrecognized option '--bogus'"},
+           {{"--bogus=1", "a", "b"}, "unrecognized option '--bogus'"},
+           {{"-x", "a", "b"}, "invalid option -- 'x'"},
+           // A bad letter inside a bundle, after a long option.
+           {{"--level=3", "-xr", "a", "b"}, "invalid option -- 'x'"},
+           {{"--recursive=yes", "a", "b"}, "option '--recursive' doesn't allow an argument"},
+           {{"--rec=yes", "a", "b"}, "option '--rec' doesn't allow an argument"},
+           {{"a", "b", "--level"}, "option '--level' requires an argument"},
+           {{"a", "b", "-rl"}, "option requires an argument -- 'l'"},
+           // A list of no mask at all would find nothing and call it success.
+           {{"--mask", "", "a", "b"}, "empty mask ''"},
+           {{"-m", " , ,", "a", "b"}, "empty mask ' , ,'"}}) {
     const DbzipCommand c = Parse(args);
     EXPECT_EQ(c.kind, DbzipCommand::Kind::UsageError) << testing::PrintToString(args);
-    EXPECT_FALSE(c.error.empty());
+    EXPECT_EQ(c.error, error) << testing::PrintToString(args);
   }
+  // Each parse starts afresh, whatever the last one left behind.
+  EXPECT_EQ(Parse({"-r", "a", "b"}).kind, DbzipCommand::Kind::Run);
+}
+
+TEST(DbzipOptionsTest, MaskErrorsPointIntoTheListAsTyped) {
+  EXPECT_EQ(MaskListProblem("*.mdf, *.ldf"), "");
+  EXPECT_EQ(MaskListProblem("*.mdf,[abc"),
+            "invalid mask '*.mdf,[abc' at character 7: a set '[' without its closing ']'");
+  // The second item, after spaces and an empty one, is counted from the start.
+  EXPECT_EQ(MaskListProblem(" a, ,  a[]"),
+            "invalid mask ' a, ,  a[]' at character 10: an empty set");
+  EXPECT_EQ(MaskListProblem("x[-a]"),
+            "invalid mask 'x[-a]' at character 3: a range '-' with no character before it");
+  std::string stars;
+  for (int i = 0; i < 31; ++i) stars += "a*";
+  EXPECT_EQ(
+      MaskListProblem("*.gdb," + stars),
+      "invalid mask '*.gdb," + stars + "' at character 68: more than 30 '*' groups in one mask");
 }
 
 }  // namespace

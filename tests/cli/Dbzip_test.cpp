@@ -1,7 +1,9 @@
 // dbzip end to end on temporary trees, run as a separate program.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "Subprocess.h"
@@ -127,20 +130,37 @@ TEST_F(DbzipTest, DatabasesNotArchivedAreNamedAndFailTheRun) {
 
 TEST_F(DbzipTest, ErrorsAndUsage) {
   src.File("a.mdf", "a");
-  // The source or output directory is missing.
+  // The source or output directory is missing, or a file: named, with why.
   ProcessResult r = Dbzip({src.Path("nope"), out.Root()});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "dbzip: no such directory: " + src.Path("nope") + "\n");
+  EXPECT_EQ(r.err, "dbzip: " + src.Path("nope") + ": " + std::strerror(ENOENT) + "\n");
   r = Dbzip({src.Root(), out.Path("nope")});
   EXPECT_EQ(r.status, 2);
-  // An invalid mask is refused with the mask error's text.
-  r = Dbzip({"--mask", "*.mdf,[abc", src.Root(), out.Root()});
+  EXPECT_EQ(r.err, "dbzip: " + out.Path("nope") + ": " + std::strerror(ENOENT) + "\n");
+  r = Dbzip({src.Path("a.mdf"), out.Root()});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "dbzip: '[abc' is an invalid mask at (5)\n");
-  // A usage error.
+  EXPECT_EQ(r.err, "dbzip: " + src.Path("a.mdf") + ": not a directory\n");
+  // An invalid mask is refused, pointing at the character at fault in the
+  // list as typed, before any folder is looked at.
+  r = Dbzip({"--mask", "*.mdf,[abc", src.Root(), out.Path("nope")});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err,
+            "dbzip: invalid mask '*.mdf,[abc' at character 7: a set '[' without its closing ']'\n");
+  // Usage errors, an empty mask among them.
   r = Dbzip({"--level", "12", src.Root(), out.Root()});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("--help"), std::string::npos);
+  r = Dbzip({"--mask=", src.Root(), out.Root()});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "dbzip: empty mask ''\nTry 'dbzip --help' for more information.\n");
+  EXPECT_TRUE(Listing(out.Root()).empty());
+  // Results that cannot be written fail the run, which still archives.
+  r = RunProcess({"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full", DBZIP_PATH, "--rec", src.Root(),
+                  out.Root()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "dbzip: standard output: " + std::string(std::strerror(ENOSPC)) + "\n");
+  EXPECT_EQ(ZipListing(out.Path("a.zip")), "a.mdf:1");
+  fs::remove(out.Path("a.zip"));
   // Help and version on standard output.
   r = Dbzip({"--help"});
   EXPECT_EQ(r.status, 0);
@@ -275,6 +295,187 @@ TEST_F(DbzipTest, AKilledRunLeavesTheOldArchiveAtItsName) {
     // Only a killed run leaves its half-written file, under a name of its own.
     EXPECT_EQ(Leftovers(out.Root()).size(), signal == SIGHUP ? 0u : 1u);
   }
+}
+
+// The lines of text, sorted: what a run prints in the order the folders list.
+std::vector<std::string> SortedLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// Every file under dir with its contents and modification time.
+std::map<std::string, std::string> Snapshot(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    struct stat st {};
+    ::lstat(e.path().c_str(), &st);
+    files[e.path()] = std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) +
+                      " " + (e.is_regular_file() ? ReadAll(e.path()) : "");
+  }
+  return files;
+}
+
+TEST_F(DbzipTest, ADryRunForetellsTheRunAndWritesNothing) {
+  src.File("good.mdf", Text(40000));
+  src.File("foreign.mdf", Text(500));
+  src.File("one/x.mdf", Text(1000));
+  src.File("two/x.mdf", Text(2000));
+  ASSERT_EQ(::mkfifo(src.Path("pipe.mdf").c_str(), 0644), 0);
+  src.File("locked/hidden.mdf", Text(100));
+  ::chmod(src.Path("locked").c_str(), 0);
+  ::chmod(src.Root().c_str(), 0755);
+  // Someone's notes where an archive would go; the old archive of x is ours.
+  out.File("foreign.zip", "my notes");
+  const std::string older = out.File("x.zip", "PK\x03\x04 an older archive");
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(older.c_str(), 65534, 65534), 0);
+  }
+  ::chmod(out.Root().c_str(), 01777);
+  const auto before = Snapshot(out.Root());
+
+  const ProcessResult dry = DbzipUnprivileged({"-r", "--dry-run", src.Root(), out.Root()});
+  EXPECT_EQ(dry.status, 1) << dry.err;
+  EXPECT_EQ(dry.err, "");
+  EXPECT_EQ(Snapshot(out.Root()), before);
+  // Which x.mdf is zipped last depends on the listing order.
+  const bool oneFirst = dry.out.find(src.Path("one/x.mdf")) < dry.out.find(src.Path("two/x.mdf"));
+  const std::string first = src.Path(oneFirst ? "one/x.mdf" : "two/x.mdf");
+  const std::string last = src.Path(oneFirst ? "two/x.mdf" : "one/x.mdf");
+  EXPECT_EQ(SortedLines(dry.out),
+            SortedLines("5 databases found, 2 would be archived\n" + src.Path("locked") +
+                        ": would be skipped: could not be listed: " + std::strerror(EACCES) + "\n" +
+                        src.Path("pipe.mdf") + ": would be skipped: not a regular file\n" +
+                        src.Path("foreign.mdf") + ": would be skipped: its archive would replace " +
+                        out.Path("foreign.zip") + "\n" + src.Path("good.mdf") + " -> " +
+                        out.Path("good.zip") + "\n" + first + ": its archive " + out.Path("x.zip") +
+                        " would be replaced by " + last + "\n" + last + " -> " + out.Path("x.zip") +
+                        "\n"));
+  // The summary comes last; quiet leaves only what would not be archived.
+  EXPECT_EQ(dry.out.substr(dry.out.rfind('\n', dry.out.size() - 2) + 1),
+            "5 databases found, 2 would be archived\n");
+  const ProcessResult quiet = DbzipUnprivileged({"-rqn", src.Root(), out.Root()});
+  EXPECT_EQ(quiet.status, 1);
+  EXPECT_EQ(SortedLines(quiet.out).size(), 4u) << quiet.out;
+  EXPECT_EQ(quiet.out.find(" -> "), std::string::npos);
+
+  // The run does what the dry run said: each skip with the same reason, each
+  // archive holding its database.
+  const ProcessResult run = DbzipUnprivileged({"-r", src.Root(), out.Root()});
+  EXPECT_EQ(run.status, 1);
+  std::istringstream lines(dry.out);
+  for (std::string line; std::getline(lines, line);) {
+    const size_t skip = line.find(": would be skipped: ");
+    const size_t arrow = line.find(" -> ");
+    if (skip != std::string::npos) {
+      EXPECT_NE(
+          run.err.find("dbzip: " + line.substr(0, skip) + ": " + line.substr(skip + 20) + "\n"),
+          std::string::npos)
+          << line << "\n"
+          << run.err;
+    } else if (arrow != std::string::npos) {
+      const std::string source = line.substr(0, arrow);
+      EXPECT_EQ(ZipListing(line.substr(arrow + 4)),
+                fs::path(source).filename().string() + ":" + std::to_string(fs::file_size(source)));
+    }
+  }
+  EXPECT_NE(run.err.find("dbzip: " + first + ": its archive was replaced by " + last + "\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(ReadAll(out.Path("foreign.zip")), "my notes");
+  EXPECT_TRUE(Leftovers(out.Root()).empty());
+}
+
+// A run with standard output on a pipe and standard error on a terminal of
+// its own, TERM set to term (or unset).
+struct TerminalRun {
+  int status = -1;
+  std::string out;       // standard output
+  std::string terminal;  // what reached the terminal
+};
+
+TerminalRun RunOnTerminal(const std::vector<std::string>& argv, const char* term) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+    throw std::runtime_error("no pty");
+  // Held open here until the child has it, so the terminal never hangs up early.
+  const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+  int out[2];
+  if (slave < 0 || ::pipe(out) != 0) throw std::runtime_error("no pty or pipe");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out[1], 1);
+    ::dup2(slave, 2);
+    ::close(master);
+    if (term != nullptr)
+      ::setenv("TERM", term, 1);
+    else
+      ::unsetenv("TERM");
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  ::close(slave);
+  ::close(out[1]);
+  TerminalRun r;
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {master, POLLIN, 0}};
+  char buf[4096];
+  for (int open = 2; open > 0;) {
+    ::poll(fds, 2, -1);
+    for (int k = 0; k < 2; ++k) {
+      if (fds[k].fd < 0 || fds[k].revents == 0) continue;
+      const ssize_t n = ::read(fds[k].fd, buf, sizeof buf);
+      if (n > 0) {
+        (k == 0 ? r.out : r.terminal).append(buf, static_cast<size_t>(n));
+      } else {  // the end, or the terminal's EIO once the child has closed it
+        fds[k].fd = -1;
+        --open;
+      }
+    }
+  }
+  ::close(out[0]);
+  ::close(master);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return r;
+}
+
+TEST_F(DbzipTest, TheStatusLineIsDrawnOnATerminalStandardErrorOnly) {
+  src.File("alpha.mdf", Text(300000));
+  src.File("beta.mdf", Text(2000));
+  ASSERT_EQ(::mkfifo(src.Path("pipe.mdf").c_str(), 0644), 0);
+  const std::string notRegular = "dbzip: " + src.Path("pipe.mdf") + ": not a regular file";
+  for (const char* term : {"xterm", static_cast<const char*>(nullptr), "dumb"}) {
+    SCOPED_TRACE(term != nullptr ? term : "no TERM");
+    const bool status = term == nullptr || std::string(term) != "dumb";
+    TempTree into;
+    const TerminalRun r = RunOnTerminal({DBZIP_PATH, "-j", "2", src.Root(), into.Root()}, term);
+    EXPECT_EQ(r.status, 1) << r.terminal;
+    // Standard output gets the results, whatever the terminal.
+    EXPECT_EQ(r.out.find('\033'), std::string::npos);
+    EXPECT_NE(r.out.find(src.Path("alpha.mdf") + ": 300000 bytes -> "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("3 databases found, 2 archived"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Zipping") != std::string::npos, !status) << r.out;
+    // The terminal gets the status line and the diagnostics; a dumb one the
+    // diagnostics alone, and the line is cleared before each of them.
+    EXPECT_EQ(r.terminal.find("\r\033[K") != std::string::npos, status) << r.terminal;
+    EXPECT_EQ(r.terminal.find("alpha.mdf  ") != std::string::npos, status) << r.terminal;
+    EXPECT_NE(r.terminal.find(notRegular), std::string::npos) << r.terminal;
+    if (status) {
+      EXPECT_NE(r.terminal.find("\r\033[K" + notRegular), std::string::npos);
+    }
+    EXPECT_EQ(ZipListing(into.Path("alpha.zip")), "alpha.mdf:300000");
+  }
+  // Quiet: the terminal hears only of what went wrong.
+  TempTree into;
+  const TerminalRun q = RunOnTerminal({DBZIP_PATH, "-q", src.Root(), into.Root()}, "xterm");
+  EXPECT_EQ(q.out, "");
+  EXPECT_EQ(q.terminal, notRegular + "\r\n");
 }
 
 TEST_F(DbzipTest, DeepTreesAndConcurrentRunsLoseNothing) {

@@ -87,33 +87,46 @@ INSTANTIATE_TEST_SUITE_P(
 struct InvalidCase {
   std::string mask;
   int position;
+  // The character at fault, inside the mask.
+  EMaskError::TFault fault;
+  size_t at;
 };
 
 class MaskInvalid : public testing::TestWithParam<InvalidCase> {};
+constexpr auto U = EMaskError::TFault::UnclosedSet;
+constexpr auto E = EMaskError::TFault::EmptySet;
+constexpr auto R = EMaskError::TFault::RangeFirst;
+constexpr auto S = EMaskError::TFault::TooManyStars;
 
 TEST_P(MaskInvalid, RaisesTheMaskErrorAtItsPosition) {
   const InvalidCase& c = GetParam();
   try {
     TMask mask(c.mask);
     ADD_FAILURE() << "'" << c.mask << "' compiled";
-  } catch (const Exception& e) {
+  } catch (const EMaskError& e) {
     EXPECT_EQ(e.Message(),
               "'" + c.mask + "' is an invalid mask at (" + std::to_string(c.position) + ")");
+    EXPECT_EQ(static_cast<int>(e.Fault), static_cast<int>(c.fault)) << c.mask;
+    EXPECT_EQ(e.At, c.at) << c.mask;
+    EXPECT_TRUE(e.At >= 1 && e.At <= c.mask.size()) << c.mask;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, MaskInvalid,
-    testing::Values(InvalidCase{"[abc", 5}, InvalidCase{"[", 2}, InvalidCase{"x[", 3},
-                    InvalidCase{"[!", 3}, InvalidCase{"[]", 2}, InvalidCase{"[!]", 3},
-                    InvalidCase{"[]]", 2}, InvalidCase{"a[]b", 3}, InvalidCase{"[-a]", 2},
-                    InvalidCase{"[!-a]", 3}, InvalidCase{"[a-", 4}, InvalidCase{"[a-]", 5},
-                    InvalidCase{"*.mdf[", 7},
-                    // The 31st skip-to state: the end state, a literal, a set.
-                    InvalidCase{Repeat("a*", 31), 63}, InvalidCase{Repeat("*a", 31), 62},
-                    InvalidCase{Repeat("*a", 30) + "*", 62},
-                    InvalidCase{Repeat("*a", 30) + "*?", 63},
-                    InvalidCase{Repeat("*[ab]", 31), 155}));
+INSTANTIATE_TEST_SUITE_P(Cases, MaskInvalid,
+                         testing::Values(InvalidCase{"[abc", 5, U, 1}, InvalidCase{"[", 2, U, 1},
+                                         InvalidCase{"x[", 3, U, 2}, InvalidCase{"[!", 3, U, 1},
+                                         InvalidCase{"[]", 2, E, 2}, InvalidCase{"[!]", 3, E, 3},
+                                         InvalidCase{"[]]", 2, E, 2}, InvalidCase{"a[]b", 3, E, 3},
+                                         InvalidCase{"[-a]", 2, R, 2},
+                                         InvalidCase{"[!-a]", 3, R, 3}, InvalidCase{"[a-", 4, U, 1},
+                                         InvalidCase{"[a-]", 5, U, 1},
+                                         InvalidCase{"*.mdf[", 7, U, 6},
+                                         // The 31st skip-to state: the end state, a literal, a set.
+                                         InvalidCase{Repeat("a*", 31), 63, S, 62},
+                                         InvalidCase{Repeat("*a", 31), 62, S, 62},
+                                         InvalidCase{Repeat("*a", 30) + "*", 62, S, 61},
+                                         InvalidCase{Repeat("*a", 30) + "*?", 63, S, 62},
+                                         InvalidCase{Repeat("*[ab]", 31), 155, S, 155}));
 
 TEST(MaskLimits, ThirtySkipToStatesCompile) {
   for (const std::string& mask : {Repeat("*a", 30), Repeat("a*", 30), Repeat("**a", 30),

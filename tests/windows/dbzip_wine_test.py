@@ -119,9 +119,24 @@ def texts_and_codes(env, src, work):
     r = run_exe(env, win_path(src))
     check(r.returncode == 2 and r.stderr.startswith(b"dbzip: missing SOURCE_DIR or OUTPUT_DIR"),
           f"usage: {r.returncode} {r.stderr!r}")
+    # A missing folder is named with the system's reason; a file is not a folder.
     r = run_exe(env, "C:\\no such folder", win_path(out))
-    check(r.returncode == 2 and b"no such directory: C:\\no such folder" in r.stderr,
+    check(r.returncode == 2 and r.stderr.startswith(b"dbzip: C:\\no such folder: ")
+          and len(r.stderr.strip()) > len(b"dbzip: C:\\no such folder: "),
           f"missing folder: {r.returncode} {r.stderr!r}")
+    some_file = os.path.join(work, "a file")
+    open(some_file, "w").close()
+    r = run_exe(env, win_path(some_file), win_path(out))
+    check(r.returncode == 2 and r.stderr.rstrip() == ("dbzip: " + win_path(some_file) + ": not a directory").encode(),
+          f"file as folder: {r.returncode} {r.stderr!r}")
+    r = run_exe(env, "--mask=*.mdf,[abc", win_path(src), win_path(out))
+    check(r.returncode == 2 and r.stderr.rstrip() ==
+          b"dbzip: invalid mask '*.mdf,[abc' at character 7: a set '[' without its closing ']'",
+          f"invalid mask: {r.returncode} {r.stderr!r}")
+    # A dry run, with long options shortened: the archives it would write, none written.
+    r = run_exe(env, "--rec", "--dry", win_path(src), win_path(out))
+    check(r.returncode == 0 and (" -> " + win_path(out) + "\\sales.zip").encode() in r.stdout
+          and not os.listdir(out), f"dry run: {r.returncode} {r.stdout[:300]!r} {r.stderr!r}")
     # A folder that matches the mask is found but cannot be read: named, status 1.
     os.makedirs(os.path.join(src, "old.mdf"))
     r = run_exe(env, win_path(src), win_path(out))
