@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the core's tests again
-# under AddressSanitizer and UndefinedBehaviorSanitizer in a tree of their own,
-# each fuzz target for a bounded time (when clang is present), the Debian
-# package through lintian, then the whole suite. Ends with CTest's summary and
-# a non-zero status on any failure.
+# Installs what is missing, checks the sources' format, builds, and runs every
+# test: the core's tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer in a tree of their own, each fuzz target for a
+# bounded time (when clang is present), the Debian package through lintian,
+# then the whole suite. Ends with CTest's summary and a non-zero status on any
+# failure.
 set -uo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
@@ -14,6 +15,10 @@ jobs=$(nproc)
 failed=0
 
 stage() { echo; echo "==== $*"; }
+
+# The sources as .clang-format writes them.
+stage "Source format"
+scripts/check-format.sh || failed=1
 
 # Sanitizers: the core (no windows), built and tested in build-sanitize/.
 stage "Core tests under AddressSanitizer and UndefinedBehaviorSanitizer"

@@ -16,7 +16,6 @@ std::string ArchiveName(const std::string& fileName, TagRemoval tags);
 
 // The output directory text, the separator and the archive name, joined as
 // they are.
-std::string ArchivePath(const std::string& outputDir, const std::string& fileName,
-                        TagRemoval tags);
+std::string ArchivePath(const std::string& outputDir, const std::string& fileName, TagRemoval tags);
 
 inline constexpr const char* kProcessComplete = "Process Complete!";

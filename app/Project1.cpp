@@ -1,8 +1,8 @@
 // Start-up: the framework, the application title, the main window, then the
 // hidden progress window, and the message loop until the main window closes.
 #include <QApplication>
-#include <csignal>
 #include <QFont>
+#include <csignal>
 
 #include "QtUi.h"
 #include "Ui.h"
@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   QApplication app(argc, argv);
   QCoreApplication::setApplicationName(kApplicationTitle);
-  QCoreApplication::setApplicationVersion("2.0.0");
+  QCoreApplication::setApplicationVersion(kProductVersion);
   // Docks match the window to its desktop entry by this name (the Wayland
   // application id); on X11 the entry's StartupWMClass names the program.
   QGuiApplication::setDesktopFileName("com.tamblewick.Zipper");

@@ -110,8 +110,7 @@ std::string RunReport::Details() const {
 
 // --- TRunDriver ---
 
-void TRunDriver::SetUpSearch(TSearchFolders& search, const std::string& sourceDir,
-                             bool recursive) {
+void TRunDriver::SetUpSearch(TSearchFolders& search, const std::string& sourceDir, bool recursive) {
   search.ScanOptions = TScanOptions::soSpecifiedDir;
   search.ScanDir = sourceDir;
   search.DoRecursive = recursive;
@@ -153,8 +152,7 @@ std::string TRunDriver::Untouchable(const std::string& archivePath,
   return {};
 }
 
-TZipResult TRunDriver::WouldSkip(const std::string& archivePath,
-                                 const std::string& source) const {
+TZipResult TRunDriver::WouldSkip(const std::string& archivePath, const std::string& source) const {
   TZipResult result;
   switch (FileKindOf(source)) {
     case TFileKind::Regular:
@@ -252,8 +250,7 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   if (result.bytesRead != result.sizeAtStart) {
     return finish(TZipOutcome::ArchivedChanged,
                   "changed while read: " + std::to_string(result.sizeAtStart) +
-                      " bytes at start, " + std::to_string(result.bytesRead) +
-                      " bytes archived");
+                      " bytes at start, " + std::to_string(result.bytesRead) + " bytes archived");
   }
   return finish(TZipOutcome::Archived, {});
 }

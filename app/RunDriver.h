@@ -30,10 +30,10 @@ enum class TZipOutcome {
 
 struct TZipResult {
   TZipOutcome outcome = TZipOutcome::Archived;
-  std::string reason;         // the report's text for anything but Archived
-  int64_t sizeAtStart = 0;    // the database's size when the writer looked
-  int64_t bytesRead = 0;      // what the archive holds of it
-  int64_t archiveSize = 0;    // the archive's size once in place
+  std::string reason;       // the report's text for anything but Archived
+  int64_t sizeAtStart = 0;  // the database's size when the writer looked
+  int64_t bytesRead = 0;    // what the archive holds of it
+  int64_t archiveSize = 0;  // the archive's size once in place
 
   bool InPlace() const {
     return outcome == TZipOutcome::Archived || outcome == TZipOutcome::ArchivedChanged;

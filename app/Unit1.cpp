@@ -1,12 +1,11 @@
 #include "Unit1.h"
 
-#include <thread>
-
 #include <QCloseEvent>
 #include <QIcon>
 #include <QProxyStyle>
 #include <QShowEvent>
 #include <QStyleOptionButton>
+#include <thread>
 
 #include "Files.h"
 #include "QtFonts.h"
@@ -153,8 +152,8 @@ void TForm1::CreateControls() {
   StatusBar1->setGeometry(0, 321 - 17, 438, 17);
   StatusBar1->showMessage("Zips each database found into an archive of its own.");
 
-  for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{optMsde, optInterbase,
-                                                                   cbRecursive, chkRemTags}) {
+  for (QAbstractButton* b :
+       std::initializer_list<QAbstractButton*>{optMsde, optInterbase, cbRecursive, chkRemTags}) {
     b->setStyle(IndicatorStyle());
     // With the design's face every text fits its control. A stand-in face
     // runs a few pixels wider on some texts; such a control then grows to the
@@ -214,7 +213,9 @@ void TForm1::CreateControls() {
           [this] { RunGuarded([&] { btnCloseClick(btnClose); }); });
 }
 
-void TForm1::FormCreate(QObject*) { cboLevel->setCurrentIndex(0); }
+void TForm1::FormCreate(QObject*) {
+  cboLevel->setCurrentIndex(0);
+}
 
 void TForm1::optMsdeClick(QObject*) {
   if (optMsde->isChecked()) {
@@ -226,7 +227,9 @@ void TForm1::optMsdeClick(QObject*) {
   }
 }
 
-void TForm1::btnCloseClick(QObject*) { close(); }
+void TForm1::btnCloseClick(QObject*) {
+  close();
+}
 
 void TForm1::showEvent(QShowEvent* event) {
   if (!centred_) {
@@ -265,10 +268,10 @@ void TForm1::btnStartClick(QObject*) {
     const TFolderProblem problem = CheckFolder(*dir);
     if (problem == TFolderProblem::None) continue;
     Ui().MessageBeep(BeepKind::Exclamation);
-    Ui().ShowMessage(DialogKind::Warning, "Warning",
-                     std::string("The ") + role + " directory " + *dir +
-                         (problem == TFolderProblem::Missing ? " does not exist."
-                                                             : " is not a directory."));
+    Ui().ShowMessage(
+        DialogKind::Warning, "Warning",
+        std::string("The ") + role + " directory " + *dir +
+            (problem == TFolderProblem::Missing ? " does not exist." : " is not a directory."));
     return;
   }
   btnStart->setEnabled(false);
@@ -302,8 +305,7 @@ void TForm1::EndRun() {
   frmProgress->Close();
 }
 
-void TForm1::SearchFoldersProcess(TObject*, const std::string& Dir, int32_t CountFiles,
-                                  int32_t) {
+void TForm1::SearchFoldersProcess(TObject*, const std::string& Dir, int32_t CountFiles, int32_t) {
   frmProgress->lblCurrFile->SetCaption(Dir);
   frmProgress->lblTotalFiles->setText(QString::number(CountFiles) + " databases found");
   frmProgress->lblTotalFiles->adjustSize();
@@ -321,9 +323,8 @@ void TForm1::SearchFoldersChanged(TObject*, int32_t CountFiles, int32_t) {
       const TFilePack& pack = SearchFolders->FoundFiles[i];
       const std::string source = pack.Dir + pack.FileName;
       frmProgress->lblCurrFile->SetCaption(source);
-      const TagRemoval tags = chkRemTags->isChecked() && optMsde->isChecked()
-                                  ? TagRemoval::Remove
-                                  : TagRemoval::Keep;
+      const TagRemoval tags =
+          chkRemTags->isChecked() && optMsde->isChecked() ? TagRemoval::Remove : TagRemoval::Keep;
       const std::string destDir = edtDestDir->text().toStdString();
       ZipDatabase(ArchivePath(destDir, pack.FileName, tags), source);
     }

@@ -14,14 +14,15 @@
 #include <string>
 
 #include "ArchiveName.h"
-#include "RunDriver.h"
 #include "BrowseEdit.h"
+#include "RunDriver.h"
 #include "SFolders.h"
+#include "Version.h"
 #include "ZipWriter.h"
 
 class TfrmProgress;
 
-inline constexpr const char* kMainCaption = "Tamblewick Remote Database Zipper (v2.0.0)";
+inline constexpr const char* kMainCaption = kProductCaption;
 
 class TForm1 : public QWidget {
   Q_OBJECT

@@ -9,7 +9,9 @@
 #include "DbzipRun.h"
 
 namespace {
-extern "C" void OnInterrupt(int) { g_dbzipInterrupted = true; }
+extern "C" void OnInterrupt(int) {
+  g_dbzipInterrupted = true;
+}
 }  // namespace
 
 std::vector<std::string> ConsoleArguments(int argc, char** argv) {

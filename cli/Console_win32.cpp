@@ -13,7 +13,10 @@
 #include "DbzipRun.h"
 #include "Win32.h"
 
+// shellapi.h builds on the windows.h that Win32.h brings in.
+// clang-format off
 #include <shellapi.h>
+// clang-format on
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "Masks.h"
+#include "Version.h"
 
 const char* const kDbzipHelp =
     "Usage: dbzip [OPTIONS] SOURCE_DIR OUTPUT_DIR\n"
@@ -35,7 +36,8 @@ const char* const kDbzipHelp =
     "(or, with --dry-run, would not be) or a run error stopped the run, 2 for a\n"
     "usage error, 130 when interrupted.\n";
 
-const char* const kDbzipVersion = "dbzip (Tamblewick Remote Database Zipper) 2.0.0\n";
+const std::string kDbzipVersion =
+    std::string("dbzip (Tamblewick Remote Database Zipper) ") + kProductVersion + "\n";
 
 std::string DbzipOptions::FileMask() const {
   if (mask) return *mask;
@@ -61,13 +63,17 @@ DbzipCommand Usage(std::string error) {
 
 // The options; a leading ':' has getopt_long tell a missing argument apart.
 constexpr char kShortOptions[] = ":t:rl:km:j:nqhV";
-const option kLongOptions[] = {
-    {"type", required_argument, nullptr, 't'},  {"recursive", no_argument, nullptr, 'r'},
-    {"level", required_argument, nullptr, 'l'}, {"keep-tags", no_argument, nullptr, 'k'},
-    {"mask", required_argument, nullptr, 'm'},  {"jobs", required_argument, nullptr, 'j'},
-    {"dry-run", no_argument, nullptr, 'n'},     {"quiet", no_argument, nullptr, 'q'},
-    {"help", no_argument, nullptr, 'h'},        {"version", no_argument, nullptr, 'V'},
-    {nullptr, 0, nullptr, 0}};
+const option kLongOptions[] = {{"type", required_argument, nullptr, 't'},
+                               {"recursive", no_argument, nullptr, 'r'},
+                               {"level", required_argument, nullptr, 'l'},
+                               {"keep-tags", no_argument, nullptr, 'k'},
+                               {"mask", required_argument, nullptr, 'm'},
+                               {"jobs", required_argument, nullptr, 'j'},
+                               {"dry-run", no_argument, nullptr, 'n'},
+                               {"quiet", no_argument, nullptr, 'q'},
+                               {"help", no_argument, nullptr, 'h'},
+                               {"version", no_argument, nullptr, 'V'},
+                               {nullptr, 0, nullptr, 0}};
 
 bool TakesValue(int opt) {
   for (const option* o = kLongOptions; o->name != nullptr; ++o)
@@ -125,9 +131,12 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
     const std::string value = optarg != nullptr ? optarg : "";
     switch (opt) {
       case 't':
-        if (value == "msde") o.type = DatabaseType::Msde;
-        else if (value == "interbase") o.type = DatabaseType::Interbase;
-        else return Usage("invalid database type '" + value + "' (msde or interbase)");
+        if (value == "msde")
+          o.type = DatabaseType::Msde;
+        else if (value == "interbase")
+          o.type = DatabaseType::Interbase;
+        else
+          return Usage("invalid database type '" + value + "' (msde or interbase)");
         break;
       case 'l':
         if (!ParseInt(value, 1, 9, o.level)) return Usage("invalid level '" + value + "' (1 to 9)");
@@ -140,12 +149,24 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
       case 'j':
         if (!ParseInt(value, 1, 256, o.jobs)) return Usage("invalid job count '" + value + "'");
         break;
-      case 'r': o.recursive = true; break;
-      case 'k': o.keepTags = true; break;
-      case 'n': o.dryRun = true; break;
-      case 'q': o.quiet = true; break;
-      case 'h': help = true; break;
-      case 'V': version = true; break;
+      case 'r':
+        o.recursive = true;
+        break;
+      case 'k':
+        o.keepTags = true;
+        break;
+      case 'n':
+        o.dryRun = true;
+        break;
+      case 'q':
+        o.quiet = true;
+        break;
+      case 'h':
+        help = true;
+        break;
+      case 'V':
+        version = true;
+        break;
       default: {
         // The refused element is the last one getopt_long moved past, or for
         // a short option inside a bundle the one it is still reading.
@@ -183,9 +204,15 @@ std::string MaskListProblem(const std::string& fileMask) {
     } catch (const EMaskError& e) {
       const char* fault = "";
       switch (e.Fault) {
-        case EMaskError::TFault::UnclosedSet: fault = "a set '[' without its closing ']'"; break;
-        case EMaskError::TFault::EmptySet: fault = "an empty set"; break;
-        case EMaskError::TFault::RangeFirst: fault = "a range '-' with no character before it"; break;
+        case EMaskError::TFault::UnclosedSet:
+          fault = "a set '[' without its closing ']'";
+          break;
+        case EMaskError::TFault::EmptySet:
+          fault = "an empty set";
+          break;
+        case EMaskError::TFault::RangeFirst:
+          fault = "a range '-' with no character before it";
+          break;
         case EMaskError::TFault::TooManyStars:
           fault = "more than 30 '*' groups in one mask";
           break;

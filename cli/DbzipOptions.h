@@ -42,4 +42,4 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args);
 std::string MaskListProblem(const std::string& fileMask);
 
 extern const char* const kDbzipHelp;
-extern const char* const kDbzipVersion;
+extern const std::string kDbzipVersion;

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "ArchiveName.h"
-#include "File.h"
-#include "RunDriver.h"
 #include "Errors.h"
+#include "File.h"
 #include "Files.h"
+#include "RunDriver.h"
 #include "SFolders.h"
 #include "ZipWriter.h"
 
@@ -191,11 +191,7 @@ int DryRun(const TRunDriver& driver, const std::vector<Database>& dbs,
 
 // The size of the file at path now, or 0.
 uint64_t FileSize(const std::string& path) {
-  const THandle handle = FileOpen(path, TFileAccess::Read);
-  if (handle == InvalidHandle) return 0;
-  const int64_t size = FileSizeOf(handle);
-  FileClose(handle);
-  return size > 0 ? static_cast<uint64_t>(size) : 0;
+  return static_cast<uint64_t>(FileStatusOf(path).Size);
 }
 
 // Why dir cannot be a source or output directory, with the system's reason
@@ -285,7 +281,8 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   };
   if (options.dryRun) return resultsLost(DryRun(driver, dbs, groups, options.quiet, results));
 
-  const int workers = static_cast<int>(std::min<size_t>(options.jobs, std::max<size_t>(groups.size(), 1)));
+  const int workers =
+      static_cast<int>(std::min<size_t>(options.jobs, std::max<size_t>(groups.size(), 1)));
   // With several workers the largest groups are taken first, so a big database
   // found last does not run alone while the others wait idle; the archives are
   // the same in any order.
@@ -369,9 +366,8 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   char timeText[32];
   std::snprintf(timeText, sizeof timeText, "%.2f s", seconds);
   std::ostringstream summary;
-  summary << dbs.size() << (dbs.size() == 1 ? " database" : " databases") << " found, "
-          << archived << " archived, " << bytesIn << " bytes in, " << bytesOut
-          << " bytes out, " << timeText;
+  summary << dbs.size() << (dbs.size() == 1 ? " database" : " databases") << " found, " << archived
+          << " archived, " << bytesIn << " bytes in, " << bytesOut << " bytes out, " << timeText;
   printer.Line(summary.str());
 
   return resultsLost(driver.Report().Empty() ? kExitOk : kExitNotAllArchived);

@@ -12,8 +12,12 @@ namespace deflate_internal {
 
 static_assert(sizeof(SRWLOCK) == sizeof(void*) && sizeof(CONDITION_VARIABLE) == sizeof(void*));
 
-void PipelineMutex::lock() { ::AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&lock_)); }
-void PipelineMutex::unlock() { ::ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&lock_)); }
+void PipelineMutex::lock() {
+  ::AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&lock_));
+}
+void PipelineMutex::unlock() {
+  ::ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&lock_));
+}
 
 void PipelineCondition::notify_one() {
   ::WakeConditionVariable(reinterpret_cast<PCONDITION_VARIABLE>(&condition_));

@@ -18,7 +18,6 @@
 
 #include "Files.h"
 
-
 struct TDirEntryInfo {
   int64_t Size = 0;
   uint32_t Attr = 0;

@@ -66,9 +66,9 @@ void TDirList::OpenListing(const std::string& folder) {
   }
   folder_ = folder;
   data_ = std::make_unique<FindData>();
-  const HANDLE h = ::FindFirstFileExW(win32::FilePath(Pattern(folder)).c_str(), FindExInfoBasic,
-                                      data_.get(), FindExSearchNameMatch, nullptr,
-                                      FIND_FIRST_EX_LARGE_FETCH);
+  const HANDLE h =
+      ::FindFirstFileExW(win32::FilePath(Pattern(folder)).c_str(), FindExInfoBasic, data_.get(),
+                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     // A drive's root holds no "." or "..": when it is empty nothing matches.
@@ -136,4 +136,6 @@ std::vector<std::string> AllDiskRoots() {
   return roots;
 }
 
-std::string DiskRootOf(const std::string& path) { return path.substr(0, 2); }
+std::string DiskRootOf(const std::string& path) {
+  return path.substr(0, 2);
+}

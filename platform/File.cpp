@@ -132,16 +132,25 @@ uint32_t FileDosDateTime(THandle handle) {
   return DosDateTimeFromUnix(st.st_mtim.tv_sec);
 }
 
-uint32_t FileGetAttr(const std::string& path) {
+TFileStatus FileStatusOf(const std::string& path) {
+  TFileStatus status;
   struct stat st {};
   if (path.empty() || (::stat(path.c_str(), &st) != 0 && ::lstat(path.c_str(), &st) != 0)) {
-    return faInvalid;
+    return status;
   }
-  uint32_t attr = S_ISDIR(st.st_mode) ? faDirectory : faArchive;
-  if ((st.st_mode & S_IWUSR) == 0) attr |= faReadOnly;
+  const bool directory = S_ISDIR(st.st_mode);
+  status.Attr = directory ? faDirectory : faArchive;
+  if ((st.st_mode & S_IWUSR) == 0) status.Attr |= faReadOnly;
   const std::string name = ExtractFileName(path);
-  if (!name.empty() && name[0] == '.') attr |= faHidden;
-  return attr;
+  if (!name.empty() && name[0] == '.') status.Attr |= faHidden;
+  status.Size = directory ? 0 : static_cast<int64_t>(st.st_size);
+  status.Time = DosDateTimeFromUnix(st.st_mtim.tv_sec);
+  status.WriteTimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return status;
+}
+
+uint32_t FileGetAttr(const std::string& path) {
+  return FileStatusOf(path).Attr;
 }
 
 std::string GetTempDir(const std::string& tempPath) {
@@ -202,7 +211,8 @@ TFileKind FileKindOf(const std::string& path) {
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
+  struct stat sa {
+  }, sb{};
   if (a.empty() || b.empty() || ::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) {
     return false;
   }
@@ -255,4 +265,6 @@ std::string SysErrorMessage(int error) {
   return std::string(::strerror_r(error, text, sizeof text));
 }
 
-int FileClearArchiveBit(const std::string&) { return 0; }
+int FileClearArchiveBit(const std::string&) {
+  return 0;
+}

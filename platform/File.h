@@ -62,11 +62,24 @@ int64_t FileSizeOf(THandle handle);
 // and time (low 16 bits); 0xFFFFFFFF when it cannot be read.
 uint32_t FileDosDateTime(THandle handle);
 
-// The attributes of what path names. POSIX (following symbolic links, or of
-// the link itself when its target is missing): faDirectory for a directory,
-// faArchive for anything else, plus faReadOnly when the owner may not write it
-// and faHidden when its name starts with ".". Windows: all the bits the file
-// system keeps. faInvalid when nothing is there.
+// What a path names, described as a directory listing describes an entry:
+// the one way the program reads a file's size and times by its name.
+struct TFileStatus {
+  // POSIX: faDirectory for a directory, faArchive for anything else, plus
+  // faReadOnly when the owner may not write it and faHidden when its name
+  // starts with ".". Windows: all the bits the file system keeps. faInvalid
+  // when nothing is there.
+  uint32_t Attr = faInvalid;
+  int64_t Size = 0;             // 0 for a directory
+  uint32_t Time = 0xFFFFFFFFu;  // last write as local MS-DOS date and time
+  int64_t WriteTimeNs = 0;      // last write to the nanosecond, to tell changes apart
+  bool Exists() const { return Attr != faInvalid; }
+};
+// POSIX follows symbolic links (a dangling link is described as the link
+// itself); Windows describes a link itself, as its listing does.
+TFileStatus FileStatusOf(const std::string& path);
+
+// The attributes FileStatusOf reports.
 uint32_t FileGetAttr(const std::string& path);
 // Clears the archive attribute of path (after it was zipped): 0, or the error
 // number. POSIX file systems keep no such attribute: nothing to do there.

@@ -76,9 +76,9 @@ std::string CreateUnique(MakeName name) {
 
 THandle FileCreate(const std::string& path) {
   if (path.empty()) return win32::SetError(ERROR_PATH_NOT_FOUND), InvalidHandle;
-  const HANDLE h = ::CreateFileW(win32::FilePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr);
+  const HANDLE h =
+      ::CreateFileW(win32::FilePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   return h == INVALID_HANDLE_VALUE ? Fail() : win32::FromHandle(h);
 }
 
@@ -182,9 +182,31 @@ uint32_t FileDosDateTime(THandle handle) {
   return win32::DosDateTimeFromFileTime(written);
 }
 
+TFileStatus FileStatusOf(const std::string& path) {
+  TFileStatus status;
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (path.empty() ||
+      !::GetFileAttributesExW(win32::FilePath(path).c_str(), GetFileExInfoStandard, &data)) {
+    return status;
+  }
+  status.Attr = data.dwFileAttributes;
+  const bool directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  status.Size = directory ? 0
+                          : static_cast<int64_t>(static_cast<uint64_t>(data.nFileSizeHigh) << 32 |
+                                                 data.nFileSizeLow);
+  status.Time = win32::DosDateTimeFromFileTime(data.ftLastWriteTime);
+  // 100-nanosecond ticks since 1601, counted from 1970 as on POSIX; a time
+  // too far off for 64 bits of nanoseconds stops at the end of the range.
+  constexpr int64_t kTicksTo1970 = 116444736000000000;
+  const uint64_t ticks = static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 |
+                         data.ftLastWriteTime.dwLowDateTime;
+  const int64_t since1970 = static_cast<int64_t>(ticks & INT64_MAX) - kTicksTo1970;
+  status.WriteTimeNs = since1970 > INT64_MAX / 100 ? INT64_MAX : since1970 * 100;
+  return status;
+}
+
 uint32_t FileGetAttr(const std::string& path) {
-  if (path.empty()) return faInvalid;
-  return ::GetFileAttributesW(win32::FilePath(path).c_str());
+  return FileStatusOf(path).Attr;
 }
 
 int FileClearArchiveBit(const std::string& path) {
@@ -324,8 +346,8 @@ std::string SysErrorMessage(int error) {
   if (n > 0 && text != nullptr) message = win32::Narrow(std::wstring_view(text, n));
   if (text != nullptr) ::LocalFree(text);
   // The system ends its texts with a line break (and keeps its full stop).
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                              message.back() == ' '))
+  while (!message.empty() &&
+         (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
     message.pop_back();
   if (message.empty()) message = "System error " + std::to_string(error);
   return message;

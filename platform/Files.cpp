@@ -1,9 +1,9 @@
 #include "Files.h"
 
-#include "Text.h"
-
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "Text.h"
 
 bool FileExists(const std::string& path) {
   struct stat st {};
@@ -15,9 +15,13 @@ bool DirectoryExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool SameFileName(const std::string& a, const std::string& b) { return a == b; }
+bool SameFileName(const std::string& a, const std::string& b) {
+  return a == b;
+}
 
-bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool DeleteFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0;
+}
 
 std::string ExtractFileName(const std::string& path) {
   const auto pos = path.find_last_of(PathDelim);
@@ -29,7 +33,9 @@ std::string ExtractFilePath(const std::string& path) {
   return pos == std::string::npos ? std::string() : path.substr(0, pos + 1);
 }
 
-std::string ExtractFileDrive(const std::string&) { return {}; }
+std::string ExtractFileDrive(const std::string&) {
+  return {};
+}
 
 uint32_t DosDateTimeFromUnix(std::time_t t) {
   struct tm lt {};

@@ -7,7 +7,9 @@ namespace {
 
 constexpr const char* kSeparators = "\\/:";
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
 
 DWORD AttributesOf(const std::string& path) {
   if (path.empty()) return INVALID_FILE_ATTRIBUTES;

@@ -30,8 +30,7 @@ void QtPlatformUi::ShowMessage(DialogKind kind, const std::string& caption,
 }
 
 void QtPlatformUi::ShowMessageWithDetails(DialogKind kind, const std::string& caption,
-                                          const std::string& text,
-                                          const std::string& details) {
+                                          const std::string& text, const std::string& details) {
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   switch (kind) {
     case DialogKind::Warning:

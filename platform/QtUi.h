@@ -15,7 +15,7 @@ class QtPlatformUi : public PlatformUi {
   void MessageBeep(BeepKind kind) override;
   void ShowMessage(DialogKind kind, const std::string& caption, const std::string& text) override;
   void ShowMessageWithDetails(DialogKind kind, const std::string& caption, const std::string& text,
-                   const std::string& details) override;
+                              const std::string& details) override;
   void SetWaitCursor(bool on) override;
 
   static constexpr std::chrono::microseconds kProcessInterval{1000};

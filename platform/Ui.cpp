@@ -11,9 +11,13 @@ void PlatformUi::ShowMessage(DialogKind, const std::string& caption, const std::
   std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
 }
 
-PlatformUi& Ui() { return *g_current; }
+PlatformUi& Ui() {
+  return *g_current;
+}
 
-void SetUi(PlatformUi* ui) { g_current = ui ? ui : &g_default; }
+void SetUi(PlatformUi* ui) {
+  g_current = ui ? ui : &g_default;
+}
 
 std::string ErrorBoxText(const std::string& message) {
   if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";

@@ -20,8 +20,8 @@ class PlatformUi {
   // A modal message box with one OK button.
   virtual void ShowMessage(DialogKind kind, const std::string& caption, const std::string& text);
   // The same, with a longer text the user can unfold (empty: none).
-  virtual void ShowMessageWithDetails(DialogKind kind, const std::string& caption, const std::string& text,
-                           const std::string& details) {
+  virtual void ShowMessageWithDetails(DialogKind kind, const std::string& caption,
+                                      const std::string& text, const std::string& details) {
     (void)details;
     ShowMessage(kind, caption, text);
   }

@@ -53,8 +53,12 @@ std::wstring FilePath(const std::string& path);
 // 1980-01-01 00:00:00 .. 2107-12-31 23:59:58; 0xFFFFFFFF when it cannot be converted.
 uint32_t DosDateTimeFromFileTime(const FILETIME& utc);
 
-inline HANDLE ToHandle(THandle h) { return reinterpret_cast<HANDLE>(h); }
-inline THandle FromHandle(HANDLE h) { return reinterpret_cast<THandle>(h); }
+inline HANDLE ToHandle(THandle h) {
+  return reinterpret_cast<HANDLE>(h);
+}
+inline THandle FromHandle(HANDLE h) {
+  return reinterpret_cast<THandle>(h);
+}
 
 // The calling thread's last Win32 error, also left in errno (the error channel
 // of the platform functions carries Win32 codes on Windows).

@@ -1,8 +1,8 @@
 // UTF-8 and UTF-16 at the Win32 boundary, long paths, and MS-DOS times from
 // FILETIME.
-#include "Win32.h"
-
 #include <vector>
+
+#include "Win32.h"
 
 namespace win32 {
 
@@ -99,7 +99,7 @@ std::wstring FilePath(const std::string& path) {
 
 uint32_t DosDateTimeFromFileTime(const FILETIME& utc) {
   constexpr uint32_t kEarliest = (1u << 5 | 1u) << 16;  // 1980-01-01 00:00:00
-  constexpr uint32_t kLatest =                           // 2107-12-31 23:59:58
+  constexpr uint32_t kLatest =                          // 2107-12-31 23:59:58
       ((127u << 9) | (12u << 5) | 31u) << 16 | (23u << 11) | (59u << 5) | 29u;
   SYSTEMTIME system{}, local{};
   // Times past what SYSTEMTIME holds (year 30828 on) are past 2107 too.

@@ -8,8 +8,8 @@ TW_RUN_PACKAGES=(
   fonts-wine fonts-liberation2
 )
 TW_TEST_PACKAGES=(
-  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
-  clang libclang-rt-dev python3
+  libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-dev clang-format python3
   unzip 7zip libarchive-tools
   pigz libdeflate-tools
   desktop-file-utils appstream

@@ -73,8 +73,8 @@ void TSearchFolders::ScanFolder(const std::string& folder, bool startFolder) {
         const bool match = masks_->Matches(entry);
         const bool descend = DoRecursive && list.IsDirectory() && !list.IsLinkToDirectory();
         if (match || descend) {
-          items.push_back({std::string(entry), match, descend,
-                           match ? list.Describe() : TDirEntryInfo{}});
+          items.push_back(
+              {std::string(entry), match, descend, match ? list.Describe() : TDirEntryInfo{}});
         }
       }
       more = list.Next();

@@ -2,14 +2,13 @@
 // their total size, and the wildcard lists that exclude files or keep them
 // uncompressed.
 #include <algorithm>
-#include <filesystem>
+#include <vector>
 
 #include "CodePage.h"
 #include "File.h"
-#include "FileSearch.h"
 #include "Files.h"
-#include "FsPath.h"
 #include "Masks.h"
+#include "SFolders.h"
 #include "Text.h"
 #include "ZipWriter.h"
 
@@ -17,22 +16,40 @@ namespace {
 
 constexpr const char* kPatternCharacters = "*?<>|";
 
-// What a directory lookup of a plain entry reports.
-struct TLookup {
-  bool found = false;
-  int64_t size = 0;
-  uint32_t attr = 0;
-};
+// Files of a directory before its sub-directories, each in name order: the
+// separator sorts before every other character.
+bool InSearchOrder(const TFilePack& a, const TFilePack& b) {
+  const auto key = [](char c) { return c == PathDelim ? -1 : static_cast<unsigned char>(c); };
+  if (a.Dir != b.Dir) {
+    return std::lexicographical_compare(a.Dir.begin(), a.Dir.end(), b.Dir.begin(), b.Dir.end(),
+                                        [&](char x, char y) { return key(x) < key(y); });
+  }
+  return a.FileName < b.FileName;
+}
 
-TLookup LookUp(const std::string& path) {
-  TLookup result;
-  result.attr = FileGetAttr(path);
-  if (result.attr == faInvalid) return result;
-  result.found = true;
-  std::error_code error;
-  const auto size = std::filesystem::file_size(FsPath(path), error);
-  if (!error) result.size = static_cast<int64_t>(size);
-  return result;
+// The files (no directories) under dir whose names match the pattern's name
+// part, in search order; with recurse, those of its sub-directories too.
+std::vector<TFilePack> SearchPattern(const std::string& dir, const std::string& name, bool recurse,
+                                     bool processMessages) {
+  TSearchFolders search;
+  // The folder search splits its mask at commas and trims spaces: a name that
+  // holds either is matched here alone.
+  const bool plain = !name.empty() && name.find(',') == std::string::npos && name.front() != ' ' &&
+                     name.back() != ' ';
+  search.FileMask = plain ? name : "*";
+  search.ScanOptions = TScanOptions::soSpecifiedDir;
+  search.ScanDir = dir;
+  search.DoRecursive = recurse;
+  search.Messages = processMessages;
+  search.Scan();
+  const TMask mask(name);
+  std::vector<TFilePack> files;
+  for (TFilePack& found : search.FoundFiles) {
+    if ((found.Attr & faDirectory) == 0 && mask.MatchName(found.FileName))
+      files.push_back(std::move(found));
+  }
+  std::sort(files.begin(), files.end(), InSearchOrder);
+  return files;
 }
 
 }  // namespace
@@ -55,18 +72,18 @@ void TZipWriter::ExpandFileList() {
       drop();
       continue;
     }
-    const TLookup found = LookUp(entry);
-    if (!found.found) {
+    const TFileStatus found = FileStatusOf(entry);
+    if (!found.Exists()) {
       const std::string missing = entry;
       drop();
       if (OnNoSuchFile) OnNoSuchFile(this, missing);
       continue;
     }
-    if ((SkipIfArchiveBitNotSet && (found.attr & faArchive) == 0) || FreshensNothing(entry)) {
+    if ((SkipIfArchiveBitNotSet && (found.Attr & faArchive) == 0) || FreshensNothing(entry)) {
       drop();
       continue;
     }
-    totalBytes_ += found.size;
+    totalBytes_ += found.Size;
     ++index;
   }
 
@@ -78,16 +95,20 @@ void TZipWriter::ExpandFileList() {
     }
     std::string dir = ExtractFilePath(pattern);
     if (dir.empty()) dir = rootDir_;
-    if (!dir.empty() && !DirectoryExists(dir)) continue;
-    const TMask mask(ExtractFileName(pattern));
-    SearchFiles(dir, mask, recurse, [&](const TFoundFile& file) {
-      if (MatchesList(file.Path, ExcludeList) || SameFileName(file.Path, ZipName()) ||
-          (SkipIfArchiveBitNotSet && (file.Attr & faArchive) == 0) || FreshensNothing(file.Path)) {
-        return;
+    // With no directory named at all there is nothing to search: the
+    // current directory is not a stand-in for RootDir.
+    if (!DirectoryExists(dir)) continue;
+    for (const TFilePack& file :
+         SearchPattern(dir, ExtractFileName(pattern), recurse, DoProcessMessages)) {
+      const std::string path = file.Dir + file.FileName;
+      if (MatchesList(path, ExcludeList) || SameFileName(path, ZipName()) ||
+          (SkipIfArchiveBitNotSet && (file.Attr & faArchive) == 0) || FreshensNothing(path)) {
+        continue;
       }
-      FilesList.push_back(file.Path);
-      totalBytes_ += file.Size;
-    });
+      FilesList.push_back(path);
+      // The search keeps 32 bits of a size; the total needs all of them.
+      totalBytes_ += FileStatusOf(path).Size;
+    }
   }
 }
 
@@ -107,16 +128,16 @@ std::string TZipWriter::StoredDirectory(const std::string& path) const {
   if (!storePaths_) return std::string();
   std::string dir = ExtractFilePath(path);
   if (relativePaths_) {
-    if (!rootDir_.empty() && dir.size() >= rootDir_.size() &&
-        SameFileName(dir.substr(0, rootDir_.size()), rootDir_)) {
+    // RootDir is a prefix of text, whatever case the file system gives it.
+    if (!rootDir_.empty() &&
+        SameTextAscii(std::string_view(dir).substr(0, rootDir_.size()), rootDir_)) {
       dir.erase(0, rootDir_.size());
     }
   } else if (!storeVolumes_) {
+    // The drive and the root go; StoreVolumes keeps both.
     dir.erase(0, std::min<size_t>(dir.size(), DrivePartLength));
+    if (!dir.empty() && dir.front() == PathDelim) dir.erase(0, 1);
   }
-  // A stored name never starts at the root, so no reader extracts it
-  // outside its target directory (POSIX has no volume to keep there).
-  while (!dir.empty() && dir.front() == PathDelim) dir.erase(0, 1);
   return dir;
 }
 

@@ -1,10 +1,10 @@
-#include "Files.h"
 #include "ZipReader.h"
 
 #include <memory>
 
 #include "BufferStream.h"
-#include "FsPath.h"
+#include "File.h"
+#include "Files.h"
 #include "Streams.h"
 #include "Text.h"
 
@@ -53,11 +53,10 @@ void TZipReader::CloseArchiveStream() {
 }
 
 bool TZipReader::StampOf(const std::string& path, TFileStamp& stamp) {
-  std::error_code error;
-  stamp.time = std::filesystem::last_write_time(FsPath(path), error);
-  if (error) return false;
-  stamp.size = std::filesystem::file_size(FsPath(path), error);
-  return !error;
+  const TFileStatus status = FileStatusOf(path);
+  stamp.time = status.WriteTimeNs;
+  stamp.size = status.Size;
+  return status.Exists();
 }
 
 void TZipReader::LoadArchiveDirectory() {

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -86,8 +85,8 @@ class TZipReader : public TComponent {
  private:
   // What tells whether the file still holds the directory read from it.
   struct TFileStamp {
-    std::filesystem::file_time_type time{};
-    uintmax_t size = 0;
+    int64_t time = 0;  // last write, nanoseconds
+    int64_t size = 0;
     bool operator==(const TFileStamp&) const = default;
   };
   static bool StampOf(const std::string& path, TFileStamp& stamp);

@@ -238,18 +238,16 @@ uint16_t TZipHeaderInfo::FlagsToWrite() const {
                                (storedNameUtf8_ ? LanguageEncodingFlag : 0));
 }
 
+// The central header is written once the values are final: only a value
+// that does not fit its classic field goes to the ZIP64 field.
 bool TZipHeaderInfo::Zip64Uncompressed() const {
-  return Zip64Sizes || UncompressedSize >= Zip64Limit32;
+  return UncompressedSize >= Zip64Limit32;
 }
 bool TZipHeaderInfo::Zip64Compressed() const {
-  return Zip64Sizes || CompressedSize >= Zip64Limit32;
+  return CompressedSize >= Zip64Limit32;
 }
 bool TZipHeaderInfo::Zip64Offset() const {
   return RelativeOffset >= Zip64Limit32;
-}
-
-bool TZipHeaderInfo::UsesZip64() const {
-  return Zip64Uncompressed() || Zip64Compressed() || Zip64Offset();
 }
 
 int TZipHeaderInfo::CentralExtraLength() const {
@@ -317,7 +315,9 @@ void TZipHeaderInfo::SaveCentralToStream(TStream& stream) {
   const bool bigUncompressed = Zip64Uncompressed();
   const bool bigCompressed = Zip64Compressed();
   const bool bigOffset = Zip64Offset();
-  if (bigUncompressed || bigCompressed || bigOffset) MarkZip64();
+  // An entry whose local header holds the ZIP64 sizes needs that version to
+  // be extracted, whatever its central header holds.
+  if (Zip64Sizes || bigUncompressed || bigCompressed || bigOffset) MarkZip64();
   GeneralPurposeFlags = FlagsToWrite();
   LeBytes rec(CentralHeaderFixedSize + storedName_.size() + 28 + fileComment_.size());
   rec.U32(CentralHeaderSignature);

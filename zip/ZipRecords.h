@@ -78,9 +78,9 @@ class TZipHeaderInfo : public TPersistent {
   int64_t RelativeOffset;
   int64_t CentralOffset;  // where a read central header came from; never written
   std::array<uint8_t, 2> EntryState;
-  // Both headers carry the sizes in the ZIP64 extra field. Set before the
-  // local header is first written when the entry's data may reach 4 GiB:
-  // that header's length cannot change once the data follows it.
+  // The local header carries both sizes in the ZIP64 extra field (and the
+  // classic fields all ones). The central header uses that field only for
+  // the values that do not fit their classic fields.
   bool Zip64Sizes;
 
   // Every field to its initial value: versions 20, method 8, CRC-32
@@ -112,8 +112,6 @@ class TZipHeaderInfo : public TPersistent {
 
   int64_t LocalHeaderSize() const;    // 30 + name + extra field
   int64_t CentralHeaderSize() const;  // 46 + name + extra field + comment
-  // True when the central header needs the ZIP64 extra field.
-  bool UsesZip64() const;
 
   // Records the stream position in RelativeOffset, then writes the local
   // header there; writing again at the same place rewrites the same bytes.
@@ -163,8 +161,9 @@ class TEndCentral : public TPersistent {
   int64_t CentralDirOffset;
   int64_t ZipCommentPos;  // where the comment was read from
   bool CommentsChanged;
-  // Write the ZIP64 end records even when every value fits the classic
-  // record (the archive holds ZIP64 entries); true after reading them.
+  // The record came with the ZIP64 end records (set when read). Set on a
+  // record to be written, it writes them even when every value fits; the
+  // writer leaves it clear, so they appear only when a value does not fit.
   bool Zip64;
 
   void Clear();

@@ -2,15 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <filesystem>
 
 #include "BufferStream.h"
 #include "Crc32.h"
 #include "Errors.h"
 #include "File.h"
 #include "Files.h"
-#include "FsPath.h"
 #include "SortedZip.h"
 #include "Text.h"
 #include "Ui.h"
@@ -29,50 +26,17 @@ constexpr uint16_t kDataDescriptorFlag = 0x0008;
 constexpr const char* kTempPrefix = "tzw";
 constexpr uint8_t kMarkedForRemoval = 2;
 
-// The most data bytes an entry can take for its input bytes. Stored data is
-// the input itself. The encoder falls back to stored blocks for data it
-// cannot shrink, adding a few bytes per block; the margin here covers that
-// many times over, so the ZIP64 room is reserved whenever it may be needed.
-constexpr int64_t MaxDataSize(int64_t input, bool stored) {
-  return stored ? input : input + input / 256 + 65536;
-}
-
-// True when an entry of this input size may need the ZIP64 sizes.
-constexpr bool MayNeedZip64Sizes(int64_t input, bool stored) {
-  return MaxDataSize(input, stored) >= Zip64Limit32;
-}
-
-// The most input an entry without the ZIP64 sizes takes: a file that grows
-// beyond it while it is read is cut there, so its entry stays consistent.
-constexpr int64_t ClassicInputLimit(bool stored) {
-  int64_t n = stored ? Zip64Limit32 - 1 : (Zip64Limit32 - 1 - 65536) / 257 * 256;
-  while (!MayNeedZip64Sizes(n + 1, stored)) ++n;
-  while (MayNeedZip64Sizes(n, stored)) --n;
-  return n;
-}
-
-static_assert(ClassicInputLimit(true) == 0xFFFFFFFE);
-static_assert(!MayNeedZip64Sizes(ClassicInputLimit(false), false));
-static_assert(MayNeedZip64Sizes(ClassicInputLimit(false) + 1, false));
-
-// The size of what path names now, or 0.
-int64_t CurrentSize(const std::string& path) {
-  std::error_code error;
-  const auto size = std::filesystem::file_size(FsPath(path), error);
-  return error ? 0 : static_cast<int64_t>(size);
-}
+// Entry data moves up in blocks of this size when its local header grows.
+constexpr int64_t kMoveBlock = 1 << 20;
 
 // True when the file's last-write time is later than an entry's date, both
 // compared as repaired MS-DOS date-time values.
 bool FileIsNewer(const std::string& path, uint32_t entryDate) {
-  std::error_code error;
-  const auto written = std::filesystem::last_write_time(FsPath(path), error);
-  if (error) return false;
-  const auto seconds =
-      std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(written));
+  const TFileStatus status = FileStatusOf(path);
+  if (!status.Exists() || status.Time == 0xFFFFFFFFu) return false;
   // The packed value puts the year first and the seconds last, so numeric
   // order is chronological order.
-  return RepairDosDateTime(DosDateTimeFromUnix(seconds)) > RepairDosDateTime(entryDate);
+  return RepairDosDateTime(status.Time) > RepairDosDateTime(entryDate);
 }
 
 }  // namespace
@@ -261,7 +225,7 @@ void TZipWriter::CopyExistingEntries(int& added) {
         // A replacement that could not be read leaves the entry as it was
         // rather than dropping it.
       } else {
-        DropFromTotal(CurrentSize(path));
+        DropFromTotal(FileStatusOf(path).Size);
       }
     }
     CopyEntry(*entry);
@@ -282,8 +246,8 @@ void TZipWriter::CopyEntry(const TZipHeaderInfo& old) {
   entry->DiskNumberStart = currentDisk_;
   // The new local header carries the sizes and CRC-32; no descriptor follows.
   entry->GeneralPurposeFlags &= static_cast<uint16_t>(~kDataDescriptorFlag);
-  entry->Zip64Sizes = entry->Zip64Sizes || old.CompressedSize >= Zip64Limit32 ||
-                      old.UncompressedSize >= Zip64Limit32;
+  // The sizes are known: the classic fields serve whenever they fit.
+  entry->Zip64Sizes = old.CompressedSize >= Zip64Limit32 || old.UncompressedSize >= Zip64Limit32;
   entry->SaveLocalToStream(*output_);
   CheckOutput();
   std::vector<uint8_t> block(static_cast<size_t>(kCopyBlock));
@@ -301,10 +265,7 @@ void TZipWriter::CopyEntry(const TZipHeaderInfo& old) {
 void TZipWriter::WriteCentralDirectory() {
   newEnd_->CentralDirOffset = output_->Position();
   newEnd_->CentralStartDisk = currentDisk_;
-  for (TZipHeaderInfo* entry : *inOrder_) {
-    entry->SaveCentralToStream(*output_);
-    if (entry->UsesZip64()) newEnd_->Zip64 = true;
-  }
+  for (TZipHeaderInfo* entry : *inOrder_) entry->SaveCentralToStream(*output_);
   newEnd_->CentralSize = output_->Position() - newEnd_->CentralDirOffset;
   newEnd_->ThisDiskNumber = currentDisk_;
   newEnd_->SaveEndToStream(*output_);
@@ -343,7 +304,8 @@ bool TZipWriter::ReplaceArchive(const std::string& tempPath) {
   if (CopyFileContents(tempPath, ZipName()) < 0) {
     // The temporary archive is now the only copy: it stays where the
     // message says.
-    Ui().ShowMessage(DialogKind::Error, "Error",
+    // The box has its caption and no icon of its own.
+    Ui().ShowMessage(DialogKind::Plain, "Error",
                      "Could not copy from " + tempPath + " -> " + ZipName());
     return false;
   }
@@ -412,8 +374,11 @@ bool TZipWriter::ZipOneFile(const std::string& path, TZipHeaderInfo& header) {
   }
 
   const bool store = PackLevel == 0 || MatchesList(header.FileName(), NoCompressList);
-  header.Zip64Sizes = MayNeedZip64Sizes(fileSizeAtOpen_, store);
-  entryInputLimit_ = header.Zip64Sizes ? INT64_MAX : ClassicInputLimit(store);
+  // A file of 4 GiB or more cannot have its size in the classic fields: its
+  // local header holds the ZIP64 sizes from the start. Any other entry gets
+  // the classic header; should its data not fit after all, the header grows
+  // when it is rewritten (GrowLocalHeader).
+  header.Zip64Sizes = fileSizeAtOpen_ >= Zip64Limit32;
   header.SaveLocalToStream(*output_);
   CheckOutput();
   crc_ = Crc32Preset;
@@ -432,7 +397,11 @@ bool TZipWriter::ZipOneFile(const std::string& path, TZipHeaderInfo& header) {
   header.UncompressedSize = entryBytesRead_;
   header.CRC32 = ~crc_;
 
-  const int64_t dataEnd = output_->Position();
+  int64_t dataEnd = output_->Position();
+  if (!header.Zip64Sizes &&
+      (header.CompressedSize >= Zip64Limit32 || header.UncompressedSize >= Zip64Limit32)) {
+    dataEnd = GrowLocalHeader(header, dataEnd);
+  }
   SeekOutput(header.RelativeOffset);
   header.SaveLocalToStream(*output_);
   SeekOutput(dataEnd);
@@ -444,6 +413,29 @@ bool TZipWriter::ZipOneFile(const std::string& path, TZipHeaderInfo& header) {
     OnEndZip(this, path, header.UncompressedSize, header.CompressedSize, output_->Size());
   }
   return true;
+}
+
+int64_t TZipWriter::GrowLocalHeader(TZipHeaderInfo& header, int64_t dataEnd) {
+  const int64_t dataStart = header.RelativeOffset + header.LocalHeaderSize();
+  header.Zip64Sizes = true;
+  const int64_t shift = header.RelativeOffset + header.LocalHeaderSize() - dataStart;
+  // The data moves up from its end backwards, so every block is read before
+  // the move of the block above it overwrites it.
+  std::vector<uint8_t> block(static_cast<size_t>(std::min(kMoveBlock, dataEnd - dataStart)));
+  for (int64_t end = dataEnd; end > dataStart;) {
+    const int64_t start = std::max(dataStart, end - kMoveBlock);
+    const int64_t count = end - start;
+    SeekOutput(start);
+    if (output_->Read(block.data(), count) != count) {
+      CheckOutput();
+      throw EReadError("Cannot read file " + outputPath_);
+    }
+    SeekOutput(start + shift);
+    if (output_->Write(block.data(), count) != count) CheckOutput();
+    CheckOutput();
+    end = start;
+  }
+  return dataEnd + shift;
 }
 
 void TZipWriter::DropFromTotal(int64_t size) {
@@ -479,9 +471,7 @@ unsigned TZipWriter::ReadInput(uint8_t* buffer, unsigned count) {
   if (CancelToken != nullptr && CancelToken->load(std::memory_order_relaxed)) {
     throw EUserCanceled("User Aborted Operation");
   }
-  const int64_t room = entryInputLimit_ - entryBytesRead_;
-  if (room <= 0) return 0;
-  const int64_t got = source_->Read(buffer, std::min<int64_t>(count, room));
+  const int64_t got = source_->Read(buffer, count);
   if (source_->Failed()) throw EReadError(source_->ErrorText(), source_->ErrorCode());
   if (got <= 0) return 0;
   entryBytesRead_ += got;

@@ -25,17 +25,6 @@ enum class TZipAction {
   zaFreshen,  // replaced when the file is newer; no new files
 };
 
-enum class TMultiMode { mmNone, mmSpan, mmBlocks };
-
-// Multi-volume settings; only mmNone is written.
-struct TMultiZipInfo : public TPersistent {
-  TMultiMode MultiMode = TMultiMode::mmNone;
-  int64_t BlockSize = 1457600;
-  int64_t FirstBlockSize = 1457600;
-  bool CheckDiskLabels = true;
-  bool WriteDiskLabels = true;
-};
-
 // Why a file did not become an entry.
 enum class TSkipReason : int {
   srNone = 0,
@@ -97,8 +86,6 @@ class TZipWriter : public TZipReader, private DeflateHost {
   bool ResetArchiveBitOnZip = false;
   // Delete each source file after a successful run.
   bool Dispose = false;
-  bool Store83Names = false;
-  TMultiZipInfo MultiZipInfo;
   // Let pending window messages run after each block of entry data written.
   bool DoProcessMessages = true;
   // Code each entry's finished blocks on a second thread while the next ones
@@ -179,6 +166,10 @@ class TZipWriter : public TZipReader, private DeflateHost {
   // A file that will not be read leaves the total; the percentage is
   // reported again.
   void DropFromTotal(int64_t size);
+  // Makes room for the ZIP64 sizes in the local header of an entry whose data
+  // turned out not to fit the classic fields: moves the data up and returns
+  // its new end.
+  int64_t GrowLocalHeader(TZipHeaderInfo& header, int64_t dataEnd);
   void StoreFile();
   void Compress(TZipHeaderInfo& header);
   unsigned ReadInput(uint8_t* buffer, unsigned count) override;
@@ -208,7 +199,6 @@ class TZipWriter : public TZipReader, private DeflateHost {
   int64_t fileBytes_ = 0;          // read from the current file, for OnFilePercentDone
   int64_t fileSizeAtOpen_ = 0;     // the current file's size when it was opened
   int64_t entryBytesRead_ = 0;     // source bytes of the current entry
-  int64_t entryInputLimit_ = 0;    // the most it may take
   int64_t entryBytesWritten_ = 0;  // data bytes of the current entry
   uint32_t crc_ = 0xFFFFFFFFu;     // CRC-32 register of the current entry
   uint16_t currentDisk_ = 0;

@@ -421,8 +421,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(out.entryList(QDir::Files, QDir::Name),
              QStringList({"office.zip", "sales.zip", "stock.zip"}));
     QCOMPARE(ArchiveListing(dst.Path("sales.zip")),
-             QString("QRN_Sales_dat.mdf %1").arg(sales[1] == src.Path("sub/QRN_Sales_dat.mdf")
-                                                     ? 13 : int(text.size())));
+             QString("QRN_Sales_dat.mdf %1")
+                 .arg(sales[1] == src.Path("sub/QRN_Sales_dat.mdf") ? 13 : int(text.size())));
     QCOMPARE(ArchiveListing(dst.Path("office.zip")), QString("qrn_Office_DAT.MDF 5000"));
     QCOMPARE(ArchiveListing(dst.Path("stock.zip")), QString("Stock.mdf 0"));
 
@@ -517,7 +517,8 @@ class MainWindowTest : public QObject {
     TempTree src, dst;
     src.File("a.mdf", "x");
     src.File("b.mdf", "y");
-    for (int i = 0; i < 25; ++i) ::mkfifo(src.Path("pipe" + std::to_string(i) + ".mdf").c_str(), 0600);
+    for (int i = 0; i < 25; ++i)
+      ::mkfifo(src.Path("pipe" + std::to_string(i) + ".mdf").c_str(), 0600);
     w.edtSourceDir->setText(QString::fromStdString(src.Root()));
     w.edtDestDir->setText(QString::fromStdString(dst.Root()));
     w.show();
@@ -539,7 +540,9 @@ class MainWindowTest : public QObject {
 
     // Something no database can be blamed for ends the run.
     QVERIFY(QDir().mkpath(QString::fromStdString(dst.Root())));
-    w.ZipWriter1->OnTotalPercentDone = [](TObject*, int) { throw std::runtime_error("Out of luck"); };
+    w.ZipWriter1->OnTotalPercentDone = [](TObject*, int) {
+      throw std::runtime_error("Out of luck");
+    };
     f.ui.messages.clear();
     w.btnStart->click();
     QCOMPARE(f.ui.messages.size(), size_t(1));

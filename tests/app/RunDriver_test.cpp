@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -33,15 +33,16 @@ std::string ReadAll(const std::string& path) {
 
 std::string Rows(size_t bytes, int seed = 1) {
   std::string s;
-  for (size_t i = 0; s.size() < bytes; ++i) s += "row " + std::to_string(i * 7919 % 1000 + seed) + "\n";
+  for (size_t i = 0; s.size() < bytes; ++i)
+    s += "row " + std::to_string(i * 7919 % 1000 + seed) + "\n";
   s.resize(bytes);
   return s;
 }
 
 // The entry names and sizes an archive holds, after the readers' own tests.
 std::string Holds(const std::string& archive) {
-  const auto report = archive_check::CheckArchive(archive, archive_check::kZipfile |
-                                                               archive_check::kUnzip);
+  const auto report =
+      archive_check::CheckArchive(archive, archive_check::kZipfile | archive_check::kUnzip);
   if (!report.ok) return "invalid: " + report.log;
   std::string text;
   for (const auto& e : report.entries) text += e.name + ":" + std::to_string(e.Num("usize")) + " ";
@@ -220,7 +221,8 @@ TEST(RunDriverTest, FailuresKeepTheOldArchiveAndAreNeverCountedAsArchived) {
   // A database shrinking while it is read: archived as read, and said so.
   DriverRun run;
   run.writer.OnTotalPercentDone = [&](TObject*, int percent) {
-    if (percent > 0 && fs::file_size(src.Path("a.mdf")) == 100000) fs::resize_file(src.Path("a.mdf"), 10);
+    if (percent > 0 && fs::file_size(src.Path("a.mdf")) == 100000)
+      fs::resize_file(src.Path("a.mdf"), 10);
   };
   run.Go(src.Root(), out.Root());
   ASSERT_EQ(run.results.size(), 1u);
@@ -228,9 +230,8 @@ TEST(RunDriverTest, FailuresKeepTheOldArchiveAndAreNeverCountedAsArchived) {
   EXPECT_EQ(r.outcome, TZipOutcome::ArchivedChanged);
   EXPECT_EQ(r.sizeAtStart, 100000);
   EXPECT_LT(r.bytesRead, 100000);
-  EXPECT_EQ(run.ReasonFor(src.Path("a.mdf")),
-            "changed while read: 100000 bytes at start, " + std::to_string(r.bytesRead) +
-                " bytes archived");
+  EXPECT_EQ(run.ReasonFor(src.Path("a.mdf")), "changed while read: 100000 bytes at start, " +
+                                                  std::to_string(r.bytesRead) + " bytes archived");
   EXPECT_EQ(Holds(out.Path("a.zip")), "a.mdf:" + std::to_string(r.bytesRead) + " ");
 }
 

@@ -4,7 +4,9 @@
 
 namespace {
 
-DbzipCommand Parse(std::vector<std::string> args) { return ParseDbzipArguments(args); }
+DbzipCommand Parse(std::vector<std::string> args) {
+  return ParseDbzipArguments(args);
+}
 
 TEST(DbzipOptionsTest, DefaultsAreTheWindowsInitialState) {
   const DbzipCommand c = Parse({"src", "out"});
@@ -101,13 +103,15 @@ TEST(DbzipOptionsTest, MaskErrorsPointIntoTheListAsTyped) {
   EXPECT_EQ(MaskListProblem("*.mdf,[abc"),
             "invalid mask '*.mdf,[abc' at character 7: a set '[' without its closing ']'");
   // The second item, after spaces and an empty one, is counted from the start.
-  EXPECT_EQ(MaskListProblem(" a, ,  a[]"), "invalid mask ' a, ,  a[]' at character 10: an empty set");
+  EXPECT_EQ(MaskListProblem(" a, ,  a[]"),
+            "invalid mask ' a, ,  a[]' at character 10: an empty set");
   EXPECT_EQ(MaskListProblem("x[-a]"),
             "invalid mask 'x[-a]' at character 3: a range '-' with no character before it");
   std::string stars;
   for (int i = 0; i < 31; ++i) stars += "a*";
-  EXPECT_EQ(MaskListProblem("*.gdb," + stars),
-            "invalid mask '*.gdb," + stars + "' at character 68: more than 30 '*' groups in one mask");
+  EXPECT_EQ(
+      MaskListProblem("*.gdb," + stars),
+      "invalid mask '*.gdb," + stars + "' at character 68: more than 30 '*' groups in one mask");
 }
 
 }  // namespace

@@ -1,19 +1,17 @@
 // dbzip end to end on temporary trees, run as a separate program.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
-#include <poll.h>
-#include <stdlib.h>
-
-#include <map>
-
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "Subprocess.h"
@@ -45,13 +43,13 @@ std::vector<std::string> Listing(const std::string& dir) {
 // The entries of an archive as "name size" lines, read by python3's zipfile
 // after its own integrity test.
 std::string ZipListing(const std::string& path) {
-  const ProcessResult r = RunProcess(
-      {"/usr/bin/python3", "-c",
-       "import sys, zipfile\n"
-       "z = zipfile.ZipFile(sys.argv[1])\n"
-       "assert z.testzip() is None\n"
-       "print(' '.join(f'{i.filename}:{i.file_size}' for i in z.infolist()))",
-       path});
+  const ProcessResult r =
+      RunProcess({"/usr/bin/python3", "-c",
+                  "import sys, zipfile\n"
+                  "z = zipfile.ZipFile(sys.argv[1])\n"
+                  "assert z.testzip() is None\n"
+                  "print(' '.join(f'{i.filename}:{i.file_size}' for i in z.infolist()))",
+                  path});
   return r.status == 0 ? r.out.substr(0, r.out.find('\n')) : "invalid: " + r.err;
 }
 
@@ -75,7 +73,8 @@ TEST_F(DbzipTest, ArchivesEveryDatabaseAsTheWindowNamesThem) {
   src.File("notes.txt", "no database");
   const ProcessResult r = Dbzip({"-r", src.Root(), out.Root()});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Listing(out.Root()), (std::vector<std::string>{"office.zip", "sales.zip", "stock.zip"}));
+  EXPECT_EQ(Listing(out.Root()),
+            (std::vector<std::string>{"office.zip", "sales.zip", "stock.zip"}));
   EXPECT_EQ(ZipListing(out.Path("sales.zip")), "QRN_Sales_dat.mdf:100000");
   EXPECT_EQ(ZipListing(out.Path("office.zip")), "qrn_Office_DAT.MDF:3000");
   EXPECT_EQ(ZipListing(out.Path("stock.zip")), "Stock.mdf:0");
@@ -117,15 +116,16 @@ TEST_F(DbzipTest, DatabasesNotArchivedAreNamedAndFailTheRun) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("dbzip: " + src.Path("old.mdf") + ": not a regular file"), std::string::npos)
       << r.err;
-  const std::string first = r.out.find(src.Path("one/x.mdf")) < r.out.find(src.Path("two/x.mdf"))
-                                ? "one" : "two";
+  const std::string first =
+      r.out.find(src.Path("one/x.mdf")) < r.out.find(src.Path("two/x.mdf")) ? "one" : "two";
   const std::string later = first == "one" ? "two" : "one";
   EXPECT_NE(r.err.find(src.Path(first + "/x.mdf") + ": its archive was replaced by " +
                        src.Path(later + "/x.mdf")),
             std::string::npos);
   // No archive without its database is kept.
   EXPECT_EQ(Listing(out.Root()), (std::vector<std::string>{"x.zip"}));
-  EXPECT_EQ(ZipListing(out.Path("x.zip")), "x.mdf:" + std::string(later == "one" ? "1000" : "2000"));
+  EXPECT_EQ(ZipListing(out.Path("x.zip")),
+            "x.mdf:" + std::string(later == "one" ? "1000" : "2000"));
 }
 
 TEST_F(DbzipTest, ErrorsAndUsage) {
@@ -144,7 +144,8 @@ TEST_F(DbzipTest, ErrorsAndUsage) {
   // list as typed, before any folder is looked at.
   r = Dbzip({"--mask", "*.mdf,[abc", src.Root(), out.Path("nope")});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "dbzip: invalid mask '*.mdf,[abc' at character 7: a set '[' without its closing ']'\n");
+  EXPECT_EQ(r.err,
+            "dbzip: invalid mask '*.mdf,[abc' at character 7: a set '[' without its closing ']'\n");
   // Usage errors, an empty mask among them.
   r = Dbzip({"--level", "12", src.Root(), out.Root()});
   EXPECT_EQ(r.status, 2);
@@ -203,10 +204,10 @@ TEST_F(DbzipTest, AnInterruptLeavesNoPartialArchive) {
     data += "rec" + std::to_string(x % 100000) + (x & 0x100 ? " alpha\n" : " beta\n");
   }
   src.File("big.mdf", data);
-  const ProcessResult r = RunProcess({DBZIP_PATH, src.Root(), out.Root()},
-                                     [](pid_t pid, const std::string& so) {
-                                       if (so.find("Zipping") != std::string::npos) ::kill(pid, SIGINT);
-                                     });
+  const ProcessResult r =
+      RunProcess({DBZIP_PATH, src.Root(), out.Root()}, [](pid_t pid, const std::string& so) {
+        if (so.find("Zipping") != std::string::npos) ::kill(pid, SIGINT);
+      });
   EXPECT_EQ(r.status, 130) << r.out << r.err;
   EXPECT_TRUE(Listing(out.Root()).empty());
 }
@@ -224,7 +225,8 @@ std::vector<std::string> Leftovers(const std::string& dir) {
 ProcessResult DbzipUnprivileged(std::vector<std::string> args) {
   args.insert(args.begin(), DBZIP_PATH);
   if (::geteuid() == 0) {
-    args.insert(args.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    args.insert(args.begin(),
+                {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
   }
   return RunProcess(args);
 }
@@ -249,10 +251,10 @@ TEST_F(DbzipTest, EveryOddFileAndFolderIsReportedAndNothingIsLost) {
   const ProcessResult r = DbzipUnprivileged({"-r", src.Root(), out.Root()});
   EXPECT_EQ(r.status, 1) << r.err;
   const std::string denied = ": " + std::string(std::strerror(EACCES));
-  for (const std::string& line :
-       {src.Path("secret.mdf") + ": could not be read" + denied,
-        src.Path("locked") + ": could not be listed" + denied,
-        src.Path("pipe.mdf") + ": not a regular file", src.Path("device.mdf") + ": not a regular file"}) {
+  for (const std::string& line : {src.Path("secret.mdf") + ": could not be read" + denied,
+                                  src.Path("locked") + ": could not be listed" + denied,
+                                  src.Path("pipe.mdf") + ": not a regular file",
+                                  src.Path("device.mdf") + ": not a regular file"}) {
     EXPECT_NE(r.err.find("dbzip: " + line + "\n"), std::string::npos) << line << "\n" << r.err;
   }
   EXPECT_EQ(ReadAll(older), "PK\x03\x04 last week's archive");
@@ -281,14 +283,13 @@ TEST_F(DbzipTest, AKilledRunLeavesTheOldArchiveAtItsName) {
   const std::string previous = ReadAll(out.Path("big.zip"));
   src.File("big.mdf", data);  // a new version, large enough to be caught mid-archive
   for (int signal : {SIGHUP, SIGKILL}) {
-    const ProcessResult r = RunProcess({DBZIP_PATH, "-l", "9", src.Root(), out.Root()},
-                                       [&](pid_t pid, const std::string& so) {
-                                         if (so.find("Zipping") == std::string::npos) return;
-                                         // Caught while the new archive is being written.
-                                         for (int i = 0; i < 500 && Leftovers(out.Root()).empty(); ++i)
-                                           ::usleep(10000);
-                                         ::kill(pid, signal);
-                                       });
+    const ProcessResult r = RunProcess(
+        {DBZIP_PATH, "-l", "9", src.Root(), out.Root()}, [&](pid_t pid, const std::string& so) {
+          if (so.find("Zipping") == std::string::npos) return;
+          // Caught while the new archive is being written.
+          for (int i = 0; i < 500 && Leftovers(out.Root()).empty(); ++i) ::usleep(10000);
+          ::kill(pid, signal);
+        });
     EXPECT_EQ(r.status, signal == SIGHUP ? 130 : 128 + SIGKILL) << r.err;
     EXPECT_EQ(ReadAll(out.Path("big.zip")), previous) << signal;
     // Only a killed run leaves its half-written file, under a name of its own.
@@ -344,15 +345,14 @@ TEST_F(DbzipTest, ADryRunForetellsTheRunAndWritesNothing) {
   const std::string first = src.Path(oneFirst ? "one/x.mdf" : "two/x.mdf");
   const std::string last = src.Path(oneFirst ? "two/x.mdf" : "one/x.mdf");
   EXPECT_EQ(SortedLines(dry.out),
-            SortedLines("5 databases found, 2 would be archived\n" +
-                        src.Path("locked") + ": would be skipped: could not be listed: " +
-                        std::strerror(EACCES) + "\n" +
+            SortedLines("5 databases found, 2 would be archived\n" + src.Path("locked") +
+                        ": would be skipped: could not be listed: " + std::strerror(EACCES) + "\n" +
                         src.Path("pipe.mdf") + ": would be skipped: not a regular file\n" +
                         src.Path("foreign.mdf") + ": would be skipped: its archive would replace " +
-                        out.Path("foreign.zip") + "\n" +
-                        src.Path("good.mdf") + " -> " + out.Path("good.zip") + "\n" +
-                        first + ": its archive " + out.Path("x.zip") + " would be replaced by " +
-                        last + "\n" + last + " -> " + out.Path("x.zip") + "\n"));
+                        out.Path("foreign.zip") + "\n" + src.Path("good.mdf") + " -> " +
+                        out.Path("good.zip") + "\n" + first + ": its archive " + out.Path("x.zip") +
+                        " would be replaced by " + last + "\n" + last + " -> " + out.Path("x.zip") +
+                        "\n"));
   // The summary comes last; quiet leaves only what would not be archived.
   EXPECT_EQ(dry.out.substr(dry.out.rfind('\n', dry.out.size() - 2) + 1),
             "5 databases found, 2 would be archived\n");
@@ -370,9 +370,11 @@ TEST_F(DbzipTest, ADryRunForetellsTheRunAndWritesNothing) {
     const size_t skip = line.find(": would be skipped: ");
     const size_t arrow = line.find(" -> ");
     if (skip != std::string::npos) {
-      EXPECT_NE(run.err.find("dbzip: " + line.substr(0, skip) + ": " + line.substr(skip + 20) + "\n"),
-                std::string::npos)
-          << line << "\n" << run.err;
+      EXPECT_NE(
+          run.err.find("dbzip: " + line.substr(0, skip) + ": " + line.substr(skip + 20) + "\n"),
+          std::string::npos)
+          << line << "\n"
+          << run.err;
     } else if (arrow != std::string::npos) {
       const std::string source = line.substr(0, arrow);
       EXPECT_EQ(ZipListing(line.substr(arrow + 4)),
@@ -396,7 +398,8 @@ struct TerminalRun {
 
 TerminalRun RunOnTerminal(const std::vector<std::string>& argv, const char* term) {
   const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) throw std::runtime_error("no pty");
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+    throw std::runtime_error("no pty");
   // Held open here until the child has it, so the terminal never hangs up early.
   const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
   int out[2];
@@ -406,8 +409,10 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& argv, const char* term
     ::dup2(out[1], 1);
     ::dup2(slave, 2);
     ::close(master);
-    if (term != nullptr) ::setenv("TERM", term, 1);
-    else ::unsetenv("TERM");
+    if (term != nullptr)
+      ::setenv("TERM", term, 1);
+    else
+      ::unsetenv("TERM");
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -480,7 +485,8 @@ TEST_F(DbzipTest, DeepTreesAndConcurrentRunsLoseNothing) {
   for (int level = 0; level < 1200; ++level) ASSERT_EQ(::mkdir((deep += "/d").c_str(), 0755), 0);
   std::ofstream(deep + "/bottom.mdf") << Text(3000);
   for (int i = 0; i < 8; ++i) src.File("top" + std::to_string(i) + ".mdf", Text(60000 + i));
-  const ProcessResult r = RunProcess({"/usr/bin/prlimit", "--nofile=64", DBZIP_PATH, "-r", "-q", src.Root(), out.Root()});
+  const ProcessResult r = RunProcess(
+      {"/usr/bin/prlimit", "--nofile=64", DBZIP_PATH, "-r", "-q", src.Root(), out.Root()});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ZipListing(out.Path("bottom.zip")), "bottom.mdf:3000");
 

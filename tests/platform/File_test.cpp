@@ -1,9 +1,8 @@
 // The file primitives and the archive-name code page.
 #include "File.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
-
-#include "TempTree.h"
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -17,7 +16,9 @@
 #include <vector>
 
 #include "CodePage.h"
+#include "DirList.h"
 #include "Files.h"
+#include "TempTree.h"
 
 namespace {
 
@@ -49,6 +50,49 @@ TEST(File, AttributesFollowKindOwnerWriteAndDotNames) {
   EXPECT_EQ(FileGetAttr(dir + "sub"), faDirectory);
   EXPECT_NE(FileGetAttr(dir + "dangling"), faInvalid);  // the link itself
   EXPECT_EQ(FileGetAttr(dir + "missing"), faInvalid);
+}
+
+TEST(File, StatusByNameIsWhatTheListingReports) {
+  const std::string dir = TempDir();
+  Touch(dir + "plain", "twelve bytes");
+  Touch(dir + ".hidden", "x");
+  ::mkdir((dir + "sub").c_str(), 0755);
+  ::symlink((dir + "nowhere").c_str(), (dir + "dangling").c_str());
+  ::symlink((dir + "plain").c_str(), (dir + "link").c_str());
+  // Beyond 4 GiB without taking the space.
+  const std::string big = dir + "big";
+  Touch(big);
+  ASSERT_EQ(::truncate(big.c_str(), (int64_t{5} << 30) + 3), 0);
+  const timeval old[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(::utimes(big.c_str(), old), 0);
+
+  int seen = 0;
+  for (TDirList list(dir); list.Next();) {
+    const std::string name(list.Name());
+    if (name == "." || name == "..") continue;
+    SCOPED_TRACE(name);
+    const TDirEntryInfo& listed = list.Describe();
+    const TFileStatus status = FileStatusOf(dir + name);
+    EXPECT_TRUE(status.Exists());
+    EXPECT_EQ(status.Attr, listed.Attr);
+    EXPECT_EQ(status.Size, listed.Size);
+    EXPECT_EQ(status.Time, listed.Time);
+    ++seen;
+  }
+  EXPECT_EQ(seen, 6);
+  EXPECT_EQ(FileStatusOf(big).Size, (int64_t{5} << 30) + 3);
+  EXPECT_EQ(FileStatusOf(dir + "link").Size, 12);
+  EXPECT_EQ(FileStatusOf(dir + "sub").Size, 0);
+  EXPECT_EQ(FileStatusOf(big).Time, DosDateTimeFromUnix(1000000000));
+  EXPECT_FALSE(FileStatusOf(dir + "missing").Exists());
+  EXPECT_FALSE(FileStatusOf("").Exists());
+
+  // A rewrite within the same second still shows in the precise time.
+  const int64_t before = FileStatusOf(dir + "plain").WriteTimeNs;
+  const timespec later[2] = {{0, UTIME_OMIT}, {1000000000, 5}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (dir + "plain").c_str(), later, 0), 0);
+  EXPECT_NE(FileStatusOf(dir + "plain").WriteTimeNs, before);
+  EXPECT_EQ(FileStatusOf(dir + "plain").WriteTimeNs, int64_t{1000000000} * 1000000000 + 5);
 }
 
 TEST(File, CreateTruncatesReadSeekAndSize) {

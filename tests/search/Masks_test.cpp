@@ -112,20 +112,21 @@ TEST_P(MaskInvalid, RaisesTheMaskErrorAtItsPosition) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, MaskInvalid,
-    testing::Values(InvalidCase{"[abc", 5, U, 1}, InvalidCase{"[", 2, U, 1},
-                    InvalidCase{"x[", 3, U, 2}, InvalidCase{"[!", 3, U, 1},
-                    InvalidCase{"[]", 2, E, 2}, InvalidCase{"[!]", 3, E, 3},
-                    InvalidCase{"[]]", 2, E, 2}, InvalidCase{"a[]b", 3, E, 3},
-                    InvalidCase{"[-a]", 2, R, 2}, InvalidCase{"[!-a]", 3, R, 3},
-                    InvalidCase{"[a-", 4, U, 1}, InvalidCase{"[a-]", 5, U, 1},
-                    InvalidCase{"*.mdf[", 7, U, 6},
-                    // The 31st skip-to state: the end state, a literal, a set.
-                    InvalidCase{Repeat("a*", 31), 63, S, 62}, InvalidCase{Repeat("*a", 31), 62, S, 62},
-                    InvalidCase{Repeat("*a", 30) + "*", 62, S, 61},
-                    InvalidCase{Repeat("*a", 30) + "*?", 63, S, 62},
-                    InvalidCase{Repeat("*[ab]", 31), 155, S, 155}));
+INSTANTIATE_TEST_SUITE_P(Cases, MaskInvalid,
+                         testing::Values(InvalidCase{"[abc", 5, U, 1}, InvalidCase{"[", 2, U, 1},
+                                         InvalidCase{"x[", 3, U, 2}, InvalidCase{"[!", 3, U, 1},
+                                         InvalidCase{"[]", 2, E, 2}, InvalidCase{"[!]", 3, E, 3},
+                                         InvalidCase{"[]]", 2, E, 2}, InvalidCase{"a[]b", 3, E, 3},
+                                         InvalidCase{"[-a]", 2, R, 2},
+                                         InvalidCase{"[!-a]", 3, R, 3}, InvalidCase{"[a-", 4, U, 1},
+                                         InvalidCase{"[a-]", 5, U, 1},
+                                         InvalidCase{"*.mdf[", 7, U, 6},
+                                         // The 31st skip-to state: the end state, a literal, a set.
+                                         InvalidCase{Repeat("a*", 31), 63, S, 62},
+                                         InvalidCase{Repeat("*a", 31), 62, S, 62},
+                                         InvalidCase{Repeat("*a", 30) + "*", 62, S, 61},
+                                         InvalidCase{Repeat("*a", 30) + "*?", 63, S, 62},
+                                         InvalidCase{Repeat("*[ab]", 31), 155, S, 155}));
 
 TEST(MaskLimits, ThirtySkipToStatesCompile) {
   for (const std::string& mask : {Repeat("*a", 30), Repeat("a*", 30), Repeat("**a", 30),

@@ -428,8 +428,7 @@ TEST_F(SearchFolders, LargeHostileTreeEnds) {
     const std::string dir = tree.Dir("d" + std::to_string(d));
     for (int f = 0; f < 400; ++f) {
       const bool match = f % 33 == 0;
-      const std::string path =
-          dir + "/e" + std::to_string(f) + (match ? ".mdf" : ".dat");
+      const std::string path = dir + "/e" + std::to_string(f) + (match ? ".mdf" : ".dat");
       const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0644);
       ASSERT_GE(fd, 0);
       ::close(fd);

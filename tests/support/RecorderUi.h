@@ -29,7 +29,7 @@ class RecorderUi : public PlatformUi {
     messages.push_back({kind, caption, text, {}});
   }
   void ShowMessageWithDetails(DialogKind kind, const std::string& caption, const std::string& text,
-                   const std::string& details) override {
+                              const std::string& details) override {
     messages.push_back({kind, caption, text, details});
   }
   void SetWaitCursor(bool on) override {

@@ -19,8 +19,9 @@ struct ProcessResult {
 
 // Runs argv[0] with its arguments. When onOutput is given it sees the standard
 // output gathered so far after every read and may signal the child (by pid).
-inline ProcessResult RunProcess(const std::vector<std::string>& argv,
-                                const std::function<void(pid_t, const std::string&)>& onOutput = {}) {
+inline ProcessResult RunProcess(
+    const std::vector<std::string>& argv,
+    const std::function<void(pid_t, const std::string&)>& onOutput = {}) {
   int out[2], err[2];
   if (::pipe(out) != 0 || ::pipe(err) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = ::fork();
@@ -45,7 +46,8 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv,
     r.out.append(buf, static_cast<size_t>(n));
     if (onOutput) onOutput(pid, r.out);
   }
-  for (ssize_t n; (n = ::read(err[0], buf, sizeof buf)) > 0;) r.err.append(buf, static_cast<size_t>(n));
+  for (ssize_t n; (n = ::read(err[0], buf, sizeof buf)) > 0;)
+    r.err.append(buf, static_cast<size_t>(n));
   ::close(out[0]);
   ::close(err[0]);
   int status = 0;

@@ -37,10 +37,10 @@ std::map<std::string, TDirEntryInfo> List(const std::string& folder) {
 // (a surrogate pair in UTF-16), and one that differs from ASCII only by case
 // in another script.
 const std::vector<std::string> kNames = {
-    "caf\xC3\xA9.mdf",                      // café
-    "\xE6\x97\xA5\xE6\x9C\xAC.mdf",         // 日本
-    "emoji \xF0\x9F\x98\x80 [x].mdf",       // U+1F600
-    "\xCE\xA9mega-\xC3\x89T\xC3\x89.MDF",   // ΩMEGA-ÉTÉ
+    "caf\xC3\xA9.mdf",                     // café
+    "\xE6\x97\xA5\xE6\x9C\xAC.mdf",        // 日本
+    "emoji \xF0\x9F\x98\x80 [x].mdf",      // U+1F600
+    "\xCE\xA9mega-\xC3\x89T\xC3\x89.MDF",  // ΩMEGA-ÉTÉ
 };
 
 TEST(Win32FilesTest, UnicodeNamesAndLongPathsGoThroughEveryCall) {
@@ -48,7 +48,8 @@ TEST(Win32FilesTest, UnicodeNamesAndLongPathsGoThroughEveryCall) {
   ASSERT_FALSE(tmp.Root().empty());
   // A folder chain that takes the path well past the classic 260 characters.
   std::string deep;
-  for (int i = 0; i < 12; ++i) deep += (i ? "\\" : "") + std::string(28, static_cast<char>('a' + i));
+  for (int i = 0; i < 12; ++i)
+    deep += (i ? "\\" : "") + std::string(28, static_cast<char>('a' + i));
   const std::string deepDir = tmp.Dir(deep);
   ASSERT_GT(deepDir.size(), 330u);
   ASSERT_TRUE(DirectoryExists(deepDir));
@@ -135,8 +136,8 @@ TEST(Win32FilesTest, AttributesAreTheFileSystemsOwn) {
     EXPECT_TRUE(RunningUnderWine());
     FileClose(writing);
   }
-  EXPECT_EQ(SysErrorMessage(ERROR_ACCESS_DENIED), RunningUnderWine() ? "Access denied."
-                                                                     : "Access is denied.");
+  EXPECT_EQ(SysErrorMessage(ERROR_ACCESS_DENIED),
+            RunningUnderWine() ? "Access denied." : "Access is denied.");
 
   // The archive bit: cleared when asked, the others kept. Wine reports the
   // archive bit on every file whatever is stored, so there it stays set.
@@ -161,10 +162,11 @@ TEST(Win32FilesTest, ALockedFileIsRefusedWithItsReason) {
   EXPECT_EQ(FileOpen(path, TFileAccess::Read), InvalidHandle);
   EXPECT_EQ(errno, ERROR_SHARING_VIOLATION);
   // Wine has texts of its own for the system's errors.
-  EXPECT_EQ(SysErrorMessage(ERROR_SHARING_VIOLATION),
-            RunningUnderWine()
-                ? "Sharing violation."
-                : "The process cannot access the file because it is being used by another process.");
+  EXPECT_EQ(
+      SysErrorMessage(ERROR_SHARING_VIOLATION),
+      RunningUnderWine()
+          ? "Sharing violation."
+          : "The process cannot access the file because it is being used by another process.");
   // It still exists, is what it is and is itself.
   EXPECT_TRUE(FileExists(path));
   EXPECT_EQ(FileKindOf(path), TFileKind::Regular);
@@ -173,9 +175,9 @@ TEST(Win32FilesTest, ALockedFileIsRefusedWithItsReason) {
   EXPECT_EQ(ReadAll(path), "data");
 
   // A holder that lets others read does not stop us.
-  const HANDLE sharing = ::CreateFileW(win32::FilePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                       0, nullptr);
+  const HANDLE sharing =
+      ::CreateFileW(win32::FilePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(sharing, INVALID_HANDLE_VALUE);
   EXPECT_EQ(ReadAll(path), "data");
   ::CloseHandle(sharing);
@@ -193,16 +195,15 @@ TEST(Win32FilesTest, OnlyRegularFilesOpenForReading) {
   EXPECT_EQ(FileKindOf(tmp.Root()), TFileKind::Directory);
   EXPECT_EQ(FileOpen(tmp.Path("missing.mdf"), TFileAccess::Read), InvalidHandle);
   EXPECT_EQ(errno, ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(SysErrorMessage(ERROR_FILE_NOT_FOUND), RunningUnderWine()
-                                                      ? "File not found."
-                                                      : "The system cannot find the file specified.");
+  EXPECT_EQ(SysErrorMessage(ERROR_FILE_NOT_FOUND),
+            RunningUnderWine() ? "File not found." : "The system cannot find the file specified.");
 }
 
 TEST(Win32FilesTest, NamesCompareWithoutCaseAndFilesByIdentity) {
   WinTempDir tmp;
   const std::string a = tmp.File("\xC3\x89t\xC3\xA9.mdf", "a");  // Été.mdf
   const std::string b = tmp.File("other.mdf", "b");
-  const std::string upper = tmp.Path("\xC3\x89T\xC3\x89.MDF");     // ÉTÉ.MDF
+  const std::string upper = tmp.Path("\xC3\x89T\xC3\x89.MDF");  // ÉTÉ.MDF
   EXPECT_TRUE(SameFileName("C:\\Data\\A.MDF", "c:\\data\\a.mdf"));
   EXPECT_TRUE(SameFileName(a, upper));
   EXPECT_FALSE(SameFileName(a, b));
@@ -263,6 +264,14 @@ TEST(Win32FilesTest, TimesAreLocalMsDosTimes) {
   EXPECT_EQ(FileDosDateTime(f), expected);
   FileClose(f);
   EXPECT_EQ(List(tmp.Root()).at("timed.mdf").Time, expected);
+  // By name: the same time, the size, and the precise time counted from 1970
+  // as on POSIX.
+  const TFileStatus status = FileStatusOf(path);
+  EXPECT_EQ(status.Time, expected);
+  EXPECT_EQ(status.Size, 1);
+  EXPECT_EQ(status.WriteTimeNs, static_cast<int64_t>(when) * 1000000000);
+  EXPECT_EQ(FileStatusOf(tmp.Root()).Size, 0);
+  EXPECT_FALSE(FileStatusOf(tmp.Path("missing")).Exists());
   // Out of the MS-DOS range: clamped to its ends.
   EXPECT_EQ(DosDateTimeFromUnix(0), (1u << 5 | 1u) << 16);
   EXPECT_EQ(DosDateTimeFromUnix(static_cast<std::time_t>(5000000000LL)),

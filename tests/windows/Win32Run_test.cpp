@@ -32,7 +32,9 @@ std::string ReadAll(const std::string& path) {
 uint32_t U16(const std::string& b, size_t at) {
   return static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8;
 }
-uint32_t U32(const std::string& b, size_t at) { return U16(b, at) | U16(b, at + 2) << 16; }
+uint32_t U32(const std::string& b, size_t at) {
+  return U16(b, at) | U16(b, at + 2) << 16;
+}
 
 // The one entry of an archive as its central header tells it.
 struct Entry {
@@ -97,8 +99,9 @@ TEST(Win32RunTest, SearchAndZipAWindowsTree) {
   std::sort(found.begin(), found.end());
   EXPECT_EQ(found, (std::vector<std::string>{"\\QRN_Sales_dat.MDF", "\\Sub Dir\\caf\xC3\xA9.mdf",
                                              "\\Sub Dir\\" + smile + ".mdf", "\\hidden.mdf"}));
-  const auto hiddenPack = std::find_if(search.FoundFiles.begin(), search.FoundFiles.end(),
-                                       [](const TFilePack& p) { return p.FileName == "hidden.mdf"; });
+  const auto hiddenPack =
+      std::find_if(search.FoundFiles.begin(), search.FoundFiles.end(),
+                   [](const TFilePack& p) { return p.FileName == "hidden.mdf"; });
   ASSERT_NE(hiddenPack, search.FoundFiles.end());
   EXPECT_EQ(hiddenPack->Attr, faHidden | faSysFile | faArchive);
 

@@ -3,8 +3,6 @@
 #include "BufferStream.h"
 
 #include <gtest/gtest.h>
-
-#include "TempTree.h"
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "Errors.h"
+#include "TempTree.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 // part of stored names.
 #include "Errors.h"
 #include "Files.h"
+#include "Text.h"
 #include "WriterFixture.h"
 
 namespace {
@@ -37,6 +38,15 @@ class WriterFileList : public WriterTest {
     return names;
   }
 
+  // The names as stored, byte for byte, in the order of the archive.
+  std::vector<std::string> RawNames() {
+    const ac::Report r = ac::CheckArchive(archive, ac::kZipfile);
+    EXPECT_TRUE(r.ok) << r.log;
+    std::vector<std::string> names;
+    for (const auto& e : r.entries) names.push_back(e.rawName);
+    return names;
+  }
+
   std::string data, archive;
 };
 
@@ -59,6 +69,38 @@ TEST_F(WriterFileList, PatternsSearchTheirDirectoryAndRecurseAsAsked) {
     EXPECT_EQ(percents.back(), 100);
   }
   EXPECT_EQ(writer.TotalBytes(), 3000);
+}
+
+TEST_F(WriterFileList, PatternsYieldFilesBeforeSubDirectoriesInNameOrder) {
+  const std::string top = tree.Dir("order") + "/";
+  for (const char* name : {"z.mdf", "a,b.mdf", "m.mdf", "sub/d.mdf", "sub/deep/e.mdf",
+                           "sub-x/f.mdf", "dir.mdf/g.mdf", "sub/skip.txt"}) {
+    tree.File(std::string("order/") + name, name);
+  }
+  writer.Recurse = true;
+  // A directory whose name matches is searched, never added.
+  EXPECT_EQ(ZipNames({top + "*.mdf"}),
+            (Names{"a,b.mdf", "m.mdf", "z.mdf", "g.mdf", "d.mdf", "e.mdf", "f.mdf"}));
+  // A comma and spaces belong to the name; they separate nothing here.
+  EXPECT_EQ(ZipNames({top + "a,b.*"}), Names{"a,b.mdf"});
+  EXPECT_EQ(ZipNames({top + "*, *"}), Names{});
+
+  // Sizes beyond 32 bits count whole in the total (the run stops before
+  // reading anything).
+  const std::string big = tree.Path("order/sub/big.mdf");
+  tree.File("order/sub/big.mdf", "");
+  ASSERT_EQ(::truncate(big.c_str(), (int64_t{5} << 30) + 3), 0);
+  int64_t announced = -1;
+  writer.OnStartZipInfo = [&](TObject*, int, int64_t total, TEndCentral&, bool& stop) {
+    announced = total;
+    stop = true;
+  };
+  DeleteFile(archive);
+  writer.FilesList = {top + "sub/*.mdf"};
+  writer.Recurse = false;
+  EXPECT_THROW(writer.Zip(), EUserCanceled);
+  EXPECT_EQ(announced, (int64_t{5} << 30) + 3 + 9);  // big.mdf and d.mdf
+  EXPECT_FALSE(FileExists(archive));
 }
 
 TEST_F(WriterFileList, ExcludeAndNoCompressListsMatchNamesOrWholePaths) {
@@ -97,12 +139,40 @@ TEST_F(WriterFileList, StoredDirectoriesAreRelativeToRootDirOrLoseTheirRoot) {
   writer.SetRootDir(data);
   writer.SetRelativePaths(true);
   EXPECT_EQ(ZipNames({"*.mdf"}), (Names{"a.mdf", "b.MDF", "sub/d.mdf", "sub/deep/e.mdf"}));
+  // RootDir is taken off without regard to case; a path outside it keeps
+  // its whole directory.
+  writer.SetRootDir(UpperCaseAscii(data));
+  const std::string other = tree.File("other/f.mdf", "f");
+  DeleteFile(archive);
+  writer.FilesList = {data + "sub/d.mdf", other};
+  writer.SetZipName(archive);
+  ASSERT_EQ(writer.Zip(), 2);
+  EXPECT_EQ(RawNames(), (Names{"sub/d.mdf", other}));
 
   writer.SetRelativePaths(false);
   const std::string rootless = data.substr(1);
   EXPECT_EQ(ZipNames({data + "a.mdf", data + "sub/d.mdf"}),
             (Names{rootless + "a.mdf", rootless + "sub/d.mdf"}));
   EXPECT_TRUE(writer.StorePaths());
+
+  // StoreVolumes keeps the drive and the root: POSIX has no drive, so the
+  // stored name is the whole path.
+  writer.SetStoreVolumes(true);
+  DeleteFile(archive);
+  writer.FilesList = {data + "a.mdf"};
+  ASSERT_EQ(writer.Zip(), 1);
+  EXPECT_EQ(RawNames(), Names{data + "a.mdf"});
+}
+
+TEST_F(WriterFileList, PatternWithoutAnyDirectoryFindsNothing) {
+  // No RootDir and no directory in the pattern: the current directory, full
+  // of matching files, is not searched.
+  const auto saved = std::filesystem::current_path();
+  std::filesystem::current_path(data);
+  const Names names = ZipNames({"*.mdf"});
+  std::filesystem::current_path(saved);
+  EXPECT_EQ(names, Names{});
+  EXPECT_EQ(writer.TotalBytes(), 0);
 }
 
 TEST_F(WriterFileList, MissingFilesAreReportedAndBadPatternsRaise) {

@@ -236,6 +236,7 @@ TEST_F(WriterUpdate, ArchiveThatCannotBeReplacedIsReportedAndItsUpdateKept) {
   EXPECT_EQ(ZipFiles({a}), 1);
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0].caption, "Error");
+  EXPECT_EQ(ui.messages[0].kind, DialogKind::Plain);
   const std::string prefix = "Could not copy from " + tree.Path("tmp") + "/";
   const std::string& text = ui.messages[0].text;
   EXPECT_EQ(text.rfind(prefix, 0), 0u) << text;
