@@ -146,7 +146,11 @@ std::string TRunDriver::FoundDatabaseAt(const std::string& path) const {
 std::string TRunDriver::Untouchable(const std::string& archivePath,
                                     const std::string& source) const {
   const TFileKind kind = FileKindOf(archivePath);
-  if (kind == TFileKind::None) return {};
+  if (kind == TFileKind::None) {
+    // A link that points nowhere is not an archive of ours, and may be a
+    // database found; only a name that holds nothing at all is free.
+    return EntryExists(archivePath) ? archivePath : std::string();
+  }
   if (SameFileName(archivePath, source) || SameFile(archivePath, source)) return source;
   if (std::string found = FoundDatabaseAt(archivePath); !found.empty()) return found;
   if (kind != TFileKind::Regular || !LooksLikeOurArchive(archivePath)) return archivePath;
@@ -164,11 +168,14 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   };
   if (cancel_) throw EUserCanceled("User Aborted Operation");
 
+  errno = 0;
   switch (FileKindOf(source)) {
     case TFileKind::Regular:
       break;
     case TFileKind::None:
-      return finish(TZipOutcome::NotRead, Reason("could not be read", ENOENT));
+      // The system's reason: a link loop or a folder not searchable is not
+      // a missing file.
+      return finish(TZipOutcome::NotRead, Reason("could not be read", errno != 0 ? errno : ENOENT));
     default:
       return finish(TZipOutcome::NotRegular, "not a regular file");
   }

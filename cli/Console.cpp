@@ -25,6 +25,9 @@ void InstallInterruptHandlers() {
   // A closed terminal ends the run the same way: the archive being written is
   // removed and the previous one kept.
   sigaction(SIGHUP, &action, nullptr);
+  // So does a reader of the output that went away (dbzip | head): by
+  // default it would kill the process with an archive half written.
+  sigaction(SIGPIPE, &action, nullptr);
   // A file-size limit then shows as a write error that names the archive,
   // instead of killing the process with the archive half written.
   signal(SIGXFSZ, SIG_IGN);

@@ -148,9 +148,7 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   search.ScanOptions = TScanOptions::soSpecifiedDir;
   search.Messages = false;
   TRunDriver::SetUpSearch(search, options.sourceDir, options.recursive);
-  search.OnProcess = [&](TObject*, const std::string&, int32_t, int32_t) {
-    if (g_dbzipInterrupted) search.Stop();
-  };
+  search.CancelToken = &g_dbzipInterrupted;
   try {
     search.Scan();
   } catch (const Exception& e) {
