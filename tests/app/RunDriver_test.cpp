@@ -197,6 +197,42 @@ TEST(RunDriverTest, FailuresKeepTheOldArchiveAndAreNeverCountedAsArchived) {
   EXPECT_EQ(Holds(out.Path("a.zip")), "a.mdf:" + std::to_string(r.bytesRead) + " ");
 }
 
+TEST(RunDriverTest, LinksAndNamesAtTheEdgesAreArchivedOrReportedAsTheyAre) {
+  TempTree src;
+  // With every file found and the archives going into the source folder, a
+  // link that points nowhere is a database found where x.mdf's archive goes.
+  src.File("x.mdf", Rows(3000));
+  src.Link("x.zip", src.Path("gone/nowhere.zip"));
+  // A link loop can be neither read nor looked at: the system says why.
+  src.Link("loop.mdf", src.Path("loop.mdf"));
+  // A name at the file system's limit leaves no room for the suffix of the
+  // file written beside its archive.
+  const std::string longName = std::string(251, 'L') + ".mdf";
+  src.File(longName, Rows(7000));
+  const mode_t oldMask = ::umask(022);
+  DriverRun run;
+  run.Go(src.Root(), src.Root(), "*");
+  ::umask(oldMask);
+
+  std::error_code error;
+  EXPECT_TRUE(fs::is_symlink(src.Path("x.zip")));
+  EXPECT_EQ(fs::read_symlink(src.Path("x.zip"), error), src.Path("gone/nowhere.zip"));
+  EXPECT_EQ(run.ReasonFor(src.Path("x.mdf")), "its archive would replace " + src.Path("x.zip"));
+  EXPECT_EQ(run.ReasonFor(src.Path("x.zip")),
+            "could not be read: " + std::string(std::strerror(ENOENT)));
+  EXPECT_EQ(run.ReasonFor(src.Path("loop.mdf")),
+            "could not be read: " + std::string(std::strerror(ELOOP)));
+  const std::string longArchive = src.Path(std::string(251, 'l') + ".zip");
+  EXPECT_EQ(run.ReasonFor(src.Path(longName)), "(not reported)");
+  EXPECT_EQ(Holds(longArchive), longName + ":7000 ");
+  // The archive is as readable as any file the user makes, not private to us.
+  struct stat st {};
+  ASSERT_EQ(::stat(longArchive.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+  EXPECT_EQ(run.driver.Report().Cases().size(), 3u);
+  EXPECT_TRUE(Leftovers(src.Root()).empty());
+}
+
 TEST(RunReportTest, NamesEveryCaseAndCapsWhatTheBoxShows) {
   RunReport report;
   EXPECT_TRUE(report.Empty());
