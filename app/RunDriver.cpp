@@ -126,6 +126,7 @@ void TRunDriver::BeginRun() {
 void TRunDriver::SearchDone(const TSearchFolders& search) {
   foundByName_.clear();
   for (const TFilePack& pack : search.FoundFiles) {
+    if (cancel_) break;  // nothing will be zipped: a million names need no index
     foundByName_.emplace(LowerCaseAscii(pack.FileName), pack.Dir + pack.FileName);
   }
   for (const TFolderError& folder : search.UnlistedFolders) {

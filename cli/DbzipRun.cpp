@@ -164,6 +164,7 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   const TagRemoval tags = options.RemoveTags() ? TagRemoval::Remove : TagRemoval::Keep;
   std::vector<Database> dbs;
   for (const TFilePack& pack : search.FoundFiles) {
+    if (g_dbzipInterrupted) break;  // a million sizes take seconds
     Database db;
     db.source = pack.Dir + pack.FileName;
     db.archivePath = ArchivePath(options.outputDir, pack.FileName, tags);
