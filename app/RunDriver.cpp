@@ -208,6 +208,7 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   writer.PackLevel = level;
   writer.FreshArchive = true;
   writer.SyncOutput = true;
+  writer.LiteralNames = true;  // a database named "a*.mdf" is not a pattern
   writer.CancelToken = &cancel_;
   int added = 0;
   try {

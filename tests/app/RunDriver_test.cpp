@@ -209,6 +209,10 @@ TEST(RunDriverTest, LinksAndNamesAtTheEdgesAreArchivedOrReportedAsTheyAre) {
   // file written beside its archive.
   const std::string longName = std::string(251, 'L') + ".mdf";
   src.File(longName, Rows(7000));
+  // Wildcard characters in a name are its own: its archive holds it alone.
+  src.File("q*.mdf", Rows(100));
+  src.File("q?.mdf", Rows(200));
+  src.File("qa.mdf", Rows(300));
   const mode_t oldMask = ::umask(022);
   DriverRun run;
   run.Go(src.Root(), src.Root(), "*");
@@ -225,6 +229,9 @@ TEST(RunDriverTest, LinksAndNamesAtTheEdgesAreArchivedOrReportedAsTheyAre) {
   const std::string longArchive = src.Path(std::string(251, 'l') + ".zip");
   EXPECT_EQ(run.ReasonFor(src.Path(longName)), "(not reported)");
   EXPECT_EQ(Holds(longArchive), longName + ":7000 ");
+  EXPECT_EQ(Holds(src.Path("q*.zip")), "q*.mdf:100 ");
+  EXPECT_EQ(Holds(src.Path("q?.zip")), "q?.mdf:200 ");
+  EXPECT_EQ(Holds(src.Path("qa.zip")), "qa.mdf:300 ");
   // The archive is as readable as any file the user makes, not private to us.
   struct stat st {};
   ASSERT_EQ(::stat(longArchive.c_str(), &st), 0);
