@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "ArchiveCheck.h"
@@ -238,6 +239,51 @@ TEST(RunDriverTest, LinksAndNamesAtTheEdgesAreArchivedOrReportedAsTheyAre) {
   EXPECT_EQ(st.st_mode & 07777, 0644u);
   EXPECT_EQ(run.driver.Report().Cases().size(), 3u);
   EXPECT_TRUE(Leftovers(src.Root()).empty());
+}
+
+TEST(RunDriverTest, DatabasesSwappedBetweenSearchAndZipNeverBlockOrLoseAnything) {
+  TempTree src, out;
+  for (const char* name : {"fifo.mdf", "gone.mdf", "dir.mdf", "loop.mdf", "kept.mdf"})
+    src.File(name, Rows(2000));
+  const std::string older = out.File("fifo.zip", "PK\x03\x04 last week's archive");
+  TSearchFolders search;
+  search.FileMask = "*.mdf";
+  search.Messages = false;
+  TRunDriver::SetUpSearch(search, src.Root(), false);
+  TRunDriver driver;
+  driver.BeginRun();
+  search.Scan();
+  driver.SearchDone(search);
+  ASSERT_EQ(search.FoundFiles.size(), 5u);
+  // Between the search and the zipping: a FIFO with no writer takes one
+  // database's name, another is deleted, one becomes a folder, one a loop.
+  fs::remove(src.Path("fifo.mdf"));
+  ASSERT_EQ(::mkfifo(src.Path("fifo.mdf").c_str(), 0600), 0);
+  fs::remove(src.Path("gone.mdf"));
+  fs::remove(src.Path("dir.mdf"));
+  src.Dir("dir.mdf");
+  fs::remove(src.Path("loop.mdf"));
+  src.Link("loop.mdf", src.Path("loop.mdf"));
+  TZipWriter writer;
+  std::map<std::string, TZipOutcome> outcomes;
+  for (const TFilePack& pack : search.FoundFiles) {
+    outcomes[pack.FileName] =
+        driver.ZipDatabase(writer, ArchivePath(out.Root(), pack.FileName, TagRemoval::Keep),
+                           pack.Dir + pack.FileName, 6)
+            .outcome;
+  }
+  EXPECT_EQ(outcomes["fifo.mdf"], TZipOutcome::NotRegular);
+  EXPECT_EQ(outcomes["dir.mdf"], TZipOutcome::NotRegular);
+  EXPECT_EQ(outcomes["gone.mdf"], TZipOutcome::NotRead);
+  EXPECT_EQ(outcomes["loop.mdf"], TZipOutcome::NotRead);
+  EXPECT_EQ(outcomes["kept.mdf"], TZipOutcome::Archived);
+  EXPECT_EQ(ReadAll(older), "PK\x03\x04 last week's archive");
+  EXPECT_EQ(Holds(out.Path("kept.zip")), "kept.mdf:2000 ");
+  EXPECT_EQ(driver.Report().Cases().size(), 4u);
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(out.Root())) left.push_back(e.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"fifo.zip", "kept.zip"}));
 }
 
 TEST(RunReportTest, NamesEveryCaseAndCapsWhatTheBoxShows) {
