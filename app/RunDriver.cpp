@@ -125,6 +125,7 @@ void TRunDriver::BeginRun() {
 void TRunDriver::SearchDone(const TSearchFolders& search) {
   foundByName_.clear();
   for (const TFilePack& pack : search.FoundFiles) {
+    if (cancel_) break;  // nothing will be zipped: a million names need no index
     foundByName_.emplace(LowerCaseAscii(pack.FileName), pack.Dir + pack.FileName);
   }
   for (const TFolderError& folder : search.UnlistedFolders) {
@@ -145,7 +146,11 @@ std::string TRunDriver::FoundDatabaseAt(const std::string& path) const {
 std::string TRunDriver::Untouchable(const std::string& archivePath,
                                     const std::string& source) const {
   const TFileKind kind = FileKindOf(archivePath);
-  if (kind == TFileKind::None) return {};
+  if (kind == TFileKind::None) {
+    // A link that points nowhere is not an archive of ours, and may be a
+    // database found; only a name that holds nothing at all is free.
+    return EntryExists(archivePath) ? archivePath : std::string();
+  }
   if (SameFileName(archivePath, source) || SameFile(archivePath, source)) return source;
   if (std::string found = FoundDatabaseAt(archivePath); !found.empty()) return found;
   if (kind != TFileKind::Regular || !LooksLikeOurArchive(archivePath)) return archivePath;
@@ -154,12 +159,15 @@ std::string TRunDriver::Untouchable(const std::string& archivePath,
 
 TZipResult TRunDriver::WouldSkip(const std::string& archivePath, const std::string& source) const {
   TZipResult result;
+  errno = 0;
   switch (FileKindOf(source)) {
     case TFileKind::Regular:
       break;
     case TFileKind::None:
+      // The system's reason: a link loop or a folder not searchable is not
+      // a missing file.
       result.outcome = TZipOutcome::NotRead;
-      result.reason = Reason("could not be read", ENOENT);
+      result.reason = Reason("could not be read", errno != 0 ? errno : ENOENT);
       return result;
     default:
       result.outcome = TZipOutcome::NotRegular;
@@ -212,6 +220,7 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   writer.PackLevel = level;
   writer.FreshArchive = true;
   writer.SyncOutput = true;
+  writer.LiteralNames = true;  // a database named "a*.mdf" is not a pattern
   writer.CancelToken = &cancel_;
   int added = 0;
   try {

@@ -236,9 +236,7 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   search.ScanOptions = TScanOptions::soSpecifiedDir;
   search.Messages = false;
   TRunDriver::SetUpSearch(search, options.sourceDir, options.recursive);
-  search.OnProcess = [&](TObject*, const std::string&, int32_t, int32_t) {
-    if (g_dbzipInterrupted) search.Stop();
-  };
+  search.CancelToken = &g_dbzipInterrupted;
   try {
     search.Scan();
   } catch (const Exception& e) {
@@ -254,6 +252,7 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   const TagRemoval tags = options.RemoveTags() ? TagRemoval::Remove : TagRemoval::Keep;
   std::vector<Database> dbs;
   for (const TFilePack& pack : search.FoundFiles) {
+    if (g_dbzipInterrupted) break;  // a million sizes take seconds
     Database db;
     db.source = pack.Dir + pack.FileName;
     db.archivePath = ArchivePath(options.outputDir, pack.FileName, tags);

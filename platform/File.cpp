@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <random>
 #include <vector>
 
 #include "Files.h"
@@ -185,8 +187,52 @@ std::string CreateTempFile(const std::string& dir, const std::string& prefix) {
   return CreateUniqueFile(name + prefix + "XXXXXX");
 }
 
+namespace {
+
+// Six characters for a new name, random so that two programs (or two runs)
+// do not take turns colliding.
+std::string RandomPart() {
+  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937 generator = [] {
+    std::random_device device;
+    std::seed_seq seed{device(), device(), static_cast<unsigned>(::getpid()),
+                       static_cast<unsigned>(::time(nullptr))};
+    return std::mt19937(seed);
+  }();
+  std::uniform_int_distribution<size_t> pick(0, sizeof kAlphabet - 2);
+  std::string part(6, ' ');
+  for (char& c : part) c = kAlphabet[pick(generator)];
+  return part;
+}
+
+}  // namespace
+
 std::string CreateTempFileBeside(const std::string& path) {
-  return CreateUniqueFile(path + ".tzw-XXXXXX");
+  static constexpr char kSuffix[] = ".tzw-";
+  constexpr size_t kSuffixLength = sizeof kSuffix - 1 + 6;
+  std::string base = path;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = base + kSuffix + RandomPart();
+    // Mode 0666 less the umask, as FileCreate gives: the archive this file
+    // becomes is readable by whoever could read the one it replaces.
+    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return name;
+    }
+    if (errno == ENAMETOOLONG && base == path) {
+      // A name near its file system's limit leaves no room for the suffix:
+      // the temporary file takes a shortened name beside it.
+      const std::string dir = ExtractFilePath(path);
+      const long limit = ::pathconf(dir.empty() ? "." : dir.c_str(), _PC_NAME_MAX);
+      const size_t room = static_cast<size_t>(limit > 0 ? limit : 255);
+      if (room <= kSuffixLength || path.size() - dir.size() + kSuffixLength <= room) break;
+      base.resize(dir.size() + room - kSuffixLength);
+      continue;
+    }
+    if (errno != EEXIST) break;
+  }
+  return std::string();
 }
 
 int ReplaceFile(const std::string& from, const std::string& to) {
@@ -204,10 +250,19 @@ int ReplaceFile(const std::string& from, const std::string& to) {
 
 TFileKind FileKindOf(const std::string& path) {
   struct stat st {};
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) return TFileKind::None;
+  if (path.empty()) {
+    errno = ENOENT;
+    return TFileKind::None;
+  }
+  if (::stat(path.c_str(), &st) != 0) return TFileKind::None;
   if (S_ISREG(st.st_mode)) return TFileKind::Regular;
   if (S_ISDIR(st.st_mode)) return TFileKind::Directory;
   return TFileKind::Other;
+}
+
+bool EntryExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::lstat(path.c_str(), &st) == 0;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

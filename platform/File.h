@@ -93,16 +93,22 @@ std::string GetTempDir(const std::string& tempPath);
 std::string CreateTempFile(const std::string& dir, const std::string& prefix);
 
 // Creates, exclusively, a new empty file beside path named path + ".tzw-" and
-// six random characters, and returns its name; empty with errno set when it
-// cannot. A half-written file of ours is recognisable by that name.
+// six random characters (path's name cut short first when the whole would be
+// too long for its folder), mode 0666 less the umask, and returns its name;
+// empty with errno set when it cannot. A half-written file of ours is
+// recognisable by that name.
 std::string CreateTempFileBeside(const std::string& path);
 // Puts the file from in place of to in one step, replacing what is there, and
 // makes the change durable; 0 or the error number. Both are in one folder.
 int ReplaceFile(const std::string& from, const std::string& to);
 
-// What a path names, following symbolic links.
+// What a path names, following symbolic links; None with the reason left in
+// errno (a missing file, a link loop, a folder not searchable...).
 enum class TFileKind { None, Regular, Directory, Other };
 TFileKind FileKindOf(const std::string& path);
+// True when anything at all is at path, a symbolic link that points nowhere
+// included.
+bool EntryExists(const std::string& path);
 // True when both paths exist and name the same file (through links, other
 // spellings or hard links).
 bool SameFile(const std::string& a, const std::string& b);

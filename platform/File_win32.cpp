@@ -265,7 +265,10 @@ TFileKind FileKindOf(const std::string& path) {
     // Something that exists but cannot be opened at all is still something.
     const DWORD attr = path.empty() ? INVALID_FILE_ATTRIBUTES
                                     : ::GetFileAttributesW(win32::FilePath(path).c_str());
-    if (attr == INVALID_FILE_ATTRIBUTES) return TFileKind::None;
+    if (attr == INVALID_FILE_ATTRIBUTES) {
+      win32::LastError();
+      return TFileKind::None;
+    }
     return (attr & FILE_ATTRIBUTE_DIRECTORY) ? TFileKind::Directory : TFileKind::Regular;
   }
   TFileKind kind = TFileKind::Other;
@@ -278,6 +281,12 @@ TFileKind FileKindOf(const std::string& path) {
   }
   ::CloseHandle(h);
   return kind;
+}
+
+bool EntryExists(const std::string& path) {
+  // The attributes are those of a link itself, not of what it points to.
+  return !path.empty() &&
+         ::GetFileAttributesW(win32::FilePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

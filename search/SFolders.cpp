@@ -54,6 +54,11 @@ void TSearchFolders::Stop() {
   stopped_ = true;
 }
 
+bool TSearchFolders::StopRequested() {
+  if (CancelToken != nullptr && CancelToken->load(std::memory_order_relaxed)) stopped_ = true;
+  return stopped_;
+}
+
 void TSearchFolders::ScanFolder(const std::string& folder, bool startFolder) {
   if (OnProcess) OnProcess(this, folder, countFiles_, sizeOfFiles_);
   // The entries that matter, in listing order: matches and folders to enter.
@@ -67,7 +72,7 @@ void TSearchFolders::ScanFolder(const std::string& folder, bool startFolder) {
   {
     TDirList list(folder, startFolder ? TFollowLinks::Yes : TFollowLinks::No);
     bool more = list.Next();
-    while (more && !stopped_) {
+    while (more && !StopRequested()) {
       const std::string_view entry = list.Name();
       if (entry != "." && entry != "..") {
         const bool match = masks_->Matches(entry);
@@ -84,7 +89,7 @@ void TSearchFolders::ScanFolder(const std::string& folder, bool startFolder) {
   }
   const std::string dir = PathJoin(folder, "");
   for (const Item& item : items) {
-    if (stopped_) break;
+    if (StopRequested()) break;
     if (item.match) {
       // Both totals are 32-bit and wrap around, as their readers expect.
       const auto low = static_cast<uint32_t>(static_cast<uint64_t>(item.info.Size));

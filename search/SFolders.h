@@ -3,6 +3,7 @@
 // the totals at the end.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -54,6 +55,10 @@ class TSearchFolders : public TComponent {
   bool DoRecursive = true;
   TOnProcessEvent OnProcess;
   TOnChangedEvent OnChanged;
+  // A request to stop from another thread or a signal handler, looked at
+  // after every directory entry, as Stop is: a folder of a million entries
+  // does not hold up an interrupt until its listing ends.
+  const std::atomic<bool>* CancelToken = nullptr;
 
   // Records of the last scan's matches, in the order found.
   std::vector<TFilePack> FoundFiles;
@@ -74,6 +79,8 @@ class TSearchFolders : public TComponent {
   // is entered, so the depth of a tree costs no open descriptors. Only the
   // start folder may be reached through a symbolic link.
   void ScanFolder(const std::string& folder, bool startFolder);
+  // True once Stop was called or the cancel token was set.
+  bool StopRequested();
 
   const TMaskList* masks_ = nullptr;  // the mask list of the running scan
   bool stopped_ = false;

@@ -62,7 +62,7 @@ void TZipWriter::ExpandFileList() {
   while (index < FilesList.size()) {
     std::string& entry = FilesList[index];
     const auto drop = [&] { FilesList.erase(FilesList.begin() + static_cast<ptrdiff_t>(index)); };
-    if (entry.find_first_of(kPatternCharacters) != std::string::npos) {
+    if (!LiteralNames && entry.find_first_of(kPatternCharacters) != std::string::npos) {
       patterns.push_back(entry);
       drop();
       continue;

@@ -101,6 +101,9 @@ class TZipWriter : public TZipReader, private DeflateHost {
   bool FreshArchive = false;
   // Make the archive durable before Zip returns.
   bool SyncOutput = false;
+  // FilesList holds paths of files as they are: a name with "*", "?", "<",
+  // ">" or "|" in it is that one file, not a pattern that finds others.
+  bool LiteralNames = false;
 
   // --- Events; an unassigned one does nothing ---
   // Once per Zip after a normal end, with the number of files added.

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "ArchiveCheck.h"
@@ -233,6 +234,95 @@ TEST(RunDriverTest, FailuresKeepTheOldArchiveAndAreNeverCountedAsArchived) {
   EXPECT_EQ(run.ReasonFor(src.Path("a.mdf")), "changed while read: 100000 bytes at start, " +
                                                   std::to_string(r.bytesRead) + " bytes archived");
   EXPECT_EQ(Holds(out.Path("a.zip")), "a.mdf:" + std::to_string(r.bytesRead) + " ");
+}
+
+TEST(RunDriverTest, LinksAndNamesAtTheEdgesAreArchivedOrReportedAsTheyAre) {
+  TempTree src;
+  // With every file found and the archives going into the source folder, a
+  // link that points nowhere is a database found where x.mdf's archive goes.
+  src.File("x.mdf", Rows(3000));
+  src.Link("x.zip", src.Path("gone/nowhere.zip"));
+  // A link loop can be neither read nor looked at: the system says why.
+  src.Link("loop.mdf", src.Path("loop.mdf"));
+  // A name at the file system's limit leaves no room for the suffix of the
+  // file written beside its archive.
+  const std::string longName = std::string(251, 'L') + ".mdf";
+  src.File(longName, Rows(7000));
+  // Wildcard characters in a name are its own: its archive holds it alone.
+  src.File("q*.mdf", Rows(100));
+  src.File("q?.mdf", Rows(200));
+  src.File("qa.mdf", Rows(300));
+  const mode_t oldMask = ::umask(022);
+  DriverRun run;
+  run.Go(src.Root(), src.Root(), "*");
+  ::umask(oldMask);
+
+  std::error_code error;
+  EXPECT_TRUE(fs::is_symlink(src.Path("x.zip")));
+  EXPECT_EQ(fs::read_symlink(src.Path("x.zip"), error), src.Path("gone/nowhere.zip"));
+  EXPECT_EQ(run.ReasonFor(src.Path("x.mdf")), "its archive would replace " + src.Path("x.zip"));
+  EXPECT_EQ(run.ReasonFor(src.Path("x.zip")),
+            "could not be read: " + std::string(std::strerror(ENOENT)));
+  EXPECT_EQ(run.ReasonFor(src.Path("loop.mdf")),
+            "could not be read: " + std::string(std::strerror(ELOOP)));
+  const std::string longArchive = src.Path(std::string(251, 'l') + ".zip");
+  EXPECT_EQ(run.ReasonFor(src.Path(longName)), "(not reported)");
+  EXPECT_EQ(Holds(longArchive), longName + ":7000 ");
+  EXPECT_EQ(Holds(src.Path("q*.zip")), "q*.mdf:100 ");
+  EXPECT_EQ(Holds(src.Path("q?.zip")), "q?.mdf:200 ");
+  EXPECT_EQ(Holds(src.Path("qa.zip")), "qa.mdf:300 ");
+  // The archive is as readable as any file the user makes, not private to us.
+  struct stat st {};
+  ASSERT_EQ(::stat(longArchive.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+  EXPECT_EQ(run.driver.Report().Cases().size(), 3u);
+  EXPECT_TRUE(Leftovers(src.Root()).empty());
+}
+
+TEST(RunDriverTest, DatabasesSwappedBetweenSearchAndZipNeverBlockOrLoseAnything) {
+  TempTree src, out;
+  for (const char* name : {"fifo.mdf", "gone.mdf", "dir.mdf", "loop.mdf", "kept.mdf"})
+    src.File(name, Rows(2000));
+  const std::string older = out.File("fifo.zip", "PK\x03\x04 last week's archive");
+  TSearchFolders search;
+  search.FileMask = "*.mdf";
+  search.Messages = false;
+  TRunDriver::SetUpSearch(search, src.Root(), false);
+  TRunDriver driver;
+  driver.BeginRun();
+  search.Scan();
+  driver.SearchDone(search);
+  ASSERT_EQ(search.FoundFiles.size(), 5u);
+  // Between the search and the zipping: a FIFO with no writer takes one
+  // database's name, another is deleted, one becomes a folder, one a loop.
+  fs::remove(src.Path("fifo.mdf"));
+  ASSERT_EQ(::mkfifo(src.Path("fifo.mdf").c_str(), 0600), 0);
+  fs::remove(src.Path("gone.mdf"));
+  fs::remove(src.Path("dir.mdf"));
+  src.Dir("dir.mdf");
+  fs::remove(src.Path("loop.mdf"));
+  src.Link("loop.mdf", src.Path("loop.mdf"));
+  TZipWriter writer;
+  std::map<std::string, TZipOutcome> outcomes;
+  for (const TFilePack& pack : search.FoundFiles) {
+    outcomes[pack.FileName] =
+        driver
+            .ZipDatabase(writer, ArchivePath(out.Root(), pack.FileName, TagRemoval::Keep),
+                         pack.Dir + pack.FileName, 6)
+            .outcome;
+  }
+  EXPECT_EQ(outcomes["fifo.mdf"], TZipOutcome::NotRegular);
+  EXPECT_EQ(outcomes["dir.mdf"], TZipOutcome::NotRegular);
+  EXPECT_EQ(outcomes["gone.mdf"], TZipOutcome::NotRead);
+  EXPECT_EQ(outcomes["loop.mdf"], TZipOutcome::NotRead);
+  EXPECT_EQ(outcomes["kept.mdf"], TZipOutcome::Archived);
+  EXPECT_EQ(ReadAll(older), "PK\x03\x04 last week's archive");
+  EXPECT_EQ(Holds(out.Path("kept.zip")), "kept.mdf:2000 ");
+  EXPECT_EQ(driver.Report().Cases().size(), 4u);
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(out.Root())) left.push_back(e.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"fifo.zip", "kept.zip"}));
 }
 
 TEST(RunReportTest, NamesEveryCaseAndCapsWhatTheBoxShows) {

@@ -478,6 +478,45 @@ TEST_F(DbzipTest, TheStatusLineIsDrawnOnATerminalStandardErrorOnly) {
   EXPECT_EQ(q.terminal, notRegular + "\r\n");
 }
 
+TEST_F(DbzipTest, AReaderOfTheOutputGoingAwayEndsTheRunCleanly) {
+  // dbzip -j 2 ... | head -1: the reader leaves while both jobs write archives.
+  std::string data;
+  uint32_t x = 4242;
+  while (data.size() < (6u << 20)) {
+    x = x * 1103515245 + 12345;
+    data += "rec" + std::to_string(x % 100000) + (x & 0x100 ? " alpha\n" : " beta\n");
+  }
+  for (int i = 0; i < 6; ++i) src.File("db" + std::to_string(i) + ".mdf", data);
+  const std::string older = out.File("db0.zip", "PK\x03\x04 the archive of an earlier run");
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(pipeFds[1], 1);
+    const int devNull = ::open("/dev/null", O_WRONLY);
+    ::dup2(devNull, 2);
+    ::close(pipeFds[0]);
+    ::signal(SIGPIPE, SIG_DFL);
+    ::execl(DBZIP_PATH, DBZIP_PATH, "-j", "2", "-l", "9", src.Root().c_str(), out.Root().c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(pipeFds[1]);
+  char first[64];
+  ASSERT_GT(::read(pipeFds[0], first, sizeof first), 0);  // "Zipping ..."
+  for (int i = 0; i < 500 && Leftovers(out.Root()).empty(); ++i) ::usleep(10000);
+  ::close(pipeFds[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  // Ended as an interrupt, not killed with the archives half written.
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+  EXPECT_TRUE(Leftovers(out.Root()).empty());
+  // db0.zip is the earlier archive or a whole new one, never a part of one.
+  if (ReadAll(older) != "PK\x03\x04 the archive of an earlier run") {
+    EXPECT_EQ(ZipListing(older), "db0.mdf:" + std::to_string(data.size()));
+  }
+}
+
 TEST_F(DbzipTest, DeepTreesAndConcurrentRunsLoseNothing) {
   // 1,200 levels under a 64-descriptor limit: a listing is closed before
   // its sub-folders are entered.

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <filesystem>
 #include <functional>
@@ -304,6 +305,29 @@ TEST_F(SearchFolders, StopFromOnProcessEndsTheScanWithTheTotalsSoFar) {
   onProcess = nullptr;
   search.Scan();
   EXPECT_EQ(Records(search), all);
+}
+
+TEST_F(SearchFolders, CancelTokenStopsTheListingAtItsNextEntry) {
+  // A folder of many matches: a token set when the scan enters it (as a
+  // signal handler would, at any time) ends the scan before its first entry.
+  for (int i = 0; i < 2000; ++i) tree.File("flat/f" + std::to_string(i) + ".mdf");
+  tree.File("flat/sub/deeper.mdf");
+  std::atomic<bool> cancel{false};
+  search.CancelToken = &cancel;
+  search.DoRecursive = true;
+  search.ScanDir = tree.Path("flat");
+  onProcess = [&](const std::string&) { cancel = true; };
+  search.Scan();
+  EXPECT_TRUE(search.Stopped());
+  EXPECT_TRUE(search.FoundFiles.empty());
+  EXPECT_EQ(processed.size(), 1u);  // the sub-folder is never entered
+  EXPECT_EQ(changed, (std::vector<Changed>{{0, 0}}));
+
+  cancel = false;
+  onProcess = nullptr;
+  search.Scan();
+  EXPECT_FALSE(search.Stopped());
+  EXPECT_EQ(search.FoundFiles.size(), 2001u);
 }
 
 TEST_F(SearchFolders, MessagesRunAfterEveryEntryAndMayStopTheScan) {
