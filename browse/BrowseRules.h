@@ -11,6 +11,32 @@
 
 #include "Files.h"
 
+// The shell's special folders that can be the root of the dialog's tree.
+// bfoDesktopExpanded names none: the tree shows the whole namespace.
+enum class TSystemFolders : uint8_t {
+  bfoDesktop,
+  bfoDesktopExpanded,
+  bfoPrograms,
+  bfoControlPanel,
+  bfoPrinters,
+  bfoPersonal,
+  bfoFavorites,
+  bfoStartup,
+  bfoRecent,
+  bfoSendTo,
+  bfoRecycleBin,
+  bfoStartMenu,
+  bfoDesktopDirectory,
+  bfoMyComputer,
+  bfoNetwork,
+  bfoNetworkNeighborhood,
+  bfoFonts,
+  bfoTemplates,
+};
+
+enum class TDlgPosition : uint8_t { bpDefault, bpCenter };
+enum class TDlgPosRel : uint8_t { brActiveWindow, brScreen };
+
 // The shell folder dialog's flags.
 inline constexpr unsigned BIF_RETURNONLYFSDIRS = 0x0001;
 inline constexpr unsigned BIF_DONTGOBELOWDOMAIN = 0x0002;
