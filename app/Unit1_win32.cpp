@@ -10,8 +10,8 @@
 #include "Unit2_win32.h"
 
 namespace {
-constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
-constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 constexpr int kClientWidth = 438;
 constexpr int kClientHeight = 321;
 constexpr int kStatusHeight = 17;
@@ -116,9 +116,11 @@ void TForm1::CreateControls() {
   StatusBar1 = CreateControl(STATUSCLASSNAMEW, "",
                              CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER | WS_GROUP, 0, w,
                              idStatusBar);
-  ::SendMessageW(StatusBar1, SB_SIMPLE, TRUE, 0);
+  // One panel across the whole bar.
+  int panelEnd = -1;
+  ::SendMessageW(StatusBar1, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(&panelEnd));
   const std::wstring status = win32::Widen(kStatusLine);
-  ::SendMessageW(StatusBar1, SB_SETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(status.c_str()));
+  ::SendMessageW(StatusBar1, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(status.c_str()));
 
   ::SendMessageW(optMsde, BM_SETCHECK, BST_CHECKED, 0);
   ::SendMessageW(chkRemTags, BM_SETCHECK, BST_CHECKED, 0);
@@ -157,18 +159,19 @@ void TForm1::Layout(UINT dpi) {
     win32::SetAutoSizedText(label, win32::GetText(label));
   }
   // A drop-down list takes its height from its font; its selection field is
-  // made as high as the design's box.
-  RECT box{};
-  ::GetWindowRect(cboLevel, &box);
-  const int lacking = win32::Scale(21, dpi) - (box.bottom - box.top);
-  const auto item = static_cast<int>(::SendMessageW(cboLevel, CB_GETITEMHEIGHT, -1, 0));
-  if (lacking != 0 && item + lacking > 0)
-    ::SendMessageW(cboLevel, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item + lacking);
-  // The list drops below the box far enough to show every level.
-  ::GetWindowRect(cboLevel, &box);
-  const int list = static_cast<int>(::SendMessageW(cboLevel, CB_GETITEMHEIGHT, 0, 0)) * 9 + 2;
-  ::SetWindowPos(cboLevel, nullptr, 0, 0, box.right - box.left, (box.bottom - box.top) + list,
+  // made as high as the design's box, and the list drops below it far
+  // enough to show every level.
+  const int list = win32::Scale(21 * 9, dpi);
+  ::SetWindowPos(cboLevel, nullptr, 0, 0, win32::Scale(41, dpi), win32::Scale(21, dpi) + list,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  for (int pass = 0; pass < 3; ++pass) {
+    RECT box{};
+    ::GetWindowRect(cboLevel, &box);
+    const int lacking = win32::Scale(21, dpi) - (box.bottom - box.top);
+    const auto item = static_cast<int>(::SendMessageW(cboLevel, CB_GETITEMHEIGHT, -1, 0));
+    if (lacking == 0 || item + lacking <= 0) break;
+    ::SendMessageW(cboLevel, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item + lacking);
+  }
 }
 
 void TForm1::Show() {
@@ -258,6 +261,12 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_GETFONT:
       return reinterpret_cast<LRESULT>(font_);
+    case WM_ERASEBKGND: {
+      RECT client{};
+      ::GetClientRect(Handle(), &client);
+      ::FillRect(reinterpret_cast<HDC>(wParam), &client, ::GetSysColorBrush(COLOR_BTNFACE));
+      return 1;
+    }
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN: {
       const auto dc = reinterpret_cast<HDC>(wParam);

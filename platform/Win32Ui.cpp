@@ -64,6 +64,7 @@ void Window::Create(const wchar_t* className, const std::string& caption, DWORD 
   WNDCLASSEXW cls{};
   cls.cbSize = sizeof cls;
   if (!::GetClassInfoExW(instance, className, &cls)) {
+    cls = WNDCLASSEXW{};
     cls.cbSize = sizeof cls;
     cls.lpfnWndProc = &Window::Procedure;
     cls.hInstance = instance;
