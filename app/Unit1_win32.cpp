@@ -162,9 +162,10 @@ void TForm1::Layout(UINT dpi) {
   // made as high as the design's box, and the list drops below it far
   // enough to show every level.
   const int list = win32::Scale(21 * 9, dpi);
-  ::SetWindowPos(cboLevel, nullptr, 0, 0, win32::Scale(41, dpi), win32::Scale(21, dpi) + list,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   for (int pass = 0; pass < 3; ++pass) {
+    // Sized again after each change, which is when the box takes its new height.
+    ::SetWindowPos(cboLevel, nullptr, 0, 0, win32::Scale(41, dpi), win32::Scale(21, dpi) + list,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     RECT box{};
     ::GetWindowRect(cboLevel, &box);
     const int lacking = win32::Scale(21, dpi) - (box.bottom - box.top);

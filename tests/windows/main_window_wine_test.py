@@ -3,11 +3,12 @@
 
 Usage: main_window_wine_test.py WINE MAIN_WINDOW_TEST_EXE BUILD_DIR [LINUX_DBZIP]
 
-Starts Xvfb, runs the in-process window tests, and keeps the tree and the
-archives of their whole run: every archive must be valid for python's zipfile
+Starts Xvfb, runs the in-process window tests (their layout checks once more
+on a screen of 144 dpi), and keeps the tree and the archives of their whole run: every archive must be valid for python's zipfile
 and for unzip, hold its database's bytes, and equal byte for byte what the
 Linux dbzip writes for the same tree and choices (skipped without
-LINUX_DBZIP). The tests leave pictures of both windows in BUILD_DIR.
+LINUX_DBZIP). The tests leave pictures of both windows in BUILD_DIR, at 96
+and at 144 dpi.
 """
 import os
 import shutil
@@ -77,6 +78,26 @@ def main():
         install_fonts(env)
         run = subprocess.run([WINE, EXE, "--gtest_brief=1"], env=env, timeout=500)
         check(run.returncode == 0, "the window tests pass (exit %d)" % run.returncode)
+
+        # The layout and the path label again on a screen scaled by 1.5.
+        scaled_shots = os.path.join(work, "scaled")
+        os.mkdir(scaled_shots)
+        desktop = "HKCU\\Control Panel\\Desktop"
+        subprocess.run([WINE, "reg", "add", desktop, "/v", "LogPixels", "/t", "REG_DWORD",
+                        "/d", "144", "/f"], env=env, capture_output=True)
+        try:
+            scaled = subprocess.run(
+                [WINE, EXE, "--gtest_brief=1",
+                 "--gtest_filter=MainWindow.StartsInTheDesignedState:PathLabel.*"],
+                env=dict(env, TW_WINUI_SHOTS=win_path(scaled_shots), TW_WINUI_DPI="144"),
+                timeout=300)
+            check(scaled.returncode == 0, "the layout at 144 dpi (exit %d)" % scaled.returncode)
+            for shot in os.listdir(scaled_shots):
+                shutil.copyfile(os.path.join(scaled_shots, shot),
+                                os.path.join(BUILD, shot.replace(".png", "-144dpi.png")))
+        finally:
+            subprocess.run([WINE, "reg", "delete", desktop, "/v", "LogPixels", "/f"], env=env,
+                           capture_output=True)
 
         out = os.path.join(work, "out")
         names = sorted(os.listdir(out)) if os.path.isdir(out) else []
