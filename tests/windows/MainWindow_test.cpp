@@ -389,8 +389,9 @@ TEST(MainWindow, RunZipsEveryDatabaseFound) {
 
   bool sawRunning = false, sawZipping = false;
   f.ui.onProcessMessages = [&] {
+    // Shown, not modal: the main window stays usable, but for Start and Close.
     if (Visible(f.progress.Handle()) && !Enabled(w.btnStart) && !Enabled(w.btnClose) &&
-        w.Running())
+        Enabled(w.Handle()) && Enabled(w.cboLevel) && w.Running())
       sawRunning = true;
     if (win32::GetText(f.progress.lblStatus).starts_with("Zipping ") && f.ui.waitCursor)
       sawZipping = true;
@@ -535,6 +536,7 @@ struct DialogSeen {
   bool opened = false;
   bool okEnabled = true;
   std::string selected;  // the selected tree item's text
+  bool editBox = true;
   RECT bounds{};
 };
 
@@ -560,6 +562,8 @@ void Watch(TBrowseEdit& field, DialogSeen& seen, bool ok) {
     seen.opened = true;
     seen.okEnabled = ::IsWindowEnabled(::GetDlgItem(dialog, IDOK)) != FALSE;
     seen.selected = SelectedItemText(dialog);
+    // Only file-system folders, and neither an edit box nor a status line.
+    seen.editBox = ::FindWindowExW(dialog, nullptr, L"Edit", nullptr) != nullptr;
     ::GetWindowRect(dialog, &seen.bounds);
     if (ok) ::SendMessageW(dialog, BFFM_ENABLEOK, 0, 1);
     ::PostMessageW(dialog, WM_COMMAND, ok ? IDOK : IDCANCEL, 0);
@@ -584,6 +588,7 @@ TEST(MainWindow, FolderDialogOpensOnTheFieldsFolder) {
   Click(w.edtSourceDir->Button());
   ASSERT_TRUE(seen.opened);
   EXPECT_FALSE(seen.okEnabled);
+  EXPECT_FALSE(seen.editBox);
   EXPECT_EQ(seen.selected, "Databases Here");
   EXPECT_EQ(w.edtSourceDir->Text(), folder);  // cancelled
   RECT main{};
@@ -689,6 +694,87 @@ TEST(PathLabel, ShortensDriveAndNetworkPathsInItsFont) {
   RECT r{};
   ::GetWindowRect(fresh.Handle(), &r);
   EXPECT_EQ(r.bottom - r.top, Measured(f.progress.Handle(), "Aj|").cy);
+}
+
+namespace {
+// What a message box of this thread showed: its caption and texts.
+struct BoxSeen {
+  std::string caption;
+  std::string texts;
+  int seen = 0;
+};
+BoxSeen* g_box = nullptr;
+
+// Finds the thread's message box once it is up, notes its caption and the
+// texts of its controls, and presses its OK button.
+void CALLBACK CloseBox(HWND, UINT, UINT_PTR timer, DWORD) {
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND window, LPARAM) -> BOOL {
+        if (!::IsWindowVisible(window) || ClassOf(window) != L"#32770") return TRUE;
+        g_box->caption = win32::GetText(window);
+        ::EnumChildWindows(
+            window,
+            [](HWND child, LPARAM) -> BOOL {
+              g_box->texts += win32::GetText(child) + "|";
+              return TRUE;
+            },
+            0);
+        ++g_box->seen;
+        ::PostMessageW(window, WM_COMMAND, IDOK, 0);
+        return FALSE;
+      },
+      0);
+  if (g_box->seen > 0) ::KillTimer(nullptr, timer);
+}
+}  // namespace
+
+// The window services shown for real: message boxes with their captions and
+// texts (the end report with its details in the task dialog), closed by OK,
+// and the hour-glass put up and taken down.
+TEST(Win32PlatformUi, ShowsMessagesAndTheHourGlass) {
+  Fixture f;  // a main window to own the boxes
+  Win32PlatformUi ui;
+  ui.SetOwner(f.form.Handle());
+  f.form.Show();
+  const struct {
+    DialogKind kind;
+    const char* caption;
+    std::string text, details;
+  } boxes[] = {
+      {DialogKind::Warning, "Warning", "You must first select directories.", ""},
+      {DialogKind::Information, "Information", "Process Complete!", ""},
+      {DialogKind::Error, "Tamblewick Remote Database Zipper", "Cannot create file D:\\x.zip.", ""},
+      {DialogKind::Warning, "Warning", "Process Complete!\n\nSome databases were not archived:\nC:\\a.mdf: not a regular file",
+       "C:\\a.mdf: not a regular file\n"},
+  };
+  for (const auto& box : boxes) {
+    SCOPED_TRACE(box.text);
+    BoxSeen seen;
+    g_box = &seen;
+    ::SetTimer(nullptr, 0, 100, &CloseBox);
+    if (box.details.empty())
+      ui.ShowMessage(box.kind, box.caption, box.text);
+    else
+      ui.ShowMessageWithDetails(box.kind, box.caption, box.text, box.details);
+    g_box = nullptr;
+    EXPECT_EQ(seen.seen, 1);
+    EXPECT_EQ(seen.caption, box.caption);
+    // The text itself, or (in the task dialog, which draws it itself) at
+    // least the box came and went.
+    if (box.details.empty()) {
+      EXPECT_NE(seen.texts.find(box.text), std::string::npos) << seen.texts;
+    }
+  }
+  ui.SetWaitCursor(true);
+  EXPECT_TRUE(win32::WaitCursorShown());
+  EXPECT_EQ(::SendMessageW(f.form.Handle(), WM_SETCURSOR, reinterpret_cast<WPARAM>(f.form.Handle()),
+                           MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)),
+            TRUE);
+  EXPECT_EQ(::GetCursor(), ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)));
+  ui.SetWaitCursor(false);
+  EXPECT_FALSE(win32::WaitCursorShown());
+  EXPECT_EQ(::GetCursor(), ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)));
 }
 
 int main(int argc, char** argv) {
