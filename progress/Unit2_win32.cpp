@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <tuple>
+
 namespace {
 constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST | WS_EX_CONTROLPARENT;
@@ -16,7 +18,6 @@ TfrmProgress::TfrmProgress(HWND mainWindow) : mainWindow_(mainWindow) {
   const HWND self = Handle();
   dpi_ = win32::WindowDpi(self);
   font_ = win32::CreateDesignFont(win32::DesignFace::MsSansSerif, 11, dpi_);
-  win32::SetFont(self, font_);
   Label3 = win32::CreateControl(L"STATIC", "Current File:", SS_LEFT, 0, self, idLabel3);
   lblCurrFile = std::make_unique<TPathLabel>(self, idCurrFile);
   Label4 = win32::CreateControl(L"STATIC", "Total Files:", SS_LEFT, 0, self, idLabel4);
@@ -87,13 +88,14 @@ LRESULT TfrmProgress::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
       ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
       return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
     }
+    case WM_GETFONT:
+      return reinterpret_cast<LRESULT>(font_);
     case WM_SETCURSOR:
       if (win32::HandleSetCursor()) return TRUE;
       break;
     case WM_DPICHANGED: {
       const HFONT old = font_;
       font_ = win32::CreateDesignFont(win32::DesignFace::MsSansSerif, 11, HIWORD(wParam));
-      win32::SetFont(Handle(), font_);
       Layout(HIWORD(wParam));
       const auto* suggested = reinterpret_cast<const RECT*>(lParam);
       ::SetWindowPos(Handle(), nullptr, suggested->left, suggested->top, 0, 0,

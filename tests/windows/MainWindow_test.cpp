@@ -555,18 +555,34 @@ std::string SelectedItemText(HWND dialog) {
   return win32::Narrow(text);
 }
 
-// Watches the dialog the field opens, then presses OK (enabling it first) or Cancel.
+// The dialog being watched and what to press once its selection has settled.
+struct Watched {
+  HWND dialog = nullptr;
+  DialogSeen* seen = nullptr;
+  bool ok = false;
+} g_watched;
+
+void CALLBACK ReadSelectionAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
+  ::KillTimer(nullptr, timer);
+  const Watched w = g_watched;
+  w.seen->selected = SelectedItemText(w.dialog);
+  if (w.ok) ::SendMessageW(w.dialog, BFFM_ENABLEOK, 0, 1);
+  ::PostMessageW(w.dialog, WM_COMMAND, w.ok ? IDOK : IDCANCEL, 0);
+}
+
+// Watches the dialog the field opens: its state as set up, then (a moment
+// later, once the shell's tree has followed the selection) the selected
+// folder; then presses OK (enabling it first) or Cancel.
 void Watch(TBrowseEdit& field, DialogSeen& seen, bool ok) {
   field.OnDialogInit = [&seen, ok](TObject* sender) {
     const HWND dialog = static_cast<TBrowseDlg*>(sender)->DialogWindow();
     seen.opened = true;
     seen.okEnabled = ::IsWindowEnabled(::GetDlgItem(dialog, IDOK)) != FALSE;
-    seen.selected = SelectedItemText(dialog);
     // Only file-system folders, and neither an edit box nor a status line.
     seen.editBox = ::FindWindowExW(dialog, nullptr, L"Edit", nullptr) != nullptr;
     ::GetWindowRect(dialog, &seen.bounds);
-    if (ok) ::SendMessageW(dialog, BFFM_ENABLEOK, 0, 1);
-    ::PostMessageW(dialog, WM_COMMAND, ok ? IDOK : IDCANCEL, 0);
+    g_watched = {dialog, &seen, ok};
+    ::SetTimer(nullptr, 0, 300, &ReadSelectionAndClose);
   };
 }
 }  // namespace

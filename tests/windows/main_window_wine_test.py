@@ -74,7 +74,10 @@ def main():
         env.update(DISPLAY=display, TZ="Europe/Berlin", TW_WINUI_KEEP=win_path(work),
                    TW_WINUI_SHOTS=win_path(BUILD))
         env.setdefault("WINEDEBUG", "-all")
-        env.setdefault("WINEPREFIX", os.path.join(BUILD, "wine-prefix"))
+        # A prefix of its own: Wine's desktop process serves every program of a
+        # prefix on the display of the first one, and the other tests run
+        # without any.
+        env["WINEPREFIX"] = os.path.join(BUILD, "wine-prefix-ui")
         install_fonts(env)
         run = subprocess.run([WINE, EXE, "--gtest_brief=1"], env=env, timeout=500)
         check(run.returncode == 0, "the window tests pass (exit %d)" % run.returncode)
@@ -143,6 +146,11 @@ def main():
             check(os.path.getsize(os.path.join(BUILD, shot)) > 1000
                   if os.path.exists(os.path.join(BUILD, shot)) else False, shot + " is drawn")
     finally:
+        # The prefix is this test's alone: its server goes with the display.
+        wineserver = os.path.join(os.path.dirname(WINE), "wineserver")
+        if os.path.exists(wineserver):
+            subprocess.run([wineserver, "-k"], env=dict(os.environ, WINEPREFIX=os.path.join(
+                BUILD, "wine-prefix-ui")), capture_output=True)
         xvfb.terminate()
         xvfb.wait()
         shutil.rmtree(work, ignore_errors=True)
