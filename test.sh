@@ -49,8 +49,10 @@ fi
 stage "The Debian package"
 scripts/check_package.sh build-release || failed=1
 
-# Windows: the core tests and dbzip.exe cross-built with mingw-w64 and run
-# under Wine, dbzip.exe compared byte for byte with the Linux dbzip.
+# Windows: the core tests, dbzip.exe, the window program and the distribution
+# cross-built with mingw-w64 and run under Wine, dbzip.exe and the window's
+# archives compared byte for byte with the Linux dbzip; the window tests start
+# and stop an X server (Xvfb) of their own.
 stage "Windows programs under Wine"
 if tw_install_missing "${TW_WINDOWS_PACKAGES[@]}" &&
    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&

@@ -13,35 +13,9 @@
 
 class QWidget;
 
-// The shell's special folders that can be the root of the dialog's tree.
-// bfoDesktopExpanded names none: the tree shows the whole file system.
-enum class TSystemFolders : uint8_t {
-  bfoDesktop,
-  bfoDesktopExpanded,
-  bfoPrograms,
-  bfoControlPanel,
-  bfoPrinters,
-  bfoPersonal,
-  bfoFavorites,
-  bfoStartup,
-  bfoRecent,
-  bfoSendTo,
-  bfoRecycleBin,
-  bfoStartMenu,
-  bfoDesktopDirectory,
-  bfoMyComputer,
-  bfoNetwork,
-  bfoNetworkNeighborhood,
-  bfoFonts,
-  bfoTemplates,
-};
-
 // The folder a special folder stands for on this platform; empty when it
 // stands for none (the whole file system) or has no folder here.
 std::string SpecialFolderPath(TSystemFolders folder);
-
-enum class TDlgPosition : uint8_t { bpDefault, bpCenter };
-enum class TDlgPosRel : uint8_t { brActiveWindow, brScreen };
 
 using TBrowseDlgInitEvent = std::function<void(TObject* Sender)>;
 using TBrowseDlgSelectionChangedEvent = std::function<void(

@@ -11,7 +11,34 @@
 
 #include "Files.h"
 
-// The shell folder dialog's flags.
+// The shell's special folders that can be the root of the dialog's tree.
+// bfoDesktopExpanded names none: the tree shows the whole namespace.
+enum class TSystemFolders : uint8_t {
+  bfoDesktop,
+  bfoDesktopExpanded,
+  bfoPrograms,
+  bfoControlPanel,
+  bfoPrinters,
+  bfoPersonal,
+  bfoFavorites,
+  bfoStartup,
+  bfoRecent,
+  bfoSendTo,
+  bfoRecycleBin,
+  bfoStartMenu,
+  bfoDesktopDirectory,
+  bfoMyComputer,
+  bfoNetwork,
+  bfoNetworkNeighborhood,
+  bfoFonts,
+  bfoTemplates,
+};
+
+enum class TDlgPosition : uint8_t { bpDefault, bpCenter };
+enum class TDlgPosRel : uint8_t { brActiveWindow, brScreen };
+
+// The shell folder dialog's flags (the Windows headers' own, where included first).
+#ifndef BIF_RETURNONLYFSDIRS
 inline constexpr unsigned BIF_RETURNONLYFSDIRS = 0x0001;
 inline constexpr unsigned BIF_DONTGOBELOWDOMAIN = 0x0002;
 inline constexpr unsigned BIF_STATUSTEXT = 0x0004;
@@ -21,6 +48,7 @@ inline constexpr unsigned BIF_VALIDATE = 0x0020;
 inline constexpr unsigned BIF_BROWSEFORCOMPUTER = 0x1000;
 inline constexpr unsigned BIF_BROWSEFORPRINTER = 0x2000;
 inline constexpr unsigned BIF_BROWSEINCLUDEFILES = 0x4000;
+#endif
 
 enum class TBrowseDlgOption : uint8_t {
   doBrowseForComputer,

@@ -9,9 +9,12 @@ namespace {
 // (two leading separators) keeps its server name, as a drive part would be kept.
 size_t HeadLength(const std::string& text, PathSyntax syntax) {
   size_t head = std::min(static_cast<size_t>(std::max(syntax.drivePartLength, 0)), text.size());
-  if (text.size() >= 2 && text[0] == syntax.separator && text[1] == syntax.separator)
-    head = std::max<size_t>(head, 2);
-  const size_t next = text.find(syntax.separator, head);
+  const bool network =
+      text.size() >= 2 && text[0] == syntax.separator && text[1] == syntax.separator;
+  if (network) head = std::max<size_t>(head, 2);
+  size_t next = text.find(syntax.separator, head);
+  if (network && syntax.shareIsDrive && next != std::string::npos)
+    next = text.find(syntax.separator, next + 1);
   return next == std::string::npos ? text.size() : next;
 }
 }  // namespace

@@ -14,6 +14,9 @@ using TextWidth = std::function<int(const std::string&)>;
 struct PathSyntax {
   char separator = PathDelim;
   int drivePartLength = DrivePartLength;
+  // A network path's drive part is its server and share ("\\srv\share"),
+  // as Windows names it, rather than its server alone.
+  bool shareIsDrive = false;
 };
 
 // The marker that stands for removed directory names: the separator and "...".

@@ -17,10 +17,12 @@ TW_TEST_PACKAGES=(
 )
 
 # The Windows build (scripts/build-windows.sh): the mingw-w64 cross compiler,
-# GoogleTest's sources, and Wine to run the programs.
+# GoogleTest's sources, Wine to run the programs (with the design's faces from
+# fonts-wine, and Xvfb for the window tests), nsis for the installer, and
+# unzip to check the distribution.
 TW_WINDOWS_PACKAGES=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools googletest
-  wine64 ccache python3 cmake ninja-build
+  wine64 fonts-wine xvfb nsis unzip ccache python3 cmake ninja-build
 )
 
 tw_install_missing() {
