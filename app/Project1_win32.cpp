@@ -1,13 +1,16 @@
 // Start-up on Windows: the common controls, the application title, the main
 // window, then the hidden progress window, and the message loop until the
 // main window closes.
+// clang-format off
+#include "Win32Ui.h"  // <windows.h> first, as the other system headers need it
+// clang-format on
+
 #include <commctrl.h>
 #include <objbase.h>
 
 #include "Ui.h"
 #include "Unit1_win32.h"
 #include "Unit2_win32.h"
-#include "Win32Ui.h"  // <windows.h> first, as the other system headers need it
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // The shell's folder browser needs COM on this thread.

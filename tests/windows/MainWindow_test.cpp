@@ -3,8 +3,13 @@
 // database type switch, Start's warnings, whole runs with their report, the
 // error that ends a run, closing during a run, the folder dialog, and the path
 // label's shortening in the real font. Runs under Wine with an X display.
-#include <commctrl.h>
 #include <gtest/gtest.h>
+
+// clang-format off
+#include "Win32Ui.h"  // <windows.h> first, as the other system headers need it
+// clang-format on
+
+#include <commctrl.h>
 #include <objbase.h>
 #include <shlobj.h>
 
@@ -21,7 +26,6 @@
 #include "RecorderUi.h"
 #include "Unit1_win32.h"
 #include "Unit2_win32.h"
-#include "Win32Ui.h"  // <windows.h> first, as the other system headers need it
 #include "WinShot.h"
 #include "WinTestSupport.h"
 
