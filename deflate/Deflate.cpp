@@ -9,9 +9,7 @@
 #include "BlockCoder.h"
 #include "BlockPipeline.h"
 #include "EncoderState.h"
-#include "LevelTable.h"
 #include "MatchFinder.h"
-#include "Scratch.h"
 
 std::unique_ptr<DeflateWorkBuffers> DeflateWorkBuffers::Allocate() {
   // Value-initialised: the window starts cleared, so reads past the first
@@ -36,9 +34,8 @@ uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
   s.PackLevel = PackLevel;
   s.window = buffers.window;
   s.head_table = buffers.head_table;
-  EncoderScratch& scratch = ThreadScratch();
-  s.chains = scratch.chains;
-  s.jump_chains = scratch.jump_chains;
+  s.chains = buffers.link_table.four;
+  s.jump_chains = buffers.link_table.eight;
   s.sym_bytes = buffers.sym_bytes;
   s.sym_dists = buffers.sym_dists;
   s.sym_kinds = buffers.sym_kinds;
@@ -49,5 +46,5 @@ uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
 
   ct_init(s);
   start_matching(s);
-  return PackLevel <= kLastGreedyLevel ? deflate_greedy(s) : deflate_lazy(s);
+  return parse(s);
 }

@@ -5,8 +5,10 @@
 // past the valid input are cut to lookahead by the callers.
 #include "MatchFinder.h"
 
+#include <array>
 #include <bit>
 #include <cstring>
+#include <utility>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -55,15 +57,6 @@ inline unsigned read_input(EncoderState& s, uint8_t* buffer, unsigned count) {
 
 inline void roll_hash(EncoderState& s, uint8_t c) {
   s.hash_key = ((s.hash_key << kHashShift) ^ c) & kHashMask;
-}
-
-// How far one wait for a load takes a chain walk: four links (the records),
-// or eight (the records and the jumps, which cost an extra load per insert
-// and pay off only for the long walks of levels 6 to 9).
-enum class Stride { kFour, kEight };
-
-constexpr Stride StrideOf(int level) {
-  return level <= 5 ? Stride::kFour : Stride::kEight;
 }
 
 // The four successors of position p's record, as the stride keeps them.
@@ -151,7 +144,7 @@ void slide_window(EncoderState& s) {
   s.cur_pos -= kWindowHalf;
   s.block_origin -= static_cast<int32_t>(kWindowHalf);
   slide_positions(s.head_table, kWindowHalf * sizeof s.head_table[0]);
-  if (StrideOf(s.PackLevel) == Stride::kEight) {
+  if (kLevelTable[s.PackLevel].stride == Stride::kEight) {
     slide_positions(s.jump_chains, kWindowHalf * sizeof s.jump_chains[0]);
   } else {
     slide_positions(s.chains, kWindowHalf * sizeof s.chains[0]);
@@ -208,10 +201,10 @@ inline unsigned match_length(const uint8_t* scan, const uint8_t* match) {
 template <int kLevel>
 unsigned find_longest_match(EncoderState& s, unsigned candidate) {
   constexpr LevelParams kRow = kLevelTable[kLevel];
-  constexpr Stride kStride = StrideOf(kLevel);
+  constexpr Stride kStride = kRow.stride;
   // The greedy loop's prior_len is always 2; as a constant it settles the
   // chain count at compile time.
-  const unsigned prior_len = kLevel <= kLastGreedyLevel ? kMinMatch - 1 : s.prior_len;
+  const unsigned prior_len = kRow.parse == Parse::kGreedy ? kMinMatch - 1 : s.prior_len;
   unsigned chain = kRow.chain_len;
   if (prior_len >= kRow.good_len) chain >>= 2;
   unsigned best = prior_len;
@@ -301,11 +294,8 @@ void start_matching(EncoderState& s) {
   s.good_len = row.good_len;
   s.nice_len = row.nice_len;
   s.chain_len = row.chain_len;
-  if (s.PackLevel <= 2) {
-    *s.entry.GeneralPurposeFlags |= kFastFlag;
-  } else if (s.PackLevel >= 8) {
-    *s.entry.GeneralPurposeFlags |= kMaximumFlag;
-  }
+  s.early_end = row.early_end;
+  *s.entry.GeneralPurposeFlags |= row.flag_bits;
   s.cur_pos = 0;
   s.block_origin = 0;
   s.lookahead = read_input(s, s.window, kWindowHalf);
@@ -330,7 +320,7 @@ uint64_t greedy_loop(EncoderState& s) {
   s.prior_len = kMinMatch - 1;
   unsigned len = 0;  // keeps its value (below 3) when no search is made
   while (s.lookahead != 0) {
-    const unsigned head = insert_position<StrideOf(kLevel)>(s, s.cur_pos);
+    const unsigned head = insert_position<kRow.stride>(s, s.cur_pos);
     if (head != 0 && s.cur_pos - head <= kMaxDist) {
       len = find_longest_match<kLevel>(s, head);
       if (len > s.lookahead) len = s.lookahead;
@@ -341,7 +331,7 @@ uint64_t greedy_loop(EncoderState& s) {
       s.lookahead -= len;
       if (len <= kRow.lazy_len) {
         for (unsigned p = s.cur_pos + 1; p < s.cur_pos + len; ++p)
-          insert_position<StrideOf(kLevel)>(s, p);
+          insert_position<kRow.stride>(s, p);
         s.cur_pos += len;
       } else {
         // Long matches are not hashed inside; restart the key after them.
@@ -370,7 +360,7 @@ uint64_t lazy_loop(EncoderState& s) {
   unsigned len = kMinMatch - 1;
   bool pending = false;  // a literal at cur_pos - 1 awaits the next search
   while (s.lookahead != 0) {
-    const unsigned head = insert_position<StrideOf(kLevel)>(s, s.cur_pos);
+    const unsigned head = insert_position<kRow.stride>(s, s.cur_pos);
     s.prior_len = len;
     const unsigned prior_pos = s.match_pos;
     len = kMinMatch - 1;
@@ -384,7 +374,7 @@ uint64_t lazy_loop(EncoderState& s) {
       const bool flush = ct_tally(s, s.cur_pos - 1 - prior_pos, s.prior_len - kMinMatch);
       s.lookahead -= s.prior_len - 1;
       const unsigned end = s.cur_pos + s.prior_len - 2;
-      for (unsigned p = s.cur_pos + 1; p <= end; ++p) insert_position<StrideOf(kLevel)>(s, p);
+      for (unsigned p = s.cur_pos + 1; p <= end; ++p) insert_position<kRow.stride>(s, p);
       s.cur_pos += s.prior_len - 1;
       pending = false;
       len = kMinMatch - 1;
@@ -414,32 +404,32 @@ uint64_t lazy_loop(EncoderState& s) {
 
 }  // namespace
 
-uint64_t deflate_greedy(EncoderState& s) {
-  switch (s.PackLevel) {
-    case 1:
-      return greedy_loop<1>(s);
-    case 2:
-      return greedy_loop<2>(s);
-    default:
-      return greedy_loop<3>(s);
+namespace {
+
+// The loop of a level, as its row names it.
+template <int kLevel>
+uint64_t parse_level(EncoderState& s) {
+  if constexpr (kLevelTable[kLevel].parse == Parse::kLazy) {
+    return lazy_loop<kLevel>(s);
+  } else {
+    return greedy_loop<kLevel>(s);
   }
 }
 
-uint64_t deflate_lazy(EncoderState& s) {
-  switch (s.PackLevel) {
-    case 4:
-      return lazy_loop<4>(s);
-    case 5:
-      return lazy_loop<5>(s);
-    case 6:
-      return lazy_loop<6>(s);
-    case 7:
-      return lazy_loop<7>(s);
-    case 8:
-      return lazy_loop<8>(s);
-    default:
-      return lazy_loop<9>(s);
-  }
+using ParseLoop = uint64_t (*)(EncoderState&);
+
+// Entry L - 1 is the loop of level L.
+template <size_t... kIndex>
+constexpr std::array<ParseLoop, sizeof...(kIndex)> make_loops(std::index_sequence<kIndex...>) {
+  return {parse_level<static_cast<int>(kIndex) + 1>...};
+}
+
+constexpr auto kLoops = make_loops(std::make_index_sequence<kLevelTable.size() - 1>());
+
+}  // namespace
+
+uint64_t parse(EncoderState& s) {
+  return kLoops[static_cast<size_t>(s.PackLevel) - 1](s);
 }
 
 }  // namespace deflate_internal
