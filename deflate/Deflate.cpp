@@ -10,6 +10,7 @@
 #include "BlockPipeline.h"
 #include "EncoderState.h"
 #include "MatchFinder.h"
+#include "ParallelDeflate.h"
 
 std::unique_ptr<DeflateWorkBuffers> DeflateWorkBuffers::Allocate() {
   // Value-initialised: the window starts cleared, so reads past the first
@@ -45,6 +46,9 @@ uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
   s.out_len = 0;
 
   ct_init(s);
+  if (options.Threads > 1) {
+    return deflate_parallel(s, buffers, options.Threads, options.SegmentBytes);
+  }
   start_matching(s);
   return parse(s);
 }

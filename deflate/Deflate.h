@@ -65,6 +65,13 @@ struct DeflateOptions {
   // Code each finished block on a second thread while the next is parsed;
   // worth it only when a core would otherwise be idle. Same output either way.
   bool SecondThread = false;
+  // Threads that parse the entry's input at once, each a segment of it, on
+  // top of the calling thread, which codes the blocks and does all reading
+  // and writing; 0 or 1: the calling thread parses alone. Same output.
+  unsigned Threads = 0;
+  // The input each of those threads takes at a time; 0: the default. Only
+  // tests and measurements set it.
+  size_t SegmentBytes = 0;
 };
 
 // Compresses one entry; returns its compressed size in bytes (the bytes handed

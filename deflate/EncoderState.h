@@ -104,6 +104,13 @@ struct EncoderState {
   unsigned chain_len;
   unsigned nice_len;
   uint64_t bytes_read;  // everything ReadInput delivered, for the checks
+  uint64_t window_base;  // input offset of window position 0: 32,768 times the slides
+  // The lazy loop's state when it starts: the previous position's match
+  // length (2: none) and whether a literal awaits its decision. A fresh entry
+  // starts with 2 and false; a run taken over from parallel parsing, with
+  // the state it had reached.
+  unsigned resume_len;
+  bool resume_pending;
 };
 
 }  // namespace deflate_internal

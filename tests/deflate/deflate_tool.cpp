@@ -1,9 +1,10 @@
-// deflate_tool [--second-thread] LEVEL INPUT OUTPUT [INPUT OUTPUT]...
+// deflate_tool [--second-thread] [--threads N] [--segment BYTES] LEVEL INPUT OUTPUT [INPUT OUTPUT]...
 // Compresses each INPUT file as one entry, in order and with one set of work
 // buffers, writes exactly the bytes the encoder hands over into OUTPUT, and
 // prints "method=M internal=I flags=F size=N" per entry. Used to compare the
 // encoder's output with other implementations byte for byte; with
-// --second-thread, blocks are coded on a second thread.
+// --second-thread, blocks are coded on a second thread; with --threads N,
+// N threads parse segments of the input (of BYTES with --segment) at once.
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -39,7 +40,8 @@ class FileHost : public DeflateHost {
 };
 
 int Usage() {
-  std::fprintf(stderr, "usage: deflate_tool [--second-thread] LEVEL INPUT OUTPUT [INPUT OUTPUT]...\n");
+  std::fprintf(stderr, "usage: deflate_tool [--second-thread] [--threads N] [--segment BYTES] LEVEL INPUT "
+               "OUTPUT [INPUT OUTPUT]...\n");
   return 2;
 }
 
@@ -47,8 +49,22 @@ int Usage() {
 
 int main(int argc, char** argv) {
   DeflateOptions options;
-  if (argc > 1 && std::string(argv[1]) == "--second-thread") {
-    options.SecondThread = true;
+  for (;;) {
+    const std::string arg = argc > 1 ? argv[1] : "";
+    if (arg == "--second-thread") {
+      options.SecondThread = true;
+    } else if ((arg == "--threads" || arg == "--segment") && argc > 2) {
+      const unsigned long value = std::strtoul(argv[2], nullptr, 10);
+      if (arg == "--threads") {
+        options.Threads = static_cast<unsigned>(value);
+      } else {
+        options.SegmentBytes = value;
+      }
+      --argc;
+      ++argv;
+    } else {
+      break;
+    }
     --argc;
     ++argv;
   }
