@@ -77,7 +77,9 @@ struct Run {
   std::unique_ptr<SkipSpan[]> log_skips;  // greedy: spans left out of its chains, up to the log's end
   uint32_t log_skip_cap = 0;
   std::atomic<uint32_t> log_skip_count{0};
-  std::atomic<bool> discard{false};  // its work is not wanted
+  // Its work is not wanted: shared by a segment's run and the runs it goes
+  // on in, which are dropped with it.
+  std::shared_ptr<std::atomic<bool>> discard = std::make_shared<std::atomic<bool>>(false);
   SymbolRun out;
 
   // Under the driver's mutex:
@@ -142,7 +144,9 @@ class ParallelRun {
 
   uint64_t segment_start(uint64_t j) const { return j * segment_; }
   // Where a segment's parse starts reading.
-  uint64_t run_origin(uint64_t j) const { return j == 0 ? 0 : segment_start(j) - kWindowHalf; }
+  uint64_t run_origin(uint64_t j) const {
+    return segment_start(j) > kWindowHalf ? segment_start(j) - kWindowHalf : 0;
+  }
   void copy_input(uint64_t pos, uint8_t* out, size_t n) const;
   bool read_chunk();
   uint64_t low_water_locked() const;
@@ -323,10 +327,11 @@ bool RunDriver::hand_over(uint64_t pos, const ParseMark& mark) {
   close_log();
   auto next = std::make_shared<Run>();
   next->start = pos;
+  next->discard = run_->discard;
   next->out.bytes.reserve(owner_.segment_ + 4096);
   {
     std::lock_guard lock(owner_.mutex_);
-    if (run_->discard.load(std::memory_order_relaxed)) {
+    if (run_->discard->load(std::memory_order_relaxed)) {
       run_->done = true;
       run_->dropped = true;
       owner_.main_cv_.notify_all();
@@ -357,7 +362,7 @@ bool RunDriver::hand_over(uint64_t pos, const ParseMark& mark) {
 bool RunDriver::await_log(uint32_t index) {
   for (unsigned spins = 0; tgt_->logged.load(std::memory_order_acquire) <= index; ++spins) {
     if (owner_.abort_.load(std::memory_order_relaxed) ||
-        run_->discard.load(std::memory_order_relaxed)) {
+        run_->discard->load(std::memory_order_relaxed)) {
       return false;
     }
     if (spins < 64) {
@@ -409,7 +414,7 @@ bool RunDriver::event(uint64_t pos, const ParseMark& mark) {
     }
   }
   if (pos >= check_at_) {
-    if (run_->discard.load(std::memory_order_relaxed) || owner_.abort_.load(std::memory_order_relaxed)) {
+    if (run_->discard->load(std::memory_order_relaxed) || owner_.abort_.load(std::memory_order_relaxed)) {
       return drop();
     }
     check_at_ = pos + 4096;
@@ -428,12 +433,12 @@ bool RunDriver::event(uint64_t pos, const ParseMark& mark) {
   while (pos >= target_start_) {
     if (!tgt_) {
       std::unique_lock lock(owner_.mutex_);
-      if (run_->discard.load(std::memory_order_relaxed)) {
+      if (run_->discard->load(std::memory_order_relaxed)) {
         lock.unlock();
         return drop();
       }
       Segment& seg = owner_.segment_locked(target_);
-      if (seg.state == Segment::kClaimed && !seg.spec->discard.load(std::memory_order_relaxed)) {
+      if (seg.state == Segment::kClaimed && !seg.spec->discard->load(std::memory_order_relaxed)) {
         tgt_ = seg.spec;
       } else {
         // Nobody parses it (yet): this parse goes on into it.
@@ -448,7 +453,7 @@ bool RunDriver::event(uint64_t pos, const ParseMark& mark) {
       // goes on in its place.
       {
         std::lock_guard lock(owner_.mutex_);
-        if (!tgt_->met) tgt_->discard.store(true, std::memory_order_relaxed);
+        if (!tgt_->met) tgt_->discard->store(true, std::memory_order_relaxed);
       }
       return hand_over(pos, mark);
     }
@@ -457,13 +462,13 @@ bool RunDriver::event(uint64_t pos, const ParseMark& mark) {
     if (theirs.len != 0 && same_decisions(theirs, mark) && (lazy_ || spans_agree(pos))) {
       close_log();
       std::lock_guard lock(owner_.mutex_);
-      if (run_->discard.load(std::memory_order_relaxed)) {
+      if (run_->discard->load(std::memory_order_relaxed)) {
         run_->done = true;
         run_->dropped = true;
         owner_.main_cv_.notify_all();
         return false;
       }
-      if (tgt_->discard.load(std::memory_order_relaxed)) {
+      if (tgt_->discard->load(std::memory_order_relaxed)) {
         // Dropped by a parse that is itself not wanted; this one goes on.
         tgt_.reset();
         target_start_ = kNone;
