@@ -227,6 +227,8 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
         writer.PackLevel = options.level;
     // One job leaves a core idle: the encoder codes its blocks on it.
     writer.SecondThread = workers == 1 && std::thread::hardware_concurrency() > 1;
+    // The cores are shared out among the jobs: a lone database gets them all.
+    writer.Threads = std::thread::hardware_concurrency() / static_cast<unsigned>(workers);
         try {
           if (writer.Zip() == 0) {
             DeleteFile(db.archivePath);
