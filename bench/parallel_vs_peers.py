@@ -10,11 +10,12 @@ For each file and level every command runs N times (default 5) in turn, so a
 drift of the machine's speed touches all alike, each writing to /dev/null; the
 table gives the median wall time as throughput over the input and its ratio
 to gzip's, and whether our stream with threads is byte for byte the one of a
-single thread ("same"). "ours 1" is one parsing thread that codes its blocks
-on a second (as dbzip does with one job when it cannot share a database);
-"ours N" is N parsing threads. pigz resets its stream between chunks and the
-others have their own parsers, so only ours is compared for identity. The
-sweep times the first file at the first level with 1, 2, ... threads.
+single thread ("same"). Ours always codes its blocks on a second thread (as
+dbzip with one job does); "ours 1" parses on the calling thread, "ours N"
+with N threads (levels 1 to 3 always parse on one thread). pigz resets its
+stream between chunks and the others have their own parsers, so only ours is
+compared for identity. The sweep times the first file at --sweep-level with
+1, 2, ... parsing threads, with the processor time they took.
 """
 import argparse
 import os
@@ -32,8 +33,8 @@ def timed(args):
 
 
 def ours(tool, threads, level, path, out):
-    extra = ["--second-thread"] if threads <= 1 else ["--threads", str(threads)]
-    return [tool] + extra + [str(level), path, out]
+    extra = ["--threads", str(threads)] if threads > 1 else []
+    return [tool, "--second-thread"] + extra + [str(level), path, out]
 
 
 def main():
@@ -42,6 +43,7 @@ def main():
     parser.add_argument("--levels", default="1,6,9")
     parser.add_argument("--threads", type=int, default=2)
     parser.add_argument("--sweep", default="1,2,3,4")
+    parser.add_argument("--sweep-level", type=int, default=6)
     parser.add_argument("tool")
     parser.add_argument("files", nargs="+")
     opts = parser.parse_args()
@@ -79,16 +81,15 @@ def main():
                     mbs["gzip"], mbs["pigz"], mbs["libdeflate"], med["gzip"] / med["many"],
                     med["libdeflate"] / med["many"], "yes" if same else "NO"), flush=True)
         if opts.sweep:
-            path, level = opts.files[0], levels[0]
+            path, level = opts.files[0], opts.sweep_level
             size = os.path.getsize(path)
             counts = [int(x) for x in opts.sweep.split(",")]
             print("\nthreads sweep, %s, level %d:" % (os.path.basename(path), level))
-            print("| parsing threads | MB/s | vs 1 thread (no second) | cpu s |")
+            print("| parsing threads | MB/s | vs 1 thread | cpu s |")
             print("|---:|---:|---:|---:|")
             base = None
             for n in counts:
-                args = [opts.tool] + (["--threads", str(n)] if n > 1 else []) + [
-                    str(level), path, os.devnull]
+                args = ours(opts.tool, n, level, path, os.devnull)
                 walls, cpus = [], []
                 for _ in range(opts.runs):
                     before = os.times()
