@@ -152,6 +152,19 @@ class ParallelRun {
   uint64_t low_water_locked() const;
   void publish_locked();
   Segment& segment_locked(uint64_t j);
+  // Gives a new run symbol buffers that have held a run before, if any: new
+  // memory would be faulted in page by page for every segment.
+  void take_symbols_locked(SymbolRun& out) {
+    if (spare_symbols_.empty()) {
+      out.bytes.reserve(segment_ + 4096);
+      return;
+    }
+    out = std::move(spare_symbols_.back());
+    spare_symbols_.pop_back();
+    out.bytes.clear();
+    out.dists.clear();
+    out.kinds.clear();
+  }
   void start_workers();
   void stop_workers();
   void worker_main(Worker& w);
@@ -193,6 +206,7 @@ class ParallelRun {
   uint64_t next_claim_ = 0;
   bool input_wanted_ = false;
   std::exception_ptr error_;
+  std::vector<SymbolRun> spare_symbols_;
 
   // The splitter, on the calling thread.
   std::shared_ptr<Run> current_;
@@ -328,9 +342,9 @@ bool RunDriver::hand_over(uint64_t pos, const ParseMark& mark) {
   auto next = std::make_shared<Run>();
   next->start = pos;
   next->discard = run_->discard;
-  next->out.bytes.reserve(owner_.segment_ + 4096);
   {
     std::lock_guard lock(owner_.mutex_);
+    owner_.take_symbols_locked(next->out);
     if (run_->discard->load(std::memory_order_relaxed)) {
       run_->done = true;
       run_->dropped = true;
@@ -670,7 +684,7 @@ void ParallelRun::worker_main(Worker& w) {
           run->log_skips = std::make_unique<SkipSpan[]>(run->log_skip_cap);
         }
       }
-      run->out.bytes.reserve(segment_ + 4096);
+      take_symbols_locked(run->out);
       segments_[j].state = Segment::kClaimed;
       segments_[j].spec = run;
       w.fill_pos.store(run_origin(j), std::memory_order_release);
@@ -784,6 +798,11 @@ ParallelRun::Split ParallelRun::split_available() {
     // or it goes on from one.
     DEFLATE_CHECK(!run->dropped, "spliced run was dropped");
     split_symbols(*run, current_sym_, run->end_mark.symbols, current_dist_);
+    {
+      // Nobody reads a run's symbols after the splice has taken them.
+      std::lock_guard lock(mutex_);
+      spare_symbols_.push_back(std::move(run->out));
+    }
     DEFLATE_CHECK(cover_ + (run->end_mark.pending ? 1 : 0) == run->end_pos, "splice out of step");
     result = Split::kProgress;
     if (run->stopped) return Split::kTail;
