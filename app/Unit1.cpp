@@ -93,8 +93,9 @@ TForm1::TForm1(QWidget* parent)
     SearchFoldersChanged(s, c, z);
   };
   ZipWriter1->Name = "ZipWriter1";
-  // The window zips one database at a time, which leaves a core idle.
+  // The window zips one database at a time, which leaves the other cores idle.
   ZipWriter1->SecondThread = std::thread::hardware_concurrency() > 1;
+  ZipWriter1->Threads = std::thread::hardware_concurrency();
   ZipWriter1->OnTotalPercentDone = [this](TObject* s, int p) { ZipWriter1TotalPercentDone(s, p); };
   ZipWriter1->OnZipComplete = [this](TObject* s, int n) { ZipWriter1ZipComplete(s, n); };
 

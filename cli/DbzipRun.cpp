@@ -306,6 +306,8 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
     writer.OnTotalPercentDone = [&](TObject*, int percent) { printer.Percent(slot, percent); };
     // One job leaves a core idle: the encoder codes its blocks on it.
     writer.SecondThread = workers == 1 && std::thread::hardware_concurrency() > 1;
+    // The cores are shared out among the jobs: a lone database gets them all.
+    writer.Threads = std::thread::hardware_concurrency() / static_cast<unsigned>(workers);
     for (size_t n; !g_dbzipInterrupted && (n = nextGroup++) < groups.size();) {
       for (size_t i : groups[order[n]]) {
         if (g_dbzipInterrupted) break;

@@ -1,7 +1,8 @@
 // The block coder: records the match finder's literals and matches in the
-// symbol buffers, asks for a block end when the buffers fill up (or, from
-// level 3 on, when the block already looks well compressed), and writes each
-// block in the cheapest of the stored, fixed-code and dynamic-code forms.
+// symbol buffers, asks for a block end when the buffers fill up (or, where
+// the level's row allows it, when the block already looks well compressed),
+// and writes each block in the cheapest of the stored, fixed-code and
+// dynamic-code forms.
 #pragma once
 
 #include <cstdint>
@@ -40,7 +41,7 @@ inline bool ct_tally(EncoderState& s, unsigned dist, unsigned lc) {
     s.sym_dists[s.dist_count++] = static_cast<uint16_t>(dist);
     s.sym_kinds[n >> 3] = static_cast<uint8_t>(s.sym_kinds[n >> 3] | (1u << (n & 7)));
   }
-  if (s.PackLevel > 2 && (s.sym_count & 0xFFF) == 0) {
+  if (s.early_end && (s.sym_count & 0xFFF) == 0) {
     // A block that already codes to under half its input, with mostly
     // literals, ends early so the next one gets trees of its own.
     uint32_t out_length = s.sym_count * 8u;

@@ -121,9 +121,8 @@ void BlockPipeline::reclaim(DeflateHost& host, bool wait) {
     if (!wait) return;
     std::unique_lock lock(mutex_);
     parser_waiting_ = true;
-    parser_wake_.wait(lock, [this] {
-      return coded_.load(std::memory_order_acquire) != reclaimed_ || error_;
-    });
+    parser_wake_.wait(
+        lock, [this] { return coded_.load(std::memory_order_acquire) != reclaimed_ || error_; });
     parser_waiting_ = false;
   }
   {

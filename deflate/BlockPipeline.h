@@ -99,8 +99,8 @@ class BlockPipeline {
   std::unique_ptr<EncoderState> coder_;
   std::unique_ptr<Slot[]> slots_;
   std::unique_ptr<SymbolSet[]> sets_;  // the writer's buffers serve the first slot
-  unsigned posted_ = 0;     // blocks given to the ring (parser)
-  unsigned reclaimed_ = 0;  // blocks whose output the host has (parser)
+  unsigned posted_ = 0;                // blocks given to the ring (parser)
+  unsigned reclaimed_ = 0;             // blocks whose output the host has (parser)
   unsigned unsignalled_symbols_ = 0;
   std::atomic<unsigned> coded_{0};  // blocks written by the coder
 

@@ -11,7 +11,7 @@
 #include "EncoderState.h"
 #include "LevelTable.h"
 #include "MatchFinder.h"
-#include "Scratch.h"
+#include "ParallelDeflate.h"
 
 std::unique_ptr<DeflateWorkBuffers> DeflateWorkBuffers::Allocate() {
   // Value-initialised: the window starts cleared, so reads past the first
@@ -36,9 +36,8 @@ uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
   s.PackLevel = PackLevel;
   s.window = buffers.window;
   s.head_table = buffers.head_table;
-  EncoderScratch& scratch = ThreadScratch();
-  s.chains = scratch.chains;
-  s.jump_chains = scratch.jump_chains;
+  s.chains = buffers.link_table.four;
+  s.jump_chains = buffers.link_table.eight;
   s.sym_bytes = buffers.sym_bytes;
   s.sym_dists = buffers.sym_dists;
   s.sym_kinds = buffers.sym_kinds;
@@ -48,6 +47,14 @@ uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
   s.out_len = 0;
 
   ct_init(s);
+  // The greedy levels insert positions according to the matches they take,
+  // so two parses of one stretch seldom agree on a whole window of hash
+  // chains, and segments parsed apart would only be parsed again by the
+  // thread before them: they parse on one thread unless a test asks.
+  const bool segments = kLevelTable[PackLevel].parse == Parse::kLazy || options.SegmentBytes != 0;
+  if (options.Threads > 1 && segments) {
+    return deflate_parallel(s, buffers, options.Threads, options.SegmentBytes);
+  }
   start_matching(s);
-  return PackLevel <= kLastGreedyLevel ? deflate_greedy(s) : deflate_lazy(s);
+  return parse(s);
 }

@@ -7,12 +7,36 @@
 #include <cstdint>
 #include <memory>
 
-// The encoder's six work buffers, 299,008 bytes; owned by the archive writer,
-// allocated once per Zip call and reused for every entry.
+// The next four positions of a position's hash chain (0 = none), as they were
+// when the position was inserted. Walking a chain then waits for one load per
+// four candidates instead of one per candidate; a record is one aligned 8-byte
+// word, so it never straddles cache lines.
+struct alignas(8) DeflateChainRecord {
+  uint16_t next[4];
+};
+
+// A record with the chain's eighth position after it (0 = none), for the
+// levels with long walks: the record of the eighth can be loaded together
+// with that of the fourth, so a walk waits once per eight candidates, and the
+// eighth's own jump comes in the same load as its record.
+struct DeflateJumpRecord {
+  uint16_t next[4];
+  uint16_t jump;
+};
+
+// The encoder's six work buffers, 561,152 bytes: all the memory an entry
+// needs beside the run's state on the stack. Owned by the archive writer,
+// allocated once per Zip call, reused for every entry and released with it.
 struct DeflateWorkBuffers {
   uint8_t window[65536];
   uint16_t head_table[32768];
-  uint16_t link_table[32768];
+  // The hash chains, indexed by window position modulo 32,768, in the layout
+  // the level's row names; an entry reads only records it wrote itself, so
+  // nothing needs clearing between entries, whatever their levels.
+  union LinkTable {
+    DeflateChainRecord four[32768];
+    DeflateJumpRecord eight[32768];
+  } link_table;
   uint8_t sym_bytes[32768];
   uint16_t sym_dists[32768];
   uint8_t sym_kinds[4096];
@@ -41,6 +65,15 @@ struct DeflateOptions {
   // Code each finished block on a second thread while the next is parsed;
   // worth it only when a core would otherwise be idle. Same output either way.
   bool SecondThread = false;
+  // Threads that parse the entry's input at once, each a segment of it, on
+  // top of the calling thread, which codes the blocks and does all reading
+  // and writing; 0 or 1: the calling thread parses alone. Same output.
+  unsigned Threads = 0;
+  // The input each of those threads takes at a time; 0: the default. Only
+  // tests and measurements set it; set, it also has the greedy levels (1 to
+  // 3) parsed in segments, which otherwise parse on one thread since their
+  // segments seldom meet (correct either way, but slower than one thread).
+  size_t SegmentBytes = 0;
 };
 
 // Compresses one entry; returns its compressed size in bytes (the bytes handed

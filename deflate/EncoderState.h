@@ -8,9 +8,11 @@
 
 #include "CodeTables.h"
 #include "Deflate.h"
-#include "Scratch.h"
 
 namespace deflate_internal {
+
+using ChainRecord = DeflateChainRecord;
+using JumpRecord = DeflateJumpRecord;
 
 // Window geometry and match limits.
 constexpr unsigned kWindowHalf = 32768;
@@ -57,8 +59,8 @@ struct EncoderState {
   int PackLevel;
   uint8_t* window;
   uint16_t* head_table;
-  ChainRecord* chains;      // the hash chains; the writer's link_table is not needed
-  JumpRecord* jump_chains;  // the hash chains of levels 6 to 9
+  ChainRecord* chains;      // the hash chains of a row with Stride::kFour
+  JumpRecord* jump_chains;  // those of a row with Stride::kEight
   uint8_t* sym_bytes;
   uint16_t* sym_dists;
   uint8_t* sym_kinds;
@@ -95,12 +97,20 @@ struct EncoderState {
   int32_t block_origin;
   unsigned hash_key;
   bool input_done;
+  bool early_end;  // the level's row lets blocks end early
   unsigned prior_len;
   unsigned good_len;
   unsigned lazy_len;
   unsigned chain_len;
   unsigned nice_len;
-  uint64_t bytes_read;  // everything ReadInput delivered, for the checks
+  uint64_t bytes_read;   // everything ReadInput delivered, for the checks
+  uint64_t window_base;  // input offset of window position 0: 32,768 times the slides
+  // The lazy loop's state when it starts: the previous position's match
+  // length (2: none) and whether a literal awaits its decision. A fresh entry
+  // starts with 2 and false; a run taken over from parallel parsing, with
+  // the state it had reached.
+  unsigned resume_len;
+  bool resume_pending;
 };
 
 }  // namespace deflate_internal

@@ -5,8 +5,10 @@
 // past the valid input are cut to lookahead by the callers.
 #include "MatchFinder.h"
 
+#include <array>
 #include <bit>
 #include <cstring>
+#include <utility>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -19,6 +21,7 @@
 #include "BlockPipeline.h"
 #include "Checks.h"
 #include "LevelTable.h"
+#include "ParseRun.h"
 
 namespace deflate_internal {
 namespace {
@@ -55,15 +58,6 @@ inline unsigned read_input(EncoderState& s, uint8_t* buffer, unsigned count) {
 
 inline void roll_hash(EncoderState& s, uint8_t c) {
   s.hash_key = ((s.hash_key << kHashShift) ^ c) & kHashMask;
-}
-
-// How far one wait for a load takes a chain walk: four links (the records),
-// or eight (the records and the jumps, which cost an extra load per insert
-// and pay off only for the long walks of levels 6 to 9).
-enum class Stride { kFour, kEight };
-
-constexpr Stride StrideOf(int level) {
-  return level <= 5 ? Stride::kFour : Stride::kEight;
 }
 
 // The four successors of position p's record, as the stride keeps them.
@@ -150,8 +144,9 @@ void slide_window(EncoderState& s) {
   s.match_pos = (s.match_pos - kWindowHalf) & 0xFFFF;
   s.cur_pos -= kWindowHalf;
   s.block_origin -= static_cast<int32_t>(kWindowHalf);
+  s.window_base += kWindowHalf;
   slide_positions(s.head_table, kWindowHalf * sizeof s.head_table[0]);
-  if (StrideOf(s.PackLevel) == Stride::kEight) {
+  if (kLevelTable[s.PackLevel].stride == Stride::kEight) {
     slide_positions(s.jump_chains, kWindowHalf * sizeof s.jump_chains[0]);
   } else {
     slide_positions(s.chains, kWindowHalf * sizeof s.chains[0]);
@@ -208,10 +203,10 @@ inline unsigned match_length(const uint8_t* scan, const uint8_t* match) {
 template <int kLevel>
 unsigned find_longest_match(EncoderState& s, unsigned candidate) {
   constexpr LevelParams kRow = kLevelTable[kLevel];
-  constexpr Stride kStride = StrideOf(kLevel);
+  constexpr Stride kStride = kRow.stride;
   // The greedy loop's prior_len is always 2; as a constant it settles the
   // chain count at compile time.
-  const unsigned prior_len = kLevel <= kLastGreedyLevel ? kMinMatch - 1 : s.prior_len;
+  const unsigned prior_len = kRow.parse == Parse::kGreedy ? kMinMatch - 1 : s.prior_len;
   unsigned chain = kRow.chain_len;
   if (prior_len >= kRow.good_len) chain >>= 2;
   unsigned best = prior_len;
@@ -244,9 +239,7 @@ unsigned find_longest_match(EncoderState& s, unsigned candidate) {
   // decremented first, is not used up; true when the walk ends at c. (Each
   // successor is passed as a value of its own: read back from the record
   // instead, GCC waits for the loads.)
-  const auto ends_walk = [&](unsigned c) {
-    return c <= limit || --chain == 0 || found_nice(c);
-  };
+  const auto ends_walk = [&](unsigned c) { return c <= limit || --chain == 0 || found_nice(c); };
   unsigned m = candidate;
   if (found_nice(m)) {
     // done
@@ -294,20 +287,28 @@ uint64_t close_block(EncoderState& s, bool last) {
 
 }  // namespace
 
-void start_matching(EncoderState& s) {
-  std::memset(s.head_table, 0, kWindowHalf * sizeof s.head_table[0]);
+namespace {
+
+void load_row(EncoderState& s) {
   const LevelParams& row = kLevelTable[s.PackLevel];
   s.lazy_len = row.lazy_len;
   s.good_len = row.good_len;
   s.nice_len = row.nice_len;
   s.chain_len = row.chain_len;
-  if (s.PackLevel <= 2) {
-    *s.entry.GeneralPurposeFlags |= kFastFlag;
-  } else if (s.PackLevel >= 8) {
-    *s.entry.GeneralPurposeFlags |= kMaximumFlag;
-  }
+  s.early_end = row.early_end;
+}
+
+}  // namespace
+
+void start_matching(EncoderState& s) {
+  std::memset(s.head_table, 0, kWindowHalf * sizeof s.head_table[0]);
+  load_row(s);
+  *s.entry.GeneralPurposeFlags |= kLevelTable[s.PackLevel].flag_bits;
   s.cur_pos = 0;
   s.block_origin = 0;
+  s.window_base = 0;
+  s.resume_len = kMinMatch - 1;
+  s.resume_pending = false;
   s.lookahead = read_input(s, s.window, kWindowHalf);
   if (s.lookahead == 0 || s.lookahead == 0xFFFF) {
     s.input_done = true;
@@ -330,7 +331,7 @@ uint64_t greedy_loop(EncoderState& s) {
   s.prior_len = kMinMatch - 1;
   unsigned len = 0;  // keeps its value (below 3) when no search is made
   while (s.lookahead != 0) {
-    const unsigned head = insert_position<StrideOf(kLevel)>(s, s.cur_pos);
+    const unsigned head = insert_position<kRow.stride>(s, s.cur_pos);
     if (head != 0 && s.cur_pos - head <= kMaxDist) {
       len = find_longest_match<kLevel>(s, head);
       if (len > s.lookahead) len = s.lookahead;
@@ -341,7 +342,7 @@ uint64_t greedy_loop(EncoderState& s) {
       s.lookahead -= len;
       if (len <= kRow.lazy_len) {
         for (unsigned p = s.cur_pos + 1; p < s.cur_pos + len; ++p)
-          insert_position<StrideOf(kLevel)>(s, p);
+          insert_position<kRow.stride>(s, p);
         s.cur_pos += len;
       } else {
         // Long matches are not hashed inside; restart the key after them.
@@ -367,10 +368,10 @@ uint64_t greedy_loop(EncoderState& s) {
 template <int kLevel>
 uint64_t lazy_loop(EncoderState& s) {
   constexpr LevelParams kRow = kLevelTable[kLevel];
-  unsigned len = kMinMatch - 1;
-  bool pending = false;  // a literal at cur_pos - 1 awaits the next search
+  unsigned len = s.resume_len;
+  bool pending = s.resume_pending;  // a literal at cur_pos - 1 awaits the next search
   while (s.lookahead != 0) {
-    const unsigned head = insert_position<StrideOf(kLevel)>(s, s.cur_pos);
+    const unsigned head = insert_position<kRow.stride>(s, s.cur_pos);
     s.prior_len = len;
     const unsigned prior_pos = s.match_pos;
     len = kMinMatch - 1;
@@ -384,7 +385,7 @@ uint64_t lazy_loop(EncoderState& s) {
       const bool flush = ct_tally(s, s.cur_pos - 1 - prior_pos, s.prior_len - kMinMatch);
       s.lookahead -= s.prior_len - 1;
       const unsigned end = s.cur_pos + s.prior_len - 2;
-      for (unsigned p = s.cur_pos + 1; p <= end; ++p) insert_position<StrideOf(kLevel)>(s, p);
+      for (unsigned p = s.cur_pos + 1; p <= end; ++p) insert_position<kRow.stride>(s, p);
       s.cur_pos += s.prior_len - 1;
       pending = false;
       len = kMinMatch - 1;
@@ -414,32 +415,209 @@ uint64_t lazy_loop(EncoderState& s) {
 
 }  // namespace
 
-uint64_t deflate_greedy(EncoderState& s) {
-  switch (s.PackLevel) {
-    case 1:
-      return greedy_loop<1>(s);
-    case 2:
-      return greedy_loop<2>(s);
-    default:
-      return greedy_loop<3>(s);
+namespace {
+
+// The loop of a level, as its row names it.
+template <int kLevel>
+uint64_t parse_level(EncoderState& s) {
+  if constexpr (kLevelTable[kLevel].parse == Parse::kLazy) {
+    return lazy_loop<kLevel>(s);
+  } else {
+    return greedy_loop<kLevel>(s);
   }
 }
 
-uint64_t deflate_lazy(EncoderState& s) {
-  switch (s.PackLevel) {
-    case 4:
-      return lazy_loop<4>(s);
-    case 5:
-      return lazy_loop<5>(s);
-    case 6:
-      return lazy_loop<6>(s);
-    case 7:
-      return lazy_loop<7>(s);
-    case 8:
-      return lazy_loop<8>(s);
-    default:
-      return lazy_loop<9>(s);
+using ParseLoop = uint64_t (*)(EncoderState&);
+
+// Entry L - 1 is the loop of level L.
+template <size_t... kIndex>
+constexpr std::array<ParseLoop, sizeof...(kIndex)> make_loops(std::index_sequence<kIndex...>) {
+  return {parse_level<static_cast<int>(kIndex) + 1>...};
+}
+
+constexpr auto kLoops = make_loops(std::make_index_sequence<kLevelTable.size() - 1>());
+
+}  // namespace
+
+uint64_t parse(EncoderState& s) {
+  return kLoops[static_cast<size_t>(s.PackLevel) - 1](s);
+}
+
+// Runs for the parallel encoder. Their turns are those of the loops above,
+// symbol for symbol; only the recording differs, and the control's event
+// comes at the start of a turn.
+namespace {
+
+template <int kLevel>
+void greedy_run(EncoderState& s, RunControl& control) {
+  constexpr LevelParams kRow = kLevelTable[kLevel];
+  SymbolRun& out = *control.out;
+  s.prior_len = kMinMatch - 1;
+  unsigned len = 0;
+  for (;;) {
+    const uint64_t pos = s.window_base + s.cur_pos;
+    if (pos >= control.next_event) {
+      const ParseMark mark{kMinMatch - 1, 0, false, static_cast<uint32_t>(out.bytes.size()),
+                           static_cast<uint32_t>(out.dists.size())};
+      if (!control.event(pos, mark)) return;
+    }
+    const unsigned head = insert_position<kRow.stride>(s, s.cur_pos);
+    if (head != 0 && s.cur_pos - head <= kMaxDist) {
+      len = find_longest_match<kLevel>(s, head);
+      if (len > s.lookahead) len = s.lookahead;
+    }
+    if (len >= kMinMatch) {
+      out.match(s.cur_pos - s.match_pos, len - kMinMatch);
+      s.lookahead -= len;
+      if (len <= kRow.lazy_len) {
+        for (unsigned p = s.cur_pos + 1; p < s.cur_pos + len; ++p)
+          insert_position<kRow.stride>(s, p);
+        s.cur_pos += len;
+      } else {
+        control.skipped(SkipSpan{pos + 1, pos + len});
+        s.cur_pos += len;
+        s.hash_key = s.window[s.cur_pos];
+        roll_hash(s, s.window[s.cur_pos + 1]);
+      }
+      len = 0;
+    } else {
+      out.literal(s.window[s.cur_pos]);
+      --s.lookahead;
+      ++s.cur_pos;
+    }
+    if (s.lookahead < kMinLookahead) refill_window(s);
   }
+}
+
+template <int kLevel>
+void lazy_run(EncoderState& s, RunControl& control) {
+  constexpr LevelParams kRow = kLevelTable[kLevel];
+  SymbolRun& out = *control.out;
+  unsigned len = s.resume_len;
+  bool pending = s.resume_pending;
+  for (;;) {
+    const uint64_t pos = s.window_base + s.cur_pos;
+    if (pos >= control.next_event) {
+      const ParseMark mark{
+          static_cast<uint16_t>(len),
+          static_cast<uint16_t>(len >= kMinMatch ? (s.cur_pos - s.match_pos) & 0xFFFF : 0), pending,
+          static_cast<uint32_t>(out.bytes.size()), static_cast<uint32_t>(out.dists.size())};
+      if (!control.event(pos, mark)) return;
+    }
+    const unsigned head = insert_position<kRow.stride>(s, s.cur_pos);
+    s.prior_len = len;
+    const unsigned prior_pos = s.match_pos;
+    len = kMinMatch - 1;
+    if (head != 0 && s.prior_len < kRow.lazy_len && s.cur_pos - head <= kMaxDist) {
+      len = find_longest_match<kLevel>(s, head);
+      if (len > s.lookahead) len = s.lookahead;
+      if (len == kMinMatch && s.cur_pos - s.match_pos > kTooFar) len = kMinMatch - 1;
+    }
+    if (s.prior_len >= kMinMatch && len <= s.prior_len) {
+      out.match(s.cur_pos - 1 - prior_pos, s.prior_len - kMinMatch);
+      s.lookahead -= s.prior_len - 1;
+      const unsigned end = s.cur_pos + s.prior_len - 2;
+      for (unsigned p = s.cur_pos + 1; p <= end; ++p) insert_position<kRow.stride>(s, p);
+      s.cur_pos += s.prior_len - 1;
+      pending = false;
+      len = kMinMatch - 1;
+    } else if (pending) {
+      out.literal(s.window[s.cur_pos - 1]);
+      ++s.cur_pos;
+      --s.lookahead;
+    } else {
+      pending = true;
+      ++s.cur_pos;
+      --s.lookahead;
+    }
+    if (s.lookahead < kMinLookahead) refill_window(s);
+  }
+}
+
+template <int kLevel>
+void run_level(EncoderState& s, RunControl& control) {
+  if constexpr (kLevelTable[kLevel].parse == Parse::kLazy) {
+    lazy_run<kLevel>(s, control);
+  } else {
+    greedy_run<kLevel>(s, control);
+  }
+}
+
+using RunLoop = void (*)(EncoderState&, RunControl&);
+
+template <size_t... kIndex>
+constexpr std::array<RunLoop, sizeof...(kIndex)> make_run_loops(std::index_sequence<kIndex...>) {
+  return {run_level<static_cast<int>(kIndex) + 1>...};
+}
+
+constexpr auto kRunLoops = make_run_loops(std::make_index_sequence<kLevelTable.size() - 1>());
+
+template <Stride kStride>
+void insert_range(EncoderState& s, unsigned from, unsigned to, const std::vector<SkipSpan>& skips) {
+  size_t k = 0;
+  bool in_step = false;
+  for (unsigned p = from; p < to; ++p) {
+    const uint64_t off = s.window_base + p;
+    while (k < skips.size() && skips[k].end <= off) ++k;
+    if (k < skips.size() && skips[k].begin <= off) {
+      in_step = false;
+      continue;
+    }
+    if (!in_step) {
+      // As the greedy loop restarts the key after a long match.
+      s.hash_key = s.window[p];
+      roll_hash(s, s.window[p + 1]);
+      in_step = true;
+    }
+    insert_position<kStride>(s, p);
+  }
+}
+
+}  // namespace
+
+void start_run(EncoderState& s, uint64_t start, unsigned insert_only) {
+  std::memset(s.head_table, 0, kWindowHalf * sizeof s.head_table[0]);
+  load_row(s);
+  s.cur_pos = 0;
+  s.block_origin = 0;
+  s.window_base = start;
+  s.resume_len = kMinMatch - 1;
+  s.resume_pending = false;
+  s.match_pos = 0;
+  s.input_done = false;
+  s.lookahead = read_input(s, s.window, kWindowHalf);
+  refill_window(s);
+  DEFLATE_CHECK(s.lookahead >= insert_only + kMinLookahead, "run without input");
+  if (insert_only == 0) {
+    s.hash_key = 0;
+    roll_hash(s, s.window[0]);
+    roll_hash(s, s.window[1]);
+    return;
+  }
+  const std::vector<SkipSpan> none;
+  if (kLevelTable[s.PackLevel].stride == Stride::kEight) {
+    insert_range<Stride::kEight>(s, 0, insert_only, none);
+  } else {
+    insert_range<Stride::kFour>(s, 0, insert_only, none);
+  }
+  s.cur_pos = insert_only;
+  s.lookahead -= insert_only;
+  if (s.lookahead < kMinLookahead) refill_window(s);
+}
+
+void run_parse(EncoderState& s, RunControl& control) {
+  kRunLoops[static_cast<size_t>(s.PackLevel) - 1](s, control);
+}
+
+void rebuild_chains(EncoderState& s, unsigned from, unsigned to,
+                    const std::vector<SkipSpan>& skips) {
+  if (kLevelTable[s.PackLevel].stride == Stride::kEight) {
+    insert_range<Stride::kEight>(s, from, to, skips);
+  } else {
+    insert_range<Stride::kFour>(s, from, to, skips);
+  }
+  s.hash_key = s.window[to];
+  roll_hash(s, s.window[to + 1]);
 }
 
 }  // namespace deflate_internal

@@ -1,7 +1,6 @@
 // The match finder and the two parsing loops: input flows through ReadInput
 // into the sliding window, repeated strings are found through hash chains,
-// and the greedy (levels 1 to 3) or lazy (levels 4 to 9) loop hands literals
-// and matches to the block coder.
+// and the greedy or lazy loop hands literals and matches to the block coder.
 #pragma once
 
 #include <cstddef>
@@ -15,9 +14,9 @@ namespace deflate_internal {
 // reads the first input and primes the rolling hash.
 void start_matching(EncoderState& s);
 
-// Each compresses the rest of the entry and returns its compressed size.
-uint64_t deflate_greedy(EncoderState& s);
-uint64_t deflate_lazy(EncoderState& s);
+// Compresses the rest of the entry with the loop its level's row names, and
+// returns its compressed size.
+uint64_t parse(EncoderState& s);
 
 // Applies the window's move down by 32,768 bytes to a table of 16-bit
 // positions, bytes long: each position v becomes v - 32,768, and those that

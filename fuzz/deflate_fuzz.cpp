@@ -48,7 +48,8 @@ Entry Compress(DeflateWorkBuffers& buffers, int level, const uint8_t* data, size
                unsigned max_read, DeflateOptions options = {}) {
   Host host(data, size, max_read);
   uint16_t flags = 0, internal = 2, method = 8;
-  const uint64_t n = deflate(host, level, buffers, DeflateEntryFields{&flags, &internal, &method}, options);
+  const uint64_t n =
+      deflate(host, level, buffers, DeflateEntryFields{&flags, &internal, &method}, options);
   if (internal > 1 || (method != 0 && method != 8)) std::abort();
   return Entry{std::move(host.out), n, method};
 }
@@ -59,6 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   const int level = 1 + data[0] % 9;
   const unsigned max_read = data[1] == 0 ? 65536u : data[1] * 97u;
+  const uint8_t segment_choice = data[1];
   data += 2;
   size -= 2;
 
@@ -76,5 +78,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto fresh = DeflateWorkBuffers::Allocate();
   const Entry again = Compress(*fresh, level, data, size, 65536u, DeflateOptions{true});
   if (again.bytes != e.bytes || again.method != e.method) std::abort();
+
+  // Several threads parsing segments must give the single thread's stream.
+  // The entry is tiled, each copy with one byte changed, to some 100 KB: long
+  // enough to be cut into many small segments.
+  std::vector<uint8_t> tiled;
+  for (size_t copy = 0; size > 0 && tiled.size() < 100000; ++copy) {
+    tiled.insert(tiled.end(), data, data + size);
+    tiled[tiled.size() - 1 - copy % size] ^= static_cast<uint8_t>(copy);
+  }
+  DeflateOptions split;
+  split.Threads = 2 + level % 3;
+  split.SegmentBytes = 1024 + static_cast<size_t>(segment_choice) * 97;
+  const Entry one = Compress(*fresh, level, tiled.data(), tiled.size(), 65536u);
+  const Entry many = Compress(*fresh, level, tiled.data(), tiled.size(), 65536u, split);
+  if (many.bytes != one.bytes || many.method != one.method || many.size != one.size) std::abort();
   return 0;
 }

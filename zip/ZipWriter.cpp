@@ -463,7 +463,7 @@ void TZipWriter::Compress(TZipHeaderInfo& header) {
   // which the writer has counted itself.
   deflate(*this, PackLevel, *buffers_,
           {&header.GeneralPurposeFlags, &header.InternalAttributes, &header.CompressionMethod},
-          DeflateOptions{SecondThread});
+          DeflateOptions{SecondThread, Threads});
 }
 
 unsigned TZipWriter::ReadInput(uint8_t* buffer, unsigned count) {

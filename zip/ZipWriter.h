@@ -91,6 +91,9 @@ class TZipWriter : public TZipReader, private DeflateHost {
   // Code each entry's finished blocks on a second thread while the next ones
   // are parsed: for a machine with a core to spare. The archive is the same.
   bool SecondThread = false;
+  // Threads that parse each entry at once, in segments (0 or 1: the calling
+  // thread alone): for a machine with cores to spare. The archive is the same.
+  unsigned Threads = 0;
   // Set to end a running Zip at its next write; it fails with EUserCanceled.
   std::atomic<bool> CancelRequested{false};
   // When set and true, a running Zip ends the same way at its next read or

@@ -12,7 +12,8 @@ unsigned MemoryHost::ReadInput(uint8_t* buffer, unsigned count) {
   const int call = static_cast<int>(read_requests.size());
   read_requests.push_back(count);
   if (call == fail_on_read) throw std::runtime_error("read failed");
-  const size_t n = std::min<size_t>({count, max_read_, input_.size() - pos_});
+  size_t n = std::min<size_t>({count, max_read_, input_.size() - pos_});
+  if (call == short_on_read) n = std::min<size_t>(n, short_count);
   std::copy_n(input_.begin() + static_cast<std::ptrdiff_t>(pos_), n, buffer);
   pos_ += n;
   return static_cast<unsigned>(n) + (n > 0 ? overstate : 0);
@@ -34,8 +35,8 @@ Compressed Compress(const Bytes& input, int level, DeflateWorkBuffers* buffers, 
   }
   MemoryHost host(input, max_read);
   Compressed c;
-  c.size = deflate(host, level, *buffers, DeflateEntryFields{&c.flags, &c.internal, &c.method},
-                   options);
+  c.size =
+      deflate(host, level, *buffers, DeflateEntryFields{&c.flags, &c.internal, &c.method}, options);
   c.bytes = std::move(host.output);
   c.read_requests = std::move(host.read_requests);
   c.write_sizes = std::move(host.write_sizes);

@@ -29,6 +29,8 @@ class MemoryHost : public DeflateHost {
   int fail_on_read = -1;                // throw from this ReadInput call (0-based), if >= 0
   int fail_on_write = -1;               // throw from this WriteOutput call (0-based), if >= 0
   unsigned overstate = 0;               // added to every nonzero ReadInput answer
+  int short_on_read = -1;               // this ReadInput call (0-based) places at most short_count
+  unsigned short_count = 0;
 
  private:
   const Bytes& input_;

@@ -49,7 +49,8 @@ TEST_P(DeflateSecondThread, SameStreamAndPiecesAsCodingInPlace) {
   auto in_place_buffers = DeflateWorkBuffers::Allocate();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const Compressed aside = Compress(c.input, level, aside_buffers.get(), c.max_read, kSecondThread);
+    const Compressed aside =
+        Compress(c.input, level, aside_buffers.get(), c.max_read, kSecondThread);
     const Compressed in_place = Compress(c.input, level, in_place_buffers.get(), c.max_read);
     ExpectSameEntry(aside, in_place);
   }

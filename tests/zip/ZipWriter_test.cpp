@@ -157,6 +157,32 @@ INSTANTIATE_TEST_SUITE_P(Levels, WriterLevels,
                                            LevelCase{5, 0}, LevelCase{7, 0}, LevelCase{8, 2},
                                            LevelCase{9, 2}));
 
+// Threads parsing each entry change neither the archive nor the progress the
+// writer reports (the reads keep their sizes and order).
+TEST_F(WriterRun, ParsingThreadsWriteTheSameArchive) {
+  std::string content = TextBytes(1500000) + RandomBytes(300000, 9) + TextBytes(1200000);
+  const std::string source = tree.File("big.mdf", content);
+  for (int level : {4, 9}) {
+    std::string archives[2];
+    std::vector<int> progress[2];
+    for (int threads : {0, 3}) {
+      const int side = threads == 0 ? 0 : 1;
+      archives[side] = tree.Path("t" + std::to_string(threads) + ".zip");
+      writer.Threads = static_cast<unsigned>(threads);
+      writer.SecondThread = threads != 0;
+      percents.clear();
+      ASSERT_EQ(ZipOne(archives[side], source, level), 1);
+      progress[side] = percents;
+    }
+    EXPECT_EQ(ReadAll(archives[1]), ReadAll(archives[0])) << "level " << level;
+    EXPECT_EQ(progress[1], progress[0]) << "level " << level;
+    // Binary: the first block, all long matches, reaches into the noise.
+    ExpectSingleEntry(archives[1], source, {8, 0, level == 9 ? 2u : 0u});
+    DeleteFile(archives[0]);
+    DeleteFile(archives[1]);
+  }
+}
+
 // --- Files that do not become entries ---
 
 // A path that exists as a file but that no one can open, root included.

@@ -1,0 +1,107 @@
+#!/usr/bin/env python3
+"""Times deflate_tool parsing one file with several threads against gzip,
+pigz -p 2 and libdeflate-gzip, side by side in the same run, and sweeps the
+thread count.
+
+Usage: parallel_vs_peers.py [--runs N] [--levels 1,6,9] [--threads 2]
+                            [--sweep 1,2,3,4] DEFLATE_TOOL FILE...
+
+For each file and level every command runs N times (default 5) in turn, so a
+drift of the machine's speed touches all alike, each writing to /dev/null; the
+table gives the median wall time as throughput over the input and its ratio
+to gzip's, and whether our stream with threads is byte for byte the one of a
+single thread ("same"). Ours always codes its blocks on a second thread (as
+dbzip with one job does); "ours 1" parses on the calling thread, "ours N"
+with N threads (levels 1 to 3 always parse on one thread). pigz resets its
+stream between chunks and the others have their own parsers, so only ours is
+compared for identity. The sweep times the first file at --sweep-level with
+1, 2, ... parsing threads, with the processor time they took.
+"""
+import argparse
+import os
+import statistics
+import subprocess
+import tempfile
+import time
+
+
+def timed(args):
+    with open(os.devnull, "wb") as null:
+        start = time.perf_counter()
+        subprocess.run(args, check=True, stdout=null)
+        return time.perf_counter() - start
+
+
+def ours(tool, threads, level, path, out):
+    extra = ["--threads", str(threads)] if threads > 1 else []
+    return [tool, "--second-thread"] + extra + [str(level), path, out]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--levels", default="1,6,9")
+    parser.add_argument("--threads", type=int, default=2)
+    parser.add_argument("--sweep", default="1,2,3,4")
+    parser.add_argument("--sweep-level", type=int, default=6)
+    parser.add_argument("tool")
+    parser.add_argument("files", nargs="+")
+    opts = parser.parse_args()
+    levels = [int(x) for x in opts.levels.split(",")]
+    with tempfile.TemporaryDirectory() as tmp:
+        one = os.path.join(tmp, "one.d")
+        many = os.path.join(tmp, "many.d")
+        print("| input | level | ours 1 MB/s | ours %d MB/s | gzip MB/s | pigz -p 2 MB/s | "
+              "libdeflate MB/s | ours %d / gzip | ours %d / libdeflate | same |" %
+              (opts.threads, opts.threads, opts.threads))
+        print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---|", flush=True)
+        for path in opts.files:
+            size = os.path.getsize(path)
+            for level in levels:
+                commands = {
+                    "one": ours(opts.tool, 1, level, path, os.devnull),
+                    "many": ours(opts.tool, opts.threads, level, path, os.devnull),
+                    "gzip": ["gzip", "-%d" % level, "-n", "-c", path],
+                    "pigz": ["pigz", "-p", "2", "-%d" % level, "-n", "-c", path],
+                    "libdeflate": ["libdeflate-gzip", "-%d" % level, "-n", "-c", path],
+                }
+                times = {name: [] for name in commands}
+                for _ in range(opts.runs):
+                    for name, args in commands.items():
+                        times[name].append(timed(args))
+                med = {name: statistics.median(t) for name, t in times.items()}
+                subprocess.run(ours(opts.tool, 1, level, path, one), check=True,
+                               stdout=subprocess.DEVNULL)
+                subprocess.run(ours(opts.tool, opts.threads, level, path, many), check=True,
+                               stdout=subprocess.DEVNULL)
+                same = open(one, "rb").read() == open(many, "rb").read()
+                mbs = {name: size / t / 1e6 for name, t in med.items()}
+                print("| %s (%.0f MB) | %d | %.1f | %.1f | %.1f | %.1f | %.1f | %.2f | %.2f | %s |" % (
+                    os.path.basename(path), size / 1e6, level, mbs["one"], mbs["many"],
+                    mbs["gzip"], mbs["pigz"], mbs["libdeflate"], med["gzip"] / med["many"],
+                    med["libdeflate"] / med["many"], "yes" if same else "NO"), flush=True)
+        if opts.sweep:
+            path, level = opts.files[0], opts.sweep_level
+            size = os.path.getsize(path)
+            counts = [int(x) for x in opts.sweep.split(",")]
+            print("\nthreads sweep, %s, level %d:" % (os.path.basename(path), level))
+            print("| parsing threads | MB/s | vs 1 thread | cpu s |")
+            print("|---:|---:|---:|---:|")
+            base = None
+            for n in counts:
+                args = ours(opts.tool, n, level, path, os.devnull)
+                walls, cpus = [], []
+                for _ in range(opts.runs):
+                    before = os.times()
+                    walls.append(timed(args))
+                    after = os.times()
+                    cpus.append(after.children_user + after.children_system -
+                                before.children_user - before.children_system)
+                wall = statistics.median(walls)
+                base = base or wall
+                print("| %d | %.1f | %.2f | %.2f |" % (n, size / wall / 1e6, base / wall,
+                                                       statistics.median(cpus)), flush=True)
+
+
+if __name__ == "__main__":
+    main()

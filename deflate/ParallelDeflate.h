@@ -1,0 +1,21 @@
+// Deflating one entry with several threads parsing at once, byte for byte
+// the stream of the single-threaded encoder.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "Deflate.h"
+#include "EncoderState.h"
+
+namespace deflate_internal {
+
+// Compresses the entry whose run state s is set up (block coder initialised,
+// nothing read yet) with `threads` threads parsing segments of about
+// segment_bytes (0: the default), and returns its compressed size. Reads and
+// writes happen on the calling thread only, with the same sizes and in the
+// same order as the single-threaded encoder's.
+uint64_t deflate_parallel(EncoderState& s, DeflateWorkBuffers& buffers, unsigned threads,
+                          size_t segment_bytes);
+
+}  // namespace deflate_internal
