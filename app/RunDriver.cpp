@@ -145,12 +145,13 @@ std::string TRunDriver::FoundDatabaseAt(const std::string& path) const {
 
 std::string TRunDriver::Untouchable(const std::string& archivePath,
                                     const std::string& source) const {
+  // The name itself first: a file that another run puts there between two
+  // looks must be seen as what it is, not as a link that points nowhere.
+  if (!EntryExists(archivePath)) return {};
   const TFileKind kind = FileKindOf(archivePath);
-  if (kind == TFileKind::None) {
-    // A link that points nowhere is not an archive of ours, and may be a
-    // database found; only a name that holds nothing at all is free.
-    return EntryExists(archivePath) ? archivePath : std::string();
-  }
+  // A link that points nowhere is not an archive of ours, and may be a
+  // database found.
+  if (kind == TFileKind::None) return archivePath;
   if (SameFileName(archivePath, source) || SameFile(archivePath, source)) return source;
   if (std::string found = FoundDatabaseAt(archivePath); !found.empty()) return found;
   if (kind != TFileKind::Regular || !LooksLikeOurArchive(archivePath)) return archivePath;
@@ -226,8 +227,7 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   try {
     added = writer.Zip();
   } catch (const EUserCanceled&) {
-    result.outcome = TZipOutcome::Canceled;
-    throw;
+    throw;  // the temporary file goes with the guard; the run ends
   } catch (const EReadError& e) {
     return finish(TZipOutcome::NotRead, "could not be read: " + WriterReason(e, temp, archivePath));
   } catch (const Exception& e) {
@@ -245,6 +245,8 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   if (const std::string file = Untouchable(archivePath, source); !file.empty()) {
     return finish(TZipOutcome::NotReplaced, "its archive would replace " + file);
   }
+  // The new archive is as private as the one it replaces.
+  CopyFileMode(archivePath, temp);
   if (const int error = ReplaceFile(temp, archivePath); error != 0) {
     return finish(TZipOutcome::Failed,
                   Reason("its archive could not replace " + archivePath, error));

@@ -25,7 +25,6 @@ enum class TZipOutcome {
   NotRead,          // it could not be opened or read; the old archive is kept
   NotReplaced,      // its archive would have replaced a file that is not ours
   Failed,           // the archive could not be written or put in place
-  Canceled,         // the run was cancelled while it was written
 };
 
 struct TZipResult {

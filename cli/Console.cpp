@@ -27,6 +27,8 @@ void InstallInterruptHandlers() {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
+  // A write to a slow pipe goes on after the signal instead of failing.
+  action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   // A closed terminal ends the run the same way: the archive being written is

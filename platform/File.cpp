@@ -235,6 +235,11 @@ std::string CreateTempFileBeside(const std::string& path) {
   return std::string();
 }
 
+void CopyFileMode(const std::string& from, const std::string& to) {
+  struct stat st {};
+  if (::stat(from.c_str(), &st) == 0) ::chmod(to.c_str(), st.st_mode & 07777);
+}
+
 int ReplaceFile(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return errno;
   // The new name is durable only once its folder is written.

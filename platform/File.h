@@ -101,6 +101,9 @@ std::string CreateTempFileBeside(const std::string& path);
 // Puts the file from in place of to in one step, replacing what is there, and
 // makes the change durable; 0 or the error number. Both are in one folder.
 int ReplaceFile(const std::string& from, const std::string& to);
+// Gives to the access rights of from, when from exists (nothing on Windows,
+// where a replaced file's rights come from its folder).
+void CopyFileMode(const std::string& from, const std::string& to);
 
 // What a path names, following symbolic links; None with the reason left in
 // errno (a missing file, a link loop, a folder not searchable...).

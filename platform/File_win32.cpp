@@ -250,6 +250,8 @@ std::string CreateTempFileBeside(const std::string& path) {
   return CreateUnique([&] { return path + ".tzw-" + RandomPart(); });
 }
 
+void CopyFileMode(const std::string&, const std::string&) {}
+
 int ReplaceFile(const std::string& from, const std::string& to) {
   // WRITE_THROUGH: the call returns once the move is on the disk.
   if (::MoveFileExW(win32::FilePath(from).c_str(), win32::FilePath(to).c_str(),

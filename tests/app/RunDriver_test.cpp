@@ -116,7 +116,8 @@ struct DriverRun {
 TEST(RunDriverTest, HostileTreeLosesNothingAndReportsEveryCase) {
   TempTree src, out;
   const std::string good = src.File("good.mdf", Rows(300000));
-  out.File("good.zip", "PK\x03\x04 an earlier archive, cut short");
+  // A private earlier archive, cut short: the new one stays as private.
+  ::chmod(out.File("good.zip", "PK\x03\x04 an earlier archive, cut short").c_str(), 0600);
   // Not ours: a text file where an archive would go.
   const std::string notes = out.File("notes.zip", "my notes, not an archive");
   src.File("notes.mdf", Rows(1000));
@@ -139,6 +140,9 @@ TEST(RunDriverTest, HostileTreeLosesNothingAndReportsEveryCase) {
   ::close(sock);
 
   EXPECT_EQ(Holds(out.Path("good.zip")), "good.mdf:300000 ");
+  struct stat st {};
+  ASSERT_EQ(::stat(out.Path("good.zip").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(Holds(out.Path("small.zip")), "small.mdf:4 ");
   EXPECT_EQ(ReadAll(notes), "my notes, not an archive");
   EXPECT_EQ(run.ReasonFor(src.Path("notes.mdf")), "its archive would replace " + notes);

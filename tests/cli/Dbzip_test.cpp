@@ -194,6 +194,14 @@ TEST_F(DbzipTest, AWriteFailureLeavesNoArchiveAndNamesIt) {
   EXPECT_EQ(ReadAll(older), "PK\x03\x04 the archive of an earlier run");
 }
 
+// The archives our writer left half-written (only a killed run leaves any).
+std::vector<std::string> Leftovers(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& name : Listing(dir))
+    if (name.find(".tzw-") != std::string::npos) names.push_back(name);
+  return names;
+}
+
 TEST_F(DbzipTest, AnInterruptLeavesNoPartialArchive) {
   // Large and varied enough that level 9 takes a while.
   std::string data;
@@ -204,20 +212,15 @@ TEST_F(DbzipTest, AnInterruptLeavesNoPartialArchive) {
     data += "rec" + std::to_string(x % 100000) + (x & 0x100 ? " alpha\n" : " beta\n");
   }
   src.File("big.mdf", data);
-  const ProcessResult r =
-      RunProcess({DBZIP_PATH, src.Root(), out.Root()}, [](pid_t pid, const std::string& so) {
-        if (so.find("Zipping") != std::string::npos) ::kill(pid, SIGINT);
+  const ProcessResult r = RunProcess(
+      {DBZIP_PATH, "-l", "9", src.Root(), out.Root()}, [&](pid_t pid, const std::string& so) {
+        if (so.find("Zipping") == std::string::npos) return;
+        // Caught while the archive is being written.
+        for (int i = 0; i < 500 && Leftovers(out.Root()).empty(); ++i) ::usleep(10000);
+        ::kill(pid, SIGINT);
       });
   EXPECT_EQ(r.status, 130) << r.out << r.err;
   EXPECT_TRUE(Listing(out.Root()).empty());
-}
-
-// The archives our writer left half-written (only a killed run leaves any).
-std::vector<std::string> Leftovers(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& name : Listing(dir))
-    if (name.find(".tzw-") != std::string::npos) names.push_back(name);
-  return names;
 }
 
 // dbzip as an unprivileged user: directly when we are one, through setpriv
