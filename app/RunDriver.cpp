@@ -8,6 +8,7 @@
 #include "Files.h"
 #include "SFolders.h"
 #include "Text.h"
+#include "Ui.h"
 #include "ZipWriter.h"
 
 namespace {
@@ -114,6 +115,51 @@ void TRunDriver::SetUpSearch(TSearchFolders& search, const std::string& sourceDi
   search.ScanOptions = TScanOptions::soSpecifiedDir;
   search.ScanDir = sourceDir;
   search.DoRecursive = recursive;
+}
+
+bool TRunDriver::FoldersReady(const std::string& sourceDir, const std::string& outputDir) {
+  if (sourceDir.empty() || outputDir.empty()) {
+    Ui().MessageBeep(BeepKind::Exclamation);
+    Ui().ShowMessage(DialogKind::Warning, "Warning", "You must first select directories.");
+    return false;
+  }
+  // A folder that is not there would make a run that finds or writes nothing
+  // look complete.
+  for (const auto& [dir, role] :
+       {std::pair{&sourceDir, "source"}, std::pair{&outputDir, "output"}}) {
+    const TFolderProblem problem = CheckFolder(*dir);
+    if (problem == TFolderProblem::None) continue;
+    Ui().MessageBeep(BeepKind::Exclamation);
+    Ui().ShowMessage(
+        DialogKind::Warning, "Warning",
+        std::string("The ") + role + " directory " + *dir +
+            (problem == TFolderProblem::Missing ? " does not exist." : " is not a directory."));
+    return false;
+  }
+  return true;
+}
+
+bool TRunDriver::RunScan(TSearchFolders& search, const bool& closing) {
+  try {
+    search.Scan();
+    return true;
+  } catch (const EUserCanceled&) {
+    if (!closing) ShowErrorBox("User Aborted Operation");
+  } catch (...) {
+    RunGuarded([] { throw; });
+  }
+  return false;
+}
+
+void TRunDriver::ShowEndReport() const {
+  if (report_.Empty()) {
+    Ui().MessageBeep(BeepKind::Asterisk);
+    Ui().ShowMessage(DialogKind::Information, "Information", kProcessComplete);
+  } else {
+    Ui().MessageBeep(BeepKind::Exclamation);
+    Ui().ShowMessageWithDetails(DialogKind::Warning, "Warning", report_.Text(kReportLines),
+                                report_.Details());
+  }
 }
 
 void TRunDriver::BeginRun() {

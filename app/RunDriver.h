@@ -90,6 +90,17 @@ class TRunDriver {
   // Sets up the search for a run from sourceDir (the mask is the caller's).
   static void SetUpSearch(TSearchFolders& search, const std::string& sourceDir, bool recursive);
 
+  // Start's checks, as every window makes them: both folder fields filled
+  // and naming folders; otherwise the exclamation beep, a warning, and false.
+  static bool FoldersReady(const std::string& sourceDir, const std::string& outputDir);
+  // Runs the search, and with it the whole run (its OnChanged handler zips).
+  // True when it ended normally; otherwise the error has been shown in the
+  // standard error box, except a cancel asked for by closing the window.
+  static bool RunScan(TSearchFolders& search, const bool& closing);
+  // The run's closing message: "Process Complete!" after the asterisk beep,
+  // or the report after the exclamation beep.
+  void ShowEndReport() const;
+
   // Starts a run's report afresh (and clears a cancel of the last run).
   void BeginRun();
   // Takes the finished search's results: the databases found (whose files no

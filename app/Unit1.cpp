@@ -258,23 +258,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::btnStartClick(QObject*) {
   const std::string sourceDir = edtSourceDir->text().toStdString();
   const std::string destDir = edtDestDir->text().toStdString();
-  if (sourceDir.empty() || destDir.empty()) {
-    Ui().MessageBeep(BeepKind::Exclamation);
-    Ui().ShowMessage(DialogKind::Warning, "Warning", "You must first select directories.");
-    return;
-  }
-  // A folder that is not there would make a run that finds or writes nothing
-  // look complete.
-  for (const auto& [dir, role] : {std::pair{&sourceDir, "source"}, std::pair{&destDir, "output"}}) {
-    const TFolderProblem problem = CheckFolder(*dir);
-    if (problem == TFolderProblem::None) continue;
-    Ui().MessageBeep(BeepKind::Exclamation);
-    Ui().ShowMessage(
-        DialogKind::Warning, "Warning",
-        std::string("The ") + role + " directory " + *dir +
-            (problem == TFolderProblem::Missing ? " does not exist." : " is not a directory."));
-    return;
-  }
+  if (!TRunDriver::FoldersReady(sourceDir, destDir)) return;
   btnStart->setEnabled(false);
   btnClose->setEnabled(false);
   frmProgress->Show();
@@ -283,17 +267,7 @@ void TForm1::btnStartClick(QObject*) {
   driver_.BeginRun();
   closeRequested_ = false;
   running_ = true;
-  bool finished = false;
-  try {
-    SearchFolders->Scan();
-    finished = true;
-  } catch (const EUserCanceled&) {
-    // Only a close cancels a run; it needs no box.
-    if (!closeRequested_) ShowErrorBox("User Aborted Operation");
-  } catch (...) {
-    // The standard error box, then the window is idle again.
-    RunGuarded([] { throw; });
-  }
+  const bool finished = TRunDriver::RunScan(*SearchFolders, closeRequested_);
   running_ = false;
   if (!finished) EndRun();
   if (closeRequested_) close();
@@ -336,15 +310,7 @@ void TForm1::SearchFoldersChanged(TObject*, int32_t CountFiles, int32_t) {
     return;
   }
   EndRun();
-  const RunReport& report = driver_.Report();
-  if (report.Empty()) {
-    Ui().MessageBeep(BeepKind::Asterisk);
-    Ui().ShowMessage(DialogKind::Information, "Information", kProcessComplete);
-  } else {
-    Ui().MessageBeep(BeepKind::Exclamation);
-    Ui().ShowMessageWithDetails(DialogKind::Warning, "Warning", report.Text(kReportLines),
-                                report.Details());
-  }
+  driver_.ShowEndReport();
 }
 
 void TForm1::ZipDatabase(const std::string& archivePath, const std::string& sourcePath) {

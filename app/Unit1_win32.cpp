@@ -322,23 +322,7 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 void TForm1::btnStartClick(TObject*) {
   const std::string sourceDir = edtSourceDir->Text();
   const std::string destDir = edtDestDir->Text();
-  if (sourceDir.empty() || destDir.empty()) {
-    Ui().MessageBeep(BeepKind::Exclamation);
-    Ui().ShowMessage(DialogKind::Warning, "Warning", "You must first select directories.");
-    return;
-  }
-  // A folder that is not there would make a run that finds or writes nothing
-  // look complete.
-  for (const auto& [dir, role] : {std::pair{&sourceDir, "source"}, std::pair{&destDir, "output"}}) {
-    const TFolderProblem problem = CheckFolder(*dir);
-    if (problem == TFolderProblem::None) continue;
-    Ui().MessageBeep(BeepKind::Exclamation);
-    Ui().ShowMessage(
-        DialogKind::Warning, "Warning",
-        std::string("The ") + role + " directory " + *dir +
-            (problem == TFolderProblem::Missing ? " does not exist." : " is not a directory."));
-    return;
-  }
+  if (!TRunDriver::FoldersReady(sourceDir, destDir)) return;
   ::EnableWindow(btnStart, FALSE);
   ::EnableWindow(btnClose, FALSE);
   frmProgress->Show();
@@ -347,17 +331,7 @@ void TForm1::btnStartClick(TObject*) {
   driver_.BeginRun();
   closeRequested_ = false;
   running_ = true;
-  bool finished = false;
-  try {
-    SearchFolders->Scan();
-    finished = true;
-  } catch (const EUserCanceled&) {
-    // Only a close cancels a run; it needs no box.
-    if (!closeRequested_) ShowErrorBox("User Aborted Operation");
-  } catch (...) {
-    // The standard error box, then the window is idle again.
-    RunGuarded([] { throw; });
-  }
+  const bool finished = TRunDriver::RunScan(*SearchFolders, closeRequested_);
   running_ = false;
   if (!finished) EndRun();
   if (closeRequested_) Close();
@@ -398,15 +372,7 @@ void TForm1::SearchFoldersChanged(TObject*, int32_t CountFiles, int32_t) {
     return;
   }
   EndRun();
-  const RunReport& report = driver_.Report();
-  if (report.Empty()) {
-    Ui().MessageBeep(BeepKind::Asterisk);
-    Ui().ShowMessage(DialogKind::Information, "Information", kProcessComplete);
-  } else {
-    Ui().MessageBeep(BeepKind::Exclamation);
-    Ui().ShowMessageWithDetails(DialogKind::Warning, "Warning", report.Text(kReportLines),
-                                report.Details());
-  }
+  driver_.ShowEndReport();
 }
 
 void TForm1::ZipDatabase(const std::string& archivePath, const std::string& sourcePath) {
