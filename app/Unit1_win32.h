@@ -10,12 +10,13 @@
 #include "BrowseEdit_win32.h"
 #include "RunDriver.h"
 #include "SFolders.h"
+#include "Version.h"
 #include "Win32Ui.h"
 #include "ZipWriter.h"
 
 class TfrmProgress;
 
-inline constexpr const char* kMainCaption = "Tamblewick Remote Database Zipper (v2.0.0)";
+inline constexpr const char* kMainCaption = kProductCaption;
 // The status bar's one line.
 inline constexpr const char* kStatusLine = "Zips each database found into an archive of its own.";
 

@@ -7,7 +7,7 @@ Target amd64-unicode
 SetCompressor /SOLID lzma
 
 !define APP_NAME "Tamblewick Remote Database Zipper"
-!define APP_VERSION "2.0.0"
+; APP_VERSION comes from the build (-DAPP_VERSION=...).
 !define APP_KEY "TamblewickZipper"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${APP_KEY}"
 
@@ -22,7 +22,7 @@ SetCompressor /SOLID lzma
 Name "${APP_NAME} ${APP_VERSION}"
 OutFile "${OUTPUT}"
 
-VIProductVersion "2.0.0.0"
+VIProductVersion "${APP_VERSION}.0"
 VIAddVersionKey "ProductName" "${APP_NAME}"
 VIAddVersionKey "FileDescription" "${APP_NAME} setup"
 VIAddVersionKey "FileVersion" "${APP_VERSION}"
