@@ -97,7 +97,7 @@ struct Run {
 
 struct Segment {
   enum State { kFree, kClaimed, kTaken } state = kFree;  // taken: parsed by the run before it
-  std::shared_ptr<Run> spec;
+  std::shared_ptr<Run> ahead;  // the run that parsed this segment ahead of its turn
 };
 
 // Serves the input from the calling thread's read-ahead to a worker's
@@ -455,8 +455,8 @@ bool RunDriver::event(uint64_t pos, const ParseMark& mark) {
         return drop();
       }
       Segment& seg = owner_.segment_locked(target_);
-      if (seg.state == Segment::kClaimed && !seg.spec->discard->load(std::memory_order_relaxed)) {
-        tgt_ = seg.spec;
+      if (seg.state == Segment::kClaimed && !seg.ahead->discard->load(std::memory_order_relaxed)) {
+        tgt_ = seg.ahead;
       } else {
         // Nobody parses it (yet): this parse goes on into it.
         if (seg.state == Segment::kFree) seg.state = Segment::kTaken;
@@ -694,7 +694,7 @@ void ParallelRun::worker_main(Worker& w) {
       }
       take_symbols_locked(run->out);
       segments_[j].state = Segment::kClaimed;
-      segments_[j].spec = run;
+      segments_[j].ahead = run;
       w.fill_pos.store(run_origin(j), std::memory_order_release);
       main_cv_.notify_all();
     }
@@ -797,7 +797,7 @@ ParallelRun::Split ParallelRun::split_available() {
       std::lock_guard lock(mutex_);
       if (!current_) {
         if (segments_.empty() || segments_[0].state != Segment::kClaimed) return result;
-        current_ = segments_[0].spec;
+        current_ = segments_[0].ahead;
       }
       if (!current_->done) return result;
       run = current_;
@@ -820,7 +820,7 @@ ParallelRun::Split ParallelRun::split_available() {
     current_dist_ = run->next_mark.matches;
     // Segments behind the splice are not needed any more.
     const uint64_t behind = cover_ / segment_;
-    for (uint64_t j = 0; j < behind && j < segments_.size(); ++j) segments_[j].spec.reset();
+    for (uint64_t j = 0; j < behind && j < segments_.size(); ++j) segments_[j].ahead.reset();
   }
 }
 
