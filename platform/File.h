@@ -120,6 +120,9 @@ bool SameFile(const std::string& a, const std::string& b);
 // or -1 with errno set when anything failed; a failed copy leaves no dest.
 int64_t CopyFileContents(const std::string& source, const std::string& dest);
 
+// Leaves error where the system's own calls leave theirs (errno, and on
+// Windows the thread's last error too).
+void SetOsError(int error);
 // The operating system's text for an error number ("not a regular file" for
 // ErrNotRegularFile).
 std::string SysErrorMessage(int error);
