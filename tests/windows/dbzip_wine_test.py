@@ -22,15 +22,10 @@ import tempfile
 import time
 import zipfile
 
+from winecheck import check, verdict, win_path
+
 WINE, EXE = sys.argv[1], sys.argv[2]
 PEER = sys.argv[3] if len(sys.argv) > 3 and sys.argv[3] else None
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAIL:", what, flush=True)
 
 
 def wine_env(prefix):
@@ -40,11 +35,6 @@ def wine_env(prefix):
     env.pop("DISPLAY", None)
     env.pop("WAYLAND_DISPLAY", None)
     return env
-
-
-def win_path(path):
-    """The Windows name of a Linux path: Wine maps / to drive Z:."""
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def run_exe(env, *args, **kw):
@@ -189,8 +179,7 @@ def main():
         texts_and_codes(env, src, work)
         interrupt(env, work)
         os.chmod(os.path.join(src, "sub/read-only.mdf"), 0o644)
-    print("FAILED" if failures else "OK", len(failures), "failure(s)")
-    return 1 if failures else 0
+    return verdict()
 
 
 if __name__ == "__main__":

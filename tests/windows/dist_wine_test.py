@@ -14,14 +14,9 @@ import subprocess
 import sys
 import zipfile
 
+from winecheck import check, verdict
+
 WINE, DIST, BIN = sys.argv[1], sys.argv[2], sys.argv[3]
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAIL:", what, flush=True)
 
 
 def main():
@@ -82,11 +77,7 @@ def main():
                 os.remove(os.path.join(installed, name))
         if os.path.isdir(installed):
             os.rmdir(installed)
-    if failures:
-        print("%d check(s) failed" % len(failures))
-        return 1
-    print("All checks passed")
-    return 0
+    return verdict()
 
 
 if __name__ == "__main__":

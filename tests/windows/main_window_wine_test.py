@@ -17,20 +17,10 @@ import sys
 import tempfile
 import zipfile
 
+from winecheck import check, verdict, win_path
+
 WINE, EXE, BUILD = sys.argv[1], sys.argv[2], sys.argv[3]
 PEER = sys.argv[4] if len(sys.argv) > 4 and sys.argv[4] else None
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAIL:", what, flush=True)
-
-
-def win_path(path):
-    """The Windows name of a Linux path: Wine maps / to drive Z:."""
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def start_xvfb():
@@ -154,11 +144,7 @@ def main():
         xvfb.terminate()
         xvfb.wait()
         shutil.rmtree(work, ignore_errors=True)
-    if failures:
-        print("%d check(s) failed" % len(failures))
-        return 1
-    print("All checks passed")
-    return 0
+    return verdict()
 
 
 if __name__ == "__main__":
