@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 #include "Errors.h"
 #include "File.h"
@@ -115,6 +116,20 @@ void TRunDriver::SetUpSearch(TSearchFolders& search, const std::string& sourceDi
   search.ScanOptions = TScanOptions::soSpecifiedDir;
   search.ScanDir = sourceDir;
   search.DoRecursive = recursive;
+}
+
+void TRunDriver::SetUpComponents(TSearchFolders& search, TZipWriter& writer) {
+  search.Name = "SearchFolders";
+  search.FileMask = "*.mdf";
+  search.UpdateList = true;
+  search.ScanOptions = TScanOptions::soSpecifiedDir;
+  search.ScanDir = "C:\\";
+  search.Messages = true;
+  search.DoRecursive = false;
+  writer.Name = "ZipWriter1";
+  // A window zips one database at a time, which leaves the other cores idle.
+  writer.SecondThread = std::thread::hardware_concurrency() > 1;
+  writer.Threads = std::thread::hardware_concurrency();
 }
 
 bool TRunDriver::FoldersReady(const std::string& sourceDir, const std::string& outputDir) {

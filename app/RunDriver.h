@@ -90,6 +90,10 @@ class TRunDriver {
   // Sets up the search for a run from sourceDir (the mask is the caller's).
   static void SetUpSearch(TSearchFolders& search, const std::string& sourceDir, bool recursive);
 
+  // The main window's two components as its stored layout gives them; the
+  // writer zips one database at a time with every core. Events are the
+  // window's own.
+  static void SetUpComponents(TSearchFolders& search, TZipWriter& writer);
   // Start's checks, as every window makes them: both folder fields filled
   // and naming folders; otherwise the exclamation beep, a warning, and false.
   static bool FoldersReady(const std::string& sourceDir, const std::string& outputDir);

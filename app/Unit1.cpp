@@ -5,7 +5,6 @@
 #include <QProxyStyle>
 #include <QShowEvent>
 #include <QStyleOptionButton>
-#include <thread>
 
 #include "Files.h"
 #include "QtFonts.h"
@@ -79,23 +78,13 @@ TForm1::TForm1(QWidget* parent)
   setWindowIcon(icon);
   CreateControls();
 
-  SearchFolders->Name = "SearchFolders";
-  SearchFolders->FileMask = "*.mdf";
-  SearchFolders->UpdateList = true;
-  SearchFolders->ScanOptions = TScanOptions::soSpecifiedDir;
-  SearchFolders->ScanDir = "C:\\";
-  SearchFolders->Messages = true;
-  SearchFolders->DoRecursive = false;
+  TRunDriver::SetUpComponents(*SearchFolders, *ZipWriter1);
   SearchFolders->OnProcess = [this](TObject* s, const std::string& d, int32_t c, int32_t z) {
     SearchFoldersProcess(s, d, c, z);
   };
   SearchFolders->OnChanged = [this](TObject* s, int32_t c, int32_t z) {
     SearchFoldersChanged(s, c, z);
   };
-  ZipWriter1->Name = "ZipWriter1";
-  // The window zips one database at a time, which leaves the other cores idle.
-  ZipWriter1->SecondThread = std::thread::hardware_concurrency() > 1;
-  ZipWriter1->Threads = std::thread::hardware_concurrency();
   ZipWriter1->OnTotalPercentDone = [this](TObject* s, int p) { ZipWriter1TotalPercentDone(s, p); };
   ZipWriter1->OnZipComplete = [this](TObject* s, int n) { ZipWriter1ZipComplete(s, n); };
 

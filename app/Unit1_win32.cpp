@@ -3,7 +3,6 @@
 #include <commctrl.h>
 
 #include <cstdlib>
-#include <thread>
 #include <tuple>
 
 #include "Files.h"
@@ -63,22 +62,13 @@ TForm1::TForm1(HICON icon)
   Layout(dpi_);
   win32::AddDialogWindow(Handle());
 
-  SearchFolders->Name = "SearchFolders";
-  SearchFolders->FileMask = "*.mdf";
-  SearchFolders->UpdateList = true;
-  SearchFolders->ScanOptions = TScanOptions::soSpecifiedDir;
-  SearchFolders->ScanDir = "C:\\";
-  SearchFolders->Messages = true;
-  SearchFolders->DoRecursive = false;
+  TRunDriver::SetUpComponents(*SearchFolders, *ZipWriter1);
   SearchFolders->OnProcess = [this](TObject* s, const std::string& d, int32_t c, int32_t z) {
     SearchFoldersProcess(s, d, c, z);
   };
   SearchFolders->OnChanged = [this](TObject* s, int32_t c, int32_t z) {
     SearchFoldersChanged(s, c, z);
   };
-  ZipWriter1->Name = "ZipWriter1";
-  // The window zips one database at a time, which leaves a core idle.
-  ZipWriter1->SecondThread = std::thread::hardware_concurrency() > 1;
   ZipWriter1->OnTotalPercentDone = [this](TObject* s, int p) { ZipWriter1TotalPercentDone(s, p); };
   ZipWriter1->OnZipComplete = [this](TObject* s, int n) { ZipWriter1ZipComplete(s, n); };
 
