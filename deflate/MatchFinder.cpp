@@ -324,6 +324,34 @@ void start_matching(EncoderState& s) {
 
 namespace {
 
+// The search step of the greedy parse at cur_pos: inserts the position and
+// returns the match length there, or len unchanged when no search is made.
+template <int kLevel>
+__attribute__((always_inline)) inline unsigned greedy_search(EncoderState& s, unsigned len) {
+  const unsigned head = insert_position<kLevelTable[kLevel].stride>(s, s.cur_pos);
+  if (head != 0 && s.cur_pos - head <= kMaxDist) {
+    len = find_longest_match<kLevel>(s, head);
+    if (len > s.lookahead) len = s.lookahead;
+  }
+  return len;
+}
+
+// The search step of the lazy parse at cur_pos, once prior_len holds the
+// previous position's match: inserts the position and returns the match
+// length there (kMinMatch - 1 for none, or for a far 3-byte match).
+template <int kLevel>
+__attribute__((always_inline)) inline unsigned lazy_search(EncoderState& s) {
+  constexpr LevelParams kRow = kLevelTable[kLevel];
+  const unsigned head = insert_position<kRow.stride>(s, s.cur_pos);
+  unsigned len = kMinMatch - 1;
+  if (head != 0 && s.prior_len < kRow.lazy_len && s.cur_pos - head <= kMaxDist) {
+    len = find_longest_match<kLevel>(s, head);
+    if (len > s.lookahead) len = s.lookahead;
+    if (len == kMinMatch && s.cur_pos - s.match_pos > kTooFar) len = kMinMatch - 1;
+  }
+  return len;
+}
+
 // The parsing loops, made once per level so that the level's row is constant.
 template <int kLevel>
 uint64_t greedy_loop(EncoderState& s) {
@@ -331,11 +359,7 @@ uint64_t greedy_loop(EncoderState& s) {
   s.prior_len = kMinMatch - 1;
   unsigned len = 0;  // keeps its value (below 3) when no search is made
   while (s.lookahead != 0) {
-    const unsigned head = insert_position<kRow.stride>(s, s.cur_pos);
-    if (head != 0 && s.cur_pos - head <= kMaxDist) {
-      len = find_longest_match<kLevel>(s, head);
-      if (len > s.lookahead) len = s.lookahead;
-    }
+    len = greedy_search<kLevel>(s, len);
     bool flush;
     if (len >= kMinMatch) {
       flush = ct_tally(s, s.cur_pos - s.match_pos, len - kMinMatch);
@@ -371,15 +395,9 @@ uint64_t lazy_loop(EncoderState& s) {
   unsigned len = s.resume_len;
   bool pending = s.resume_pending;  // a literal at cur_pos - 1 awaits the next search
   while (s.lookahead != 0) {
-    const unsigned head = insert_position<kRow.stride>(s, s.cur_pos);
     s.prior_len = len;
     const unsigned prior_pos = s.match_pos;
-    len = kMinMatch - 1;
-    if (head != 0 && s.prior_len < kRow.lazy_len && s.cur_pos - head <= kMaxDist) {
-      len = find_longest_match<kLevel>(s, head);
-      if (len > s.lookahead) len = s.lookahead;
-      if (len == kMinMatch && s.cur_pos - s.match_pos > kTooFar) len = kMinMatch - 1;
-    }
+    len = lazy_search<kLevel>(s);
     if (s.prior_len >= kMinMatch && len <= s.prior_len) {
       // The previous position's match stands.
       const bool flush = ct_tally(s, s.cur_pos - 1 - prior_pos, s.prior_len - kMinMatch);
@@ -461,11 +479,7 @@ void greedy_run(EncoderState& s, RunControl& control) {
                            static_cast<uint32_t>(out.dists.size())};
       if (!control.event(pos, mark)) return;
     }
-    const unsigned head = insert_position<kRow.stride>(s, s.cur_pos);
-    if (head != 0 && s.cur_pos - head <= kMaxDist) {
-      len = find_longest_match<kLevel>(s, head);
-      if (len > s.lookahead) len = s.lookahead;
-    }
+    len = greedy_search<kLevel>(s, len);
     if (len >= kMinMatch) {
       out.match(s.cur_pos - s.match_pos, len - kMinMatch);
       s.lookahead -= len;
@@ -504,15 +518,9 @@ void lazy_run(EncoderState& s, RunControl& control) {
           static_cast<uint32_t>(out.bytes.size()), static_cast<uint32_t>(out.dists.size())};
       if (!control.event(pos, mark)) return;
     }
-    const unsigned head = insert_position<kRow.stride>(s, s.cur_pos);
     s.prior_len = len;
     const unsigned prior_pos = s.match_pos;
-    len = kMinMatch - 1;
-    if (head != 0 && s.prior_len < kRow.lazy_len && s.cur_pos - head <= kMaxDist) {
-      len = find_longest_match<kLevel>(s, head);
-      if (len > s.lookahead) len = s.lookahead;
-      if (len == kMinMatch && s.cur_pos - s.match_pos > kTooFar) len = kMinMatch - 1;
-    }
+    len = lazy_search<kLevel>(s);
     if (s.prior_len >= kMinMatch && len <= s.prior_len) {
       out.match(s.cur_pos - 1 - prior_pos, s.prior_len - kMinMatch);
       s.lookahead -= s.prior_len - 1;
