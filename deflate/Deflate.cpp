@@ -47,12 +47,7 @@ uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
   s.out_len = 0;
 
   ct_init(s);
-  // The greedy levels insert positions according to the matches they take,
-  // so two parses of one stretch seldom agree on a whole window of hash
-  // chains, and segments parsed apart would only be parsed again by the
-  // thread before them: they parse on one thread unless a test asks.
-  const bool segments = kLevelTable[PackLevel].parse == Parse::kLazy || options.SegmentBytes != 0;
-  if (options.Threads > 1 && segments) {
+  if (options.Threads > 1) {
     return deflate_parallel(s, buffers, options.Threads, options.SegmentBytes);
   }
   start_matching(s);

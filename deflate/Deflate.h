@@ -70,9 +70,7 @@ struct DeflateOptions {
   // and writing; 0 or 1: the calling thread parses alone. Same output.
   unsigned Threads = 0;
   // The input each of those threads takes at a time; 0: the default. Only
-  // tests and measurements set it; set, it also has the greedy levels (1 to
-  // 3) parsed in segments, which otherwise parse on one thread since their
-  // segments seldom meet (correct either way, but slower than one thread).
+  // tests and measurements set it.
   size_t SegmentBytes = 0;
 };
 

@@ -475,8 +475,8 @@ void greedy_run(EncoderState& s, RunControl& control) {
   for (;;) {
     const uint64_t pos = s.window_base + s.cur_pos;
     if (pos >= control.next_event) {
-      const ParseMark mark{kMinMatch - 1, 0, false, static_cast<uint32_t>(out.bytes.size()),
-                           static_cast<uint32_t>(out.dists.size())};
+      const ParseMark mark{kMinMatch - 1, 0, false, static_cast<uint32_t>(out.count),
+                           static_cast<uint32_t>(out.matches)};
       if (!control.event(pos, mark)) return;
     }
     len = greedy_search<kLevel>(s, len);
@@ -515,7 +515,7 @@ void lazy_run(EncoderState& s, RunControl& control) {
       const ParseMark mark{
           static_cast<uint16_t>(len),
           static_cast<uint16_t>(len >= kMinMatch ? (s.cur_pos - s.match_pos) & 0xFFFF : 0), pending,
-          static_cast<uint32_t>(out.bytes.size()), static_cast<uint32_t>(out.dists.size())};
+          static_cast<uint32_t>(out.count), static_cast<uint32_t>(out.matches)};
       if (!control.event(pos, mark)) return;
     }
     s.prior_len = len;

@@ -3,8 +3,8 @@
 // The input is cut into segments. A worker parses a segment from its start
 // as if the entry began there (lazy levels: with the 32 KiB before it in the
 // hash chains, since they insert every position; greedy levels: parsing
-// those 32 KiB too, since what they insert depends on the matches) and keeps
-// a log of its state at each turn near the start. The worker that parsed
+// the 128 KiB before it, since what they insert depends on the matches) and
+// keeps a log of its state at each turn near the start. The worker that parsed
 // the segment before goes on past the boundary until its state equals the
 // logged one at the same position; from there the two parses decide alike,
 // so the stream continues with the later worker's symbols. Should they not
@@ -50,6 +50,12 @@ namespace {
 
 constexpr uint64_t kChunk = kWindowHalf;  // the read size while reads come back full
 constexpr size_t kDefaultSegment = size_t{1} << 20;
+// A greedy run parses this much before its segment. Its first window of
+// parsing has chains of its own making and chooses matches of its own; the
+// positions it leaves out of the chains must then agree with the true parse
+// over a whole window before the two can meet. Four windows make meetings
+// near the segment's start the rule.
+constexpr uint64_t kGreedyLead = 4 * kWindowHalf;
 constexpr uint32_t kLogTurns =
     16384;  // positions after a segment start where a meeting is looked for
 // A turn starting before full_end - kFrontier has all its input (262 bytes
@@ -69,8 +75,27 @@ uint64_t reads_before(uint64_t q) {
   return q > kMaxDist ? (q - kMaxDist - 1) / kWindowHalf + 2 : 1;
 }
 
+// Buffers of runs that have ended, for the next ones: fresh memory would be
+// faulted in page by page for every segment.
+struct SparePool {
+  std::mutex mutex;
+  std::vector<std::unique_ptr<ParseMark[]>> logs;
+  std::vector<std::unique_ptr<SkipSpan[]>> skips;
+  std::vector<SymbolRun> symbols;
+};
+
 // A stretch of parsing with its symbols; see the file comment.
 struct Run {
+  explicit Run(SparePool& pool) : pool_(pool) {}
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
+  ~Run() {
+    std::lock_guard lock(pool_.mutex);
+    if (log) pool_.logs.push_back(std::move(log));
+    if (log_skips) pool_.skips.push_back(std::move(log_skips));
+    if (out.capacity != 0) pool_.symbols.push_back(std::move(out));
+  }
+
   uint64_t start = 0;  // its first logged turn (a segment start), or where it took over
   uint32_t log_len = 0;
   std::unique_ptr<ParseMark[]> log;  // marks of turns start .. start + log_len - 1 (len 0: none)
@@ -93,12 +118,24 @@ struct Run {
   ParseMark end_mark{};
   std::shared_ptr<Run> next;  // where the parse goes on
   ParseMark next_mark{};      // the mark there, with next's symbol counts
+
+ private:
+  SparePool& pool_;
 };
 
 struct Segment {
   enum State { kFree, kClaimed, kTaken } state = kFree;  // taken: parsed by the run before it
   std::shared_ptr<Run> ahead;  // the run that parsed this segment ahead of its turn
 };
+
+// Drops the spans that end before `before`, once there are enough of them
+// that moving the rest costs less than keeping them.
+void forget_spans(std::vector<SkipSpan>& spans, uint64_t before) {
+  if (spans.size() < 4096 || spans[spans.size() / 2].end >= before) return;
+  const auto first_kept = std::partition_point(
+      spans.begin(), spans.end(), [before](const SkipSpan& span) { return span.end < before; });
+  spans.erase(spans.begin(), first_kept);
+}
 
 // Serves the input from the calling thread's read-ahead to a worker's
 // window; never blocks (a run only asks for input it knows is there).
@@ -147,25 +184,33 @@ class ParallelRun {
   uint64_t segment_start(uint64_t j) const { return j * segment_; }
   // Where a segment's parse starts reading.
   uint64_t run_origin(uint64_t j) const {
-    return segment_start(j) > kWindowHalf ? segment_start(j) - kWindowHalf : 0;
+    return segment_start(j) > lead_ ? segment_start(j) - lead_ : 0;
   }
   void copy_input(uint64_t pos, uint8_t* out, size_t n) const;
   bool read_chunk();
   uint64_t low_water_locked() const;
   void publish_locked();
   Segment& segment_locked(uint64_t j);
-  // Gives a new run symbol buffers that have held a run before, if any: new
-  // memory would be faulted in page by page for every segment.
-  void take_symbols_locked(SymbolRun& out) {
-    if (spare_symbols_.empty()) {
-      out.bytes.reserve(segment_ + 4096);
-      return;
+  // Gives a new run symbol buffers that have held a run before, if any, with
+  // room for the most a segment's run records.
+  void take_symbols(SymbolRun& out) {
+    {
+      std::lock_guard lock(pool_.mutex);
+      if (!pool_.symbols.empty()) {
+        out = std::move(pool_.symbols.back());
+        pool_.symbols.pop_back();
+      }
     }
-    out = std::move(spare_symbols_.back());
-    spare_symbols_.pop_back();
-    out.bytes.clear();
-    out.dists.clear();
-    out.kinds.clear();
+    out.reset(static_cast<size_t>(segment_ + lead_ + log_turns_ + 2 * kMaxMatch));
+  }
+  template <typename T>
+  static std::unique_ptr<T[]> take_buffer(std::mutex& mutex,
+                                          std::vector<std::unique_ptr<T[]>>& spares, size_t count) {
+    std::lock_guard lock(mutex);
+    if (spares.empty()) return std::make_unique<T[]>(count);
+    auto buffer = std::move(spares.back());
+    spares.pop_back();
+    return buffer;
   }
   void start_workers();
   void stop_workers();
@@ -175,6 +220,7 @@ class ParallelRun {
   void finish_run_locked(Run& run);
   enum class Split { kNothing, kProgress, kTail };
   Split split_available();
+  void reach_turn(uint64_t turn);
   void split_symbols(const Run& run, size_t from_sym, size_t to_sym, size_t from_dist);
   void close_split_block(uint64_t end);
   uint64_t finish_serially();
@@ -187,6 +233,9 @@ class ParallelRun {
   const unsigned threads_;
   const uint64_t segment_;
   const uint32_t log_turns_;
+  // How far before its segment a run starts reading.
+  const uint64_t lead_;
+  SparePool pool_;  // declared before every holder of a run, so it outlives them
 
   // The read-ahead: chunk i in ring_[i % ring_.size()]; written by the
   // calling thread only, below low water never read again.
@@ -208,7 +257,6 @@ class ParallelRun {
   uint64_t next_claim_ = 0;
   bool input_wanted_ = false;
   std::exception_ptr error_;
-  std::vector<SymbolRun> spare_symbols_;
 
   // The splitter, on the calling thread.
   std::shared_ptr<Run> current_;
@@ -297,9 +345,7 @@ class RunDriver : public RunControl {
     }
   }
   void prune_skips(uint64_t pos) {
-    if (own_skips_.size() > 8192 && own_skips_[4095].end + 2 * kWindowHalf < pos) {
-      own_skips_.erase(own_skips_.begin(), own_skips_.begin() + 4096);
-    }
+    forget_spans(own_skips_, pos - std::min<uint64_t>(pos, 2 * kWindowHalf));
   }
 
   ParallelRun& owner_;
@@ -309,6 +355,7 @@ class RunDriver : public RunControl {
   std::shared_ptr<Run> tgt_;  // that segment's run, once known
   bool lazy_;
   bool log_closed_ = false;
+  bool lead_forgotten_ = false;
   bool goes_on_ = false;
   ParseMark resume_{};
   uint64_t safe_until_ = 0;
@@ -341,12 +388,12 @@ bool RunDriver::stop_here(uint64_t pos, const ParseMark& mark) {
 // the splitter can take while this one's are written).
 bool RunDriver::hand_over(uint64_t pos, const ParseMark& mark) {
   close_log();
-  auto next = std::make_shared<Run>();
+  auto next = std::make_shared<Run>(owner_.pool_);
   next->start = pos;
   next->discard = run_->discard;
+  owner_.take_symbols(next->out);
   {
     std::lock_guard lock(owner_.mutex_);
-    owner_.take_symbols_locked(next->out);
     if (run_->discard->load(std::memory_order_relaxed)) {
       run_->done = true;
       run_->dropped = true;
@@ -418,7 +465,16 @@ bool RunDriver::spans_agree(uint64_t pos) {
   }
 }
 
-bool RunDriver::event(uint64_t pos, const ParseMark& mark) {
+bool RunDriver::event(uint64_t pos, const ParseMark& turn_mark) {
+  ParseMark mark = turn_mark;
+  if (!lead_forgotten_ && pos >= run_->start) {
+    // What a greedy run parsed before its segment is never spliced.
+    out->count = 0;
+    out->matches = 0;
+    mark.symbols = 0;
+    mark.matches = 0;
+    lead_forgotten_ = true;
+  }
   if (pos >= safe_until_) {
     switch (owner_.await_input(pos, &safe_until_)) {
       case ParallelRun::Input::kReady:
@@ -510,7 +566,9 @@ bool RunDriver::event(uint64_t pos, const ParseMark& mark) {
   uint64_t next = std::min(safe_until_, check_at_);
   if (!log_closed_) next = std::min(next, pos < run_->start ? run_->start : pos + 1);
   next = std::min(next, pos >= target_start_ ? pos + 1 : target_start_);
-  next_event = next;
+  // A turn records at most one symbol and moves on at least one position.
+  if (out->room() < 4096) out->reserve_more(out->capacity);
+  next_event = std::min<uint64_t>(next, pos + out->room());
   return true;
 }
 
@@ -522,13 +580,14 @@ ParallelRun::ParallelRun(EncoderState& s, DeflateWorkBuffers& buffers, unsigned 
       row_(kLevelTable[s.PackLevel]),
       threads_(threads),
       segment_(std::max<uint64_t>(segment == 0 ? kDefaultSegment : segment, 1024)),
-      log_turns_(static_cast<uint32_t>(std::min<uint64_t>(kLogTurns, segment_ / 2))) {
+      log_turns_(static_cast<uint32_t>(std::min<uint64_t>(kLogTurns, segment_ / 2))),
+      lead_(row_.parse == Parse::kLazy ? kWindowHalf : kGreedyLead) {
   // The calling thread may be a whole segment behind the runs, each of which
   // reads its segment and 32 KiB before it, and keeps 128 KiB for the end.
-  const uint64_t bytes = (threads_ + 2) * std::max<uint64_t>(segment_, kChunk) + 8 * kChunk;
+  const uint64_t bytes = (threads_ + 2) * std::max<uint64_t>(segment_, kChunk) + lead_ + 8 * kChunk;
   ring_.resize(bytes / kChunk + 1);
-  for (auto& chunk : ring_) chunk = std::make_unique<uint8_t[]>(kChunk);
-  stored_ = std::make_unique<uint8_t[]>(2 * kWindowHalf);
+  for (auto& chunk : ring_) chunk = std::make_unique_for_overwrite<uint8_t[]>(kChunk);
+  stored_ = std::make_unique_for_overwrite<uint8_t[]>(2 * kWindowHalf);
   // The level's row, as start_matching loads it (the block coder needs it
   // before the ordinary loop runs).
   s.good_len = row_.good_len;
@@ -682,17 +741,19 @@ void ParallelRun::worker_main(Worker& w) {
         work_cv_.wait(lock);
       }
       j = next_claim_++;
-      run = std::make_shared<Run>();
+      run = std::make_shared<Run>(pool_);
       run->start = segment_start(j);
       if (j > 0) {
         run->log_len = log_turns_;
-        run->log = std::make_unique<ParseMark[]>(log_turns_);
+        run->log = take_buffer(pool_.mutex, pool_.logs, log_turns_);
+        // A position inside a match has no turn: its entry must read as none.
+        std::fill_n(run->log.get(), log_turns_, ParseMark{});
         if (row_.parse == Parse::kGreedy) {
-          run->log_skip_cap = (kWindowHalf + log_turns_) / (row_.lazy_len + 1) + 2;
-          run->log_skips = std::make_unique<SkipSpan[]>(run->log_skip_cap);
+          run->log_skip_cap = static_cast<uint32_t>((lead_ + log_turns_) / (row_.lazy_len + 1) + 2);
+          run->log_skips = take_buffer(pool_.mutex, pool_.skips, run->log_skip_cap);
         }
       }
-      take_symbols_locked(run->out);
+      take_symbols(run->out);
       segments_[j].state = Segment::kClaimed;
       segments_[j].ahead = run;
       w.fill_pos.store(run_origin(j), std::memory_order_release);
@@ -733,6 +794,19 @@ void ParallelRun::parse_segment(Worker& w, uint64_t j, const std::shared_ptr<Run
   }
 }
 
+// Brings the single-threaded window's slides and position up to a turn
+// starting at input offset turn; the block coder reads them only to end a
+// block or to judge one early.
+void ParallelRun::reach_turn(uint64_t turn) {
+  EncoderState& s = s_;
+  const uint64_t slides = slides_before(turn);
+  if (slides != slides_) {
+    s.block_origin -= static_cast<int32_t>((slides - slides_) * kWindowHalf);
+    slides_ = slides;
+  }
+  s.cur_pos = static_cast<unsigned>(turn - slides * kWindowHalf);
+}
+
 // Feeds one run's symbols [from_sym, to_sym) to the block coder as the
 // single-threaded loop would have, ending blocks where it would.
 void ParallelRun::split_symbols(const Run& run, size_t from_sym, size_t to_sym, size_t from_dist) {
@@ -740,33 +814,33 @@ void ParallelRun::split_symbols(const Run& run, size_t from_sym, size_t to_sym, 
   const SymbolRun& in = run.out;
   const bool lazy = row_.parse == Parse::kLazy;
   const unsigned lazy_len = row_.lazy_len;
+  // The turn that records a symbol starts at it (greedy) or just after it
+  // (lazy).
+  const uint64_t turn_offset = lazy ? 1 : 0;
+  const uint8_t* const bytes = in.bytes.get();
+  const uint16_t* const dists = in.dists.get();
+  const uint8_t* const kinds = in.kinds.get();
   size_t dx = from_dist;
   for (size_t n = from_sym; n < to_sym; ++n) {
     const uint64_t start = cover_;
-    // The turn that records a symbol starts at it (greedy) or just after it
-    // (lazy); a slide happens at the end of a turn.
-    const uint64_t turn = start + (lazy ? 1 : 0);
-    const uint64_t slides = slides_before(turn);
-    if (slides != slides_) {
-      s.block_origin -= static_cast<int32_t>((slides - slides_) * kWindowHalf);
-      slides_ = slides;
-    }
-    s.cur_pos = static_cast<unsigned>(turn - slides * kWindowHalf);
+    // The early-end check after every 4,096th symbol reads the position.
+    if (s.early_end && ((s.sym_count + 1) & 0xFFF) == 0) reach_turn(start + turn_offset);
     bool flush;
-    if (in.is_match(n)) {
-      const unsigned len = in.bytes[n] + kMinMatch;
-      flush = ct_tally(s, in.dists[dx++] + 1u, in.bytes[n]);
+    if ((kinds[n >> 3] >> (n & 7)) & 1) {
+      const unsigned len = bytes[n] + kMinMatch;
+      flush = ct_tally(s, dists[dx++] + 1u, bytes[n]);
       cover_ += len;
       if (!lazy && len > lazy_len) true_skips_.push_back(SkipSpan{start + 1, start + len});
     } else {
-      flush = ct_tally(s, 0, in.bytes[n]);
+      flush = ct_tally(s, 0, bytes[n]);
       cover_ += 1;
     }
-    if (flush) close_split_block(cover_);
+    if (flush) {
+      reach_turn(start + turn_offset);
+      close_split_block(cover_);
+    }
   }
-  if (true_skips_.size() > 16384 && true_skips_[8191].end + 3 * kWindowHalf < cover_) {
-    true_skips_.erase(true_skips_.begin(), true_skips_.begin() + 8192);
-  }
+  forget_spans(true_skips_, cover_ - std::min<uint64_t>(cover_, 3 * kWindowHalf));
 }
 
 void ParallelRun::close_split_block(uint64_t end) {
@@ -808,8 +882,8 @@ ParallelRun::Split ParallelRun::split_available() {
     split_symbols(*run, current_sym_, run->end_mark.symbols, current_dist_);
     {
       // Nobody reads a run's symbols after the splice has taken them.
-      std::lock_guard lock(mutex_);
-      spare_symbols_.push_back(std::move(run->out));
+      std::lock_guard lock(pool_.mutex);
+      pool_.symbols.push_back(std::move(run->out));
     }
     DEFLATE_CHECK(cover_ + (run->end_mark.pending ? 1 : 0) == run->end_pos, "splice out of step");
     result = Split::kProgress;

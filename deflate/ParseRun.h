@@ -5,32 +5,79 @@
 // (window_base + cur_pos), which do not depend on when the window slid.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "EncoderState.h"
 
 namespace deflate_internal {
 
-// The symbols of a run in the block coder's layout.
+// The symbols of a run in the block coder's layout, in buffers that never
+// grow while a parse writes them: its driver makes room between turns.
 struct SymbolRun {
-  std::vector<uint8_t> bytes;   // literal byte, or match length - 3
-  std::vector<uint16_t> dists;  // match distance - 1, one per match
-  std::vector<uint8_t> kinds;   // bit n (of byte n / 8): symbol n is a match
+  std::unique_ptr<uint8_t[]> bytes;   // literal byte, or match length - 3
+  std::unique_ptr<uint16_t[]> dists;  // match distance - 1, one per match
+  std::unique_ptr<uint8_t[]> kinds;   // bit n (of byte n / 8): symbol n is a match
+  size_t count = 0;                   // symbols recorded
+  size_t matches = 0;                 // of them, matches
+  size_t capacity = 0;
+
+  SymbolRun() = default;
+  SymbolRun(SymbolRun&& other) noexcept { *this = std::move(other); }
+  SymbolRun& operator=(SymbolRun&& other) noexcept {
+    bytes = std::move(other.bytes);
+    dists = std::move(other.dists);
+    kinds = std::move(other.kinds);
+    count = std::exchange(other.count, 0);
+    matches = std::exchange(other.matches, 0);
+    capacity = std::exchange(other.capacity, 0);
+    return *this;
+  }
+
+  // Forgets the symbols and makes room for at least `most`.
+  void reset(size_t most) {
+    count = 0;
+    matches = 0;
+    if (capacity < most) grow(most);
+  }
+  // Makes room for `more` symbols beyond those recorded, keeping them.
+  void reserve_more(size_t more) {
+    if (capacity - count < more) grow(std::max(count + more, 2 * capacity));
+  }
+  size_t room() const { return capacity - count; }
 
   void literal(uint8_t c) {
-    if ((bytes.size() & 7) == 0) kinds.push_back(0);
-    bytes.push_back(c);
+    if ((count & 7) == 0) kinds[count >> 3] = 0;
+    bytes[count++] = c;
   }
   void match(unsigned dist, unsigned lc) {
-    const size_t n = bytes.size();
-    if ((n & 7) == 0) kinds.push_back(0);
-    kinds.back() = static_cast<uint8_t>(kinds.back() | (1u << (n & 7)));
-    bytes.push_back(static_cast<uint8_t>(lc));
-    dists.push_back(static_cast<uint16_t>(dist - 1));
+    const size_t n = count++;
+    if ((n & 7) == 0) kinds[n >> 3] = 0;
+    kinds[n >> 3] = static_cast<uint8_t>(kinds[n >> 3] | (1u << (n & 7)));
+    bytes[n] = static_cast<uint8_t>(lc);
+    dists[matches++] = static_cast<uint16_t>(dist - 1);
   }
   bool is_match(size_t n) const { return ((kinds[n >> 3] >> (n & 7)) & 1) != 0; }
+
+ private:
+  void grow(size_t most) {
+    auto b = std::make_unique_for_overwrite<uint8_t[]>(most);
+    auto d = std::make_unique_for_overwrite<uint16_t[]>(most);
+    auto k = std::make_unique_for_overwrite<uint8_t[]>(most / 8 + 1);
+    if (count != 0) {
+      std::copy_n(bytes.get(), count, b.get());
+      std::copy_n(dists.get(), matches, d.get());
+      std::copy_n(kinds.get(), (count + 7) / 8, k.get());
+    }
+    bytes = std::move(b);
+    dists = std::move(d);
+    kinds = std::move(k);
+    capacity = most;
+  }
 };
 
 // A parse's state where one of its loop's turns starts. Two parses of the
