@@ -221,6 +221,7 @@ class ParallelRun {
   enum class Split { kNothing, kProgress, kTail };
   Split split_available();
   void reach_turn(uint64_t turn);
+  void tally_bulk(const SymbolRun& in, size_t n, size_t& dx, size_t count);
   void split_symbols(const Run& run, size_t from_sym, size_t to_sym, size_t from_dist);
   void close_split_block(uint64_t end);
   uint64_t finish_serially();
@@ -262,11 +263,12 @@ class ParallelRun {
   std::shared_ptr<Run> current_;
   size_t current_sym_ = 0;
   size_t current_dist_ = 0;
-  uint64_t cover_ = 0;                 // input offset of the next symbol
-  uint64_t slides_ = 0;                // the single-threaded window's slides so far
-  uint64_t block_start_ = 0;           // input offset of the current block's first byte
-  std::vector<SkipSpan> true_skips_;   // greedy: the spliced parse's spans, recent ones
-  std::unique_ptr<uint8_t[]> stored_;  // a block's input, for a stored block
+  uint64_t cover_ = 0;                        // input offset of the next symbol
+  uint64_t slides_ = 0;                       // the single-threaded window's slides so far
+  uint64_t block_start_ = 0;                  // input offset of the current block's first byte
+  std::vector<SkipSpan> true_skips_;          // greedy: the spliced parse's spans, recent ones
+  std::unique_ptr<uint8_t[]> stored_;         // a block's input, for a stored block
+  std::unique_ptr<SkipSpan[]> span_scratch_;  // greedy: a bulk tally's spans
 };
 
 class StoreReader : public DeflateHost {
@@ -588,6 +590,9 @@ ParallelRun::ParallelRun(EncoderState& s, DeflateWorkBuffers& buffers, unsigned 
   ring_.resize(bytes / kChunk + 1);
   for (auto& chunk : ring_) chunk = std::make_unique_for_overwrite<uint8_t[]>(kChunk);
   stored_ = std::make_unique_for_overwrite<uint8_t[]>(2 * kWindowHalf);
+  if (row_.parse == Parse::kGreedy) {
+    span_scratch_ = std::make_unique_for_overwrite<SkipSpan[]>(kMaxBlockSymbols);
+  }
   // The level's row, as start_matching loads it (the block coder needs it
   // before the ordinary loop runs).
   s.good_len = row_.good_len;
@@ -807,8 +812,68 @@ void ParallelRun::reach_turn(uint64_t turn) {
   s.cur_pos = static_cast<unsigned>(turn - slides * kWindowHalf);
 }
 
+// The tally of `count` symbols of a run from symbol n (and match dx on), none
+// of which can end a block. Each literal's count is raised in one of two
+// tables in turn: raising one count again and again waits for its own store.
+void ParallelRun::tally_bulk(const SymbolRun& in, size_t n, size_t& dx, size_t count) {
+  EncoderState& s = s_;
+  const bool greedy = row_.parse == Parse::kGreedy;
+  const unsigned lazy_len = row_.lazy_len;
+  const uint8_t* const bytes = in.bytes.get() + n;
+  const uint8_t* const kinds = in.kinds.get();
+  const uint16_t* const dists = in.dists.get() + dx;
+  const unsigned first = s.sym_count;
+  std::memcpy(s.sym_bytes + first, bytes, count);
+  uint8_t* const block_kinds = s.sym_kinds;
+  uint16_t* const block_dists = s.sym_dists + s.dist_count;
+  uint32_t literals[2][kLiterals] = {};
+  uint32_t lengths[kLengthCodes] = {};
+  uint32_t distances[kDistSymbols] = {};
+  SkipSpan* const spans = span_scratch_.get();
+  size_t matches = 0;
+  size_t long_matches = 0;
+  uint64_t cover = cover_;
+  for (size_t i = 0; i < count; ++i) {
+    const size_t k = n + i;
+    const unsigned b = bytes[i];
+    if ((kinds[k >> 3] >> (k & 7)) & 1) {
+      const unsigned d = dists[matches];
+      DEFLATE_CHECK(d < kMaxDist, "ct_tally: bad match");
+      block_dists[matches++] = static_cast<uint16_t>(d);
+      ++lengths[kTables.len_code_of[b]];
+      ++distances[d_code(d)];
+      const size_t j = first + i;
+      block_kinds[j >> 3] = static_cast<uint8_t>(block_kinds[j >> 3] | (1u << (j & 7)));
+      const unsigned len = b + kMinMatch;
+      if (greedy && len > lazy_len) spans[long_matches++] = SkipSpan{cover + 1, cover + len};
+      cover += len;
+    } else {
+      ++literals[i & 1][b];
+      cover += 1;
+    }
+  }
+  for (unsigned c = 0; c < kLiterals; ++c) {
+    s.lit_tree[c].fc = static_cast<uint16_t>(s.lit_tree[c].fc + literals[0][c] + literals[1][c]);
+  }
+  for (unsigned c = 0; c < kLengthCodes; ++c) {
+    s.lit_tree[kLiterals + 1 + c].fc =
+        static_cast<uint16_t>(s.lit_tree[kLiterals + 1 + c].fc + lengths[c]);
+  }
+  for (unsigned c = 0; c < kDistSymbols; ++c) {
+    s.dist_tree[c].fc = static_cast<uint16_t>(s.dist_tree[c].fc + distances[c]);
+  }
+  true_skips_.insert(true_skips_.end(), spans, spans + long_matches);
+  s.sym_count = first + static_cast<unsigned>(count);
+  s.dist_count += static_cast<unsigned>(matches);
+  dx += matches;
+  cover_ = cover;
+}
+
 // Feeds one run's symbols [from_sym, to_sym) to the block coder as the
-// single-threaded loop would have, ending blocks where it would.
+// single-threaded loop would have, ending blocks where it would. Only the
+// tally of a block's last possible symbol, or of every 4,096th at the levels
+// that end blocks early, can end a block: the symbols before it are copied
+// and counted in bulk, without the tally's checks.
 void ParallelRun::split_symbols(const Run& run, size_t from_sym, size_t to_sym, size_t from_dist) {
   EncoderState& s = s_;
   const SymbolRun& in = run.out;
@@ -819,14 +884,22 @@ void ParallelRun::split_symbols(const Run& run, size_t from_sym, size_t to_sym, 
   const uint64_t turn_offset = lazy ? 1 : 0;
   const uint8_t* const bytes = in.bytes.get();
   const uint16_t* const dists = in.dists.get();
-  const uint8_t* const kinds = in.kinds.get();
+  size_t n = from_sym;
   size_t dx = from_dist;
-  for (size_t n = from_sym; n < to_sym; ++n) {
+  while (n < to_sym) {
+    const unsigned count = s.sym_count;
+    const unsigned checked = s.early_end ? (count / 4096 + 1) * 4096 : kMaxBlockSymbols;
+    const size_t bulk =
+        std::min<size_t>(to_sym - n, std::min(checked, kMaxBlockSymbols) - count) - 1;
+    if (bulk != 0) {
+      tally_bulk(in, n, dx, bulk);
+      n += bulk;
+    }
+    // The symbol whose tally may end the block.
     const uint64_t start = cover_;
-    // The early-end check after every 4,096th symbol reads the position.
     if (s.early_end && ((s.sym_count + 1) & 0xFFF) == 0) reach_turn(start + turn_offset);
     bool flush;
-    if ((kinds[n >> 3] >> (n & 7)) & 1) {
+    if (in.is_match(n)) {
       const unsigned len = bytes[n] + kMinMatch;
       flush = ct_tally(s, dists[dx++] + 1u, bytes[n]);
       cover_ += len;
@@ -835,6 +908,7 @@ void ParallelRun::split_symbols(const Run& run, size_t from_sym, size_t to_sym, 
       flush = ct_tally(s, 0, bytes[n]);
       cover_ += 1;
     }
+    ++n;
     if (flush) {
       reach_turn(start + turn_offset);
       close_split_block(cover_);
