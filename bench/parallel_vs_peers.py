@@ -12,9 +12,8 @@ table gives the median wall time as throughput over the input and its ratio
 to gzip's, and whether our stream with threads is byte for byte the one of a
 single thread ("same"). Ours always codes its blocks on a second thread (as
 dbzip with one job does); "ours 1" parses on the calling thread, "ours N"
-with N threads (levels 1 to 3 always parse on one thread). pigz resets its
-stream between chunks and the others have their own parsers, so only ours is
-compared for identity. The sweep times the first file at --sweep-level with
+with N threads. pigz resets its stream between chunks and the others have
+their own parsers, so only ours is compared for identity. The sweep times the first file at --sweep-level with
 1, 2, ... parsing threads, with the processor time they took.
 """
 import argparse
@@ -81,27 +80,59 @@ def main():
                     mbs["gzip"], mbs["pigz"], mbs["libdeflate"], med["gzip"] / med["many"],
                     med["libdeflate"] / med["many"], "yes" if same else "NO"), flush=True)
         if opts.sweep:
-            path, level = opts.files[0], opts.sweep_level
-            size = os.path.getsize(path)
-            counts = [int(x) for x in opts.sweep.split(",")]
-            print("\nthreads sweep, %s, level %d:" % (os.path.basename(path), level))
-            print("| parsing threads | MB/s | vs 1 thread | cpu s |")
-            print("|---:|---:|---:|---:|")
-            base = None
-            for n in counts:
-                args = ours(opts.tool, n, level, path, os.devnull)
-                walls, cpus = [], []
-                for _ in range(opts.runs):
-                    before = os.times()
-                    walls.append(timed(args))
-                    after = os.times()
-                    cpus.append(after.children_user + after.children_system -
-                                before.children_user - before.children_system)
-                wall = statistics.median(walls)
-                base = base or wall
-                print("| %d | %.1f | %.2f | %.2f |" % (n, size / wall / 1e6, base / wall,
-                                                       statistics.median(cpus)), flush=True)
+            sweep(opts)
 
+
+def cpu_parts(tool, threads, level, path):
+    """Processor seconds of the calling thread and of all threads, one run."""
+    args = [tool, "--cpu"] + ours(tool, threads, level, path, os.devnull)[1:]
+    err = subprocess.run(args, check=True, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.PIPE, text=True).stderr
+    words = err.split()
+    return float(words[2]), float(words[6])
+
+
+def sweep(opts):
+    """Wall and processor time with 1, 2, ... parsing threads, and the parts
+    of the processor time: the calling thread (reading, splicing, block ends),
+    the coder thread (all threads less the calling one, with one parsing
+    thread) and the parsing threads (the rest). The stages overlap, so on N
+    free cores the wall time is about the largest of the calling thread's,
+    the coder's and the parsing threads' divided by N: the last column."""
+    path, level = opts.files[0], opts.sweep_level
+    size = os.path.getsize(path)
+    counts = [int(x) for x in opts.sweep.split(",")]
+    print("\nthreads sweep, %s, level %d:" % (os.path.basename(path), level))
+    print("| parsing threads | MB/s | vs 1 thread | cpu s | calling s | coder s | parsing s "
+          "| est. on N free cores s |")
+    print("|---:|---:|---:|---:|---:|---:|---:|---:|")
+    base = None
+    coder = None
+    for n in counts:
+        args = ours(opts.tool, n, level, path, os.devnull)
+        walls, cpus, parts = [], [], []
+        for _ in range(opts.runs):
+            before = os.times()
+            walls.append(timed(args))
+            after = os.times()
+            cpus.append(after.children_user + after.children_system -
+                        before.children_user - before.children_system)
+            parts.append(cpu_parts(opts.tool, n, level, path))
+        wall = statistics.median(walls)
+        base = base or wall
+        calling = statistics.median(p[0] for p in parts)
+        others = statistics.median(p[1] - p[0] for p in parts)
+        if coder is None:
+            # One parsing thread: the calling thread parses, the other codes.
+            coder, parsing = others, calling
+            calling_part = 0.0
+        else:
+            parsing = others - coder
+            calling_part = calling
+        estimate = max(calling_part, coder, parsing / n)
+        print("| %d | %.1f | %.2f | %.2f | %.3f | %.3f | %.3f | %.3f |" % (
+            n, size / wall / 1e6, base / wall, statistics.median(cpus), calling_part, coder,
+            parsing, estimate), flush=True)
 
 if __name__ == "__main__":
     main()
