@@ -110,7 +110,9 @@ struct Run {
   SymbolRun out;
 
   // Under the driver's mutex:
-  bool met = false;      // a run before it goes on in it: it may not be discarded
+  // Runs before it that go on in it and are not dropped: while there are
+  // any, it may not be discarded.
+  unsigned meetings = 0;
   bool done = false;     // ended; the fields below are set
   bool stopped = false;  // ended at the stop: the ordinary loop goes on from end_pos
   bool dropped = false;
@@ -218,6 +220,7 @@ class ParallelRun {
   void parse_segment(Worker& w, uint64_t j, const std::shared_ptr<Run>& run);
   Input await_input(uint64_t pos, uint64_t* safe_until);
   void finish_run_locked(Run& run);
+  void discard_locked(Run& run);
   enum class Split { kNothing, kProgress, kTail };
   Split split_available();
   void reach_turn(uint64_t turn);
@@ -402,7 +405,6 @@ bool RunDriver::hand_over(uint64_t pos, const ParseMark& mark) {
       owner_.main_cv_.notify_all();
       return false;
     }
-    next->met = true;
     run_->end_pos = pos;
     run_->end_mark = mark;
     run_->next = next;
@@ -528,7 +530,7 @@ bool RunDriver::event(uint64_t pos, const ParseMark& turn_mark) {
       // goes on in its place.
       {
         std::lock_guard lock(owner_.mutex_);
-        if (!tgt_->met) tgt_->discard->store(true, std::memory_order_relaxed);
+        if (tgt_->meetings == 0) owner_.discard_locked(*tgt_);
       }
       return hand_over(pos, mark);
     }
@@ -549,7 +551,7 @@ bool RunDriver::event(uint64_t pos, const ParseMark& turn_mark) {
         target_start_ = kNone;
         continue;
       }
-      tgt_->met = true;
+      ++tgt_->meetings;
       run_->end_pos = pos;
       run_->end_mark = mark;
       run_->next = tgt_;
@@ -658,6 +660,20 @@ void ParallelRun::publish_locked() {
     if (!ready) break;
     segment_locked(published_);
     ++published_;
+  }
+}
+
+// Drops a segment's run and the runs its parse went on in. Should that
+// parse have met a later segment's run, the meeting no longer counts: a
+// parse that was never spliced must not keep the next one from being
+// dropped, or it would go on beside the spliced one, unwanted, for good.
+void ParallelRun::discard_locked(Run& run) {
+  run.discard->store(true, std::memory_order_relaxed);
+  for (const Run* r = &run; r->done && r->next; r = r->next.get()) {
+    if (r->next->discard != run.discard) {
+      --r->next->meetings;
+      break;
+    }
   }
 }
 

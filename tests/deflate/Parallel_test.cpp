@@ -134,6 +134,24 @@ TEST_P(DeflateParallel, ShortReadsHandTheRestToOneThread) {
                   Compress(input, level, nullptr, 777));
 }
 
+// At the greedy levels a segment's parse often meets the next one before the
+// parse of the segment before it meets it, or fails to. A parse that is
+// dropped takes its meeting with it: the next segment's parse, never spliced,
+// must then be dropped in turn and not run on beside the spliced one, into
+// segments the splice has left behind.
+TEST(DeflateParallelMeetings, ParsesNeverSplicedDoNotOutliveTheSplice) {
+  const Bytes input = deflate_test::EnglishText(3 << 20, 111);
+  auto parallel_buffers = DeflateWorkBuffers::Allocate();
+  for (int level = 1; level <= 3; ++level) {
+    const Compressed serial = Compress(input, level);
+    for (const DeflateOptions& options : {Threads(3, 1024), Threads(4, 9000)}) {
+      SCOPED_TRACE("level " + std::to_string(level) + ", " + std::to_string(options.Threads) +
+                   " threads, segments of " + std::to_string(options.SegmentBytes));
+      ExpectSameEntry(Compress(input, level, parallel_buffers.get(), UINT_MAX, options), serial);
+    }
+  }
+}
+
 // Exceptions from the host reach the caller however far the threads are,
 // and leave the buffers fit for the next entry.
 TEST(DeflateParallelFailures, HostExceptionsPassThroughAndBuffersStayUsable) {
