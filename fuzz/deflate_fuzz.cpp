@@ -81,9 +81,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Several threads parsing segments must give the single thread's stream.
   // The entry is tiled, each copy with one byte changed, to some 100 KB: long
-  // enough to be cut into many small segments.
+  // enough to be cut into many small segments. The greedy levels (1 to 3)
+  // parse 128 KiB before a segment, so theirs go to some 300 KB, or every
+  // segment's parse would start at the entry's start.
+  const size_t tiled_size = level <= 3 ? 300000 : 100000;
   std::vector<uint8_t> tiled;
-  for (size_t copy = 0; size > 0 && tiled.size() < 100000; ++copy) {
+  for (size_t copy = 0; size > 0 && tiled.size() < tiled_size; ++copy) {
     tiled.insert(tiled.end(), data, data + size);
     tiled[tiled.size() - 1 - copy % size] ^= static_cast<uint8_t>(copy);
   }
