@@ -463,7 +463,10 @@ void TZipWriter::Compress(TZipHeaderInfo& header) {
   // which the writer has counted itself.
   deflate(*this, PackLevel, *buffers_,
           {&header.GeneralPurposeFlags, &header.InternalAttributes, &header.CompressionMethod},
-          DeflateOptions{SecondThread, Threads});
+          DeflateOptions{
+              .SecondThread = SecondThread,
+              .Threads = Threads,
+              .ExpectedBytes = static_cast<uint64_t>(std::max<int64_t>(fileSizeAtOpen_, 0))});
 }
 
 unsigned TZipWriter::ReadInput(uint8_t* buffer, unsigned count) {
