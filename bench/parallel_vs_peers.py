@@ -3,7 +3,7 @@
 pigz -p 2 and libdeflate-gzip, side by side in the same run, and sweeps the
 thread count.
 
-Usage: parallel_vs_peers.py [--runs N] [--levels 1,6,9] [--threads 2]
+Usage: parallel_vs_peers.py [--runs N] [--levels 1,6,9 (empty: the sweep alone)] [--threads 2]
                             [--sweep 1,2,3,4] DEFLATE_TOOL FILE...
 
 For each file and level every command runs N times (default 5) in turn, so a
@@ -46,7 +46,7 @@ def main():
     parser.add_argument("tool")
     parser.add_argument("files", nargs="+")
     opts = parser.parse_args()
-    levels = [int(x) for x in opts.levels.split(",")]
+    levels = [int(x) for x in opts.levels.split(",") if x]
     with tempfile.TemporaryDirectory() as tmp:
         one = os.path.join(tmp, "one.d")
         many = os.path.join(tmp, "many.d")
@@ -96,15 +96,17 @@ def sweep(opts):
     """Wall and processor time with 1, 2, ... parsing threads, and the parts
     of the processor time: the calling thread (reading, splicing, block ends),
     the coder thread (all threads less the calling one, with one parsing
-    thread) and the parsing threads (the rest). The stages overlap, so on N
-    free cores the wall time is about the largest of the calling thread's,
-    the coder's and the parsing threads' divided by N: the last column."""
+    thread) and the parsing threads (the rest). The stages overlap, so on a
+    machine of N cores with N parsing threads the wall time is about the
+    largest of the calling thread's, the coder's, the parsing threads'
+    divided by N and all of it divided by N: the last column. On this
+    machine the column for 2 can be checked against the measured time."""
     path, level = opts.files[0], opts.sweep_level
     size = os.path.getsize(path)
     counts = [int(x) for x in opts.sweep.split(",")]
     print("\nthreads sweep, %s, level %d:" % (os.path.basename(path), level))
     print("| parsing threads | MB/s | vs 1 thread | cpu s | calling s | coder s | parsing s "
-          "| est. on N free cores s |")
+          "| est. s on as many cores |")
     print("|---:|---:|---:|---:|---:|---:|---:|---:|")
     base = None
     coder = None
@@ -129,7 +131,7 @@ def sweep(opts):
         else:
             parsing = others - coder
             calling_part = calling
-        estimate = max(calling_part, coder, parsing / n)
+        estimate = max(calling_part, coder, parsing / n, (calling_part + coder + parsing) / n)
         print("| %d | %.1f | %.2f | %.2f | %.3f | %.3f | %.3f | %.3f |" % (
             n, size / wall / 1e6, base / wall, statistics.median(cpus), calling_part, coder,
             parsing, estimate), flush=True)
