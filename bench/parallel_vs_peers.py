@@ -3,8 +3,10 @@
 pigz -p 2 and libdeflate-gzip, side by side in the same run, and sweeps the
 thread count.
 
-Usage: parallel_vs_peers.py [--runs N] [--levels 1,6,9 (empty: the sweep alone)] [--threads 2]
+Usage: parallel_vs_peers.py [--runs N] [--levels 1,6,9] [--threads 2]
                             [--sweep 1,2,3,4] DEFLATE_TOOL FILE...
+
+--levels '' times the sweep alone; the sweep must start at 1.
 
 For each file and level every command runs N times (default 5) in turn, so a
 drift of the machine's speed touches all alike, each writing to /dev/null; the
@@ -12,9 +14,11 @@ table gives the median wall time as throughput over the input and its ratio
 to gzip's, and whether our stream with threads is byte for byte the one of a
 single thread ("same"). Ours always codes its blocks on a second thread (as
 dbzip with one job does); "ours 1" parses on the calling thread, "ours N"
-with N threads. pigz resets its stream between chunks and the others have
-their own parsers, so only ours is compared for identity. The sweep times the first file at --sweep-level with
-1, 2, ... parsing threads, with the processor time they took.
+with N threads (at levels 1 to 3 only for a file of 16 MiB or more, as in
+the archive writer). pigz resets its stream between chunks and the others
+have their own parsers, so only ours is compared for identity. The sweep
+times the first file at --sweep-level with 1, 2, ... parsing threads, with
+the processor time they took.
 """
 import argparse
 import os
@@ -104,6 +108,8 @@ def sweep(opts):
     path, level = opts.files[0], opts.sweep_level
     size = os.path.getsize(path)
     counts = [int(x) for x in opts.sweep.split(",")]
+    if counts[0] != 1:
+        raise SystemExit("--sweep must start at 1: the parts are told apart from one thread's run")
     print("\nthreads sweep, %s, level %d:" % (os.path.basename(path), level))
     print("| parsing threads | MB/s | vs 1 thread | cpu s | calling s | coder s | parsing s "
           "| est. s on as many cores |")

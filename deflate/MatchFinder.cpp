@@ -324,8 +324,6 @@ void start_matching(EncoderState& s) {
 
 namespace {
 
-// The search step of the greedy parse at cur_pos: inserts the position and
-// returns the match length there, or len unchanged when no search is made.
 // Asks for the head of the chain two positions on, and for the record of
 // the head one position on, before they are needed: a turn spends most of
 // its time waiting for those two loads.
@@ -342,6 +340,8 @@ __attribute__((always_inline)) inline void prefetch_next(const EncoderState& s) 
   }
 }
 
+// The search step of the greedy parse at cur_pos: inserts the position and
+// returns the match length there, or len unchanged when no search is made.
 template <int kLevel>
 __attribute__((always_inline)) inline unsigned greedy_search(EncoderState& s, unsigned len) {
   prefetch_next<kLevelTable[kLevel].stride>(s);

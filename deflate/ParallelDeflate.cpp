@@ -530,7 +530,11 @@ bool RunDriver::event(uint64_t pos, const ParseMark& turn_mark) {
       // goes on in its place.
       {
         std::lock_guard lock(owner_.mutex_);
-        if (tgt_->meetings == 0) owner_.discard_locked(*tgt_);
+        // A parse that is itself dropped leaves the target to the one that
+        // took its place (hand_over then ends it).
+        if (tgt_->meetings == 0 && !run_->discard->load(std::memory_order_relaxed)) {
+          owner_.discard_locked(*tgt_);
+        }
       }
       return hand_over(pos, mark);
     }
@@ -587,7 +591,7 @@ ParallelRun::ParallelRun(EncoderState& s, DeflateWorkBuffers& buffers, unsigned 
       log_turns_(static_cast<uint32_t>(std::min<uint64_t>(kLogTurns, segment_ / 2))),
       lead_(row_.parse == Parse::kLazy ? kWindowHalf : kGreedyLead) {
   // The calling thread may be a whole segment behind the runs, each of which
-  // reads its segment and 32 KiB before it, and keeps 128 KiB for the end.
+  // reads its segment and its lead before it, and keeps 128 KiB for the end.
   const uint64_t bytes = (threads_ + 2) * std::max<uint64_t>(segment_, kChunk) + lead_ + 8 * kChunk;
   ring_.resize(bytes / kChunk + 1);
   for (auto& chunk : ring_) chunk = std::make_unique_for_overwrite<uint8_t[]>(kChunk);
@@ -652,7 +656,7 @@ void ParallelRun::publish_locked() {
   const uint64_t full = full_end_.load(std::memory_order_relaxed);
   for (;;) {
     const uint64_t start = segment_start(published_);
-    // A run starts with two full reads from 32 KiB before its segment.
+    // A run starts with two full reads, from where its lead begins.
     // Once the input's end is known the rest go out at once; an input that
     // ends before the first segment is ready is not shared at all.
     const bool ready = ended_ ? published_ > 0 && start + kChunk < stop_at_
@@ -667,8 +671,10 @@ void ParallelRun::publish_locked() {
 // parse have met a later segment's run, the meeting no longer counts: a
 // parse that was never spliced must not keep the next one from being
 // dropped, or it would go on beside the spliced one, unwanted, for good.
+// Two parses can reach the end of one log without meeting it (one of them
+// dropped but not yet aware of it): the meeting is given back only once.
 void ParallelRun::discard_locked(Run& run) {
-  run.discard->store(true, std::memory_order_relaxed);
+  if (run.discard->exchange(true, std::memory_order_relaxed)) return;
   for (const Run* r = &run; r->done && r->next; r = r->next.get()) {
     if (r->next->discard != run.discard) {
       --r->next->meetings;
