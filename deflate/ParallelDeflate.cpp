@@ -754,50 +754,52 @@ void ParallelRun::start_workers() {
 }
 
 void ParallelRun::worker_main(Worker& w) {
-  for (;;) {
-    uint64_t j;
-    std::shared_ptr<Run> run;
-    {
-      std::unique_lock lock(mutex_);
-      for (;;) {
-        if (abort_.load(std::memory_order_relaxed)) return;
-        while (next_claim_ < published_ && segments_[next_claim_].state != Segment::kFree)
-          ++next_claim_;
-        if (next_claim_ < published_) break;
-        if (ended_) return;
-        work_cv_.wait(lock);
-      }
-      j = next_claim_++;
-      run = std::make_shared<Run>(pool_);
-      run->start = segment_start(j);
-      if (j > 0) {
-        run->log_len = log_turns_;
-        run->log = take_buffer(pool_.mutex, pool_.logs, log_turns_);
-        // A position inside a match has no turn: its entry must read as none.
-        std::fill_n(run->log.get(), log_turns_, ParseMark{});
-        if (row_.parse == Parse::kGreedy) {
-          run->log_skip_cap = static_cast<uint32_t>((lead_ + log_turns_) / (row_.lazy_len + 1) + 2);
-          run->log_skips = take_buffer(pool_.mutex, pool_.skips, run->log_skip_cap);
+  // Everything a worker does may throw, the allocations of a claim included:
+  // the error goes to the calling thread, which ends the entry with it.
+  try {
+    for (;;) {
+      uint64_t j;
+      std::shared_ptr<Run> run;
+      {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+          if (abort_.load(std::memory_order_relaxed)) return;
+          while (next_claim_ < published_ && segments_[next_claim_].state != Segment::kFree)
+            ++next_claim_;
+          if (next_claim_ < published_) break;
+          if (ended_) return;
+          work_cv_.wait(lock);
         }
+        j = next_claim_++;
+        run = std::make_shared<Run>(pool_);
+        run->start = segment_start(j);
+        if (j > 0) {
+          run->log_len = log_turns_;
+          run->log = take_buffer(pool_.mutex, pool_.logs, log_turns_);
+          // A position inside a match has no turn: its entry must read as none.
+          std::fill_n(run->log.get(), log_turns_, ParseMark{});
+          if (row_.parse == Parse::kGreedy) {
+            run->log_skip_cap =
+                static_cast<uint32_t>((lead_ + log_turns_) / (row_.lazy_len + 1) + 2);
+            run->log_skips = take_buffer(pool_.mutex, pool_.skips, run->log_skip_cap);
+          }
+        }
+        take_symbols(run->out);
+        segments_[j].state = Segment::kClaimed;
+        segments_[j].ahead = run;
+        w.fill_pos.store(run_origin(j), std::memory_order_release);
+        main_cv_.notify_all();
       }
-      take_symbols(run->out);
-      segments_[j].state = Segment::kClaimed;
-      segments_[j].ahead = run;
-      w.fill_pos.store(run_origin(j), std::memory_order_release);
-      main_cv_.notify_all();
-    }
-    try {
       parse_segment(w, j, run);
-    } catch (...) {
-      std::lock_guard lock(mutex_);
-      if (!error_) error_ = std::current_exception();
-      abort_.store(true);
       w.fill_pos.store(kNone, std::memory_order_release);
-      work_cv_.notify_all();
-      main_cv_.notify_all();
-      return;
     }
+  } catch (...) {
+    std::lock_guard lock(mutex_);
+    if (!error_) error_ = std::current_exception();
+    abort_.store(true);
     w.fill_pos.store(kNone, std::memory_order_release);
+    work_cv_.notify_all();
+    main_cv_.notify_all();
   }
 }
 
