@@ -8,7 +8,7 @@
 // N threads parse segments of the input (of BYTES with --segment) at once;
 // --cpu prints the processor time of the calling thread and of all threads
 // per entry.
-#include <time.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -47,10 +47,13 @@ class FileHost : public DeflateHost {
 
 // Processor time of the calling thread (what the encoder leaves on it when
 // threads parse: reading, splicing, block ends, writing) or of all threads.
-double CpuSeconds(clockid_t clock) {
-  timespec t{};
-  clock_gettime(clock, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+double CpuSeconds(int who) {
+  rusage usage{};
+  getrusage(who, &usage);
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+  };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 int Usage() {
@@ -112,14 +115,14 @@ int main(int argc, char** argv) {
       const auto size_now = std::filesystem::file_size(argv[arg], size_error);
       options.ExpectedBytes = size_error ? 0 : size_now;
       FileHost host(in.get(), out.get());
-      const double before = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
-      const double all_before = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+      const double before = CpuSeconds(RUSAGE_THREAD);
+      const double all_before = CpuSeconds(RUSAGE_SELF);
       const uint64_t size = deflate(host, static_cast<int>(level), *buffers,
                                     DeflateEntryFields{&flags, &internal, &method}, options);
       if (report_cpu) {
         std::fprintf(stderr, "calling thread %.3f s, all threads %.3f s of processor time\n",
-                     CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - before,
-                     CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - all_before);
+                     CpuSeconds(RUSAGE_THREAD) - before,
+                     CpuSeconds(RUSAGE_SELF) - all_before);
       }
       if (std::fclose(out.release()) != 0) throw std::runtime_error("write error");
       std::printf("method=%u internal=%u flags=%u size=%llu\n", method, internal, flags,
