@@ -313,11 +313,7 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
                   Reason("its archive could not replace " + archivePath, error));
   }
   guard.keep = true;  // it is the archive now
-  const THandle handle = FileOpen(archivePath, TFileAccess::Read);
-  if (handle != InvalidHandle) {
-    result.archiveSize = FileSizeOf(handle);
-    FileClose(handle);
-  }
+  result.archiveSize = FileStatusOf(archivePath).Size;
   report_.Archived(archivePath, source);
   if (result.bytesRead != result.sizeAtStart) {
     return finish(TZipOutcome::ArchivedChanged,
