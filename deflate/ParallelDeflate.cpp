@@ -219,7 +219,6 @@ class ParallelRun {
   void worker_main(Worker& w);
   void parse_segment(Worker& w, uint64_t j, const std::shared_ptr<Run>& run);
   Input await_input(uint64_t pos, uint64_t* safe_until);
-  void finish_run_locked(Run& run);
   void discard_locked(Run& run);
   enum class Split { kNothing, kProgress, kTail };
   Split split_available();
@@ -259,7 +258,6 @@ class ParallelRun {
   std::deque<Segment> segments_;
   uint64_t published_ = 0;  // segments 0 .. published_ - 1 may be claimed
   uint64_t next_claim_ = 0;
-  bool input_wanted_ = false;
   std::exception_ptr error_;
 
   // The splitter, on the calling thread.
@@ -707,7 +705,6 @@ bool ParallelRun::read_chunk() {
       const uint64_t full = full_end_.load(std::memory_order_relaxed);
       stop_at_ = full > kFrontier ? full - kFrontier : 0;
     }
-    input_wanted_ = false;
     publish_locked();
   }
   work_cv_.notify_all();
@@ -728,7 +725,6 @@ ParallelRun::Input ParallelRun::await_input(uint64_t pos, uint64_t* safe_until) 
       *safe_until = full - kFrontier;
       return Input::kReady;
     }
-    input_wanted_ = true;
     main_cv_.notify_all();
     work_cv_.wait(lock);
   }
@@ -844,7 +840,6 @@ void ParallelRun::tally_bulk(const SymbolRun& in, size_t n, size_t& dx, size_t c
   const bool greedy = row_.parse == Parse::kGreedy;
   const unsigned lazy_len = row_.lazy_len;
   const uint8_t* const bytes = in.bytes.get() + n;
-  const uint8_t* const kinds = in.kinds.get();
   const uint16_t* const dists = in.dists.get() + dx;
   const unsigned first = s.sym_count;
   std::memcpy(s.sym_bytes + first, bytes, count);
@@ -860,7 +855,7 @@ void ParallelRun::tally_bulk(const SymbolRun& in, size_t n, size_t& dx, size_t c
   for (size_t i = 0; i < count; ++i) {
     const size_t k = n + i;
     const unsigned b = bytes[i];
-    if ((kinds[k >> 3] >> (k & 7)) & 1) {
+    if (in.is_match(k)) {
       const unsigned d = dists[matches];
       DEFLATE_CHECK(d < kMaxDist, "ct_tally: bad match");
       block_dists[matches++] = static_cast<uint16_t>(d);
