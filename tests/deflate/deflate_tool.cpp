@@ -121,8 +121,7 @@ int main(int argc, char** argv) {
                                     DeflateEntryFields{&flags, &internal, &method}, options);
       if (report_cpu) {
         std::fprintf(stderr, "calling thread %.3f s, all threads %.3f s of processor time\n",
-                     CpuSeconds(RUSAGE_THREAD) - before,
-                     CpuSeconds(RUSAGE_SELF) - all_before);
+                     CpuSeconds(RUSAGE_THREAD) - before, CpuSeconds(RUSAGE_SELF) - all_before);
       }
       if (std::fclose(out.release()) != 0) throw std::runtime_error("write error");
       std::printf("method=%u internal=%u flags=%u size=%llu\n", method, internal, flags,

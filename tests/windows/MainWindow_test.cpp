@@ -582,12 +582,18 @@ struct Watched {
   HWND dialog = nullptr;
   DialogSeen* seen = nullptr;
   bool ok = false;
+  int looks = 0;
 } g_watched;
 
 void CALLBACK ReadSelectionAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
   ::KillTimer(nullptr, timer);
   const Watched w = g_watched;
   w.seen->selected = SelectedItemText(w.dialog);
+  // On a busy machine the shell's tree may take seconds to reach the folder.
+  if (w.seen->selected.empty() && ++g_watched.looks < 20) {
+    ::SetTimer(nullptr, 0, 300, &ReadSelectionAndClose);
+    return;
+  }
   if (w.ok) ::SendMessageW(w.dialog, BFFM_ENABLEOK, 0, 1);
   ::PostMessageW(w.dialog, WM_COMMAND, w.ok ? IDOK : IDCANCEL, 0);
 }
@@ -603,7 +609,7 @@ void Watch(TBrowseEdit& field, DialogSeen& seen, bool ok) {
     // Only file-system folders, and neither an edit box nor a status line.
     seen.editBox = ::FindWindowExW(dialog, nullptr, L"Edit", nullptr) != nullptr;
     ::GetWindowRect(dialog, &seen.bounds);
-    g_watched = {dialog, &seen, ok};
+    g_watched = {dialog, &seen, ok, 0};
     ::SetTimer(nullptr, 0, 300, &ReadSelectionAndClose);
   };
 }
