@@ -590,7 +590,7 @@ void CALLBACK ReadSelectionAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
   const Watched w = g_watched;
   w.seen->selected = SelectedItemText(w.dialog);
   // On a busy machine the shell's tree may take seconds to reach the folder.
-  if (w.seen->selected.empty() && ++g_watched.looks < 20) {
+  if (w.seen->selected.empty() && ++g_watched.looks < 10) {
     ::SetTimer(nullptr, 0, 300, &ReadSelectionAndClose);
     return;
   }
@@ -628,9 +628,14 @@ TEST(MainWindow, FolderDialogOpensOnTheFieldsFolder) {
 
   DialogSeen seen;
   w.edtSourceDir->SetText(folder);
-  Watch(*w.edtSourceDir, seen, false);
-  Click(w.edtSourceDir->Button());
-  ASSERT_TRUE(seen.opened);
+  // Under Wine on a loaded machine the shell's tree now and then shows no
+  // selection at all, whatever was asked of it: the dialog is opened again.
+  for (int tries = 0; tries < 4 && seen.selected.empty(); ++tries) {
+    seen = {};
+    Watch(*w.edtSourceDir, seen, false);
+    Click(w.edtSourceDir->Button());
+    ASSERT_TRUE(seen.opened);
+  }
   EXPECT_FALSE(seen.okEnabled);
   EXPECT_FALSE(seen.editBox);
   EXPECT_EQ(seen.selected, "Databases Here");
