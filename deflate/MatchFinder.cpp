@@ -73,24 +73,45 @@ inline uint16_t* successors(EncoderState& s, unsigned p) {
 // Adds position p to its hash chain and returns the previous head of the
 // chain. p's record is the old head followed by the first three successors of
 // the old head's record; p's eighth successor is the fourth one's fourth.
+// The chains and their heads, as a loop keeps them in registers.
+struct ChainTables {
+  uint16_t* head;
+  ChainRecord* chains;
+  JumpRecord* jumps;
+};
+
+inline ChainTables tables_of(const EncoderState& s) {
+  return {s.head_table, s.chains, s.jump_chains};
+}
+
+// Puts position p at the head of the chain of key; returns the old head.
 template <Stride kStride>
-inline unsigned insert_position(EncoderState& s, unsigned p) {
-  roll_hash(s, s.window[p + 2]);
-  const unsigned h = s.head_table[s.hash_key];
+inline unsigned link_position(const ChainTables& t, unsigned key, unsigned p) {
+  const unsigned h = t.head[key];
+  uint16_t* const older_record =
+      kStride == Stride::kFour ? t.chains[h & kWindowMask].next : t.jumps[h & kWindowMask].next;
+  uint16_t* const own_record =
+      kStride == Stride::kFour ? t.chains[p & kWindowMask].next : t.jumps[p & kWindowMask].next;
   // The old head's record moved up one place, with the old head in front:
   // one shift of the record as a word.
   uint64_t older;
-  std::memcpy(&older, successors<kStride>(s, h), sizeof older);
+  std::memcpy(&older, older_record, sizeof older);
   const uint64_t mine = std::endian::native == std::endian::little
                             ? (older << 16) | h
                             : (older >> 16) | (uint64_t{h} << 48);
-  std::memcpy(successors<kStride>(s, p), &mine, sizeof mine);
+  std::memcpy(own_record, &mine, sizeof mine);
   if constexpr (kStride == Stride::kEight) {
-    JumpRecord& rec = s.jump_chains[p & kWindowMask];
-    rec.jump = s.jump_chains[rec.next[3] & kWindowMask].next[3];
+    JumpRecord& rec = t.jumps[p & kWindowMask];
+    rec.jump = t.jumps[rec.next[3] & kWindowMask].next[3];
   }
-  s.head_table[s.hash_key] = static_cast<uint16_t>(p);
+  t.head[key] = static_cast<uint16_t>(p);
   return h;
+}
+
+template <Stride kStride>
+inline unsigned insert_position(EncoderState& s, unsigned p) {
+  roll_hash(s, s.window[p + 2]);
+  return link_position<kStride>(tables_of(s), s.hash_key, p);
 }
 
 #if DEFLATE_AVX2_SLIDE
@@ -328,16 +349,23 @@ namespace {
 // the head one position on, before they are needed: a turn spends most of
 // its time waiting for those two loads.
 template <Stride kStride>
-__attribute__((always_inline)) inline void prefetch_next(const EncoderState& s) {
-  const unsigned key = ((s.hash_key << kHashShift) ^ s.window[s.cur_pos + 2]) & kHashMask;
-  const unsigned key1 = ((key << kHashShift) ^ s.window[s.cur_pos + 3]) & kHashMask;
-  const unsigned key2 = ((key1 << kHashShift) ^ s.window[s.cur_pos + 4]) & kHashMask;
-  __builtin_prefetch(&s.head_table[key2]);
+__attribute__((always_inline)) inline void prefetch_next(const uint8_t* window,
+                                                         const ChainTables& t, unsigned hash_key,
+                                                         unsigned cur_pos) {
+  const unsigned key = ((hash_key << kHashShift) ^ window[cur_pos + 2]) & kHashMask;
+  const unsigned key1 = ((key << kHashShift) ^ window[cur_pos + 3]) & kHashMask;
+  const unsigned key2 = ((key1 << kHashShift) ^ window[cur_pos + 4]) & kHashMask;
+  __builtin_prefetch(&t.head[key2]);
   if constexpr (kStride == Stride::kFour) {
-    __builtin_prefetch(&s.chains[s.head_table[key1] & kWindowMask]);
+    __builtin_prefetch(&t.chains[t.head[key1] & kWindowMask]);
   } else {
-    __builtin_prefetch(&s.jump_chains[s.head_table[key1] & kWindowMask]);
+    __builtin_prefetch(&t.jumps[t.head[key1] & kWindowMask]);
   }
+}
+
+template <Stride kStride>
+__attribute__((always_inline)) inline void prefetch_next(const EncoderState& s) {
+  prefetch_next<kStride>(s.window, tables_of(s), s.hash_key, s.cur_pos);
 }
 
 // The search step of the greedy parse at cur_pos: inserts the position and
@@ -487,36 +515,70 @@ namespace {
 template <int kLevel>
 void greedy_run(EncoderState& s, RunControl& control) {
   constexpr LevelParams kRow = kLevelTable[kLevel];
+  constexpr Stride kStride = kRow.stride;
   SymbolRun& out = *control.out;
   s.prior_len = kMinMatch - 1;
   unsigned len = 0;
   for (;;) {
-    const uint64_t pos = s.window_base + s.cur_pos;
-    if (pos >= control.next_event) {
+    if (s.window_base + s.cur_pos >= control.next_event) {
       const ParseMark mark{kMinMatch - 1, 0, false, static_cast<uint32_t>(out.count),
                            static_cast<uint32_t>(out.matches)};
-      if (!control.event(pos, mark)) return;
+      if (!control.event(s.window_base + s.cur_pos, mark)) return;
     }
-    len = greedy_search<kLevel>(s, len);
-    if (len >= kMinMatch) {
-      out.match(s.cur_pos - s.match_pos, len - kMinMatch);
-      s.lookahead -= len;
-      if (len <= kRow.lazy_len) {
-        for (unsigned p = s.cur_pos + 1; p < s.cur_pos + len; ++p)
-          insert_position<kRow.stride>(s, p);
-        s.cur_pos += len;
-      } else {
-        control.skipped(SkipSpan{pos + 1, pos + len});
-        s.cur_pos += len;
-        s.hash_key = s.window[s.cur_pos];
-        roll_hash(s, s.window[s.cur_pos + 1]);
+    // The turns up to the next event or the next refill, with the parse's
+    // state in locals: kept in s, every byte stored would make the compiler
+    // load all of it again.
+    const uint8_t* const window = s.window;
+    const ChainTables tables = tables_of(s);
+    const uint64_t base = s.window_base;
+    const uint64_t event_at = control.next_event;
+    uint8_t* const bytes = out.bytes.get();
+    uint8_t* const kinds = out.kinds.get();
+    uint16_t* const dists = out.dists.get();
+    size_t count = out.count;
+    size_t matches = out.matches;
+    unsigned cur = s.cur_pos;
+    unsigned look = s.lookahead;
+    unsigned key = s.hash_key;
+    const auto insert = [&](unsigned p) {
+      key = ((key << kHashShift) ^ window[p + 2]) & kHashMask;
+      return link_position<kStride>(tables, key, p);
+    };
+    do {
+      prefetch_next<kStride>(window, tables, key, cur);
+      const unsigned head = insert(cur);
+      if (head != 0 && cur - head <= kMaxDist) {
+        s.cur_pos = cur;
+        len = find_longest_match<kLevel>(s, head);
+        if (len > look) len = look;
       }
-      len = 0;
-    } else {
-      out.literal(s.window[s.cur_pos]);
-      --s.lookahead;
-      ++s.cur_pos;
-    }
+      if ((count & 7) == 0) kinds[count >> 3] = 0;
+      if (len >= kMinMatch) {
+        kinds[count >> 3] = static_cast<uint8_t>(kinds[count >> 3] | (1u << (count & 7)));
+        bytes[count++] = static_cast<uint8_t>(len - kMinMatch);
+        dists[matches++] = static_cast<uint16_t>(cur - s.match_pos - 1);
+        look -= len;
+        if (len <= kRow.lazy_len) {
+          for (unsigned p = cur + 1; p < cur + len; ++p) insert(p);
+          cur += len;
+        } else {
+          control.skipped(SkipSpan{base + cur + 1, base + cur + len});
+          cur += len;
+          // Long matches are not hashed inside; the key restarts after them.
+          key = ((unsigned{window[cur]} << kHashShift) ^ window[cur + 1]) & kHashMask;
+        }
+        len = 0;
+      } else {
+        bytes[count++] = window[cur];
+        --look;
+        ++cur;
+      }
+    } while (look >= kMinLookahead && base + cur < event_at);
+    s.cur_pos = cur;
+    s.lookahead = look;
+    s.hash_key = key;
+    out.count = count;
+    out.matches = matches;
     if (s.lookahead < kMinLookahead) refill_window(s);
   }
 }
