@@ -60,19 +60,6 @@ inline void roll_hash(EncoderState& s, uint8_t c) {
   s.hash_key = ((s.hash_key << kHashShift) ^ c) & kHashMask;
 }
 
-// The four successors of position p's record, as the stride keeps them.
-template <Stride kStride>
-inline uint16_t* successors(EncoderState& s, unsigned p) {
-  if constexpr (kStride == Stride::kFour) {
-    return s.chains[p & kWindowMask].next;
-  } else {
-    return s.jump_chains[p & kWindowMask].next;
-  }
-}
-
-// Adds position p to its hash chain and returns the previous head of the
-// chain. p's record is the old head followed by the first three successors of
-// the old head's record; p's eighth successor is the fourth one's fourth.
 // The chains and their heads, as a loop keeps them in registers.
 struct ChainTables {
   uint16_t* head;
@@ -84,22 +71,31 @@ inline ChainTables tables_of(const EncoderState& s) {
   return {s.head_table, s.chains, s.jump_chains};
 }
 
-// Puts position p at the head of the chain of key; returns the old head.
+// The four successors of position p's record, as the stride keeps them.
+template <Stride kStride>
+inline uint16_t* successors(const ChainTables& t, unsigned p) {
+  if constexpr (kStride == Stride::kFour) {
+    return t.chains[p & kWindowMask].next;
+  } else {
+    return t.jumps[p & kWindowMask].next;
+  }
+}
+
+// Puts position p, whose hash is key, at the head of its chain and returns
+// the previous head. p's record is the old head followed by the first three
+// successors of the old head's record; p's eighth successor is the fourth
+// one's fourth.
 template <Stride kStride>
 inline unsigned link_position(const ChainTables& t, unsigned key, unsigned p) {
   const unsigned h = t.head[key];
-  uint16_t* const older_record =
-      kStride == Stride::kFour ? t.chains[h & kWindowMask].next : t.jumps[h & kWindowMask].next;
-  uint16_t* const own_record =
-      kStride == Stride::kFour ? t.chains[p & kWindowMask].next : t.jumps[p & kWindowMask].next;
   // The old head's record moved up one place, with the old head in front:
   // one shift of the record as a word.
   uint64_t older;
-  std::memcpy(&older, older_record, sizeof older);
+  std::memcpy(&older, successors<kStride>(t, h), sizeof older);
   const uint64_t mine = std::endian::native == std::endian::little
                             ? (older << 16) | h
                             : (older >> 16) | (uint64_t{h} << 48);
-  std::memcpy(own_record, &mine, sizeof mine);
+  std::memcpy(successors<kStride>(t, p), &mine, sizeof mine);
   if constexpr (kStride == Stride::kEight) {
     JumpRecord& rec = t.jumps[p & kWindowMask];
     rec.jump = t.jumps[rec.next[3] & kWindowMask].next[3];
@@ -108,6 +104,7 @@ inline unsigned link_position(const ChainTables& t, unsigned key, unsigned p) {
   return h;
 }
 
+// Adds position p to its hash chain; returns the previous head of the chain.
 template <Stride kStride>
 inline unsigned insert_position(EncoderState& s, unsigned p) {
   roll_hash(s, s.window[p + 2]);
