@@ -589,8 +589,9 @@ ParallelRun::ParallelRun(EncoderState& s, DeflateWorkBuffers& buffers, unsigned 
       log_turns_(static_cast<uint32_t>(std::min<uint64_t>(kLogTurns, segment_ / 2))),
       lead_(row_.parse == Parse::kLazy ? kWindowHalf : kGreedyLead) {
   // The calling thread may be a whole segment behind the runs, each of which
-  // reads its segment and its lead before it, and keeps 128 KiB for the end.
-  const uint64_t bytes = (threads_ + 2) * std::max<uint64_t>(segment_, kChunk) + lead_ + 8 * kChunk;
+  // reads its segment and its lead before it, and keeps 128 KiB for the end;
+  // one more segment lets a fast run claim the next while a slow one ends.
+  const uint64_t bytes = (threads_ + 3) * std::max<uint64_t>(segment_, kChunk) + lead_ + 8 * kChunk;
   ring_.resize(bytes / kChunk + 1);
   for (auto& chunk : ring_) chunk = std::make_unique_for_overwrite<uint8_t[]>(kChunk);
   stored_ = std::make_unique_for_overwrite<uint8_t[]>(2 * kWindowHalf);
@@ -654,11 +655,15 @@ void ParallelRun::publish_locked() {
   const uint64_t full = full_end_.load(std::memory_order_relaxed);
   for (;;) {
     const uint64_t start = segment_start(published_);
-    // A run starts with two full reads, from where its lead begins.
-    // Once the input's end is known the rest go out at once; an input that
-    // ends before the first segment is ready is not shared at all.
-    const bool ready = ended_ ? published_ > 0 && start + kChunk < stop_at_
-                              : full >= start + std::max<uint64_t>(segment_, kChunk) + 2048;
+    // A run starts with two full reads, from where its lead begins, and
+    // then keeps up with the reads (its turns wait for their input): a
+    // segment goes out once its first 64 KiB are read, so that a worker that
+    // is done does not wait for a whole segment to be read. The first one
+    // waits to be whole: an input that ends before then is not shared at
+    // all. Once the input's end is known the rest go out at once.
+    const uint64_t wanted = published_ == 0 ? std::max<uint64_t>(segment_, kChunk) : 2 * kChunk;
+    const bool ready =
+        ended_ ? published_ > 0 && start + kChunk < stop_at_ : full >= start + wanted + 2048;
     if (!ready) break;
     segment_locked(published_);
     ++published_;
