@@ -529,11 +529,7 @@ void greedy_run(EncoderState& s, RunControl& control) {
     const ChainTables tables = tables_of(s);
     const uint64_t base = s.window_base;
     const uint64_t event_at = control.next_event;
-    uint8_t* const bytes = out.bytes.get();
-    uint8_t* const kinds = out.kinds.get();
-    uint16_t* const dists = out.dists.get();
-    size_t count = out.count;
-    size_t matches = out.matches;
+    SymbolCursor at = out.cursor();
     unsigned cur = s.cur_pos;
     unsigned look = s.lookahead;
     unsigned key = s.hash_key;
@@ -549,11 +545,8 @@ void greedy_run(EncoderState& s, RunControl& control) {
         len = find_longest_match<kLevel>(s, head);
         if (len > look) len = look;
       }
-      if ((count & 7) == 0) kinds[count >> 3] = 0;
       if (len >= kMinMatch) {
-        kinds[count >> 3] = static_cast<uint8_t>(kinds[count >> 3] | (1u << (count & 7)));
-        bytes[count++] = static_cast<uint8_t>(len - kMinMatch);
-        dists[matches++] = static_cast<uint16_t>(cur - s.match_pos - 1);
+        at.match(cur - s.match_pos, len - kMinMatch);
         look -= len;
         if (len <= kRow.lazy_len) {
           for (unsigned p = cur + 1; p < cur + len; ++p) insert(p);
@@ -566,7 +559,7 @@ void greedy_run(EncoderState& s, RunControl& control) {
         }
         len = 0;
       } else {
-        bytes[count++] = window[cur];
+        at.literal(window[cur]);
         --look;
         ++cur;
       }
@@ -574,8 +567,7 @@ void greedy_run(EncoderState& s, RunControl& control) {
     s.cur_pos = cur;
     s.lookahead = look;
     s.hash_key = key;
-    out.count = count;
-    out.matches = matches;
+    out.advance_to(at);
     if (s.lookahead < kMinLookahead) refill_window(s);
   }
 }

@@ -16,6 +16,28 @@
 
 namespace deflate_internal {
 
+// Where a parse records its symbols: a run's buffers and counts, as a loop
+// keeps them in registers.
+struct SymbolCursor {
+  uint8_t* bytes;
+  uint16_t* dists;
+  uint8_t* kinds;
+  size_t count;
+  size_t matches;
+
+  void literal(uint8_t c) {
+    if ((count & 7) == 0) kinds[count >> 3] = 0;
+    bytes[count++] = c;
+  }
+  void match(unsigned dist, unsigned lc) {
+    const size_t n = count++;
+    if ((n & 7) == 0) kinds[n >> 3] = 0;
+    kinds[n >> 3] = static_cast<uint8_t>(kinds[n >> 3] | (1u << (n & 7)));
+    bytes[n] = static_cast<uint8_t>(lc);
+    dists[matches++] = static_cast<uint16_t>(dist - 1);
+  }
+};
+
 // The symbols of a run in the block coder's layout, in buffers that never
 // grow while a parse writes them: its driver makes room between turns.
 struct SymbolRun {
@@ -50,16 +72,21 @@ struct SymbolRun {
   }
   size_t room() const { return capacity - count; }
 
+  SymbolCursor cursor() { return {bytes.get(), dists.get(), kinds.get(), count, matches}; }
+  // Takes the counts of a cursor from cursor() that recorded symbols.
+  void advance_to(const SymbolCursor& at) {
+    count = at.count;
+    matches = at.matches;
+  }
   void literal(uint8_t c) {
-    if ((count & 7) == 0) kinds[count >> 3] = 0;
-    bytes[count++] = c;
+    SymbolCursor at = cursor();
+    at.literal(c);
+    advance_to(at);
   }
   void match(unsigned dist, unsigned lc) {
-    const size_t n = count++;
-    if ((n & 7) == 0) kinds[n >> 3] = 0;
-    kinds[n >> 3] = static_cast<uint8_t>(kinds[n >> 3] | (1u << (n & 7)));
-    bytes[n] = static_cast<uint8_t>(lc);
-    dists[matches++] = static_cast<uint16_t>(dist - 1);
+    SymbolCursor at = cursor();
+    at.match(dist, lc);
+    advance_to(at);
   }
   bool is_match(size_t n) const { return ((kinds[n >> 3] >> (n & 7)) & 1) != 0; }
 
