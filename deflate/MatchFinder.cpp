@@ -529,6 +529,7 @@ void greedy_run(EncoderState& s, RunControl& control) {
     const ChainTables tables = tables_of(s);
     const uint64_t base = s.window_base;
     const uint64_t event_at = control.next_event;
+    const uint64_t skip_floor = control.skip_floor;
     SymbolCursor at = out.cursor();
     unsigned cur = s.cur_pos;
     unsigned look = s.lookahead;
@@ -552,7 +553,8 @@ void greedy_run(EncoderState& s, RunControl& control) {
           for (unsigned p = cur + 1; p < cur + len; ++p) insert(p);
           cur += len;
         } else {
-          control.skipped(SkipSpan{base + cur + 1, base + cur + len});
+          if (base + cur + len > skip_floor)
+            control.skipped(SkipSpan{base + cur + 1, base + cur + len});
           cur += len;
           // Long matches are not hashed inside; the key restarts after them.
           key = ((unsigned{window[cur]} << kHashShift) ^ window[cur + 1]) & kHashMask;

@@ -575,6 +575,10 @@ bool RunDriver::event(uint64_t pos, const ParseMark& turn_mark) {
   // A turn records at most one symbol and moves on at least one position.
   if (out->room() < 4096) out->reserve_more(out->capacity);
   next_event = std::min<uint64_t>(next, pos + out->room());
+  // Only the window before a meeting place is ever compared: the log's
+  // first turn, while it is written, and the target's start.
+  const uint64_t compared = log_closed_ ? target_start_ : std::min(run_->start, target_start_);
+  skip_floor = compared > kMaxDist ? compared - kMaxDist : 0;
   return true;
 }
 

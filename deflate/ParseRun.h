@@ -141,6 +141,9 @@ class RunControl {
   virtual void skipped(const SkipSpan& span) = 0;
 
   uint64_t next_event = 0;
+  // Spans ending at or before this are compared with nobody's: the loop
+  // need not report them.
+  uint64_t skip_floor = 0;
   SymbolRun* out = nullptr;
 };
 
