@@ -513,7 +513,10 @@ template <int kLevel>
 void greedy_run(EncoderState& s, RunControl& control) {
   constexpr LevelParams kRow = kLevelTable[kLevel];
   constexpr Stride kStride = kRow.stride;
+  // Blocks that end only when full take whole pieces' counts at the splice.
+  constexpr bool kTally = !kRow.early_end;
   SymbolRun& out = *control.out;
+  DEFLATE_CHECK(out.tallied == kTally, "run tallied unlike its level");
   s.prior_len = kMinMatch - 1;
   unsigned len = 0;
   for (;;) {
@@ -547,7 +550,7 @@ void greedy_run(EncoderState& s, RunControl& control) {
         if (len > look) len = look;
       }
       if (len >= kMinMatch) {
-        at.match(cur - s.match_pos, len - kMinMatch);
+        at.match<kTally>(cur - s.match_pos, len - kMinMatch);
         look -= len;
         if (len <= kRow.lazy_len) {
           for (unsigned p = cur + 1; p < cur + len; ++p) insert(p);
@@ -561,7 +564,7 @@ void greedy_run(EncoderState& s, RunControl& control) {
         }
         len = 0;
       } else {
-        at.literal(window[cur]);
+        at.literal<kTally>(window[cur]);
         --look;
         ++cur;
       }

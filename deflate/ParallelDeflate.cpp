@@ -203,7 +203,8 @@ class ParallelRun {
         pool_.symbols.pop_back();
       }
     }
-    out.reset(static_cast<size_t>(segment_ + lead_ + log_turns_ + 2 * kMaxMatch));
+    out.reset(static_cast<size_t>(segment_ + lead_ + log_turns_ + 2 * kMaxMatch),
+              row_.parse == Parse::kGreedy && !row_.early_end);
   }
   template <typename T>
   static std::unique_ptr<T[]> take_buffer(std::mutex& mutex,
@@ -223,7 +224,9 @@ class ParallelRun {
   enum class Split { kNothing, kProgress, kTail };
   Split split_available();
   void reach_turn(uint64_t turn);
-  void tally_bulk(const SymbolRun& in, size_t n, size_t& dx, size_t count);
+  void tally_bulk(const Run& run, size_t n, size_t& dx, size_t count);
+  void tally_each(const SymbolRun& in, size_t n, size_t& dx, size_t count);
+  void add_piece(const SymbolRun& in, size_t n, size_t& dx);
   void split_symbols(const Run& run, size_t from_sym, size_t to_sym, size_t from_dist);
   void close_split_block(uint64_t end);
   uint64_t finish_serially();
@@ -471,8 +474,7 @@ bool RunDriver::event(uint64_t pos, const ParseMark& turn_mark) {
   ParseMark mark = turn_mark;
   if (!lead_forgotten_ && pos >= run_->start) {
     // What a greedy run parsed before its segment is never spliced.
-    out->count = 0;
-    out->matches = 0;
+    out->forget();
     mark.symbols = 0;
     mark.matches = 0;
     lead_forgotten_ = true;
@@ -842,9 +844,72 @@ void ParallelRun::reach_turn(uint64_t turn) {
 }
 
 // The tally of `count` symbols of a run from symbol n (and match dx on), none
-// of which can end a block. Each literal's count is raised in one of two
-// tables in turn: raising one count again and again waits for its own store.
-void ParallelRun::tally_bulk(const SymbolRun& in, size_t n, size_t& dx, size_t count) {
+// of which can end a block. A tallied run's whole pieces are added up as the
+// run counted them, except near the run's end, where a greedy parse's spans
+// are wanted should the ordinary loop go on from there.
+void ParallelRun::tally_bulk(const Run& run, size_t n, size_t& dx, size_t count) {
+  const SymbolRun& in = run.out;
+  const size_t end = n + count;
+  if (in.tallied) {
+    const size_t whole_end = end & ~(kPieceSymbols - 1);
+    const size_t first = (n + kPieceSymbols - 1) & ~(kPieceSymbols - 1);
+    if (first < whole_end) {
+      tally_each(in, n, dx, first - n);
+      n = first;
+      while (n < whole_end) {
+        const size_t piece = n >> kPieceBits;
+        const uint32_t covers = in.starts[piece + 1].covered - in.starts[piece].covered;
+        if (cover_ + covers + 2 * kWindowHalf > run.end_pos) break;
+        add_piece(in, n, dx);
+        n += kPieceSymbols;
+      }
+    }
+  }
+  tally_each(in, n, dx, end - n);
+}
+
+// Adds the piece of a tallied run that starts at symbol n to the block.
+void ParallelRun::add_piece(const SymbolRun& in, size_t n, size_t& dx) {
+  EncoderState& s = s_;
+  const size_t piece = n >> kPieceBits;
+  const PieceStart from = in.starts[piece];
+  const PieceStart to = in.starts[piece + 1];
+  DEFLATE_CHECK(from.matches == dx, "piece out of step");
+  const uint16_t* const tally = in.tallies.get() + piece * kTallyCodes;
+  for (unsigned c = 0; c < kLitLenCodes; ++c) {
+    s.lit_tree[c].fc = static_cast<uint16_t>(s.lit_tree[c].fc + tally[c]);
+  }
+  for (unsigned c = 0; c < kDistSymbols; ++c) {
+    s.dist_tree[c].fc = static_cast<uint16_t>(s.dist_tree[c].fc + tally[kLitLenCodes + c]);
+  }
+  const unsigned first = s.sym_count;
+  std::memcpy(s.sym_bytes + first, in.bytes.get() + n, kPieceSymbols);
+  const size_t matches = to.matches - from.matches;
+  std::memcpy(s.sym_dists + s.dist_count, in.dists.get() + dx, matches * sizeof(uint16_t));
+  // The piece's kind bits, shifted to where its symbols go in the block
+  // (whose bits are clear from there on).
+  const uint8_t* const kinds = in.kinds.get() + n / 8;
+  uint8_t* const block_kinds = s.sym_kinds + first / 8;
+  const unsigned shift = first & 7;
+  if (shift == 0) {
+    std::memcpy(block_kinds, kinds, kPieceSymbols / 8);
+  } else {
+    for (size_t i = 0; i < kPieceSymbols / 8; ++i) {
+      block_kinds[i] = static_cast<uint8_t>(block_kinds[i] | (kinds[i] << shift));
+      block_kinds[i + 1] = static_cast<uint8_t>(kinds[i] >> (8 - shift));
+    }
+  }
+  s.sym_count = first + static_cast<unsigned>(kPieceSymbols);
+  s.dist_count += static_cast<unsigned>(matches);
+  dx += matches;
+  cover_ += to.covered - from.covered;
+}
+
+// The tally of `count` symbols of a run from symbol n (and match dx on), one
+// by one. Each literal's count is raised in one of two tables in turn:
+// raising one count again and again waits for its own store.
+void ParallelRun::tally_each(const SymbolRun& in, size_t n, size_t& dx, size_t count) {
+  if (count == 0) return;
   EncoderState& s = s_;
   const bool greedy = row_.parse == Parse::kGreedy;
   const unsigned lazy_len = row_.lazy_len;
@@ -920,7 +985,7 @@ void ParallelRun::split_symbols(const Run& run, size_t from_sym, size_t to_sym, 
     const size_t bulk =
         std::min<size_t>(to_sym - n, std::min(checked, kMaxBlockSymbols) - count) - 1;
     if (bulk != 0) {
-      tally_bulk(in, n, dx, bulk);
+      tally_bulk(run, n, dx, bulk);
       n += bulk;
     }
     // The symbol whose tally may end the block.

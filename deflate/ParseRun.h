@@ -16,26 +16,61 @@
 
 namespace deflate_internal {
 
+// A tallied run counts the codes of each piece of this many symbols as it
+// records them, so that the splice adds up whole pieces instead of counting
+// symbol by symbol.
+constexpr unsigned kPieceBits = 12;
+constexpr size_t kPieceSymbols = size_t{1} << kPieceBits;
+// A piece's counts: the literal/length codes, as the block coder's tree
+// numbers them, then the distance codes.
+constexpr unsigned kLitLenCodes = kLiterals + 1 + kLengthCodes;
+constexpr unsigned kTallyCodes = kLitLenCodes + kDistSymbols;
+
+// Where a piece starts in its run's counts.
+struct PieceStart {
+  uint32_t covered;  // input bytes the run's symbols before it cover
+  uint32_t matches;  // of those symbols, matches
+};
+
+struct SymbolRun;
+
 // Where a parse records its symbols: a run's buffers and counts, as a loop
-// keeps them in registers.
+// keeps them in registers. kTally: the run is tallied.
 struct SymbolCursor {
   uint8_t* bytes;
   uint16_t* dists;
   uint8_t* kinds;
   size_t count;
   size_t matches;
+  uint16_t* tally;   // tallied: the current piece's counts
+  uint32_t covered;  // tallied: input bytes the symbols cover
+  SymbolRun* run;
 
+  template <bool kTally = false>
   void literal(uint8_t c) {
     if ((count & 7) == 0) kinds[count >> 3] = 0;
     bytes[count++] = c;
+    if constexpr (kTally) {
+      ++tally[c];
+      ++covered;
+      if ((count & (kPieceSymbols - 1)) == 0) next_piece();
+    }
   }
+  template <bool kTally = false>
   void match(unsigned dist, unsigned lc) {
     const size_t n = count++;
     if ((n & 7) == 0) kinds[n >> 3] = 0;
     kinds[n >> 3] = static_cast<uint8_t>(kinds[n >> 3] | (1u << (n & 7)));
     bytes[n] = static_cast<uint8_t>(lc);
     dists[matches++] = static_cast<uint16_t>(dist - 1);
+    if constexpr (kTally) {
+      ++tally[kLiterals + 1 + kTables.len_code_of[lc]];
+      ++tally[kLitLenCodes + d_code(dist - 1)];
+      covered += lc + kMinMatch;
+      if ((count & (kPieceSymbols - 1)) == 0) next_piece();
+    }
   }
+  void next_piece();
 };
 
 // The symbols of a run in the block coder's layout, in buffers that never
@@ -44,9 +79,15 @@ struct SymbolRun {
   std::unique_ptr<uint8_t[]> bytes;   // literal byte, or match length - 3
   std::unique_ptr<uint16_t[]> dists;  // match distance - 1, one per match
   std::unique_ptr<uint8_t[]> kinds;   // bit n (of byte n / 8): symbol n is a match
-  size_t count = 0;                   // symbols recorded
-  size_t matches = 0;                 // of them, matches
+  // Tallied runs: kTallyCodes counts for each piece up to the current one,
+  // and where each piece starts.
+  std::unique_ptr<uint16_t[]> tallies;
+  std::unique_ptr<PieceStart[]> starts;
+  size_t count = 0;    // symbols recorded
+  size_t matches = 0;  // of them, matches
+  uint32_t covered = 0;
   size_t capacity = 0;
+  bool tallied = false;
 
   SymbolRun() = default;
   SymbolRun(SymbolRun&& other) noexcept { *this = std::move(other); }
@@ -54,17 +95,32 @@ struct SymbolRun {
     bytes = std::move(other.bytes);
     dists = std::move(other.dists);
     kinds = std::move(other.kinds);
+    tallies = std::move(other.tallies);
+    starts = std::move(other.starts);
     count = std::exchange(other.count, 0);
     matches = std::exchange(other.matches, 0);
+    covered = std::exchange(other.covered, 0);
     capacity = std::exchange(other.capacity, 0);
+    tallied = std::exchange(other.tallied, false);
     return *this;
   }
 
-  // Forgets the symbols and makes room for at least `most`.
-  void reset(size_t most) {
+  // Forgets the symbols and makes room for at least `most`, tallied or not.
+  void reset(size_t most, bool tally) {
+    if (tally != tallied) {
+      tallied = tally;
+      capacity = 0;
+    }
+    count = 0;
+    if (capacity < most) grow(most);
+    forget();
+  }
+  // Forgets the symbols, keeping the room.
+  void forget() {
     count = 0;
     matches = 0;
-    if (capacity < most) grow(most);
+    covered = 0;
+    if (tallied) open_piece();
   }
   // Makes room for `more` symbols beyond those recorded, keeping them.
   void reserve_more(size_t more) {
@@ -72,11 +128,16 @@ struct SymbolRun {
   }
   size_t room() const { return capacity - count; }
 
-  SymbolCursor cursor() { return {bytes.get(), dists.get(), kinds.get(), count, matches}; }
+  SymbolCursor cursor() {
+    uint16_t* const tally =
+        tallied ? tallies.get() + (count >> kPieceBits) * size_t{kTallyCodes} : nullptr;
+    return {bytes.get(), dists.get(), kinds.get(), count, matches, tally, covered, this};
+  }
   // Takes the counts of a cursor from cursor() that recorded symbols.
   void advance_to(const SymbolCursor& at) {
     count = at.count;
     matches = at.matches;
+    covered = at.covered;
   }
   void literal(uint8_t c) {
     SymbolCursor at = cursor();
@@ -90,6 +151,15 @@ struct SymbolRun {
   }
   bool is_match(size_t n) const { return ((kinds[n >> 3] >> (n & 7)) & 1) != 0; }
 
+  // Starts the piece that symbol `count` opens, with no codes counted.
+  uint16_t* open_piece() {
+    const size_t piece = count >> kPieceBits;
+    starts[piece] = PieceStart{covered, static_cast<uint32_t>(matches)};
+    uint16_t* const tally = tallies.get() + piece * kTallyCodes;
+    std::fill_n(tally, kTallyCodes, uint16_t{0});
+    return tally;
+  }
+
  private:
   void grow(size_t most) {
     auto b = std::make_unique_for_overwrite<uint8_t[]>(most);
@@ -100,12 +170,34 @@ struct SymbolRun {
       std::copy_n(dists.get(), matches, d.get());
       std::copy_n(kinds.get(), (count + 7) / 8, k.get());
     }
+    if (tallied) {
+      const size_t pieces = (most >> kPieceBits) + 1;
+      auto t = std::make_unique_for_overwrite<uint16_t[]>(pieces * kTallyCodes);
+      auto p = std::make_unique_for_overwrite<PieceStart[]>(pieces);
+      if (count != 0) {
+        const size_t used = (count >> kPieceBits) + 1;
+        std::copy_n(tallies.get(), used * kTallyCodes, t.get());
+        std::copy_n(starts.get(), used, p.get());
+      }
+      tallies = std::move(t);
+      starts = std::move(p);
+    } else {
+      tallies.reset();
+      starts.reset();
+    }
     bytes = std::move(b);
     dists = std::move(d);
     kinds = std::move(k);
     capacity = most;
   }
 };
+
+inline void SymbolCursor::next_piece() {
+  run->count = count;
+  run->matches = matches;
+  run->covered = covered;
+  tally = run->open_piece();
+}
 
 // A parse's state where one of its loop's turns starts. Two parses of the
 // same input that have equal marks at the same position (and, for the greedy
