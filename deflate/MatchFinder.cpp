@@ -8,6 +8,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -515,6 +516,7 @@ void greedy_run(EncoderState& s, RunControl& control) {
   constexpr Stride kStride = kRow.stride;
   // Blocks that end only when full take whole pieces' counts at the splice.
   constexpr bool kTally = !kRow.early_end;
+  constexpr unsigned kLazyLen = kRow.lazy_len;
   SymbolRun& out = *control.out;
   DEFLATE_CHECK(out.tallied == kTally, "run tallied unlike its level");
   s.prior_len = kMinMatch - 1;
@@ -541,34 +543,44 @@ void greedy_run(EncoderState& s, RunControl& control) {
       key = ((key << kHashShift) ^ window[p + 2]) & kHashMask;
       return link_position<kStride>(tables, key, p);
     };
-    do {
-      prefetch_next<kStride>(window, tables, key, cur);
-      const unsigned head = insert(cur);
-      if (head != 0 && cur - head <= kMaxDist) {
-        s.cur_pos = cur;
-        len = find_longest_match<kLevel>(s, head);
-        if (len > look) len = look;
-      }
-      if (len >= kMinMatch) {
-        at.match<kTally>(cur - s.match_pos, len - kMinMatch);
-        look -= len;
-        if (len <= kRow.lazy_len) {
-          for (unsigned p = cur + 1; p < cur + len; ++p) insert(p);
-          cur += len;
-        } else {
-          if (base + cur + len > skip_floor)
-            control.skipped(SkipSpan{base + cur + 1, base + cur + len});
-          cur += len;
-          // Long matches are not hashed inside; the key restarts after them.
-          key = ((unsigned{window[cur]} << kHashShift) ^ window[cur + 1]) & kHashMask;
+    // Turns before record_from are parsed for their chains only.
+    const auto turns = [&](auto record) {
+      constexpr bool kRecord = decltype(record)::value;
+      const uint64_t end_at = kRecord ? event_at : std::min(event_at, control.record_from);
+      do {
+        prefetch_next<kStride>(window, tables, key, cur);
+        const unsigned head = insert(cur);
+        if (head != 0 && cur - head <= kMaxDist) {
+          s.cur_pos = cur;
+          len = find_longest_match<kLevel>(s, head);
+          if (len > look) len = look;
         }
-        len = 0;
-      } else {
-        at.literal<kTally>(window[cur]);
-        --look;
-        ++cur;
-      }
-    } while (look >= kMinLookahead && base + cur < event_at);
+        if (len >= kMinMatch) {
+          if constexpr (kRecord) at.match<kTally>(cur - s.match_pos, len - kMinMatch);
+          look -= len;
+          if (len <= kLazyLen) {
+            for (unsigned p = cur + 1; p < cur + len; ++p) insert(p);
+            cur += len;
+          } else {
+            if (base + cur + len > skip_floor)
+              control.skipped(SkipSpan{base + cur + 1, base + cur + len});
+            cur += len;
+            // Long matches are not hashed inside; the key restarts after them.
+            key = ((unsigned{window[cur]} << kHashShift) ^ window[cur + 1]) & kHashMask;
+          }
+          len = 0;
+        } else {
+          if constexpr (kRecord) at.literal<kTally>(window[cur]);
+          --look;
+          ++cur;
+        }
+      } while (look >= kMinLookahead && base + cur < end_at);
+    };
+    if (base + cur >= control.record_from) {
+      turns(std::true_type{});
+    } else {
+      turns(std::false_type{});
+    }
     s.cur_pos = cur;
     s.lookahead = look;
     s.hash_key = key;

@@ -315,6 +315,8 @@ class RunDriver : public RunControl {
     lazy_ = owner.row_.parse == Parse::kLazy;
     target_start_ = owner.segment_start(target_);
     next_event = 0;
+    // What a greedy run parses before its segment is never spliced.
+    record_from = run_->start;
   }
 
   bool event(uint64_t pos, const ParseMark& mark) override;

@@ -236,6 +236,9 @@ class RunControl {
   // Spans ending at or before this are compared with nobody's: the loop
   // need not report them.
   uint64_t skip_floor = 0;
+  // The greedy loop parses turns before this for their chains only, and
+  // records no symbols for them.
+  uint64_t record_from = 0;
   SymbolRun* out = nullptr;
 };
 
