@@ -210,7 +210,7 @@ class ParallelRun {
   static std::unique_ptr<T[]> take_buffer(std::mutex& mutex,
                                           std::vector<std::unique_ptr<T[]>>& spares, size_t count) {
     std::lock_guard lock(mutex);
-    if (spares.empty()) return std::make_unique<T[]>(count);
+    if (spares.empty()) return std::make_unique_for_overwrite<T[]>(count);
     auto buffer = std::move(spares.back());
     spares.pop_back();
     return buffer;
