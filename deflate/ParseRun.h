@@ -19,7 +19,7 @@ namespace deflate_internal {
 // A tallied run counts the codes of each piece of this many symbols as it
 // records them, so that the splice adds up whole pieces instead of counting
 // symbol by symbol.
-constexpr unsigned kPieceBits = 12;
+constexpr unsigned kPieceBits = 11;
 constexpr size_t kPieceSymbols = size_t{1} << kPieceBits;
 // A piece's counts: the literal/length codes, as the block coder's tree
 // numbers them, then the distance codes.
