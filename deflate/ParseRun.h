@@ -46,9 +46,11 @@ struct SymbolCursor {
   uint32_t covered;  // tallied: input bytes the symbols cover
   SymbolRun* run;
 
+  // A match sets its kind bit in kinds, which are clear from count on, and a
+  // literal leaves its bit 0: a branch on the count would mispredict every
+  // eighth symbol.
   template <bool kTally = false>
   void literal(uint8_t c) {
-    if ((count & 7) == 0) kinds[count >> 3] = 0;
     bytes[count++] = c;
     if constexpr (kTally) {
       ++tally[c];
@@ -59,7 +61,6 @@ struct SymbolCursor {
   template <bool kTally = false>
   void match(unsigned dist, unsigned lc) {
     const size_t n = count++;
-    if ((n & 7) == 0) kinds[n >> 3] = 0;
     kinds[n >> 3] = static_cast<uint8_t>(kinds[n >> 3] | (1u << (n & 7)));
     bytes[n] = static_cast<uint8_t>(lc);
     dists[matches++] = static_cast<uint16_t>(dist - 1);
@@ -78,7 +79,7 @@ struct SymbolCursor {
 struct SymbolRun {
   std::unique_ptr<uint8_t[]> bytes;   // literal byte, or match length - 3
   std::unique_ptr<uint16_t[]> dists;  // match distance - 1, one per match
-  std::unique_ptr<uint8_t[]> kinds;   // bit n (of byte n / 8): symbol n is a match
+  std::unique_ptr<uint8_t[]> kinds;   // bit n (of byte n / 8): symbol n is a match; 0 from count on
   // Tallied runs: kTallyCodes counts for each piece up to the current one,
   // and where each piece starts.
   std::unique_ptr<uint16_t[]> tallies;
@@ -107,16 +108,18 @@ struct SymbolRun {
 
   // Forgets the symbols and makes room for at least `most`, tallied or not.
   void reset(size_t most, bool tally) {
+    if (count != 0) std::fill_n(kinds.get(), (count + 7) / 8, uint8_t{0});
+    count = 0;
     if (tally != tallied) {
       tallied = tally;
       capacity = 0;
     }
-    count = 0;
     if (capacity < most) grow(most);
     forget();
   }
   // Forgets the symbols, keeping the room.
   void forget() {
+    if (count != 0) std::fill_n(kinds.get(), (count + 7) / 8, uint8_t{0});
     count = 0;
     matches = 0;
     covered = 0;
@@ -164,7 +167,7 @@ struct SymbolRun {
   void grow(size_t most) {
     auto b = std::make_unique_for_overwrite<uint8_t[]>(most);
     auto d = std::make_unique_for_overwrite<uint16_t[]>(most);
-    auto k = std::make_unique_for_overwrite<uint8_t[]>(most / 8 + 1);
+    auto k = std::make_unique<uint8_t[]>(most / 8 + 1);
     if (count != 0) {
       std::copy_n(bytes.get(), count, b.get());
       std::copy_n(dists.get(), matches, d.get());
