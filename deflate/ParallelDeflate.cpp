@@ -194,7 +194,9 @@ class ParallelRun {
   void publish_locked();
   Segment& segment_locked(uint64_t j);
   // Gives a new run symbol buffers that have held a run before, if any, with
-  // room for the most a segment's run records.
+  // room for the most a segment's run records: a symbol per position of its
+  // segment and log (its lead records none), and the 4,096 its driver keeps
+  // free between turns.
   void take_symbols(SymbolRun& out) {
     {
       std::lock_guard lock(pool_.mutex);
@@ -203,7 +205,7 @@ class ParallelRun {
         pool_.symbols.pop_back();
       }
     }
-    out.reset(static_cast<size_t>(segment_ + lead_ + log_turns_ + 2 * kMaxMatch),
+    out.reset(static_cast<size_t>(segment_ + log_turns_ + 4096 + 2 * kMaxMatch),
               row_.parse == Parse::kGreedy && !row_.early_end);
   }
   template <typename T>
