@@ -72,9 +72,10 @@ struct DeflateOptions {
   // The input each of those threads takes at a time; 0: the default. Only
   // tests and measurements set it.
   size_t SegmentBytes = 0;
-  // The entry's size when it is known beforehand (0: not known). Below 16 MiB
-  // the greedy levels (1 to 3) join their threads' segments at a higher cost
-  // than the threads save, so a shorter entry parses on one thread.
+  // The entry's size when it is known beforehand (0: not known). Below 4 MiB
+  // at level 1, and below 16 MiB at levels 2 and 3, the greedy levels join
+  // their threads' segments at a higher cost than the threads save, so a
+  // shorter entry parses on one thread.
   uint64_t ExpectedBytes = 0;
 };
 
