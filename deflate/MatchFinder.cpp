@@ -514,8 +514,7 @@ template <int kLevel>
 void greedy_run(EncoderState& s, RunControl& control) {
   constexpr LevelParams kRow = kLevelTable[kLevel];
   constexpr Stride kStride = kRow.stride;
-  // Blocks that end only when full take whole pieces' counts at the splice.
-  constexpr bool kTally = !kRow.early_end;
+  constexpr bool kTally = runs_tallied(kRow);
   constexpr unsigned kLazyLen = kRow.lazy_len;
   SymbolRun& out = *control.out;
   DEFLATE_CHECK(out.tallied == kTally, "run tallied unlike its level");

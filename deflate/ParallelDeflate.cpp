@@ -62,6 +62,8 @@ constexpr uint32_t kLogTurns =
 // ahead) and its successor, at most 258 bytes on, still does.
 constexpr uint64_t kFrontier = kMinLookahead + kMaxMatch;
 constexpr uint64_t kNone = ~uint64_t{0};
+// Symbols a run's driver keeps free for the turns up to its next event.
+constexpr size_t kTurnRoom = 4096;
 
 // Slides the single-threaded window has made before a turn starting at q
 // (full reads): one at the end of the first turn past 65,274 + 32,768 k.
@@ -195,8 +197,8 @@ class ParallelRun {
   Segment& segment_locked(uint64_t j);
   // Gives a new run symbol buffers that have held a run before, if any, with
   // room for the most a segment's run records: a symbol per position of its
-  // segment and log (its lead records none), and the 4,096 its driver keeps
-  // free between turns.
+  // segment and log (its lead records none), and what its driver keeps free
+  // between turns.
   void take_symbols(SymbolRun& out) {
     {
       std::lock_guard lock(pool_.mutex);
@@ -205,8 +207,8 @@ class ParallelRun {
         pool_.symbols.pop_back();
       }
     }
-    out.reset(static_cast<size_t>(segment_ + log_turns_ + 4096 + 2 * kMaxMatch),
-              row_.parse == Parse::kGreedy && !row_.early_end);
+    out.reset(static_cast<size_t>(segment_ + log_turns_ + kTurnRoom + 2 * kMaxMatch),
+              runs_tallied(row_));
   }
   template <typename T>
   static std::unique_ptr<T[]> take_buffer(std::mutex& mutex,
@@ -579,7 +581,7 @@ bool RunDriver::event(uint64_t pos, const ParseMark& turn_mark) {
   if (!log_closed_) next = std::min(next, pos < run_->start ? run_->start : pos + 1);
   next = std::min(next, pos >= target_start_ ? pos + 1 : target_start_);
   // A turn records at most one symbol and moves on at least one position.
-  if (out->room() < 4096) out->reserve_more(out->capacity);
+  if (out->room() < kTurnRoom) out->reserve_more(out->capacity);
   next_event = std::min<uint64_t>(next, pos + out->room());
   // Only the window before a meeting place is ever compared: the log's
   // first turn, while it is written, and the target's start.

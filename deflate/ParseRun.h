@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "EncoderState.h"
+#include "LevelTable.h"
 
 namespace deflate_internal {
 
@@ -25,6 +26,12 @@ constexpr size_t kPieceSymbols = size_t{1} << kPieceBits;
 // numbers them, then the distance codes.
 constexpr unsigned kLitLenCodes = kLiterals + 1 + kLengthCodes;
 constexpr unsigned kTallyCodes = kLitLenCodes + kDistSymbols;
+
+// Whether a level's runs are tallied: a greedy level whose blocks end only
+// when full, so that the splice can take whole pieces.
+constexpr bool runs_tallied(const LevelParams& row) {
+  return row.parse == Parse::kGreedy && !row.early_end;
+}
 
 // Where a piece starts in its run's counts.
 struct PieceStart {
@@ -108,21 +115,17 @@ struct SymbolRun {
 
   // Forgets the symbols and makes room for at least `most`, tallied or not.
   void reset(size_t most, bool tally) {
-    if (count != 0) std::fill_n(kinds.get(), (count + 7) / 8, uint8_t{0});
-    count = 0;
+    clear();
     if (tally != tallied) {
       tallied = tally;
       capacity = 0;
     }
     if (capacity < most) grow(most);
-    forget();
+    if (tallied) open_piece();
   }
   // Forgets the symbols, keeping the room.
   void forget() {
-    if (count != 0) std::fill_n(kinds.get(), (count + 7) / 8, uint8_t{0});
-    count = 0;
-    matches = 0;
-    covered = 0;
+    clear();
     if (tallied) open_piece();
   }
   // Makes room for `more` symbols beyond those recorded, keeping them.
@@ -164,6 +167,12 @@ struct SymbolRun {
   }
 
  private:
+  void clear() {
+    if (count != 0) std::fill_n(kinds.get(), (count + 7) / 8, uint8_t{0});
+    count = 0;
+    matches = 0;
+    covered = 0;
+  }
   void grow(size_t most) {
     auto b = std::make_unique_for_overwrite<uint8_t[]>(most);
     auto d = std::make_unique_for_overwrite<uint16_t[]>(most);
