@@ -3,12 +3,14 @@
 #include <qdrawutil.h>
 
 #include <QIcon>
+#include <QImage>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QProxyStyle>
 #include <QStyleOptionFrame>
 #include <QToolButton>
 
+#include "FolderPicture.h"
 #include "Ui.h"
 
 namespace {
@@ -43,6 +45,18 @@ class SunkenEditStyle : public QProxyStyle {
   }
 };
 
+// The folder picture from its file, and twice its size pixel for pixel for
+// screens scaled by 2, so that it stays as sharp as the Windows button's.
+QIcon FolderIcon() {
+  const QImage picture(FolderPictureXpm());
+  QIcon icon;
+  icon.addPixmap(QPixmap::fromImage(picture));
+  QPixmap doubled = QPixmap::fromImage(picture.scaled(picture.size() * 2));
+  doubled.setDevicePixelRatio(2);
+  icon.addPixmap(doubled);
+  return icon;
+}
+
 QStyle* EditStyle() {
   static auto* style = new SunkenEditStyle;
   return style;
@@ -56,21 +70,21 @@ bool OpensDialog(const QKeyEvent* event) {
 }  // namespace
 
 TCustomBrowseEdit::TCustomBrowseEdit(QWidget* parent) : QLineEdit(parent) {
-  Q_INIT_RESOURCE(browse);  // the folder picture lives in this static library
   setStyle(EditStyle());
   setFrame(true);
   setCursor(Qt::IBeamCursor);
 
   button_ = new QToolButton(this);
   button_->setObjectName("btnBrowse");
-  button_->setIcon(QIcon(":/browse/folder.png"));
+  button_->setIcon(FolderIcon());
   button_->setIconSize(QSize(13, 14));
   button_->setToolTip("Browse for folder");
   button_->setAccessibleName("Browse for folder");
   button_->setAccessibleDescription("Opens the folder dialog (F4 or Alt+Down in the field)");
   button_->setCursor(Qt::ArrowCursor);
-  // Reached by Tab from the field; a click leaves the focus where it was.
-  button_->setFocusPolicy(Qt::TabFocus);
+  // Not a tab stop: Tab goes from the field to the next control, and F4 or
+  // Alt+Down in the field opens the dialog from the keyboard.
+  button_->setFocusPolicy(Qt::NoFocus);
   connect(button_, &QToolButton::clicked, this, [this] { RunGuarded([&] { Browse(); }); });
   setTextMargins(0, 0, kButtonWidth, 0);
   PlaceButton();
@@ -96,13 +110,6 @@ void TCustomBrowseEdit::keyPressEvent(QKeyEvent* event) {
 void TCustomBrowseEdit::resizeEvent(QResizeEvent* event) {
   QLineEdit::resizeEvent(event);
   PlaceButton();
-}
-
-void TCustomBrowseEdit::showEvent(QShowEvent* event) {
-  // The window arranges its tab order after creating the field; the button
-  // goes right behind its field once that order is settled.
-  QWidget::setTabOrder(this, button_);
-  QLineEdit::showEvent(event);
 }
 
 void TCustomBrowseEdit::PlaceButton() {

@@ -1,7 +1,7 @@
 // A single-line edit field with a small folder button at its right end that
 // opens the folder dialog and puts the chosen folder's path into the field.
-// The button follows the field in the tab order, and F4 or Alt+Down in the
-// field opens the dialog as well.
+// The button is no tab stop: F4 or Alt+Down in the field opens the dialog
+// from the keyboard.
 #pragma once
 
 #include <QLineEdit>
@@ -29,7 +29,6 @@ class TCustomBrowseEdit : public QLineEdit {
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
-  void showEvent(QShowEvent* event) override;
 
  private:
   void PlaceButton();

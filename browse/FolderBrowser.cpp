@@ -35,7 +35,7 @@ FolderBrowserDialog::FolderBrowserDialog(FolderBrowseInfo info)
                               Qt::WindowCloseButtonHint),
       info_(std::move(info)) {
   setObjectName("FolderBrowser");
-  setWindowTitle("Browse For Folder");
+  setWindowTitle("Browse for Folder");
   const QString root = QString::fromStdString(RootPath());
 
   model_ = new QFileSystemModel(this);
@@ -117,8 +117,10 @@ FolderBrowserDialog::~FolderBrowserDialog() = default;
 
 std::optional<std::string> FolderBrowserDialog::Run() {
   // The window exists before its set-up, so that its frame is known where
-  // the window system can tell it before the window is shown.
-  winId();
+  // the window system can tell it before the window is shown. create(), not
+  // winId(): asking a handle marks the dialog native, and Qt then makes every
+  // child of its parent, the main window, a native window of its own.
+  create();
   if (info_.Initialized) info_.Initialized(*this);
   // Without a selection from the set-up, the dialog's own initial selection
   // is the root item, as the shell's is; the set-up decided OK's state.

@@ -1,9 +1,11 @@
 #include "QtUi.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFont>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <QPointer>
 #include <QScreen>
@@ -50,6 +52,9 @@ void QtPlatformUi::ShowMessageWithDetails(DialogKind kind, const std::string& ca
                   QMessageBox::Ok,
                   QApplication::activeWindow() ? QApplication::activeWindow() : MainWindow());
   if (!details.empty()) box.setDetailedText(QString::fromStdString(details));
+  // Plain push buttons, as a platform's message box draws them: some widget
+  // styles put a picture on each dialog button ("OK" with a tick).
+  for (QAbstractButton* button : box.buttons()) button->setIcon(QIcon());
   box.exec();
 }
 

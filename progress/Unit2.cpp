@@ -25,10 +25,14 @@ QLabel* MakeLabel(const char* name, const char* text, QWidget* parent, int left,
   return label;
 }
 
+// A label on a button-face background would draw in the button-text colour
+// (Qt derives the foreground from the background role): the window text role
+// is named, and it is navy.
 void SetNavyText(QWidget* widget) {
   QPalette palette = widget->palette();
   palette.setColor(QPalette::WindowText, kNavy);
   widget->setPalette(palette);
+  widget->setForegroundRole(QPalette::WindowText);
 }
 }  // namespace
 

@@ -642,20 +642,59 @@ class MainWindowTest : public QObject {
     QVERIFY(!f.form.isVisible());
   }
 
-  void tabOrder() {
+  // The window opens with the focus on MSDE; Tab then walks the designed
+  // chain (the browse buttons are no stops) and comes round, Shift+Tab walks
+  // it back.
+  void focusAndTabChain() {
     Fixture f;
     TForm1& w = f.form;
-    const QList<QWidget*> expected = {w.optMsde,     w.optInterbase, w.edtSourceDir,
-                                      w.cbRecursive, w.edtDestDir,   w.cboLevel,
-                                      w.chkRemTags,  w.btnStart,     w.btnClose};
-    // The order in which the controls first appear along the focus chain.
-    QList<QWidget*> seen;
-    QWidget* at = w.optMsde;
-    for (int step = 0; step < 500 && seen.size() < expected.size(); ++step) {
-      if (expected.contains(at) && !seen.contains(at)) seen.append(at);
-      at = at->nextInFocusChain();
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.optMsde));
+    const QList<QWidget*> chain = {w.optMsde,    w.edtSourceDir, w.cbRecursive,
+                                   w.edtDestDir, w.cboLevel,     w.chkRemTags,
+                                   w.btnStart,   w.btnClose,     w.optMsde};
+    QList<QWidget*> forward = {QApplication::focusWidget()};
+    for (int i = 1; i < chain.size(); ++i) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      forward.append(QApplication::focusWidget());
     }
-    QCOMPARE(seen, expected);
+    QCOMPARE(forward, chain);
+    QList<QWidget*> backward = {QApplication::focusWidget()};
+    for (int i = 1; i < chain.size(); ++i) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+      backward.prepend(QApplication::focusWidget());
+    }
+    QCOMPARE(backward, chain);
+  }
+
+  // Opening the folder dialog makes no control of the main window a native
+  // window of its own (tools would see each as a window named like it).
+  void folderDialogLeavesTheControlsWindowless() {
+    Fixture f;
+    TForm1& w = f.form;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const auto nativeChildren = [&w] {
+      int count = 0;
+      for (QWidget* child : w.findChildren<QWidget*>())
+        if (!child->isWindow() && (child->testAttribute(Qt::WA_NativeWindow) ||
+                                   child->internalWinId() != 0 || child->windowHandle()))
+          ++count;
+      return count;
+    };
+    QCOMPARE(nativeChildren(), 0);
+    bool opened = false;
+    QTimer::singleShot(0, [&] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      opened = dialog != nullptr;
+      if (dialog) dialog->close();
+    });
+    w.edtSourceDir->Button()->click();
+    QVERIFY(opened);
+    QCOMPARE(nativeChildren(), 0);
+    QVERIFY(f.ui.messages.empty());
   }
 
   void renderWindowsForPeople() {

@@ -1,10 +1,47 @@
 // The progress window: its frame, layout and controls, where Show places it,
 // and that closing it only hides it.
+#include <QPainter>
 #include <QSignalSpy>
 #include <QtTest>
 
 #include "QtUi.h"
 #include "Unit2.h"
+
+namespace {
+// The columns of rect in picture that hold a dark pixel (text), and the
+// colours of those pixels.
+struct Ink {
+  QList<int> columns;
+  QSet<QRgb> colours;
+};
+Ink InkIn(const QImage& picture, const QRect& rect) {
+  Ink ink;
+  for (int x = rect.left(); x <= rect.right(); ++x) {
+    bool dark = false;
+    for (int y = rect.top(); y <= rect.bottom(); ++y) {
+      const QRgb pixel = picture.pixel(x, y) & 0xFFFFFF;
+      if (qRed(pixel) + qGreen(pixel) + qBlue(pixel) < 3 * 100) {
+        dark = true;
+        ink.colours.insert(pixel);
+      }
+    }
+    if (dark) ink.columns.append(x - rect.left());
+  }
+  return ink;
+}
+
+// What a label drawing text as it is, in its font, would put on the screen.
+QList<int> PlainTextColumns(const QLabel& label, const QString& text) {
+  QImage picture(label.size(), QImage::Format_RGB32);
+  picture.fill(Qt::white);
+  QPainter painter(&picture);
+  painter.setFont(label.font());
+  painter.setPen(Qt::black);
+  painter.drawText(picture.rect(), Qt::AlignLeft | Qt::AlignTop, text);
+  painter.end();
+  return InkIn(picture, picture.rect()).columns;
+}
+}  // namespace
 
 class ProgressWindowTest : public QObject {
   Q_OBJECT
@@ -51,6 +88,33 @@ class ProgressWindowTest : public QObject {
     QCOMPARE(w.lblTotalFiles->palette().color(QPalette::WindowText), navy);
     QVERIFY(w.lblCurrFile->text().isEmpty() && w.lblTotalFiles->text().isEmpty() &&
             w.lblStatus->text().isEmpty());
+  }
+
+  // As the window shows them: the path and the count in navy, the fixed
+  // captions and the status in the window's text colour, and an "&" in a
+  // path or file name drawn as it is, not taken as an accelerator.
+  void labelsDrawTheirTextsAsTheyAre() {
+    TfrmProgress w;
+    w.Show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QString path = "/data/R&D/sales.mdf";
+    const QString status = "Zipping R&D.mdf...";
+    w.lblCurrFile->SetCaption(path.toStdString());
+    w.lblTotalFiles->setText("3 databases found");
+    w.lblTotalFiles->adjustSize();
+    w.lblStatus->setText(status);
+    w.lblStatus->adjustSize();
+    QCOMPARE(w.lblCurrFile->ShownText(), path.toStdString());
+    const QImage shown = w.grab().toImage();
+    const QRgb navy = qRgb(0, 0, 128) & 0xFFFFFF;
+    const QRgb black = qRgb(0, 0, 0) & 0xFFFFFF;
+    QCOMPARE(InkIn(shown, w.lblCurrFile->geometry()).colours, QSet<QRgb>{navy});
+    QCOMPARE(InkIn(shown, w.lblTotalFiles->geometry()).colours, QSet<QRgb>{navy});
+    QCOMPARE(InkIn(shown, w.Label3->geometry()).colours, QSet<QRgb>{black});
+    QCOMPARE(InkIn(shown, w.lblStatus->geometry()).colours, QSet<QRgb>{black});
+    QCOMPARE(InkIn(shown, w.lblCurrFile->geometry()).columns,
+             PlainTextColumns(*w.lblCurrFile, path));
+    QCOMPARE(InkIn(shown, w.lblStatus->geometry()).columns, PlainTextColumns(*w.lblStatus, status));
   }
 
   void showCentresOverMainWindowWithoutModality() {
