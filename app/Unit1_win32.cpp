@@ -192,6 +192,9 @@ void TForm1::Show() {
                    SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
   ::ShowWindow(Handle(), SW_SHOW);
+  // As in a dialog, the first control of the tab order has the focus when
+  // the window opens, also when showing it did not activate it.
+  if (!::IsChild(Handle(), ::GetFocus())) ::SetFocus(focused_ ? focused_ : optMsde);
   ::UpdateWindow(Handle());
 }
 
@@ -271,6 +274,17 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       win32::RemoveDialogWindow(Handle());
       if (quitOnClose_) ::PostQuitMessage(0);
       return 0;
+    case WM_ACTIVATE:
+      // As in a dialog, the control that had the focus gets it back when the
+      // window is activated again (the default gives it to the window).
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        if (const HWND focus = ::GetFocus(); ::IsChild(Handle(), focus)) focused_ = focus;
+      } else if (!HIWORD(wParam)) {
+        const bool usable = focused_ && ::IsWindowEnabled(focused_) && ::IsWindowVisible(focused_);
+        ::SetFocus(usable ? focused_ : optMsde);
+        return 0;
+      }
+      break;
     case WM_GETFONT:
       return reinterpret_cast<LRESULT>(font_);
     case WM_ERASEBKGND: {

@@ -93,6 +93,8 @@ class TForm1 : public win32::Window {
   TfrmProgress* frmProgress = nullptr;
   HFONT font_ = nullptr;
   HFONT statusFont_ = nullptr;
+  // The control that had the focus when the window was last deactivated.
+  HWND focused_ = nullptr;
   UINT dpi_ = win32::kDesignDpi;
   bool centred_ = false;
   bool running_ = false;

@@ -2,45 +2,13 @@
 
 #include <commctrl.h>
 
+#include "FolderPicture.h"
+
 namespace {
 constexpr UINT_PTR kSubclassId = 1;
 constexpr int kButtonId = 1001;
 // The button is the picture's width and a few pixels of face around it.
 constexpr int kButtonWidth = 17;
-
-// The 13 x 14 picture of an open yellow folder: k outline, y yellow, l light
-// yellow, . the button's face.
-constexpr const char* kFolderPicture[14] = {
-    ".............",  //
-    ".............",  //
-    ".kkkk........",  //
-    "kyllyk.......",  //
-    "kylllykkkkkk.",  //
-    "kyllllllllyk.",  //
-    "kyllkkkkkkkkk",  //
-    "kylkyyyyyyyyk",  //
-    "kykyyyyyyyyk.",  //
-    "kkyyyyyyyyyk.",  //
-    "kyyyyyyyyyk..",  //
-    "kkkkkkkkkkk..",  //
-    ".............",  //
-    ".............",  //
-};
-constexpr int kPictureWidth = 13;
-constexpr int kPictureHeight = 14;
-
-COLORREF PictureColour(char c) {
-  switch (c) {
-    case 'k':
-      return RGB(0, 0, 0);
-    case 'y':
-      return RGB(255, 255, 0);
-    case 'l':
-      return RGB(255, 255, 192);
-    default:
-      return CLR_INVALID;
-  }
-}
 }  // namespace
 
 TCustomBrowseEdit::TCustomBrowseEdit(HWND parent, int id)
@@ -69,20 +37,22 @@ void TCustomBrowseEdit::DrawButton(const DRAWITEMSTRUCT& item) const {
   RECT face = item.rcItem;
   const bool pressed = (item.itemState & ODS_SELECTED) != 0;
   ::DrawFrameControl(item.hDC, &face, DFC_BUTTON, DFCS_BUTTONPUSH | (pressed ? DFCS_PUSHED : 0));
+  const Picture& picture = FolderPicture();
   const UINT dpi = win32::WindowDpi(button_);
-  const int width = win32::Scale(kPictureWidth, dpi);
-  const int height = win32::Scale(kPictureHeight, dpi);
+  const int width = win32::Scale(picture.Width, dpi);
+  const int height = win32::Scale(picture.Height, dpi);
   const int left = (item.rcItem.left + item.rcItem.right - width) / 2 + (pressed ? 1 : 0);
   const int top = (item.rcItem.top + item.rcItem.bottom - height) / 2 + (pressed ? 1 : 0);
   // Each picture pixel is a block of the scaled size, so the picture stays
   // crisp at any scale.
-  for (int y = 0; y < kPictureHeight; ++y) {
-    for (int x = 0; x < kPictureWidth; ++x) {
-      const COLORREF colour = PictureColour(kFolderPicture[y][x]);
-      if (colour == CLR_INVALID) continue;
+  for (int y = 0; y < picture.Height; ++y) {
+    for (int x = 0; x < picture.Width; ++x) {
+      const uint32_t pixel = picture.At(x, y);
+      if ((pixel >> 24) == 0) continue;  // the button's face shows through
       const RECT block{left + win32::Scale(x, dpi), top + win32::Scale(y, dpi),
                        left + win32::Scale(x + 1, dpi), top + win32::Scale(y + 1, dpi)};
-      const HBRUSH brush = ::CreateSolidBrush(colour);
+      const HBRUSH brush =
+          ::CreateSolidBrush(RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF));
       ::FillRect(item.hDC, &block, brush);
       ::DeleteObject(brush);
     }
@@ -105,6 +75,9 @@ LRESULT CALLBACK TCustomBrowseEdit::EditProc(HWND wnd, UINT message, WPARAM wPar
   switch (message) {
     case WM_COMMAND:
       if (LOWORD(wParam) == kButtonId && HIWORD(wParam) == BN_CLICKED) {
+        // The button is no tab stop: a click leaves the focus in the field,
+        // where it comes back to when the dialog closes.
+        ::SetFocus(wnd);
         RunGuarded([self] { self->Browse(); });
         return 0;
       }

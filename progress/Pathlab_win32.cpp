@@ -2,9 +2,11 @@
 
 #include "ShortenPath.h"
 
+// A path is drawn as it is: an "&" in a name is no accelerator, and the
+// drawn width is the measured one.
 TPathLabel::TPathLabel(HWND owner, int id)
     : handle_(::CreateWindowExW(0, L"STATIC", L"",
-                                WS_CHILD | WS_VISIBLE | SS_LEFT | SS_LEFTNOWORDWRAP, 0, 0, 0, 0,
+                                WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0, 0, 0, 0,
                                 owner, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                 ::GetModuleHandleW(nullptr), nullptr)) {
   // The owner's drawing surface gives the height of a line; if it cannot,

@@ -11,6 +11,10 @@ constexpr int kClientWidth = 359;
 constexpr int kClientHeight = 125;
 constexpr COLORREF kNavy = RGB(0, 0, 128);
 enum ControlId { idLabel3 = 100, idCurrFile, idLabel4, idTotalFiles, idStatus, idBar };
+// The labels size themselves to their one line of text, which a wider text
+// runs past the window's edge rather than wrapping; a file name's "&" is
+// drawn as it is, not taken as an accelerator.
+constexpr DWORD kLabelStyle = SS_LEFTNOWORDWRAP | SS_NOPREFIX;
 }  // namespace
 
 TfrmProgress::TfrmProgress(HWND mainWindow) : mainWindow_(mainWindow) {
@@ -18,11 +22,11 @@ TfrmProgress::TfrmProgress(HWND mainWindow) : mainWindow_(mainWindow) {
   const HWND self = Handle();
   dpi_ = win32::WindowDpi(self);
   font_ = win32::CreateDesignFont(win32::DesignFace::MsSansSerif, 11, dpi_);
-  Label3 = win32::CreateControl(L"STATIC", "Current File:", SS_LEFT, 0, self, idLabel3);
+  Label3 = win32::CreateControl(L"STATIC", "Current File:", kLabelStyle, 0, self, idLabel3);
   lblCurrFile = std::make_unique<TPathLabel>(self, idCurrFile);
-  Label4 = win32::CreateControl(L"STATIC", "Total Files:", SS_LEFT, 0, self, idLabel4);
-  lblTotalFiles = win32::CreateControl(L"STATIC", "", SS_LEFT, 0, self, idTotalFiles);
-  lblStatus = win32::CreateControl(L"STATIC", "", SS_LEFT, 0, self, idStatus);
+  Label4 = win32::CreateControl(L"STATIC", "Total Files:", kLabelStyle, 0, self, idLabel4);
+  lblTotalFiles = win32::CreateControl(L"STATIC", "", kLabelStyle, 0, self, idTotalFiles);
+  lblStatus = win32::CreateControl(L"STATIC", "", kLabelStyle, 0, self, idStatus);
   prgBar = win32::CreateControl(PROGRESS_CLASSW, "", 0, 0, self, idBar);
   ::SendMessageW(prgBar, PBM_SETRANGE32, 0, 100);
   ::SendMessageW(prgBar, PBM_SETPOS, 0, 0);

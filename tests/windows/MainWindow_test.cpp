@@ -23,6 +23,7 @@
 
 #include "BrowseRules.h"
 #include "File.h"
+#include "FolderPicture.h"
 #include "RecorderUi.h"
 #include "Unit1_win32.h"
 #include "Unit2_win32.h"
@@ -559,6 +560,7 @@ struct DialogSeen {
   std::string selected;  // the selected tree item's text
   bool editBox = true;
   RECT bounds{};
+  std::string caption;
 };
 
 std::string SelectedItemText(HWND dialog) {
@@ -609,6 +611,7 @@ void Watch(TBrowseEdit& field, DialogSeen& seen, bool ok) {
     // Only file-system folders, and neither an edit box nor a status line.
     seen.editBox = ::FindWindowExW(dialog, nullptr, L"Edit", nullptr) != nullptr;
     ::GetWindowRect(dialog, &seen.bounds);
+    seen.caption = win32::GetText(dialog);
     g_watched = {dialog, &seen, ok, 0};
     ::SetTimer(nullptr, 0, 300, &ReadSelectionAndClose);
   };
@@ -638,6 +641,10 @@ TEST(MainWindow, FolderDialogOpensOnTheFieldsFolder) {
   }
   EXPECT_FALSE(seen.okEnabled);
   EXPECT_FALSE(seen.editBox);
+  // The shell's own caption stays (the Qt stand-in shows Wine's).
+  if (RunningUnderWine()) {
+    EXPECT_EQ(seen.caption, "Browse for Folder");
+  }
   EXPECT_EQ(seen.selected, "Databases Here");
   EXPECT_EQ(w.edtSourceDir->Text(), folder);  // cancelled
   RECT main{};
@@ -667,6 +674,157 @@ TEST(MainWindow, FolderDialogOpensOnTheFieldsFolder) {
   EXPECT_NE(seen.selected, "Databases Here");
   EXPECT_EQ(w.edtDestDir->Text(), folder);
   EXPECT_TRUE(f.ui.messages.empty());
+}
+
+namespace {
+// What the keyboard does in the window: a key pressed on the control that has
+// the focus, through the program's message dispatch.
+void Press(WPARAM key) {
+  MSG msg{::GetFocus(), WM_KEYDOWN, key, 1, 0, {}};
+  win32::DispatchOne(msg);
+  msg.message = WM_KEYUP;
+  msg.lParam = static_cast<LPARAM>(0xC0000001);
+  win32::DispatchOne(msg);
+}
+
+// The leftmost and rightmost columns, relative to rect, in which shot has text
+// (dark pixels); -1 when there is none.
+std::pair<int, int> InkColumns(const winshot::Shot& shot, const Rect& rect) {
+  std::pair<int, int> ink{-1, -1};
+  for (int x = std::max(rect.left, 0); x < std::min(rect.left + rect.width, shot.width); ++x) {
+    for (int y = std::max(rect.top, 0); y < std::min(rect.top + rect.height, shot.height); ++y) {
+      const uint32_t p = shot.At(x, y);
+      if (((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF) < 3 * 100) {
+        if (ink.first < 0) ink.first = x - rect.left;
+        ink.second = x - rect.left;
+        break;
+      }
+    }
+  }
+  return ink;
+}
+}  // namespace
+
+// The window opens with the focus on MSDE, as a dialog gives it to the first
+// stop; the arrow keys move the selection within the group, Tab walks the
+// designed chain (the browse buttons are no stops) and comes round; the focus
+// comes back to its control when the window is activated again.
+TEST(MainWindow, OpensWithTheFocusOnMsdeAndTabsAlongTheChain) {
+  Fixture f;
+  TForm1& w = f.form;
+  w.Show();
+  EXPECT_EQ(::GetFocus(), w.optMsde);
+  Press(VK_DOWN);
+  EXPECT_EQ(::GetFocus(), w.optInterbase);
+  EXPECT_TRUE(Checked(w.optInterbase));
+  EXPECT_EQ(w.FileMask(), "*.gdb");
+  Press(VK_UP);
+  EXPECT_EQ(::GetFocus(), w.optMsde);
+  EXPECT_TRUE(Checked(w.optMsde));
+  EXPECT_EQ(w.FileMask(), "*.mdf");
+
+  for (HWND field : {w.edtSourceDir->Button(), w.edtDestDir->Button()})
+    EXPECT_FALSE(::GetWindowLongPtrW(field, GWL_STYLE) & WS_TABSTOP);
+  const HWND chain[] = {w.edtSourceDir->Handle(),
+                        w.cbRecursive,
+                        w.edtDestDir->Handle(),
+                        w.cboLevel,
+                        w.chkRemTags,
+                        w.btnStart,
+                        w.btnClose,
+                        w.optMsde};
+  for (const HWND next : chain) {
+    Press(VK_TAB);
+    EXPECT_EQ(::GetFocus(), next) << win32::GetText(next);
+  }
+
+  ::SetFocus(w.cbRecursive);
+  ::SendMessageW(w.Handle(), WM_ACTIVATE, WA_INACTIVE, 0);
+  ::SetFocus(nullptr);
+  ::SendMessageW(w.Handle(), WM_ACTIVATE, WA_ACTIVE, 0);
+  EXPECT_EQ(::GetFocus(), w.cbRecursive);
+}
+
+// The progress window's labels: each one line, never wrapped, "&" drawn as it
+// is. A status that fits shows from its start to its end; a longer one from
+// its start to the window's edge, where it is cut. A path with "&" shows whole
+// in the path label.
+TEST(ProgressWindow, LabelsShowTheirTextsOnOneLineAsTheyAre) {
+  Fixture f;
+  TfrmProgress& p = f.progress;
+  for (HWND label : {p.lblCurrFile->Handle(), p.lblTotalFiles, p.lblStatus}) {
+    const auto style = static_cast<DWORD>(::GetWindowLongPtrW(label, GWL_STYLE));
+    EXPECT_EQ(style & SS_TYPEMASK, static_cast<DWORD>(SS_LEFTNOWORDWRAP));
+    EXPECT_TRUE(style & SS_NOPREFIX);
+  }
+  p.Show();
+  const auto inLabel = [&](HWND label) {
+    const Rect at = BoundsOf(label);
+    return InkColumns(winshot::CaptureClient(p.Handle()), at);
+  };
+  const int slack = win32::Scale(4, f.dpi);
+  RECT client{};
+  ::GetClientRect(p.Handle(), &client);
+
+  for (const std::string status :
+       {"Zipping R&D_Sales_2006.mdf...", "Zipping QRN_Eastern_Region_Sales_dat.mdf..."}) {
+    SCOPED_TRACE(status);
+    p.SetStatus(status);
+    const SIZE text = Measured(p.lblStatus, status);
+    ASSERT_LT(BoundsOf(p.lblStatus).left + text.cx, client.right);
+    const auto [first, last] = inLabel(p.lblStatus);
+    EXPECT_LE(first, win32::Scale(1, f.dpi));
+    EXPECT_GE(last, text.cx - slack);
+    EXPECT_LT(last, text.cx);
+  }
+  const std::string longStatus =
+      "Zipping QRN_Eastern_Region_Sales_Office_Yearly_Totals_For_Every_Branch_dat.mdf...";
+  p.SetStatus(longStatus);
+  ASSERT_GT(BoundsOf(p.lblStatus).left + Measured(p.lblStatus, longStatus).cx, client.right);
+  const Rect status = BoundsOf(p.lblStatus);
+  const auto [first, last] = inLabel(p.lblStatus);
+  EXPECT_LE(first, win32::Scale(1, f.dpi));
+  EXPECT_GE(status.left + last, client.right - slack);
+
+  const std::string path = R"(C:\R&D\Sales\QRN_Sales_dat.mdf)";
+  p.lblCurrFile->SetCaption(path);
+  EXPECT_EQ(p.lblCurrFile->ShownText(), path);
+  const SIZE width = Measured(p.lblCurrFile->Handle(), path);
+  const auto [pathFirst, pathLast] = inLabel(p.lblCurrFile->Handle());
+  EXPECT_LE(pathFirst, win32::Scale(1, f.dpi));
+  EXPECT_GE(pathLast, width.cx - slack);
+  EXPECT_LT(pathLast, width.cx);
+  p.Close();
+}
+
+// Both browse buttons draw the one folder picture file, pixel for pixel (a
+// block of pixels each on a scaled screen), centred on the button.
+TEST(MainWindow, BrowseButtonsDrawTheFolderPicture) {
+  Fixture f;
+  TForm1& w = f.form;
+  w.Show();
+  const Picture& picture = FolderPicture();
+  ASSERT_EQ(picture.Width, 13);
+  ASSERT_EQ(picture.Height, 14);
+  const winshot::Shot shot = winshot::CaptureClient(w.Handle());
+  ASSERT_FALSE(shot.pixels.empty());
+  for (const TBrowseEdit* field : {w.edtSourceDir.get(), w.edtDestDir.get()}) {
+    const Rect button = BoundsOf(field->Button());
+    const int left = button.left + (button.width - win32::Scale(picture.Width, f.dpi)) / 2;
+    const int top = button.top + (button.height - win32::Scale(picture.Height, f.dpi)) / 2;
+    int drawn = 0;
+    for (int y = 0; y < picture.Height; ++y) {
+      for (int x = 0; x < picture.Width; ++x) {
+        const uint32_t pixel = picture.At(x, y);
+        if ((pixel >> 24) == 0) continue;
+        const int at_x = left + win32::Scale(x, f.dpi);
+        const int at_y = top + win32::Scale(y, f.dpi);
+        EXPECT_EQ(shot.At(at_x, at_y), pixel & 0xFFFFFF) << "picture pixel " << x << "," << y;
+        ++drawn;
+      }
+    }
+    EXPECT_GT(drawn, 80);
+  }
 }
 
 namespace {

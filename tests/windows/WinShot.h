@@ -49,11 +49,17 @@ inline std::string ZlibStored(const std::string& raw) {
   return out;
 }
 
-// Writes the window's client area, as the screen shows it, as an RGB PNG;
-// false when it could not.
-inline bool SaveWindowPng(HWND window, const std::string& path) {
+// A window's client area as the screen shows it: 0x00RRGGBB pixels, top row first.
+struct Shot {
+  int width = 0, height = 0;
+  std::vector<uint32_t> pixels;
+  uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+
+// Takes the window's client area from the screen; empty when it could not.
+inline Shot CaptureClient(HWND window) {
   RECT r{};
-  if (!::GetClientRect(window, &r)) return false;
+  if (!::GetClientRect(window, &r)) return {};
   ::MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
   const int width = r.right - r.left;
   const int height = r.bottom - r.top;
@@ -84,23 +90,38 @@ inline bool SaveWindowPng(HWND window, const std::string& path) {
   }
   const bool printed = ::BitBlt(dc, 0, 0, width, height, screen, r.left, r.top, SRCCOPY) != FALSE;
   ::GdiFlush();
-  std::string raw;
-  raw.reserve(static_cast<size_t>(height) * (width * 3 + 1));
-  const auto* pixels = static_cast<const uint8_t*>(bits);
-  for (int y = 0; y < height; ++y) {
-    raw += '\0';  // no filter
-    for (int x = 0; x < width; ++x) {
-      const uint8_t* p = pixels + (static_cast<size_t>(y) * width + x) * 4;
-      raw += static_cast<char>(p[2]);
-      raw += static_cast<char>(p[1]);
-      raw += static_cast<char>(p[0]);
-    }
+  Shot shot;
+  if (printed) {
+    const auto* pixels = static_cast<const uint32_t*>(bits);
+    shot = {width, height,
+            std::vector<uint32_t>(pixels, pixels + static_cast<size_t>(width) * height)};
+    for (uint32_t& pixel : shot.pixels) pixel &= 0xFFFFFF;
   }
   ::SelectObject(dc, old);
   ::DeleteObject(bitmap);
   ::DeleteDC(dc);
   ::ReleaseDC(nullptr, screen);
-  if (!printed) return false;
+  return shot;
+}
+
+// Writes the window's client area, as the screen shows it, as an RGB PNG;
+// false when it could not.
+inline bool SaveWindowPng(HWND window, const std::string& path) {
+  const Shot shot = CaptureClient(window);
+  if (shot.pixels.empty()) return false;
+  const int width = shot.width;
+  const int height = shot.height;
+  std::string raw;
+  raw.reserve(static_cast<size_t>(height) * (width * 3 + 1));
+  for (int y = 0; y < height; ++y) {
+    raw += '\0';  // no filter
+    for (int x = 0; x < width; ++x) {
+      const uint32_t p = shot.At(x, y);
+      raw += static_cast<char>((p >> 16) & 0xFF);
+      raw += static_cast<char>((p >> 8) & 0xFF);
+      raw += static_cast<char>(p & 0xFF);
+    }
+  }
   std::string png("\x89PNG\r\n\x1a\n", 8);
   std::string header;
   Put32(header, static_cast<uint32_t>(width));
