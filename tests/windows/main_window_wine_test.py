@@ -72,7 +72,8 @@ def main():
         run = subprocess.run([WINE, EXE, "--gtest_brief=1"], env=env, timeout=500)
         check(run.returncode == 0, "the window tests pass (exit %d)" % run.returncode)
 
-        # The layout and the path label again on a screen scaled by 1.5.
+        # The layout, the labels and the folder picture again on a screen
+        # scaled by 1.5.
         scaled_shots = os.path.join(work, "scaled")
         os.mkdir(scaled_shots)
         desktop = "HKCU\\Control Panel\\Desktop"
@@ -81,7 +82,8 @@ def main():
         try:
             scaled = subprocess.run(
                 [WINE, EXE, "--gtest_brief=1",
-                 "--gtest_filter=MainWindow.StartsInTheDesignedState:PathLabel.*"],
+                 "--gtest_filter=MainWindow.StartsInTheDesignedState:PathLabel.*:"
+                 "ProgressWindow.*:MainWindow.BrowseButtonsDrawTheFolderPicture"],
                 env=dict(env, TW_WINUI_SHOTS=win_path(scaled_shots), TW_WINUI_DPI="144"),
                 timeout=300)
             check(scaled.returncode == 0, "the layout at 144 dpi (exit %d)" % scaled.returncode)
