@@ -129,6 +129,11 @@ std::string QuoteName(std::string_view name) {
       out += "\\'";
     } else {
       enter(Literal);
+      // The separators are split by an empty quote, so that neither appears
+      // in a quoted name and a line splits at its own separators only.
+      const bool splitsColon = name[i] == ' ' && i >= 1 && name[i - 1] == ':';
+      const bool splitsArrow = name[i] == '>' && i >= 2 && name[i - 1] == '-' && name[i - 2] == ' ';
+      if (splitsColon || splitsArrow) out += "''";
       out.append(name.substr(i, len));
     }
   }
