@@ -328,8 +328,10 @@ void TForm1::btnStartClick(TObject*) {
   cancel_ = false;
   running_ = true;
   if (run_.Begin(request, cancel_)) run_.Search();
-  running_ = false;
+  // Still running while the end is shown: a close asked for meanwhile (a
+  // signal while the closing message is up) waits for this to return.
   run_.Finish();
+  running_ = false;
   if (cancel_) Close();
 }
 

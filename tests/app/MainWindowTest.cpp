@@ -629,6 +629,26 @@ class MainWindowTest : public QObject {
     QFile file(out.filePath("big.zip"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("PK\x03\x04 an older archive"));
+
+    // A signal while the closing message is up closes it, then the window.
+    QtPlatformUi ui;
+    SetUi(&ui);
+    w.show();
+    QTimer poll;
+    bool boxClosed = false;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        QObject::connect(box, &QObject::destroyed, [&] { boxClosed = true; });
+        poll.stop();
+        ::kill(::getpid(), SIGTERM);
+      }
+    });
+    poll.start(10);
+    w.btnStart->click();
+    SetUi(nullptr);
+    QVERIFY(boxClosed);
+    QVERIFY(!w.isVisible());
+    QCOMPARE(ArchiveListing(dst.Path("big.zip")), QString("big.mdf 8388608"));
   }
 
   // A typed path that looks like markup is shown as typed in the warning.
