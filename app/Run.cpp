@@ -129,7 +129,6 @@ void TRun::Found() {
     db.source = pack.Dir + pack.FileName;
     db.archivePath = ArchivePath(request_.outputDir, pack.FileName, request_.tags);
     db.size = static_cast<uint64_t>(FileStatusOf(db.source).Size);
-    db.replacedBy = SIZE_MAX;
     dbs_.push_back(std::move(db));
   }
   // Databases that share an archive name are zipped one after the other, in

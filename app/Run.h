@@ -34,9 +34,10 @@ struct TRunDatabase {
   std::string source;
   std::string archivePath;
   uint64_t size = 0;
-  bool done = false;      // ZipDatabase returned for it
-  TZipResult result;      // once done; in a plan, what WouldSkip said
-  size_t replacedBy = 0;  // in a plan: the later database whose archive replaces it, or SIZE_MAX
+  bool done = false;  // ZipDatabase returned for it
+  TZipResult result;  // once done; in a plan, what WouldSkip said
+  // In a plan: the later database whose archive replaces this one's, if any.
+  size_t replacedBy = SIZE_MAX;
 };
 
 // How a run ended.
