@@ -4,8 +4,6 @@
 
 #include <atomic>
 #include <ostream>
-#include <string>
-#include <string_view>
 
 #include "DbzipOptions.h"
 
@@ -26,12 +24,3 @@ inline constexpr int kExitInterrupted = 130;
 // exit status.
 int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, bool statusLine,
              const std::atomic<bool>& cancel = g_dbzipInterrupted);
-
-// A name as printed: as it is when it holds nothing that could forge or
-// erase a line or be taken for the report's separators; otherwise quoted as
-// GNU ls --quoting-style=shell-escape does, 'a'$'\n''b', so that a shell
-// reads it back as the name.
-std::string QuoteName(std::string_view name);
-// A reason as printed: its control characters and bytes that are not UTF-8
-// as backslash escapes, so that a name inside it keeps it on one line.
-std::string EscapeControls(std::string_view text);

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "DbzipRun.h"
+#include "PrintedName.h"
 
 namespace {
 
