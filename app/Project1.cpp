@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
   Form1 = new TForm1;
   frmProgress = new TfrmProgress(Form1);
   Form1->SetProgressWindow(frmProgress);
+  CloseOnTerminationSignals(*Form1);
   Form1->show();
   // Closing the main window ends the program, whatever else is still shown.
   QObject::connect(Form1, &TForm1::destroyed, &app, &QCoreApplication::quit);

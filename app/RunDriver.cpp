@@ -2,14 +2,12 @@
 
 #include <cerrno>
 #include <cstring>
-#include <thread>
 
 #include "Errors.h"
 #include "File.h"
 #include "Files.h"
 #include "SFolders.h"
 #include "Text.h"
-#include "Ui.h"
 #include "ZipWriter.h"
 
 namespace {
@@ -118,75 +116,27 @@ void TRunDriver::SetUpSearch(TSearchFolders& search, const std::string& sourceDi
   search.DoRecursive = recursive;
 }
 
-void TRunDriver::SetUpComponents(TSearchFolders& search, TZipWriter& writer) {
-  search.Name = "SearchFolders";
-  search.FileMask = "*.mdf";
-  search.UpdateList = true;
-  search.ScanOptions = TScanOptions::soSpecifiedDir;
-  search.ScanDir = "C:\\";
-  search.Messages = true;
-  search.DoRecursive = false;
-  writer.Name = "ZipWriter1";
-  // A window zips one database at a time, which leaves the other cores idle.
-  writer.SecondThread = std::thread::hardware_concurrency() > 1;
-  writer.Threads = std::thread::hardware_concurrency();
-}
-
-bool TRunDriver::FoldersReady(const std::string& sourceDir, const std::string& outputDir) {
-  if (sourceDir.empty() || outputDir.empty()) {
-    Ui().MessageBeep(BeepKind::Exclamation);
-    Ui().ShowMessage(DialogKind::Warning, "Warning", "You must first select directories.");
-    return false;
-  }
-  // A folder that is not there would make a run that finds or writes nothing
-  // look complete.
-  for (const auto& [dir, role] :
-       {std::pair{&sourceDir, "source"}, std::pair{&outputDir, "output"}}) {
-    const TFolderProblem problem = CheckFolder(*dir);
-    if (problem == TFolderProblem::None) continue;
-    Ui().MessageBeep(BeepKind::Exclamation);
-    Ui().ShowMessage(
-        DialogKind::Warning, "Warning",
-        std::string("The ") + role + " directory " + *dir +
-            (problem == TFolderProblem::Missing ? " does not exist." : " is not a directory."));
-    return false;
-  }
-  return true;
-}
-
-bool TRunDriver::RunScan(TSearchFolders& search, const bool& closing) {
-  try {
-    search.Scan();
-    return true;
-  } catch (const EUserCanceled&) {
-    if (!closing) ShowErrorBox("User Aborted Operation");
-  } catch (...) {
-    RunGuarded([] { throw; });
-  }
-  return false;
-}
-
-void TRunDriver::ShowEndReport() const {
-  if (report_.Empty()) {
-    Ui().MessageBeep(BeepKind::Asterisk);
-    Ui().ShowMessage(DialogKind::Information, "Information", kProcessComplete);
-  } else {
-    Ui().MessageBeep(BeepKind::Exclamation);
-    Ui().ShowMessageWithDetails(DialogKind::Warning, "Warning", report_.Text(kReportLines),
-                                report_.Details());
-  }
-}
-
-void TRunDriver::BeginRun() {
-  ownCancel_ = false;
+int TRunDriver::BeginRun(const std::string& outputDir) {
+  outputDir_ = outputDir;
   report_.Clear();
   foundByName_.clear();
+  return 0;
+}
+
+std::string TRunDriver::OutputProblem() const {
+  const std::string temp = CreateTempFileBeside(PathJoin(outputDir_, "dry-run"));
+  if (temp.empty()) return Reason("could not create a file in " + outputDir_, errno);
+  DeleteFile(temp);
+  return {};
+}
+
+int TRunDriver::EndRun() {
+  return 0;
 }
 
 void TRunDriver::SearchDone(const TSearchFolders& search) {
   foundByName_.clear();
   for (const TFilePack& pack : search.FoundFiles) {
-    if (cancel_) break;  // nothing will be zipped: a million names need no index
     foundByName_.emplace(LowerCaseAscii(pack.FileName), pack.Dir + pack.FileName);
   }
   for (const TFolderError& folder : search.UnlistedFolders) {
@@ -239,12 +189,25 @@ TZipResult TRunDriver::WouldSkip(const std::string& archivePath, const std::stri
   if (const std::string file = Untouchable(archivePath, source); !file.empty()) {
     result.outcome = TZipOutcome::NotReplaced;
     result.reason = "its archive would replace " + file;
+    return result;
+  }
+  // Opened, reading nothing: a database the run could not read is one the
+  // dry run names too.
+  if (const THandle handle = FileOpen(source, TFileAccess::Read); handle != InvalidHandle) {
+    FileClose(handle);
+  } else if (errno == ErrNotRegularFile || errno == EISDIR) {
+    result.outcome = TZipOutcome::NotRegular;
+    result.reason = "not a regular file";
+  } else {
+    result.outcome = TZipOutcome::NotRead;
+    result.reason = Reason("could not be read", errno);
   }
   return result;
 }
 
 TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archivePath,
-                                   const std::string& source, int level) {
+                                   const std::string& source, int level,
+                                   const TCancelToken& cancel) {
   TZipResult result;
   const auto finish = [&](TZipOutcome outcome, std::string reason) {
     result.outcome = outcome;
@@ -252,7 +215,7 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
     if (!result.reason.empty()) report_.Add(source, result.reason);
     return result;
   };
-  if (cancel_) throw EUserCanceled("User Aborted Operation");
+  if (cancel) throw EUserCanceled("User Aborted Operation");
 
   if (TZipResult skip = WouldSkip(archivePath, source); !skip.reason.empty()) {
     return finish(skip.outcome, std::move(skip.reason));
@@ -283,7 +246,7 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   writer.FreshArchive = true;
   writer.SyncOutput = true;
   writer.LiteralNames = true;  // a database named "a*.mdf" is not a pattern
-  writer.CancelToken = &cancel_;
+  writer.CancelToken = &cancel;
   int added = 0;
   try {
     added = writer.Zip();

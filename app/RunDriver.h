@@ -83,30 +83,16 @@ inline constexpr size_t kReportLines = 20;
 
 class TRunDriver {
  public:
-  TRunDriver() : cancel_(ownCancel_) {}
-  // A driver cancelled through a token of the caller's (a signal handler's).
-  explicit TRunDriver(TCancelToken& cancel) : cancel_(cancel) {}
-
   // Sets up the search for a run from sourceDir (the mask is the caller's).
   static void SetUpSearch(TSearchFolders& search, const std::string& sourceDir, bool recursive);
 
-  // The main window's two components as its stored layout gives them; the
-  // writer zips one database at a time with every core. Events are the
-  // window's own.
-  static void SetUpComponents(TSearchFolders& search, TZipWriter& writer);
-  // Start's checks, as every window makes them: both folder fields filled
-  // and naming folders; otherwise the exclamation beep, a warning, and false.
-  static bool FoldersReady(const std::string& sourceDir, const std::string& outputDir);
-  // Runs the search, and with it the whole run (its OnChanged handler zips).
-  // True when it ended normally; otherwise the error has been shown in the
-  // standard error box, except a cancel asked for by closing the window.
-  static bool RunScan(TSearchFolders& search, const bool& closing);
-  // The run's closing message: "Process Complete!" after the asterisk beep,
-  // or the report after the exclamation beep.
-  void ShowEndReport() const;
-
-  // Starts a run's report afresh (and clears a cancel of the last run).
-  void BeginRun();
+  // Starts a run into outputDir: its report afresh. 0 or the error number.
+  int BeginRun(const std::string& outputDir);
+  // Empty when the output folder takes a new file; else the report's text.
+  std::string OutputProblem() const;
+  // Everything the run calls archived is durable once this returns; 0 or
+  // the error number.
+  int EndRun();
   // Takes the finished search's results: the databases found (whose files no
   // archive may replace) and the folders it could not list.
   void SearchDone(const TSearchFolders& search);
@@ -121,9 +107,8 @@ class TRunDriver {
   // run does; records the outcome in the report. Raises only EUserCanceled
   // (after cleaning up) and what no database can be blamed for.
   TZipResult ZipDatabase(TZipWriter& writer, const std::string& archivePath,
-                         const std::string& source, int level);
+                         const std::string& source, int level, const TCancelToken& cancel);
 
-  TCancelToken& Cancel() { return cancel_; }
   RunReport& Report() { return report_; }
   const RunReport& Report() const { return report_; }
 
@@ -133,8 +118,7 @@ class TRunDriver {
   // Why the file at archivePath must not be replaced; empty when it may be.
   std::string Untouchable(const std::string& archivePath, const std::string& source) const;
 
-  TCancelToken ownCancel_{false};
-  TCancelToken& cancel_;
+  std::string outputDir_;
   RunReport report_;
   // Found databases by file name, for the check that an archive never
   // replaces one of them.

@@ -1,14 +1,21 @@
 #include "Unit1.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QApplication>
 #include <QCloseEvent>
 #include <QIcon>
 #include <QProxyStyle>
 #include <QShowEvent>
+#include <QSocketNotifier>
 #include <QStyleOptionButton>
+#include <csignal>
 
 #include "Files.h"
 #include "QtFonts.h"
 #include "QtUi.h"
+#include "RunDialogs.h"
 #include "Ui.h"
 #include "Unit2.h"
 
@@ -78,7 +85,7 @@ TForm1::TForm1(QWidget* parent)
   setWindowIcon(icon);
   CreateControls();
 
-  TRunDriver::SetUpComponents(*SearchFolders, *ZipWriter1);
+  SetUpComponents(*SearchFolders, *ZipWriter1);
   SearchFolders->OnProcess = [this](TObject* s, const std::string& d, int32_t c, int32_t z) {
     SearchFoldersProcess(s, d, c, z);
   };
@@ -234,9 +241,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     // Ends the run promptly: the search stops, the archive being written is
     // abandoned (its previous version stays), nothing further is zipped;
     // then the window closes.
-    closeRequested_ = true;
-    SearchFolders->Stop();
-    driver_.Cancel() = true;
+    cancel_ = true;
     event->ignore();
     return;
   }
@@ -247,19 +252,29 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::btnStartClick(QObject*) {
   const std::string sourceDir = edtSourceDir->text().toStdString();
   const std::string destDir = edtDestDir->text().toStdString();
-  if (!TRunDriver::FoldersReady(sourceDir, destDir)) return;
+  if (!FoldersReady(sourceDir, destDir)) return;
   btnStart->setEnabled(false);
   btnClose->setEnabled(false);
   frmProgress->Show();
   Ui().ProcessMessages();
-  TRunDriver::SetUpSearch(*SearchFolders, sourceDir, cbRecursive->isChecked());
-  driver_.BeginRun();
-  closeRequested_ = false;
+  // The choices are taken once: the output folder is opened for the whole
+  // run, and every database of it is zipped alike.
+  TRunRequest request;
+  request.sourceDir = sourceDir;
+  request.outputDir = destDir;
+  request.recursive = cbRecursive->isChecked();
+  request.mask = SearchFolders->FileMask;
+  request.level = cboLevel->currentText().toInt();
+  request.tags =
+      chkRemTags->isChecked() && optMsde->isChecked() ? TagRemoval::Remove : TagRemoval::Keep;
+  cancel_ = false;
   running_ = true;
-  const bool finished = TRunDriver::RunScan(*SearchFolders, closeRequested_);
+  if (run_.Begin(request, cancel_)) run_.Search();
+  // Still running while the end is shown: a close asked for meanwhile (a
+  // signal while the closing message is up) waits for this to return.
+  run_.Finish();
   running_ = false;
-  if (!finished) EndRun();
-  if (closeRequested_) close();
+  if (cancel_) close();
 }
 
 void TForm1::EndRun() {
@@ -277,37 +292,41 @@ void TForm1::SearchFoldersProcess(TObject*, const std::string& Dir, int32_t Coun
 
 void TForm1::SearchFoldersChanged(TObject*, int32_t CountFiles, int32_t) {
   frmProgress->lblCurrFile->SetCaption("");
-  driver_.SearchDone(*SearchFolders);
   if (!SearchFolders->FoundFiles.empty()) {
     Ui().SetWaitCursor(true);
     frmProgress->lblTotalFiles->setText(QString::number(CountFiles) + " databases found");
     frmProgress->lblTotalFiles->adjustSize();
-    const size_t count = SearchFolders->FoundFiles.size();
-    for (size_t i = 0; i < count && !closeRequested_; ++i) {
-      const TFilePack& pack = SearchFolders->FoundFiles[i];
-      const std::string source = pack.Dir + pack.FileName;
-      frmProgress->lblCurrFile->SetCaption(source);
-      const TagRemoval tags =
-          chkRemTags->isChecked() && optMsde->isChecked() ? TagRemoval::Remove : TagRemoval::Keep;
-      const std::string destDir = edtDestDir->text().toStdString();
-      ZipDatabase(ArchivePath(destDir, pack.FileName, tags), source);
-    }
   }
-  if (closeRequested_) {  // the window closes without the closing report
-    Ui().SetWaitCursor(false);
-    frmProgress->Close();
-    return;
-  }
-  EndRun();
-  driver_.ShowEndReport();
+  run_.ZipFound();
 }
 
-void TForm1::ZipDatabase(const std::string& archivePath, const std::string& sourcePath) {
+void TForm1::Zipping(int, const TRunDatabase& db) {
+  frmProgress->lblCurrFile->SetCaption(db.source);
+  ZipDatabase(db.archivePath, db.source);
+}
+
+void TForm1::Ended(const TRun& run, TRunEnd end) {
+  switch (end) {
+    case TRunEnd::Canceled:  // the window closes without the closing report
+      EndRun();
+      break;
+    case TRunEnd::Failed:
+      RunGuarded([&] { std::rethrow_exception(run.Failure()); });
+      EndRun();
+      break;
+    case TRunEnd::Finished:
+      EndRun();
+      ShowEndReport(run.Report());
+      break;
+  }
+}
+
+// The writer is the run's; this shows what it is about to zip.
+void TForm1::ZipDatabase(const std::string&, const std::string& sourcePath) {
   frmProgress->lblStatus->setText(
       QString::fromStdString("Zipping " + ExtractFileName(sourcePath) + "..."));
   frmProgress->lblStatus->adjustSize();
   Ui().ProcessMessages();
-  driver_.ZipDatabase(*ZipWriter1, archivePath, sourcePath, cboLevel->currentText().toInt());
 }
 
 void TForm1::ZipWriter1TotalPercentDone(TObject*, int Percent) {
@@ -319,4 +338,39 @@ void TForm1::ZipWriter1ZipComplete(TObject*, int) {
   frmProgress->prgBar->setValue(0);
   frmProgress->lblStatus->setText("");
   Ui().ProcessMessages();
+}
+
+namespace {
+int g_signalPipe[2] = {-1, -1};
+std::atomic<bool>* g_signalCancel = nullptr;
+
+extern "C" void OnTerminationSignal(int) {
+  const int saved = errno;
+  // The token first: a run deep in a database ends at the writer's next
+  // look, whether or not messages are processed meanwhile.
+  if (g_signalCancel != nullptr) g_signalCancel->store(true);
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+  errno = saved;
+}
+}  // namespace
+
+void CloseOnTerminationSignals(TForm1& form) {
+  if (g_signalPipe[0] < 0 && ::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  g_signalCancel = &form.RunCancel();
+  // The window closes from the event loop, where closing is safe: during a
+  // run that is the next time messages are processed.
+  auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &form);
+  QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form] {
+    char bytes[16];
+    while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
+    }
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    form.close();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGTERM, SIGHUP, SIGINT}) sigaction(signal, &action, nullptr);
 }

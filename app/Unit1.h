@@ -15,6 +15,7 @@
 
 #include "ArchiveName.h"
 #include "BrowseEdit.h"
+#include "Run.h"
 #include "RunDriver.h"
 #include "SFolders.h"
 #include "Version.h"
@@ -24,7 +25,7 @@ class TfrmProgress;
 
 inline constexpr const char* kMainCaption = kProductCaption;
 
-class TForm1 : public QWidget {
+class TForm1 : public QWidget, private TRunView {
   Q_OBJECT
  public:
   explicit TForm1(QWidget* parent = nullptr);
@@ -33,7 +34,10 @@ class TForm1 : public QWidget {
   // The progress window the run driver writes into (created after this window).
   void SetProgressWindow(TfrmProgress* progress) { frmProgress = progress; }
   bool Running() const { return running_; }
-  const RunReport& LastReport() const { return driver_.Report(); }
+  const RunReport& LastReport() const { return run_.Report(); }
+  // The one token that ends a run: closing the window sets it, and so may a
+  // signal handler.
+  TCancelToken& RunCancel() { return cancel_; }
 
   // Controls, named as the layout names them.
   QGroupBox* grp1;
@@ -77,10 +81,17 @@ class TForm1 : public QWidget {
   void CreateControls();
   // The idle state, after a run however it ended.
   void EndRun();
+  // The run's news, where the window's components do not bring it.
+  void Zipping(int slot, const TRunDatabase& db) override;
+  void Ended(const TRun& run, TRunEnd end) override;
 
   TfrmProgress* frmProgress = nullptr;
   bool centred_ = false;
   bool running_ = false;
-  bool closeRequested_ = false;
-  TRunDriver driver_;
+  TCancelToken cancel_{false};
+  TRun run_{*this, *SearchFolders, *ZipWriter1};
 };
+
+// SIGTERM, SIGHUP and SIGINT end a run as closing the window does (the
+// archive being written is removed, the old one kept) and then close it.
+void CloseOnTerminationSignals(TForm1& form);

@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "Files.h"
+#include "RunDialogs.h"
 #include "Unit2_win32.h"
 
 namespace {
@@ -62,7 +63,7 @@ TForm1::TForm1(HICON icon)
   Layout(dpi_);
   win32::AddDialogWindow(Handle());
 
-  TRunDriver::SetUpComponents(*SearchFolders, *ZipWriter1);
+  SetUpComponents(*SearchFolders, *ZipWriter1);
   SearchFolders->OnProcess = [this](TObject* s, const std::string& d, int32_t c, int32_t z) {
     SearchFoldersProcess(s, d, c, z);
   };
@@ -253,9 +254,7 @@ bool TForm1::CloseQuery() {
     // Ends the run promptly: the search stops, the archive being written is
     // abandoned (its previous version stays), nothing further is zipped;
     // then the window closes.
-    closeRequested_ = true;
-    SearchFolders->Stop();
-    driver_.Cancel() = true;
+    cancel_ = true;
     return false;
   }
   if (frmProgress) frmProgress->Close();
@@ -326,19 +325,28 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 void TForm1::btnStartClick(TObject*) {
   const std::string sourceDir = edtSourceDir->Text();
   const std::string destDir = edtDestDir->Text();
-  if (!TRunDriver::FoldersReady(sourceDir, destDir)) return;
+  if (!FoldersReady(sourceDir, destDir)) return;
   ::EnableWindow(btnStart, FALSE);
   ::EnableWindow(btnClose, FALSE);
   frmProgress->Show();
   Ui().ProcessMessages();
-  TRunDriver::SetUpSearch(*SearchFolders, sourceDir, Checked(cbRecursive));
-  driver_.BeginRun();
-  closeRequested_ = false;
+  // The choices are taken once: the output folder is opened for the whole
+  // run, and every database of it is zipped alike.
+  TRunRequest request;
+  request.sourceDir = sourceDir;
+  request.outputDir = destDir;
+  request.recursive = Checked(cbRecursive);
+  request.mask = SearchFolders->FileMask;
+  request.level = Level();
+  request.tags = Checked(chkRemTags) && Checked(optMsde) ? TagRemoval::Remove : TagRemoval::Keep;
+  cancel_ = false;
   running_ = true;
-  const bool finished = TRunDriver::RunScan(*SearchFolders, closeRequested_);
+  if (run_.Begin(request, cancel_)) run_.Search();
+  // Still running while the end is shown: a close asked for meanwhile (a
+  // signal while the closing message is up) waits for this to return.
+  run_.Finish();
   running_ = false;
-  if (!finished) EndRun();
-  if (closeRequested_) Close();
+  if (cancel_) Close();
 }
 
 void TForm1::EndRun() {
@@ -355,34 +363,38 @@ void TForm1::SearchFoldersProcess(TObject*, const std::string& Dir, int32_t Coun
 
 void TForm1::SearchFoldersChanged(TObject*, int32_t CountFiles, int32_t) {
   frmProgress->lblCurrFile->SetCaption("");
-  driver_.SearchDone(*SearchFolders);
   if (!SearchFolders->FoundFiles.empty()) {
     Ui().SetWaitCursor(true);
     frmProgress->SetTotalFiles(std::to_string(CountFiles) + " databases found");
-    const size_t count = SearchFolders->FoundFiles.size();
-    for (size_t i = 0; i < count && !closeRequested_; ++i) {
-      const TFilePack& pack = SearchFolders->FoundFiles[i];
-      const std::string source = pack.Dir + pack.FileName;
-      frmProgress->lblCurrFile->SetCaption(source);
-      const TagRemoval tags =
-          Checked(chkRemTags) && Checked(optMsde) ? TagRemoval::Remove : TagRemoval::Keep;
-      const std::string destDir = edtDestDir->Text();
-      ZipDatabase(ArchivePath(destDir, pack.FileName, tags), source);
-    }
   }
-  if (closeRequested_) {  // the window closes without the closing report
-    Ui().SetWaitCursor(false);
-    frmProgress->Close();
-    return;
-  }
-  EndRun();
-  driver_.ShowEndReport();
+  run_.ZipFound();
 }
 
-void TForm1::ZipDatabase(const std::string& archivePath, const std::string& sourcePath) {
+void TForm1::Zipping(int, const TRunDatabase& db) {
+  frmProgress->lblCurrFile->SetCaption(db.source);
+  ZipDatabase(db.archivePath, db.source);
+}
+
+void TForm1::Ended(const TRun& run, TRunEnd end) {
+  switch (end) {
+    case TRunEnd::Canceled:  // the window closes without the closing report
+      EndRun();
+      break;
+    case TRunEnd::Failed:
+      RunGuarded([&] { std::rethrow_exception(run.Failure()); });
+      EndRun();
+      break;
+    case TRunEnd::Finished:
+      EndRun();
+      ShowEndReport(run.Report());
+      break;
+  }
+}
+
+// The writer is the run's; this shows what it is about to zip.
+void TForm1::ZipDatabase(const std::string&, const std::string& sourcePath) {
   frmProgress->SetStatus("Zipping " + ExtractFileName(sourcePath) + "...");
   Ui().ProcessMessages();
-  driver_.ZipDatabase(*ZipWriter1, archivePath, sourcePath, Level());
 }
 
 void TForm1::ZipWriter1TotalPercentDone(TObject*, int Percent) {

@@ -8,6 +8,7 @@
 
 #include "ArchiveName.h"
 #include "BrowseEdit_win32.h"
+#include "Run.h"
 #include "RunDriver.h"
 #include "SFolders.h"
 #include "Version.h"
@@ -20,7 +21,7 @@ inline constexpr const char* kMainCaption = kProductCaption;
 // The status bar's one line.
 inline constexpr const char* kStatusLine = "Zips each database found into an archive of its own.";
 
-class TForm1 : public win32::Window {
+class TForm1 : public win32::Window, private TRunView {
  public:
   // Creates the window hidden, with its controls in their initial state, and
   // runs FormCreate. icon: the window's icon (may be null).
@@ -37,7 +38,7 @@ class TForm1 : public win32::Window {
   void Close();
 
   bool Running() const { return running_; }
-  const RunReport& LastReport() const { return driver_.Report(); }
+  const RunReport& LastReport() const { return run_.Report(); }
   // The search's file mask the database type set.
   const std::string& FileMask() const { return SearchFolders->FileMask; }
 
@@ -87,6 +88,9 @@ class TForm1 : public win32::Window {
   void ZipDatabase(const std::string& archivePath, const std::string& sourcePath);
   // The idle state, after a run however it ended.
   void EndRun();
+  // The run's news, where the window's components do not bring it.
+  void Zipping(int slot, const TRunDatabase& db) override;
+  void Ended(const TRun& run, TRunEnd end) override;
   bool Checked(HWND button) const;
   int Level() const;
 
@@ -98,8 +102,8 @@ class TForm1 : public win32::Window {
   UINT dpi_ = win32::kDesignDpi;
   bool centred_ = false;
   bool running_ = false;
-  bool closeRequested_ = false;
   bool quitOnClose_ = false;
   bool msdeSelected_ = true;
-  TRunDriver driver_;
+  TCancelToken cancel_{false};  // the one token that ends a run
+  TRun run_{*this, *SearchFolders, *ZipWriter1};
 };

@@ -23,6 +23,7 @@ const char* const kDbzipHelp =
     "  -n, --dry-run        list each database with the archive it would get, and\n"
     "                       what would be skipped and why; write nothing\n"
     "  -q, --quiet          print only errors\n"
+    "      --allow-empty    finding no database is no failure (exit status 0)\n"
     "  -h, --help           show this help and exit\n"
     "  -V, --version        show the version and exit\n"
     "\n"
@@ -32,9 +33,14 @@ const char* const kDbzipHelp =
     "Example: dbzip -r -l 6 /srv/databases /var/backups/databases\n"
 #endif
     "\n"
+    "Names that hold control characters, bytes that are not UTF-8, a quote, \": \"\n"
+    "or \" -> \" are printed quoted as a shell reads them: 'a'$'\\n''b'.\n"
+    "\n"
     "Exit status: 0 when every database found was archived, 1 when some were not\n"
     "(or, with --dry-run, would not be) or a run error stopped the run, 2 for a\n"
-    "usage error, 130 when interrupted.\n";
+    "usage error, 3 when no database was found (0 with --allow-empty), 130 when\n"
+    "interrupted: the archive being written was deleted, and those archived\n"
+    "before are in place and listed.\n";
 
 const std::string kDbzipVersion =
     std::string("dbzip (Tamblewick Remote Database Zipper) ") + kProductVersion + "\n";
@@ -61,6 +67,9 @@ DbzipCommand Usage(std::string error) {
   return c;
 }
 
+// Long options without a short form take values past any character.
+constexpr int kAllowEmpty = 256;
+
 // The options; a leading ':' has getopt_long tell a missing argument apart.
 constexpr char kShortOptions[] = ":t:rl:km:j:nqhV";
 const option kLongOptions[] = {{"type", required_argument, nullptr, 't'},
@@ -71,6 +80,7 @@ const option kLongOptions[] = {{"type", required_argument, nullptr, 't'},
                                {"jobs", required_argument, nullptr, 'j'},
                                {"dry-run", no_argument, nullptr, 'n'},
                                {"quiet", no_argument, nullptr, 'q'},
+                               {"allow-empty", no_argument, nullptr, kAllowEmpty},
                                {"help", no_argument, nullptr, 'h'},
                                {"version", no_argument, nullptr, 'V'},
                                {nullptr, 0, nullptr, 0}};
@@ -161,6 +171,9 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
       case 'q':
         o.quiet = true;
         break;
+      case kAllowEmpty:
+        o.allowEmpty = true;
+        break;
       case 'h':
         help = true;
         break;
@@ -199,6 +212,18 @@ std::string MaskListProblem(const std::string& fileMask) {
   for (const std::string& item : SplitFileMask(fileMask)) {
     const size_t offset = fileMask.find(item, from);
     from = offset + item.size();
+    // Masks match names within a folder: one with a folder in it would
+    // silently find nothing.
+#ifdef _WIN32
+    const size_t separator = item.find_first_of("/\\");
+#else
+    const size_t separator = item.find('/');
+#endif
+    if (separator != std::string::npos) {
+      return "invalid mask '" + fileMask + "' at character " +
+             std::to_string(offset + separator + 1) +
+             ": a path separator (masks match file names, not paths)";
+    }
     try {
       TMask mask(item);
     } catch (const EMaskError& e) {

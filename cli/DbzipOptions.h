@@ -16,6 +16,7 @@ struct DbzipOptions {
   int jobs = 1;
   bool dryRun = false;  // list what a run would do, write nothing
   bool quiet = false;
+  bool allowEmpty = false;  // finding no database is no failure
   std::string sourceDir;
   std::string outputDir;
 

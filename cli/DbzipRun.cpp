@@ -1,37 +1,25 @@
 #include "DbzipRun.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <map>
 #include <mutex>
 #include <sstream>
-#include <thread>
 #include <vector>
 
-#include "ArchiveName.h"
 #include "Errors.h"
 #include "File.h"
 #include "Files.h"
+#include "PrintedName.h"
+#include "Run.h"
 #include "RunDriver.h"
-#include "SFolders.h"
-#include "ZipWriter.h"
 
 std::atomic<bool> g_dbzipInterrupted{false};
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct Database {
-  std::string source;
-  std::string archivePath;
-  uint64_t size = 0;
-  bool done = false;
-  TZipResult result;
-};
 
 // Standard output, where the results go: each line is flushed as it is
 // written, and the first failure kept with the system's reason, since results
@@ -59,14 +47,14 @@ class Printer {
   Printer(ResultOut& out, std::ostream& err, bool statusLine, bool quiet, int slots)
       : out_(out), err_(err), status_(statusLine && !quiet), quiet_(quiet), slots_(slots) {}
 
-  void Starting(int slot, const Database& db) {
+  void Starting(int slot, const TRunDatabase& db) {
     std::lock_guard lock(mutex_);
     slots_[slot] = {db.source, 0, db.size, Clock::now()};
     if (quiet_) return;
     if (status_)
       DrawStatus();
     else
-      out_.Line("Zipping " + db.source + "...");
+      out_.Line("Zipping " + QuoteName(db.source) + "...");
   }
 
   void Percent(int slot, int percent) {
@@ -79,7 +67,7 @@ class Printer {
     DrawStatus();
   }
 
-  void Finished(int slot, const Database& db) {
+  void Finished(int slot, const TRunDatabase& db) {
     std::lock_guard lock(mutex_);
     slots_[slot].name.clear();
     if (quiet_ || !db.result.InPlace()) {
@@ -87,7 +75,7 @@ class Printer {
       return;
     }
     ClearStatus();
-    out_.Line(db.source + ": " + std::to_string(db.result.bytesRead) + " bytes -> " +
+    out_.Line(QuoteName(db.source) + ": " + std::to_string(db.result.bytesRead) + " bytes -> " +
               std::to_string(db.result.archiveSize) + " bytes");
     if (status_) DrawStatus();
   }
@@ -129,7 +117,7 @@ class Printer {
       char speed[32];
       std::snprintf(speed, sizeof speed, "%.1f MB/s", seconds > 0 ? mb / seconds : 0.0);
       if (line.tellp() > 0) line << "  |  ";
-      line << ExtractFileName(s.name) << "  " << s.percent << "%  " << speed;
+      line << QuoteName(ExtractFileName(s.name)) << "  " << s.percent << "%  " << speed;
     }
     err_ << "\r\033[K" << line.str() << std::flush;
   }
@@ -143,56 +131,9 @@ class Printer {
   Clock::time_point lastDraw_{};
 };
 
-// What a run would do with each database found, as lines on out: the archive
-// each would get, and what would be skipped and why (asked of the driver,
-// which decides it for the run too). Writes nothing. Returns the exit status
-// the run would end with.
-int DryRun(const TRunDriver& driver, const std::vector<Database>& dbs,
-           const std::vector<std::vector<size_t>>& groups, bool quiet, ResultOut& out) {
-  size_t archived = 0, skipped = 0, replaced = 0;
-  // The folders the search could not list come first, as it met them.
-  for (const auto& c : driver.Report().Cases()) {
-    out.Line(c.source + ": would be skipped: " + c.reason);
-    ++skipped;
-  }
-  // Within a group of one archive name, the last database zipped wins.
-  std::vector<std::string> reasons(dbs.size());
-  std::vector<size_t> replacedBy(dbs.size(), SIZE_MAX);
-  for (const auto& group : groups) {
-    size_t later = SIZE_MAX;
-    for (auto it = group.rbegin(); it != group.rend(); ++it) {
-      reasons[*it] = driver.WouldSkip(dbs[*it].archivePath, dbs[*it].source).reason;
-      if (!reasons[*it].empty()) continue;
-      replacedBy[*it] = later;
-      later = *it;
-    }
-  }
-  for (size_t i = 0; i < dbs.size(); ++i) {
-    if (!reasons[i].empty()) {
-      out.Line(dbs[i].source + ": would be skipped: " + reasons[i]);
-      ++skipped;
-    } else if (replacedBy[i] != SIZE_MAX) {
-      out.Line(dbs[i].source + ": its archive " + dbs[i].archivePath + " would be replaced by " +
-               dbs[replacedBy[i]].source);
-      ++replaced;
-    } else {
-      if (!quiet) out.Line(dbs[i].source + " -> " + dbs[i].archivePath);
-      ++archived;
-    }
-  }
-  if (!quiet) {
-    out.Line(std::to_string(dbs.size()) + (dbs.size() == 1 ? " database" : " databases") +
-             " found, " + std::to_string(archived) + " would be archived");
-  }
-  return skipped == 0 && replaced == 0 ? kExitOk : kExitNotAllArchived;
-}
-
 }  // namespace
 
-// The size of the file at path now, or 0.
-uint64_t FileSize(const std::string& path) {
-  return static_cast<uint64_t>(FileStatusOf(path).Size);
-}
+namespace {
 
 // Why dir cannot be a source or output directory, with the system's reason
 // where it has one; empty when it can.
@@ -214,162 +155,159 @@ std::string FolderProblem(const std::string& dir) {
   return SysErrorMessage(errno);
 }
 
-int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, bool statusLine) {
+std::string FailureText(std::exception_ptr failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const Exception& e) {
+    return e.Message();
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown error";
+  }
+}
+
+// dbzip as a view of the run: each database as it starts and ends, the
+// report and the summary at the end, and the exit status they make.
+class DbzipView : public TRunView {
+ public:
+  DbzipView(const DbzipOptions& options, Printer& printer, ResultOut& results, std::ostream& err)
+      : options_(options), printer_(printer), results_(results), err_(err) {}
+
+  void Zipping(int slot, const TRunDatabase& db) override { printer_.Starting(slot, db); }
+  void Percent(int slot, int percent) override { printer_.Percent(slot, percent); }
+  void Zipped(int slot, const TRunDatabase& db) override { printer_.Finished(slot, db); }
+
+  void Ended(const TRun& run, TRunEnd end) override {
+    status_ = options_.dryRun ? EndPlan(run, end) : EndRun(run, end);
+  }
+
+  int Status() const { return status_; }
+
+ private:
+  // Everything reported, in the order met.
+  void PrintReport(const TRun& run) {
+    for (const auto& c : run.Report().Cases())
+      printer_.Error(QuoteName(c.source) + ": " + EscapeControls(c.reason));
+  }
+
+  // A run that found nothing is said to have done so: a missing -r or an
+  // empty mount point must not look like a good backup.
+  int NothingFound(const TRun& run, int status) {
+    if (!run.Databases().empty() || options_.allowEmpty) return status;
+    printer_.Error("no database found in " + QuoteName(options_.sourceDir));
+    return status == kExitOk ? kExitNothingFound : status;
+  }
+
+  int EndRun(const TRun& run, TRunEnd end) {
+    PrintReport(run);
+    if (end == TRunEnd::Failed) {
+      printer_.Error(EscapeControls(FailureText(run.Failure())));
+      return kExitNotAllArchived;
+    }
+    if (end == TRunEnd::Canceled) {
+      printer_.Error("interrupted");
+      return kExitInterrupted;
+    }
+    uint64_t bytesIn = 0, bytesOut = 0;
+    const auto survivors = run.Survivors();
+    for (const TRunDatabase* db : survivors) {
+      bytesIn += static_cast<uint64_t>(db->result.bytesRead);
+      bytesOut += static_cast<uint64_t>(db->result.archiveSize);
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - started_).count();
+    char timeText[32];
+    std::snprintf(timeText, sizeof timeText, "%.2f s", seconds);
+    const size_t found = run.Databases().size();
+    std::ostringstream summary;
+    summary << found << (found == 1 ? " database" : " databases") << " found, " << survivors.size()
+            << " archived, " << bytesIn << " bytes in, " << bytesOut << " bytes out, " << timeText;
+    printer_.Line(summary.str());
+    return NothingFound(run, run.Report().Empty() ? kExitOk : kExitNotAllArchived);
+  }
+
+  // What the run would do with each database found, as lines on standard
+  // output: the archive each would get, and what would be skipped and why.
+  int EndPlan(const TRun& run, TRunEnd end) {
+    if (end == TRunEnd::Failed) {
+      printer_.Error(EscapeControls(FailureText(run.Failure())));
+      return kExitNotAllArchived;
+    }
+    if (end == TRunEnd::Canceled) {
+      printer_.Error("interrupted");
+      return kExitInterrupted;
+    }
+    size_t archived = 0, notArchived = 0;
+    // The folders the search could not list come first, as it met them.
+    for (const auto& c : run.Report().Cases()) {
+      results_.Line(QuoteName(c.source) + ": would be skipped: " + EscapeControls(c.reason));
+      ++notArchived;
+    }
+    const auto& dbs = run.Databases();
+    for (const TRunDatabase& db : dbs) {
+      if (!db.result.reason.empty()) {
+        results_.Line(QuoteName(db.source) +
+                      ": would be skipped: " + EscapeControls(db.result.reason));
+        ++notArchived;
+      } else if (db.replacedBy != SIZE_MAX) {
+        results_.Line(QuoteName(db.source) + ": its archive " + QuoteName(db.archivePath) +
+                      " would be replaced by " + QuoteName(dbs[db.replacedBy].source));
+        ++notArchived;
+      } else {
+        if (!options_.quiet)
+          results_.Line(QuoteName(db.source) + " -> " + QuoteName(db.archivePath));
+        ++archived;
+      }
+    }
+    if (!options_.quiet) {
+      results_.Line(std::to_string(dbs.size()) + (dbs.size() == 1 ? " database" : " databases") +
+                    " found, " + std::to_string(archived) + " would be archived");
+    }
+    return NothingFound(run, notArchived == 0 ? kExitOk : kExitNotAllArchived);
+  }
+
+  const DbzipOptions& options_;
+  Printer& printer_;
+  ResultOut& results_;
+  std::ostream& err_;
+  const Clock::time_point started_ = Clock::now();
+  int status_ = kExitOk;
+};
+
+}  // namespace
+
+int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, bool statusLine,
+             const std::atomic<bool>& cancel) {
   if (const std::string problem = MaskListProblem(options.FileMask()); !problem.empty()) {
-    err << "dbzip: " << problem << std::endl;
+    err << "dbzip: " << EscapeControls(problem) << std::endl;
     return kExitUsage;
   }
   for (const std::string* dir : {&options.sourceDir, &options.outputDir}) {
     if (const std::string problem = FolderProblem(*dir); !problem.empty()) {
-      err << "dbzip: " << *dir << ": " << problem << std::endl;
+      err << "dbzip: " << QuoteName(*dir) << ": " << problem << std::endl;
       return kExitUsage;
     }
   }
-  const auto started = Clock::now();
-  TRunDriver driver(g_dbzipInterrupted);
-  driver.BeginRun();
-
-  // The search, as the window's Start runs it.
-  TSearchFolders search;
-  search.FileMask = options.FileMask();
-  search.UpdateList = true;
-  search.ScanOptions = TScanOptions::soSpecifiedDir;
-  search.Messages = false;
-  TRunDriver::SetUpSearch(search, options.sourceDir, options.recursive);
-  search.CancelToken = &g_dbzipInterrupted;
-  try {
-    search.Scan();
-  } catch (const Exception& e) {
-    err << "dbzip: " << e.Message() << std::endl;
-    return kExitUsage;
-  }
-  if (g_dbzipInterrupted) {
-    err << "dbzip: interrupted" << std::endl;
-    return kExitInterrupted;
-  }
-  driver.SearchDone(search);
-
-  const TagRemoval tags = options.RemoveTags() ? TagRemoval::Remove : TagRemoval::Keep;
-  std::vector<Database> dbs;
-  for (const TFilePack& pack : search.FoundFiles) {
-    if (g_dbzipInterrupted) break;  // a million sizes take seconds
-    Database db;
-    db.source = pack.Dir + pack.FileName;
-    db.archivePath = ArchivePath(options.outputDir, pack.FileName, tags);
-    db.size = FileSize(db.source);
-    dbs.push_back(std::move(db));
-  }
-
-  // Databases that share an archive name are zipped one after the other, in
-  // the order found, so the outcome is the window's whatever the job count.
-  std::vector<std::vector<size_t>> groups;
-  std::map<std::string, size_t> groupOf;
-  for (size_t i = 0; i < dbs.size(); ++i) {
-    auto [it, fresh] = groupOf.emplace(dbs[i].archivePath, groups.size());
-    if (fresh) groups.emplace_back();
-    groups[it->second].push_back(i);
-  }
+  TRunRequest request;
+  request.sourceDir = options.sourceDir;
+  request.outputDir = options.outputDir;
+  request.recursive = options.recursive;
+  request.mask = options.FileMask();
+  request.level = options.level;
+  request.tags = options.RemoveTags() ? TagRemoval::Remove : TagRemoval::Keep;
+  request.jobs = options.jobs;
 
   ResultOut results(out);
+  Printer printer(results, err, statusLine && !options.dryRun, options.quiet, options.jobs);
+  DbzipView view(options, printer, results, err);
+  TRun run(view);
+  if (options.dryRun)
+    run.Plan(request, cancel);
+  else
+    run.Execute(request, cancel);
   // Results that never reached their file (a full disk, a closed pipe) are a
   // failure of the run, not a success.
-  const auto resultsLost = [&](int status) {
-    if (results.Error() == 0) return status;
-    err << "dbzip: standard output: " << SysErrorMessage(results.Error()) << std::endl;
-    return status == kExitOk ? kExitNotAllArchived : status;
-  };
-  if (options.dryRun) return resultsLost(DryRun(driver, dbs, groups, options.quiet, results));
-
-  const int workers =
-      static_cast<int>(std::min<size_t>(options.jobs, std::max<size_t>(groups.size(), 1)));
-  // With several workers the largest groups are taken first, so a big database
-  // found last does not run alone while the others wait idle; the archives are
-  // the same in any order.
-  std::vector<size_t> order(groups.size());
-  for (size_t g = 0; g < order.size(); ++g) order[g] = g;
-  if (workers > 1) {
-    std::vector<uint64_t> groupSize(groups.size(), 0);
-    for (size_t g = 0; g < groups.size(); ++g) {
-      for (size_t i : groups[g]) groupSize[g] += dbs[i].size;
-    }
-    std::stable_sort(order.begin(), order.end(),
-                     [&](size_t a, size_t b) { return groupSize[a] > groupSize[b]; });
-  }
-  Printer printer(results, err, statusLine, options.quiet, workers);
-  std::atomic<size_t> nextGroup{0};
-  std::mutex errorMutex;
-  std::string runError;
-
-  auto work = [&](int slot) {
-    TZipWriter writer;
-    writer.DoProcessMessages = false;
-    writer.OnTotalPercentDone = [&](TObject*, int percent) { printer.Percent(slot, percent); };
-    // One job leaves a core idle: the encoder codes its blocks on it.
-    writer.SecondThread = workers == 1 && std::thread::hardware_concurrency() > 1;
-    // The cores are shared out among the jobs: a lone database gets them all.
-    writer.Threads = std::thread::hardware_concurrency() / static_cast<unsigned>(workers);
-    for (size_t n; !g_dbzipInterrupted && (n = nextGroup++) < groups.size();) {
-      for (size_t i : groups[order[n]]) {
-        if (g_dbzipInterrupted) break;
-        Database& db = dbs[i];
-        printer.Starting(slot, db);
-        try {
-          db.result = driver.ZipDatabase(writer, db.archivePath, db.source, options.level);
-          db.done = true;
-        } catch (const EUserCanceled&) {
-          break;
-        } catch (const std::exception& e) {
-          // Nothing a database can be blamed for: the run ends.
-          std::lock_guard lock(errorMutex);
-          if (runError.empty()) runError = e.what();
-          g_dbzipInterrupted = true;
-          break;
-        }
-        printer.Finished(slot, db);
-      }
-    }
-  };
-
-  if (workers <= 1) {
-    work(0);
-  } else {
-    std::vector<std::thread> threads;
-    for (int s = 0; s < workers; ++s) threads.emplace_back(work, s);
-    for (auto& t : threads) t.join();
-  }
-
-  // Everything reported, in the order met.
-  for (const auto& c : driver.Report().Cases()) printer.Error(c.source + ": " + c.reason);
-  if (!runError.empty()) {
-    printer.Error(runError);
-    return resultsLost(kExitNotAllArchived);
-  }
-  if (g_dbzipInterrupted) {
-    printer.Error("interrupted");
-    return resultsLost(kExitInterrupted);
-  }
-
-  // An archive survives when it is the last one put in place under its name.
-  uint64_t bytesIn = 0, bytesOut = 0;
-  size_t archived = 0;
-  for (const auto& group : groups) {
-    for (auto it = group.rbegin(); it != group.rend(); ++it) {
-      const Database& db = dbs[*it];
-      if (!db.done || !db.result.InPlace()) continue;
-      bytesIn += static_cast<uint64_t>(db.result.bytesRead);
-      bytesOut += static_cast<uint64_t>(db.result.archiveSize);
-      ++archived;
-      break;
-    }
-  }
-
-  const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-  char timeText[32];
-  std::snprintf(timeText, sizeof timeText, "%.2f s", seconds);
-  std::ostringstream summary;
-  summary << dbs.size() << (dbs.size() == 1 ? " database" : " databases") << " found, " << archived
-          << " archived, " << bytesIn << " bytes in, " << bytesOut << " bytes out, " << timeText;
-  printer.Line(summary.str());
-
-  return resultsLost(driver.Report().Empty() ? kExitOk : kExitNotAllArchived);
+  if (results.Error() == 0) return view.Status();
+  err << "dbzip: standard output: " << SysErrorMessage(results.Error()) << std::endl;
+  return view.Status() == kExitOk ? kExitNotAllArchived : view.Status();
 }

@@ -51,6 +51,8 @@ void QtPlatformUi::ShowMessageWithDetails(DialogKind kind, const std::string& ca
   QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text),
                   QMessageBox::Ok,
                   QApplication::activeWindow() ? QApplication::activeWindow() : MainWindow());
+  // A typed path or a file's name is shown as it is, never as markup.
+  box.setTextFormat(Qt::PlainText);
   if (!details.empty()) box.setDetailedText(QString::fromStdString(details));
   // Plain push buttons, as a platform's message box draws them: some widget
   // styles put a picture on each dialog button ("OK" with a tick).

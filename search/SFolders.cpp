@@ -19,6 +19,11 @@ TSearchFolders::TSearchFolders() = default;
 TSearchFolders::~TSearchFolders() = default;
 
 void TSearchFolders::Scan() {
+  static const std::atomic<bool> never{false};
+  Scan(never);
+}
+
+void TSearchFolders::Scan(const std::atomic<bool>& cancel) {
   FoundFiles.clear();
   UnlistedFolders.clear();
   countFiles_ = 0;
@@ -27,8 +32,8 @@ void TSearchFolders::Scan() {
     const TMaskList masks(FileMask);  // an invalid item leaves here
     const std::string scanDir = ScanDir;
     const TScanOptions options = ScanOptions;
-    stopped_ = false;
     masks_ = &masks;
+    cancel_ = &cancel;
     struct Release {
       const TMaskList*& masks;
       ~Release() { masks = nullptr; }
@@ -48,15 +53,6 @@ void TSearchFolders::Scan() {
     }
   }  // the mask list is released before the totals are reported
   if (OnChanged) OnChanged(this, countFiles_, sizeOfFiles_);
-}
-
-void TSearchFolders::Stop() {
-  stopped_ = true;
-}
-
-bool TSearchFolders::StopRequested() {
-  if (CancelToken != nullptr && CancelToken->load(std::memory_order_relaxed)) stopped_ = true;
-  return stopped_;
 }
 
 void TSearchFolders::ScanFolder(const std::string& folder, bool startFolder) {

@@ -55,11 +55,6 @@ class TSearchFolders : public TComponent {
   bool DoRecursive = true;
   TOnProcessEvent OnProcess;
   TOnChangedEvent OnChanged;
-  // A request to stop from another thread or a signal handler, looked at
-  // after every directory entry, as Stop is: a folder of a million entries
-  // does not hold up an interrupt until its listing ends.
-  const std::atomic<bool>* CancelToken = nullptr;
-
   // Records of the last scan's matches, in the order found.
   std::vector<TFilePack> FoundFiles;
   // The folders the last scan could not list (or list completely), in the
@@ -68,22 +63,22 @@ class TSearchFolders : public TComponent {
 
   // Runs one complete scan; returns after OnChanged has run. Raises the mask
   // error for an invalid FileMask item before any folder is entered; an
-  // exception from a handler leaves it without OnChanged.
+  // exception from a handler leaves it without OnChanged. Setting cancel
+  // (from another thread, a handler or a signal handler) ends the scan at its
+  // next directory entry, so a folder of a million entries does not hold up
+  // an interrupt until its listing ends.
+  void Scan(const std::atomic<bool>& cancel);
   void Scan();
-  // Makes a running scan end at its next check.
-  void Stop();
-  bool Stopped() const { return stopped_; }
 
  private:
   // Scans folder: its listing is read whole and closed before any sub-folder
   // is entered, so the depth of a tree costs no open descriptors. Only the
   // start folder may be reached through a symbolic link.
   void ScanFolder(const std::string& folder, bool startFolder);
-  // True once Stop was called or the cancel token was set.
-  bool StopRequested();
+  bool StopRequested() const { return cancel_->load(std::memory_order_relaxed); }
 
-  const TMaskList* masks_ = nullptr;  // the mask list of the running scan
-  bool stopped_ = false;
+  const TMaskList* masks_ = nullptr;           // the mask list of the running scan
+  const std::atomic<bool>* cancel_ = nullptr;  // the running scan's
   int32_t countFiles_ = 0;
   int32_t sizeOfFiles_ = 0;
 };

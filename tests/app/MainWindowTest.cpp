@@ -1,4 +1,5 @@
 // Drives the real main window offscreen with the window services recorded.
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -6,12 +7,14 @@
 #include <QDir>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QMessageBox>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
+#include <filesystem>
 
 #include "QtFonts.h"
 #include "QtUi.h"
@@ -589,6 +592,88 @@ class MainWindowTest : public QObject {
       QVERIFY(file.open(QIODevice::ReadOnly));
       QCOMPARE(file.readAll(), QByteArray("PK\x03\x04 an older archive"));
     }
+  }
+
+  // SIGTERM (as SIGHUP and SIGINT) during a run ends it as closing does: the
+  // archive being written is removed, the old one kept, and the window
+  // closes, which ends the program.
+  void terminationSignalClosesAsClosingDoes() {
+    Fixture f;
+    TForm1& w = f.form;
+    CloseOnTerminationSignals(w);
+    TempTree src, dst;
+    std::string big(8 << 20, 'a');
+    for (size_t i = 0; i < big.size(); i += 5) big[i] = static_cast<char>('a' + i % 29);
+    src.File("big.mdf", big);
+    dst.File("big.zip", "PK\x03\x04 an older archive");
+    w.edtSourceDir->setText(QString::fromStdString(src.Root()));
+    w.edtDestDir->setText(QString::fromStdString(dst.Root()));
+    w.show();
+    bool sent = false;
+    std::vector<std::string> during;
+    f.ui.onProcessMessages = [&] {
+      if (!sent && f.progress.prgBar->value() > 0) {
+        sent = true;
+        for (const auto& e : std::filesystem::directory_iterator(dst.Root()))
+          during.push_back(e.path().filename());
+        ::kill(::getpid(), SIGTERM);
+      }
+    };
+    w.btnStart->click();
+    QVERIFY(sent);
+    QCOMPARE(during.size(), size_t(2));  // the temporary was there
+    QVERIFY(!w.isVisible());
+    QVERIFY(f.ui.messages.empty());
+    QDir out(QString::fromStdString(dst.Root()));
+    QCOMPARE(out.entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList({"big.zip"}));
+    QFile file(out.filePath("big.zip"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("PK\x03\x04 an older archive"));
+
+    // A signal while the closing message is up closes it, then the window.
+    QtPlatformUi ui;
+    SetUi(&ui);
+    w.show();
+    QTimer poll;
+    bool boxClosed = false;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        QObject::connect(box, &QObject::destroyed, [&] { boxClosed = true; });
+        poll.stop();
+        ::kill(::getpid(), SIGTERM);
+      }
+    });
+    poll.start(10);
+    w.btnStart->click();
+    SetUi(nullptr);
+    QVERIFY(boxClosed);
+    QVERIFY(!w.isVisible());
+    QCOMPARE(ArchiveListing(dst.Path("big.zip")), QString("big.mdf 8388608"));
+  }
+
+  // A typed path that looks like markup is shown as typed in the warning.
+  void warningsShowPlainText() {
+    QtPlatformUi ui;
+    SetUi(&ui);
+    TForm1 form;
+    TfrmProgress progress{&form};
+    form.SetProgressWindow(&progress);
+    form.edtSourceDir->setText("<b>not</b> a folder");
+    form.edtDestDir->setText("/tmp");
+    form.show();
+    QString shown;
+    Qt::TextFormat format = Qt::AutoText;
+    QTimer::singleShot(0, [&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        shown = box->text();
+        format = box->textFormat();
+        box->accept();
+      }
+    });
+    form.btnStart->click();
+    SetUi(nullptr);
+    QCOMPARE(shown, QString("The source directory <b>not</b> a folder does not exist."));
+    QCOMPARE(format, Qt::PlainText);
   }
 
   // The end of a run, in its order: cursor, Start and Close, the progress

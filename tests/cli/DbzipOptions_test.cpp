@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "PrintedName.h"
+
 namespace {
 
 DbzipCommand Parse(std::vector<std::string> args) {
@@ -112,6 +114,36 @@ TEST(DbzipOptionsTest, MaskErrorsPointIntoTheListAsTyped) {
   EXPECT_EQ(
       MaskListProblem("*.gdb," + stars),
       "invalid mask '*.gdb," + stars + "' at character 68: more than 30 '*' groups in one mask");
+  // Masks match names within a folder; one with a folder in it finds nothing.
+  EXPECT_EQ(MaskListProblem("*.mdf, data/*.mdf"),
+            "invalid mask '*.mdf, data/*.mdf' at character 12: a path separator (masks match "
+            "file names, not paths)");
+  EXPECT_TRUE(Parse({"--allow-empty", "s", "o"}).options.allowEmpty);
+}
+
+// A printed name stays on its line and cannot pass for another's: what could
+// end, erase or turn a line, a byte that is not UTF-8, a quote and the
+// report's separators make it quoted as a shell reads it back, and the
+// separators never appear in it whole.
+TEST(DbzipOptionsTest, NamesArePrintedQuotedWhenTheyCouldForgeALine) {
+  for (const auto& [name, printed] : std::vector<std::pair<std::string, std::string>>{
+           {"/srv/db/Sales 2024.mdf", "/srv/db/Sales 2024.mdf"},
+           {"caf\xC3\xA9.mdf", "caf\xC3\xA9.mdf"},
+           {"a\nb.mdf", "'a'$'\\n''b.mdf'"},
+           {"\r\x1b[2Kok.mdf", "$'\\r\\033''[2Kok.mdf'"},
+           {"it's", "'it'\\''s'"},
+           {"'", "\\'"},
+           {"", "''"},
+           {"x: 5 bytes -> 1 bytes", "'x:'' 5 bytes -''> 1 bytes'"},
+           {"\xFF.mdf", "$'\\377''.mdf'"},
+           {"\xC0\xAF.mdf", "$'\\300\\257''.mdf'"},  // an overlong '/'
+           {"a\xE2\x80\xAE"
+            "fdm.zip",
+            "'a'$'\\342\\200\\256''fdm.zip'"},  // right-to-left
+       }) {
+    EXPECT_EQ(QuoteName(name), printed) << name;
+  }
+  EXPECT_EQ(EscapeControls("could not be read: a\nb"), "could not be read: a\\nb");
 }
 
 }  // namespace

@@ -559,3 +559,116 @@ TEST_F(DbzipTest, DeepTreesAndConcurrentRunsLoseNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// What bash makes of a printed name.
+std::string AsBashReadsIt(const std::string& printed) {
+  return RunProcess({"/bin/bash", "-c", "printf %s " + printed}).out;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace
+
+// A name that holds a newline, a carriage return, terminal escapes and the
+// report's own separators stays on its line, on standard output, standard
+// error and in the dry run, and reads back as the name.
+TEST_F(DbzipTest, NoNameForgesOrErasesALine) {
+  const std::string evil = "fake.mdf: 5 bytes -> 5 bytes\n\x1b[1A\x1b[2Kx.mdf";
+  const std::string pipe = "p\r\x1b]0;owned\x07.mdf";
+  src.File(evil, Text(3000));
+  ASSERT_EQ(::mkfifo(src.Path(pipe).c_str(), 0600), 0);
+  const ProcessResult run = Dbzip({src.Root(), out.Root()});
+  const ProcessResult dry = Dbzip({"-n", src.Root(), out.Root()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(dry.status, 1);
+  for (const std::string* text : {&run.out, &run.err, &dry.out, &dry.err}) {
+    EXPECT_EQ(text->find_first_of("\r\x1b\x07"), std::string::npos) << *text;
+  }
+  // Zipping twice, one result, the summary; one reason; two foretold, the summary.
+  const auto lines = Lines(run.out), err = Lines(run.err), plan = Lines(dry.out);
+  ASSERT_EQ(lines.size(), 4u) << run.out;
+  ASSERT_EQ(err.size(), 1u) << run.err;
+  ASSERT_EQ(plan.size(), 3u) << dry.out;
+  for (const std::string& line : lines) {
+    if (line.rfind("Zipping ", 0) == 0) continue;
+    if (line.find(" databases found") != std::string::npos) continue;
+    const size_t colon = line.find(": ");
+    ASSERT_EQ(line.find(": ", colon + 1), std::string::npos) << line;
+    EXPECT_EQ(AsBashReadsIt(line.substr(0, colon)), src.Path(evil));
+    EXPECT_EQ(line.find(" -> "), line.rfind(" -> ")) << line;
+  }
+  const std::string prefix = "dbzip: ";
+  const size_t colon = err[0].find(": ", prefix.size());
+  EXPECT_EQ(AsBashReadsIt(err[0].substr(prefix.size(), colon - prefix.size())), src.Path(pipe));
+  EXPECT_EQ(err[0].substr(colon), ": not a regular file");
+  for (const std::string& line : plan) {
+    const size_t arrow = line.find(" -> ");
+    if (arrow == std::string::npos) continue;
+    EXPECT_EQ(AsBashReadsIt(line.substr(0, arrow)), src.Path(evil));
+    EXPECT_EQ(AsBashReadsIt(line.substr(arrow + 4)), out.Path(Listing(out.Root()).at(0)));
+  }
+}
+
+// The dry run's exit status is the run's, for each fault on its own: a
+// database the user cannot read, an output folder that takes no new file,
+// two databases sharing one archive name; and a run that finds nothing says
+// so with a status of its own unless an empty run is allowed.
+TEST_F(DbzipTest, TheDryRunEndsAsTheRunWould) {
+  // Each says what it says of the fault: the dry run what it foresaw.
+  const auto both = [&](const std::vector<std::string>& args, int status,
+                        const std::string& foreseen, const std::string& met) {
+    std::vector<std::string> dryArgs = args;
+    dryArgs.insert(dryArgs.begin(), "--dry-run");
+    const ProcessResult dry = DbzipUnprivileged(dryArgs);
+    const ProcessResult run = DbzipUnprivileged(args);
+    EXPECT_EQ(dry.status, status) << dry.out << dry.err;
+    EXPECT_EQ(run.status, status) << run.out << run.err;
+    EXPECT_NE((dry.out + dry.err).find(foreseen), std::string::npos) << dry.out << dry.err;
+    EXPECT_NE(run.err.find(met), std::string::npos) << run.err;
+  };
+  ::chmod(src.Root().c_str(), 0755);
+  ::chmod(out.Root().c_str(), 0777);
+  const std::string denied = std::strerror(EACCES);
+  {
+    const std::string secret = src.File("secret.mdf", Text(100));
+    ::chmod(secret.c_str(), 0);
+    both({src.Root(), out.Root()}, 1, secret + ": would be skipped: could not be read: " + denied,
+         secret + ": could not be read: " + denied);
+    fs::remove(secret);
+  }
+  {
+    src.File("a.mdf", Text(100));
+    TempTree closed;
+    ::chmod(closed.Root().c_str(), 0555);
+    both({src.Root(), closed.Root()}, 1,
+         src.Path("a.mdf") + ": would be skipped: ", src.Path("a.mdf") + ": ");
+    EXPECT_TRUE(Listing(closed.Root()).empty());
+    fs::remove(src.Path("a.mdf"));
+  }
+  {
+    src.File("one/x.mdf", Text(100));
+    src.File("two/x.mdf", Text(200));
+    both({"-r", src.Root(), out.Root()}, 1, " would be replaced by ",
+         ": its archive was replaced by ");
+    fs::remove_all(src.Path("one"));
+    fs::remove_all(src.Path("two"));
+  }
+  src.File("notes.txt", "no database");
+  const std::string nothing = "dbzip: no database found in " + src.Root() + "\n";
+  both({src.Root(), out.Root()}, 3, nothing, nothing);
+  for (const char* dry : {"-n", "-r"}) {
+    const ProcessResult allowed = Dbzip({dry, "--allow-empty", src.Root(), out.Root()});
+    EXPECT_EQ(allowed.status, 0) << allowed.err;
+    EXPECT_EQ(allowed.err, "");
+  }
+  const ProcessResult slash = Dbzip({"--mask", "sub/*.mdf", src.Root(), out.Root()});
+  EXPECT_EQ(slash.status, 2);
+  EXPECT_NE(slash.err.find("a path separator"), std::string::npos) << slash.err;
+}

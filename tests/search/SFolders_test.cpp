@@ -279,7 +279,7 @@ TEST_F(SearchFolders, InvalidMaskLeavesBeforeAnyFolderIsEntered) {
   EXPECT_TRUE(changed.empty());
 }
 
-TEST_F(SearchFolders, StopFromOnProcessEndsTheScanWithTheTotalsSoFar) {
+TEST_F(SearchFolders, CancelFromOnProcessEndsTheScanWithTheTotalsSoFar) {
   MakeMixedTree();
   search.DoRecursive = true;
   search.Scan();
@@ -292,11 +292,11 @@ TEST_F(SearchFolders, StopFromOnProcessEndsTheScanWithTheTotalsSoFar) {
 
   processed.clear();
   changed.clear();
+  std::atomic<bool> cancel{false};
   onProcess = [&](const std::string& dir) {
-    if (dir == target) search.Stop();
+    if (dir == target) cancel = true;
   };
-  search.Scan();
-  EXPECT_TRUE(search.Stopped());
+  search.Scan(cancel);
   EXPECT_EQ(processed.back().dir, target);  // nothing entered after it
   EXPECT_EQ(Records(search), std::vector<Record>(all.begin(), all.begin() + before.count));
   EXPECT_EQ(changed, (std::vector<Changed>{{before.count, before.size}}));
@@ -313,20 +313,17 @@ TEST_F(SearchFolders, CancelTokenStopsTheListingAtItsNextEntry) {
   for (int i = 0; i < 2000; ++i) tree.File("flat/f" + std::to_string(i) + ".mdf");
   tree.File("flat/sub/deeper.mdf");
   std::atomic<bool> cancel{false};
-  search.CancelToken = &cancel;
   search.DoRecursive = true;
   search.ScanDir = tree.Path("flat");
   onProcess = [&](const std::string&) { cancel = true; };
-  search.Scan();
-  EXPECT_TRUE(search.Stopped());
+  search.Scan(cancel);
   EXPECT_TRUE(search.FoundFiles.empty());
   EXPECT_EQ(processed.size(), 1u);  // the sub-folder is never entered
   EXPECT_EQ(changed, (std::vector<Changed>{{0, 0}}));
 
   cancel = false;
   onProcess = nullptr;
-  search.Scan();
-  EXPECT_FALSE(search.Stopped());
+  search.Scan(cancel);
   EXPECT_EQ(search.FoundFiles.size(), 2001u);
 }
 
@@ -346,10 +343,11 @@ TEST_F(SearchFolders, MessagesRunAfterEveryEntryAndMayStopTheScan) {
   search.DoRecursive = false;
   changed.clear();
   ui.processed = 0;
+  std::atomic<bool> cancel{false};
   ui.onProcessMessages = [&] {
-    if (ui.processed == 3) search.Stop();
+    if (ui.processed == 3) cancel = true;
   };
-  search.Scan();
+  search.Scan(cancel);
   EXPECT_EQ(ui.processed, 3);
   EXPECT_EQ(changed.size(), 1u);
 }

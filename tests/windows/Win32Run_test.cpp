@@ -13,6 +13,7 @@
 #include "File.h"
 #include "Files.h"
 #include "RecorderUi.h"
+#include "Run.h"
 #include "SFolders.h"
 #include "Win32.h"
 #include "WinTestSupport.h"
@@ -174,6 +175,63 @@ TEST(Win32RunTest, ALockedDatabaseIsSkippedAndTheArchiveNameComparesWithoutCase)
   // Setting the same name in another case changes nothing.
   again.SetZipName(tmp.Path("All.Zip"));
   EXPECT_EQ(again.ZipName(), tmp.Path("ALL.ZIP"));
+}
+
+// Databases whose archive names differ only in the case of a letter outside
+// ASCII name one archive on Windows: they are zipped one after the other in
+// the order found, whatever the job count, and the earlier is reported as
+// replaced by the later.
+TEST(Win32RunTest, CaseTwinsOutsideAsciiShareOneArchiveAndAreReported) {
+  RecorderUi ui;
+  WinTempDir tmp;
+  const std::string upper = "\xC3\x84rger.mdf", lower = "\xC3\xA4rger.mdf";  // Ä and ä
+  tmp.Dir("Source");
+  tmp.Dir("Source\\a");
+  tmp.Dir("Source\\b");
+  tmp.File("Source\\a\\" + upper, std::string(3000, 'u'));
+  tmp.File("Source\\b\\" + lower, std::string(5000, 'l'));
+  tmp.File("Source\\b\\other.mdf", "other");
+  std::vector<std::string> contents;
+  for (int jobs : {1, 2}) {
+    const std::string out = tmp.Dir("Out" + std::to_string(jobs));
+    TRunView view;
+    TRun run(view);
+    TRunRequest request;
+    request.sourceDir = tmp.Path("Source");
+    request.outputDir = out;
+    request.recursive = true;
+    request.jobs = jobs;
+    const TCancelToken cancel{false};
+    ASSERT_EQ(run.Execute(request, cancel), TRunEnd::Finished);
+    ASSERT_EQ(run.Databases().size(), 3u);
+    // Which twin is found first is the listing's business.
+    const std::string first = run.Databases()[0].source.find("other") == std::string::npos
+                                  ? run.Databases()[0].source
+                                  : run.Databases()[1].source;
+    const std::string later = first.find("\\a\\") != std::string::npos
+                                  ? tmp.Path("Source\\b\\" + lower)
+                                  : tmp.Path("Source\\a\\" + upper);
+    const auto cases = run.Report().Cases();
+    ASSERT_EQ(cases.size(), 1u) << jobs;
+    EXPECT_EQ(cases[0].source, first);
+    EXPECT_EQ(cases[0].reason, "its archive was replaced by " + later);
+    ASSERT_EQ(run.Survivors().size(), 2u);
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW data;
+    const HANDLE find = ::FindFirstFileW(win32::FilePath(out + "\\*.zip").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    do {
+      names.push_back(win32::Narrow(data.cFileName));
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+    EXPECT_EQ(names.size(), 2u) << jobs;
+    const std::string archive = ArchivePath(out, ExtractFileName(first), TagRemoval::Keep);
+    const Entry e = OnlyEntry(ReadAll(archive));
+    ASSERT_TRUE(e.ok);
+    EXPECT_EQ(e.name, AnsiToOem(ExtractFileName(later)).bytes);
+    contents.push_back(ReadAll(archive));
+  }
+  EXPECT_EQ(contents[0], contents[1]);
 }
 
 }  // namespace

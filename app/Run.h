@@ -1,0 +1,129 @@
+// One run, whichever shell asked for it: the search of the source folder,
+// the archive names, the order in which databases are zipped (several at
+// once for dbzip's jobs), each through the driver's per-database step, and
+// the end. The shells are views: they hear what happens through TRunView
+// and decide nothing of the run themselves.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ArchiveName.h"
+#include "RunDriver.h"
+
+class TSearchFolders;
+class TZipWriter;
+
+// What a run is asked to do.
+struct TRunRequest {
+  std::string sourceDir;
+  std::string outputDir;
+  bool recursive = false;
+  std::string mask = "*.mdf";
+  int level = 9;
+  TagRemoval tags = TagRemoval::Keep;
+  int jobs = 1;          // databases zipped at once (a window zips one)
+  unsigned threads = 0;  // deflate threads of each writer; 0 shares the cores out
+};
+
+// One database found, and what became of it.
+struct TRunDatabase {
+  std::string source;
+  std::string archivePath;
+  uint64_t size = 0;
+  bool done = false;  // ZipDatabase returned for it
+  TZipResult result;  // once done; in a plan, what WouldSkip said
+  // In a plan: the later database whose archive replaces this one's, if any.
+  size_t replacedBy = SIZE_MAX;
+};
+
+// How a run ended.
+enum class TRunEnd {
+  Finished,  // every database found was zipped or reported
+  Canceled,  // the token was set: the archive being written was removed
+  Failed,    // something no database can be blamed for ended it (Failure())
+};
+
+class TRun;
+
+// What a shell hears of a run. Zipping, Percent and Zipped come from worker
+// threads when jobs > 1 (slot tells which), all else from the caller's.
+class TRunView {
+ public:
+  virtual ~TRunView() = default;
+  // The search entered dir, with count databases found before it.
+  virtual void Searching(const std::string& /*dir*/, int32_t /*count*/) {}
+  // The search ended with count databases found.
+  virtual void SearchEnded(int32_t /*count*/) {}
+  virtual void Zipping(int /*slot*/, const TRunDatabase& /*db*/) {}
+  virtual void Percent(int /*slot*/, int /*percent*/) {}
+  // A database's outcome is db.result: in place, or why not.
+  virtual void Zipped(int /*slot*/, const TRunDatabase& /*db*/) {}
+  // The end, once everything called archived is durable.
+  virtual void Ended(const TRun& /*run*/, TRunEnd /*end*/) {}
+};
+
+class TRun {
+ public:
+  // A run with its own search and writers, whose events go to view.
+  explicit TRun(TRunView& view);
+  // A window's run, through the window's own components, whose events stay
+  // the window's; it zips one database at a time.
+  TRun(TRunView& view, TSearchFolders& search, TZipWriter& writer);
+  ~TRun();
+
+  // The whole run: Begin, Search (whose end zips what it found) and Finish.
+  TRunEnd Execute(const TRunRequest& request, const TCancelToken& cancel);
+  // A dry run: the search, then for each database what the run would do
+  // (WouldSkip, the output folder's check, the archive names shared), in
+  // Databases(); writes nothing. Ended follows.
+  TRunEnd Plan(const TRunRequest& request, const TCancelToken& cancel);
+
+  // The steps of Execute, for a window whose handlers take them in turn.
+  // Begin clears the last run; false (the report says why) when the output
+  // folder cannot be opened.
+  bool Begin(const TRunRequest& request, const TCancelToken& cancel);
+  // Runs the search; the window's OnChanged handler calls ZipFound.
+  void Search();
+  // Zips every database the search found, in order; databases that share an
+  // archive name (by the output system's rules) one after the other.
+  void ZipFound();
+  // The folder's sync, and Ended.
+  TRunEnd Finish();
+
+  const std::vector<TRunDatabase>& Databases() const { return dbs_; }
+  const RunReport& Report() const { return driver_.Report(); }
+  // Empty, or what the output folder's check said (plans only).
+  const std::string& OutputProblem() const { return outputProblem_; }
+  // What ended a Failed run.
+  std::exception_ptr Failure() const { return failure_; }
+  // The databases found whose archive is in place at the end: the last of
+  // each archive name put in place.
+  std::vector<const TRunDatabase*> Survivors() const;
+
+ private:
+  void Found();
+  void Fail(std::exception_ptr failure);
+  void ZipGroups(int workers);
+
+  TRunView& view_;
+  std::unique_ptr<TSearchFolders> ownSearch_;
+  TSearchFolders& search_;
+  TZipWriter* windowWriter_ = nullptr;
+  TRunDriver driver_;
+  TRunRequest request_;
+  const TCancelToken* cancel_ = nullptr;
+  bool planning_ = false;
+  std::vector<TRunDatabase> dbs_;
+  std::vector<std::vector<size_t>> groups_;
+  std::string outputProblem_;
+  std::exception_ptr failure_;
+};
+
+// The key under which archive paths fall together when the output system
+// may take them for one file: exact on POSIX; on Windows, where case is
+// ignored in every script, a rough key that SameFileName then settles.
+std::string ArchiveGroupKey(const std::string& archivePath);

@@ -1,0 +1,143 @@
+#include "PrintedName.h"
+
+namespace {
+
+// The length of the UTF-8 sequence at text[i] and its code point, or 0 when
+// the byte there starts none.
+size_t Utf8At(std::string_view text, size_t i, char32_t& cp) {
+  const auto b = [&](size_t k) { return static_cast<unsigned char>(text[i + k]); };
+  const unsigned char lead = b(0);
+  size_t len = 0;
+  if (lead < 0x80) {
+    cp = lead;
+    return 1;
+  }
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    len = 2;
+    cp = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    len = 3;
+    cp = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    len = 4;
+    cp = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + len > text.size()) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    if ((b(k) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b(k) & 0x3F);
+  }
+  // Overlong forms, surrogates and code points past Unicode are not UTF-8.
+  static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cp < kLeast[len] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return 0;
+  return len;
+}
+
+// Control characters, and the format characters that end a line or turn the
+// text's direction around on a terminal.
+bool Unprintable(char32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x200E || cp == 0x200F ||
+         (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+}
+
+// The length of the run of bytes at text[i] that must be escaped: one
+// invalid byte or one unprintable character; 0 when the character there
+// prints as itself (its length then in len).
+size_t EscapedAt(std::string_view text, size_t i, size_t& len) {
+  char32_t cp = 0;
+  len = Utf8At(text, i, cp);
+  if (len == 0) return 1;
+  return Unprintable(cp) ? len : 0;
+}
+
+void AppendEscape(std::string& out, unsigned char c) {
+  switch (c) {
+    case '\a':
+      out += "\\a";
+      return;
+    case '\b':
+      out += "\\b";
+      return;
+    case '\t':
+      out += "\\t";
+      return;
+    case '\n':
+      out += "\\n";
+      return;
+    case '\v':
+      out += "\\v";
+      return;
+    case '\f':
+      out += "\\f";
+      return;
+    case '\r':
+      out += "\\r";
+      return;
+    default:
+      break;
+  }
+  const char octal[] = {'\\', static_cast<char>('0' + (c >> 6)),
+                        static_cast<char>('0' + ((c >> 3) & 7)), static_cast<char>('0' + (c & 7))};
+  out.append(octal, sizeof octal);
+}
+
+}  // namespace
+
+std::string QuoteName(std::string_view name) {
+  bool quote = name.empty() || name.find('\'') != std::string_view::npos ||
+               name.find(": ") != std::string_view::npos ||
+               name.find(" -> ") != std::string_view::npos;
+  for (size_t i = 0, len = 0; !quote && i < name.size(); i += len) {
+    if (EscapedAt(name, i, len) != 0) quote = true;
+  }
+  if (!quote) return std::string(name);
+
+  enum { None, Literal, Escape } state = None;
+  std::string out;
+  const auto enter = [&](decltype(state) next) {
+    if (state == next) return;
+    if (state != None) out += '\'';
+    if (next == Literal) out += '\'';
+    if (next == Escape) out += "$'";
+    state = next;
+  };
+  for (size_t i = 0, len = 0; i < name.size(); i += len) {
+    if (const size_t run = EscapedAt(name, i, len); run != 0) {
+      enter(Escape);
+      for (size_t k = 0; k < run; ++k) AppendEscape(out, static_cast<unsigned char>(name[i + k]));
+      len = run;
+    } else if (name[i] == '\'') {
+      enter(None);
+      out += "\\'";
+    } else {
+      enter(Literal);
+      // The separators are split by an empty quote, so that neither appears
+      // in a quoted name and a line splits at its own separators only.
+      const bool splitsColon = name[i] == ' ' && i >= 1 && name[i - 1] == ':';
+      const bool splitsArrow = name[i] == '>' && i >= 2 && name[i - 1] == '-' && name[i - 2] == ' ';
+      if (splitsColon || splitsArrow) out += "''";
+      out.append(name.substr(i, len));
+    }
+  }
+  if (state == None && (out.empty() || out.back() != '\'')) {
+    enter(Literal);  // an empty name is ''
+  }
+  enter(None);
+  return out;
+}
+
+std::string EscapeControls(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0, len = 0; i < text.size(); i += len) {
+    if (const size_t run = EscapedAt(text, i, len); run != 0) {
+      for (size_t k = 0; k < run; ++k) AppendEscape(out, static_cast<unsigned char>(text[i + k]));
+      len = run;
+    } else {
+      out.append(text.substr(i, len));
+    }
+  }
+  return out;
+}
