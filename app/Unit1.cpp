@@ -236,7 +236,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     // then the window closes.
     closeRequested_ = true;
     SearchFolders->Stop();
-    driver_.Cancel() = true;
+    cancel_ = true;
     event->ignore();
     return;
   }
@@ -253,11 +253,13 @@ void TForm1::btnStartClick(QObject*) {
   frmProgress->Show();
   Ui().ProcessMessages();
   TRunDriver::SetUpSearch(*SearchFolders, sourceDir, cbRecursive->isChecked());
-  driver_.BeginRun();
+  cancel_ = false;
+  driver_.BeginRun(destDir);
   closeRequested_ = false;
   running_ = true;
   const bool finished = TRunDriver::RunScan(*SearchFolders, closeRequested_);
   running_ = false;
+  driver_.EndRun();
   if (!finished) EndRun();
   if (closeRequested_) close();
 }
@@ -293,6 +295,7 @@ void TForm1::SearchFoldersChanged(TObject*, int32_t CountFiles, int32_t) {
       ZipDatabase(ArchivePath(destDir, pack.FileName, tags), source);
     }
   }
+  driver_.EndRun();       // what is reported archived is durable first
   if (closeRequested_) {  // the window closes without the closing report
     Ui().SetWaitCursor(false);
     frmProgress->Close();
@@ -307,7 +310,8 @@ void TForm1::ZipDatabase(const std::string& archivePath, const std::string& sour
       QString::fromStdString("Zipping " + ExtractFileName(sourcePath) + "..."));
   frmProgress->lblStatus->adjustSize();
   Ui().ProcessMessages();
-  driver_.ZipDatabase(*ZipWriter1, archivePath, sourcePath, cboLevel->currentText().toInt());
+  driver_.ZipDatabase(*ZipWriter1, archivePath, sourcePath, cboLevel->currentText().toInt(),
+                      cancel_);
 }
 
 void TForm1::ZipWriter1TotalPercentDone(TObject*, int Percent) {

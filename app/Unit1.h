@@ -82,5 +82,6 @@ class TForm1 : public QWidget {
   bool centred_ = false;
   bool running_ = false;
   bool closeRequested_ = false;
+  TCancelToken cancel_{false};
   TRunDriver driver_;
 };

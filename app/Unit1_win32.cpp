@@ -252,7 +252,7 @@ bool TForm1::CloseQuery() {
     // then the window closes.
     closeRequested_ = true;
     SearchFolders->Stop();
-    driver_.Cancel() = true;
+    cancel_ = true;
     return false;
   }
   if (frmProgress) frmProgress->Close();
@@ -318,11 +318,13 @@ void TForm1::btnStartClick(TObject*) {
   frmProgress->Show();
   Ui().ProcessMessages();
   TRunDriver::SetUpSearch(*SearchFolders, sourceDir, Checked(cbRecursive));
-  driver_.BeginRun();
+  cancel_ = false;
+  driver_.BeginRun(destDir);
   closeRequested_ = false;
   running_ = true;
   const bool finished = TRunDriver::RunScan(*SearchFolders, closeRequested_);
   running_ = false;
+  driver_.EndRun();
   if (!finished) EndRun();
   if (closeRequested_) Close();
 }
@@ -356,6 +358,7 @@ void TForm1::SearchFoldersChanged(TObject*, int32_t CountFiles, int32_t) {
       ZipDatabase(ArchivePath(destDir, pack.FileName, tags), source);
     }
   }
+  driver_.EndRun();       // what is reported archived is durable first
   if (closeRequested_) {  // the window closes without the closing report
     Ui().SetWaitCursor(false);
     frmProgress->Close();
@@ -368,7 +371,7 @@ void TForm1::SearchFoldersChanged(TObject*, int32_t CountFiles, int32_t) {
 void TForm1::ZipDatabase(const std::string& archivePath, const std::string& sourcePath) {
   frmProgress->SetStatus("Zipping " + ExtractFileName(sourcePath) + "...");
   Ui().ProcessMessages();
-  driver_.ZipDatabase(*ZipWriter1, archivePath, sourcePath, Level());
+  driver_.ZipDatabase(*ZipWriter1, archivePath, sourcePath, Level(), cancel_);
 }
 
 void TForm1::ZipWriter1TotalPercentDone(TObject*, int Percent) {

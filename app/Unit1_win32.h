@@ -97,6 +97,7 @@ class TForm1 : public win32::Window {
   bool centred_ = false;
   bool running_ = false;
   bool closeRequested_ = false;
+  TCancelToken cancel_{false};
   bool quitOnClose_ = false;
   bool msdeSelected_ = true;
   TRunDriver driver_;

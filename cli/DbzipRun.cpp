@@ -226,8 +226,11 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
     }
   }
   const auto started = Clock::now();
-  TRunDriver driver(g_dbzipInterrupted);
-  driver.BeginRun();
+  TRunDriver driver;
+  if (const int error = driver.BeginRun(options.outputDir); error != 0) {
+    err << "dbzip: " << options.outputDir << ": " << SysErrorMessage(error) << std::endl;
+    return kExitUsage;
+  }
 
   // The search, as the window's Start runs it.
   TSearchFolders search;
@@ -314,7 +317,8 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
         Database& db = dbs[i];
         printer.Starting(slot, db);
         try {
-          db.result = driver.ZipDatabase(writer, db.archivePath, db.source, options.level);
+          db.result = driver.ZipDatabase(writer, db.archivePath, db.source, options.level,
+                                         g_dbzipInterrupted);
           db.done = true;
         } catch (const EUserCanceled&) {
           break;
@@ -336,6 +340,10 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
     std::vector<std::thread> threads;
     for (int s = 0; s < workers; ++s) threads.emplace_back(work, s);
     for (auto& t : threads) t.join();
+  }
+  // Nothing is called archived before it is durable.
+  if (const int error = driver.EndRun(); error != 0 && runError.empty()) {
+    runError = options.outputDir + ": " + SysErrorMessage(error);
   }
 
   // Everything reported, in the order met.

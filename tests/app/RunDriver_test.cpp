@@ -72,6 +72,7 @@ struct DriverRun {
   TSearchFolders search;
   TZipWriter writer;
   TRunDriver driver;
+  TCancelToken cancel{false};
   std::vector<TZipResult> results;
 
   // What the window does for one run: search, then zip each database found.
@@ -80,14 +81,16 @@ struct DriverRun {
     search.FileMask = mask;
     search.Messages = false;
     TRunDriver::SetUpSearch(search, src, true);
-    driver.BeginRun();
+    EXPECT_EQ(driver.BeginRun(out), 0);
     search.Scan();
     driver.SearchDone(search);
     for (const TFilePack& pack : search.FoundFiles) {
       const std::string archive = ArchivePath(out, pack.FileName, TagRemoval::Keep);
       foretold.push_back(driver.WouldSkip(archive, pack.Dir + pack.FileName));
-      results.push_back(driver.ZipDatabase(writer, archive, pack.Dir + pack.FileName, level));
+      results.push_back(
+          driver.ZipDatabase(writer, archive, pack.Dir + pack.FileName, level, cancel));
     }
+    EXPECT_EQ(driver.EndRun(), 0);
   }
   // What the dry run's question said of each database just before it was
   // zipped is what zipping it did: the same skip and reason, or an archive.
@@ -196,12 +199,12 @@ TEST(RunDriverTest, CancelKeepsThePreviousArchiveAndRemovesTheNewOne) {
   src.File("big.mdf", Rows(4 << 20, 3));  // a newer version to archive
   DriverRun second;
   second.writer.OnTotalPercentDone = [&](TObject*, int percent) {
-    if (percent >= 30) second.driver.Cancel() = true;
+    if (percent >= 30) second.cancel = true;
   };
   EXPECT_THROW(second.Go(src.Root(), out.Root()), EUserCanceled);
   EXPECT_EQ(ReadAll(out.Path("big.zip")), previous);
   EXPECT_TRUE(Leftovers(out.Root()).empty());
-  // The next run starts uncancelled.
+  second.cancel = false;
   second.writer.OnTotalPercentDone = nullptr;
   second.results.clear();
   second.Go(src.Root(), out.Root());
@@ -293,7 +296,7 @@ TEST(RunDriverTest, DatabasesSwappedBetweenSearchAndZipNeverBlockOrLoseAnything)
   search.Messages = false;
   TRunDriver::SetUpSearch(search, src.Root(), false);
   TRunDriver driver;
-  driver.BeginRun();
+  driver.BeginRun(out.Root());
   search.Scan();
   driver.SearchDone(search);
   ASSERT_EQ(search.FoundFiles.size(), 5u);
@@ -312,7 +315,7 @@ TEST(RunDriverTest, DatabasesSwappedBetweenSearchAndZipNeverBlockOrLoseAnything)
     outcomes[pack.FileName] =
         driver
             .ZipDatabase(writer, ArchivePath(out.Root(), pack.FileName, TagRemoval::Keep),
-                         pack.Dir + pack.FileName, 6)
+                         pack.Dir + pack.FileName, 6, TCancelToken{false})
             .outcome;
   }
   EXPECT_EQ(outcomes["fifo.mdf"], TZipOutcome::NotRegular);
