@@ -82,8 +82,7 @@ TOutputDir::~TOutputDir() {
 
 int TOutputDir::Open(const std::string& path) {
   Close();
-  const int fd =
-      ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return errno;
   handle_ = fd;
   path_ = path;
@@ -103,6 +102,7 @@ TEntryStatus TOutputDir::StatusAt(const std::string& name) const {
   struct stat st {};
   if (::fstatat(handle_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     status.error = errno;
+    status.absent = errno == ENOENT;
     return status;
   }
   status.kind = KindOf(st.st_mode);
@@ -111,8 +111,8 @@ TEntryStatus TOutputDir::StatusAt(const std::string& name) const {
 }
 
 THandle TOutputDir::OpenForReadingAt(const std::string& name) const {
-  const int fd = ::openat(handle_, name.c_str(),
-                          O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+  const int fd =
+      ::openat(handle_, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return InvalidHandle;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -126,15 +126,17 @@ THandle TOutputDir::OpenForReadingAt(const std::string& name) const {
 
 int TOutputDir::CreateTemp(const std::string& name, TTempFile& temp) const {
   temp = TTempFile{};
-  int fd = ::openat(handle_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  int fd =
+      NamedTempFilesForced() ? -1 : ::openat(handle_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd < 0) {
+    if (NamedTempFilesForced()) errno = EOPNOTSUPP;
     // File systems without unnamed files say so in one of these ways; any
     // other answer (no room, no right) a named file would meet too.
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
     for (int attempt = 0; attempt < kNameAttempts && fd < 0; ++attempt) {
       const std::string tempName = TempNameFor(name, maxName_);
-      fd = ::openat(handle_, tempName.c_str(),
-                    O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      fd = ::openat(handle_, tempName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    0600);
       if (fd >= 0) {
         temp.name = tempName;
       } else if (errno != EEXIST) {
@@ -172,6 +174,11 @@ int TOutputDir::Replace(TTempFile& temp, const std::string& name) const {
       }
     }
     if (error != 0) return error;
+  } else if (const TEntryStatus named = StatusAt(temp.name);
+             named.kind != TEntryKind::Regular || !(named.stamp.id == temp.id)) {
+    // Another program took the temporary name: what is there now is not
+    // ours to move onto the final name.
+    return ErrNameTaken;
   }
   NoteFileCall("rename", temp.handle);
   if (::renameat(handle_, temp.name.c_str(), handle_, name.c_str()) != 0) return errno;
@@ -201,6 +208,7 @@ void TOutputDir::Release(TTempFile& temp) {
 }
 
 int TOutputDir::Sync() const {
+  NoteFileCall("sync", handle_);
   return ::fsync(handle_) == 0 ? 0 : errno;
 }
 
@@ -224,8 +232,7 @@ std::vector<std::string> TOutputDir::RemoveStaleTemps() const {
     TFileStamp stamp;
     // Ours: a regular file this user made, which no live run holds locked,
     // and still the file at the name when it goes.
-    if (FileStampOf(fd, stamp) == 0 && FileOwnedByUs(fd) &&
-        ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    if (FileStampOf(fd, stamp) == 0 && FileOwnedByUs(fd) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
       const TEntryStatus now = StatusAt(name);
       if (now.kind == TEntryKind::Regular && now.stamp.id == stamp.id &&
           ::unlinkat(handle_, name.c_str(), 0) == 0) {

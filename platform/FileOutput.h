@@ -41,8 +41,9 @@ int FileStampOf(THandle handle, TFileStamp& stamp);
 enum class TEntryKind { None, Regular, Directory, Link, Other };
 struct TEntryStatus {
   TEntryKind kind = TEntryKind::None;
-  TFileStamp stamp;  // for an entry that is there
-  int error = 0;     // why it could not be looked at (ENOENT when nothing is there)
+  TFileStamp stamp;     // for an entry that is there
+  int error = 0;        // why it could not be looked at
+  bool absent = false;  // nothing is there
 };
 
 // A file being written into a folder before it takes its final name: unnamed
@@ -56,8 +57,8 @@ struct TTempFile {
 };
 
 // A test's view of the order of the calls that make an archive durable:
-// "write" (FileWrite), "sync" (FileSync), "rename" (putting a temporary file
-// in place), each with its handle. Null (the default) records nothing.
+// "write" (FileWrite), "sync" (FileSync, TOutputDir::Sync), "rename" (putting
+// a temporary file in place), each with its handle. Null (the default) records nothing.
 using TFileCallObserver = void (*)(const char* call, THandle handle);
 void SetFileCallObserver(TFileCallObserver observer);
 void NoteFileCall(const char* call, THandle handle);
@@ -65,6 +66,11 @@ void NoteFileCall(const char* call, THandle handle);
 // Gives the open file the permission bits mode (07777); 0, or the error
 // number. Windows keeps no such bits: nothing to do there.
 int FileSetMode(THandle handle, uint32_t mode);
+// Tests: CreateTemp takes the named way, as on a file system without unnamed
+// files (Windows always names them).
+void UseNamedTempFiles(bool named);
+bool NamedTempFilesForced();
+
 // The permission bits of a new file: 0666 less the umask (0 on Windows).
 uint32_t NewFileMode();
 

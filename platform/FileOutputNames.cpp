@@ -15,6 +15,7 @@ constexpr size_t kRandomLength = 6;
 constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
 
 std::atomic<TFileCallObserver> g_observer{nullptr};
+std::atomic<bool> g_namedTemps{false};
 
 // Six characters for a new name, random so that two programs (or two runs)
 // do not take turns colliding.
@@ -43,6 +44,14 @@ void NoteFileCall(const char* call, THandle handle) {
   if (const TFileCallObserver observer = g_observer.load(std::memory_order_relaxed)) {
     observer(call, handle);
   }
+}
+
+void UseNamedTempFiles(bool named) {
+  g_namedTemps = named;
+}
+
+bool NamedTempFilesForced() {
+  return g_namedTemps.load(std::memory_order_relaxed);
 }
 
 bool IsTempName(const std::string& name) {

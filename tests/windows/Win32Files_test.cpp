@@ -10,6 +10,7 @@
 
 #include "DirList.h"
 #include "File.h"
+#include "FileOutput.h"
 #include "Files.h"
 #include "Win32.h"
 #include "WinTestSupport.h"
@@ -65,18 +66,17 @@ TEST(Win32FilesTest, UnicodeNamesAndLongPathsGoThroughEveryCall) {
     EXPECT_EQ(ReadAll(path), "content of " + path);
     EXPECT_EQ(FileKindOf(path), TFileKind::Regular);
     EXPECT_NE(FileGetAttr(path), faInvalid);
-    // A temporary file beside it, then put in its place.
-    const std::string temp = CreateTempFileBeside(path);
-    ASSERT_FALSE(temp.empty()) << SysErrorMessage(errno);
-    EXPECT_EQ(temp.rfind(path + ".tzw-", 0), 0u);
-    EXPECT_EQ(temp.size(), path.size() + 11);
-    const THandle h = FileOpen(temp, TFileAccess::Write);
-    ASSERT_NE(h, InvalidHandle);
-    EXPECT_EQ(FileWrite(h, "new", 3).count, 3);
-    EXPECT_EQ(FileSync(h), 0);
-    FileClose(h);
-    EXPECT_EQ(ReplaceFile(temp, path), 0);
-    EXPECT_FALSE(FileExists(temp));
+    // A temporary file beside it, written through its handle and put in its
+    // place by that handle.
+    TOutputDir dir;
+    ASSERT_EQ(dir.Open(ExtractFilePath(path)), 0);
+    TTempFile temp;
+    ASSERT_EQ(dir.CreateTemp(ExtractFileName(path), temp), 0) << SysErrorMessage(errno);
+    EXPECT_EQ(temp.name.rfind(ExtractFileName(path) + ".tzw-", 0), 0u);
+    EXPECT_EQ(FileWrite(temp.handle, "new", 3).count, 3);
+    EXPECT_EQ(FileSync(temp.handle), 0);
+    EXPECT_EQ(dir.Replace(temp, ExtractFileName(path)), 0);
+    TOutputDir::Release(temp);
     EXPECT_EQ(ReadAll(path), "new");
   }
 
