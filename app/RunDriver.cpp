@@ -212,13 +212,15 @@ void TRunDriver::ShowEndReport() const {
   }
 }
 
-int TRunDriver::BeginRun(const std::string& outputDir) {
+int TRunDriver::BeginRun(const std::string& outputDir, TRunMode mode) {
   report_.Clear();
   foundByName_.clear();
   unsynced_ = false;
   if (const int error = outputDir_.Open(outputDir); error != 0) return error;
-  for (const std::string& name : outputDir_.RemoveStaleTemps()) {
-    report_.Add(JoinPath(outputDir, name), kStaleTempRemoved);
+  const bool dry = mode == TRunMode::DryRun;
+  for (const std::string& name :
+       outputDir_.StaleTemps(dry ? TOutputDir::TStale::Find : TOutputDir::TStale::Remove)) {
+    report_.Add(JoinPath(outputDir, name), dry ? kStaleTempFound : kStaleTempRemoved);
   }
   return 0;
 }

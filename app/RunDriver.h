@@ -95,8 +95,12 @@ class RunReport {
 inline constexpr size_t kReportLines = 20;
 
 // What a temporary file that a killed run left in the output folder is
-// reported with, once removed.
+// reported with: removed by a run, found by a dry run.
 inline constexpr char kStaleTempRemoved[] = "stale temporary file removed";
+inline constexpr char kStaleTempFound[] = "stale temporary file, the run would remove it";
+
+// A run that writes, or a dry run that only looks.
+enum class TRunMode { Run, DryRun };
 
 class TRunDriver {
  public:
@@ -120,9 +124,9 @@ class TRunDriver {
 
   // Starts a run into outputDir: the report afresh, the folder opened once
   // for the whole run, and temporary files that killed runs left there
-  // removed and reported. 0, or the error number when the folder cannot be
-  // opened.
-  int BeginRun(const std::string& outputDir);
+  // removed (a dry run only finds them) and reported. 0, or the error number
+  // when the folder cannot be opened.
+  int BeginRun(const std::string& outputDir, TRunMode mode = TRunMode::Run);
   // Takes the finished search's results: the databases found (whose files no
   // archive may replace) and the folders it could not list.
   void SearchDone(const TSearchFolders& search);

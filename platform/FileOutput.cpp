@@ -212,7 +212,7 @@ int TOutputDir::Sync() const {
   return ::fsync(handle_) == 0 ? 0 : errno;
 }
 
-std::vector<std::string> TOutputDir::RemoveStaleTemps() const {
+std::vector<std::string> TOutputDir::StaleTemps(TStale action) const {
   std::vector<std::string> removed;
   const int listFd = ::openat(handle_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (listFd < 0) return removed;
@@ -235,7 +235,7 @@ std::vector<std::string> TOutputDir::RemoveStaleTemps() const {
     if (FileStampOf(fd, stamp) == 0 && FileOwnedByUs(fd) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
       const TEntryStatus now = StatusAt(name);
       if (now.kind == TEntryKind::Regular && now.stamp.id == stamp.id &&
-          ::unlinkat(handle_, name.c_str(), 0) == 0) {
+          (action == TStale::Find || ::unlinkat(handle_, name.c_str(), 0) == 0)) {
         removed.push_back(name);
       }
     }

@@ -111,8 +111,9 @@ class TOutputDir {
   // Makes the folder's entries (new names, renames) durable: 0, or the error.
   int Sync() const;
   // Temporary files of ours that no live run holds (an earlier run was killed
-  // while writing them): removes them and returns their names.
-  std::vector<std::string> RemoveStaleTemps() const;
+  // while writing them): their names, each removed unless only asked to find.
+  enum class TStale { Remove, Find };
+  std::vector<std::string> StaleTemps(TStale action) const;
 
  private:
   THandle handle_ = InvalidHandle;

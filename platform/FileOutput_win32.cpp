@@ -49,8 +49,8 @@ int StampOf(HANDLE h, TFileStamp& stamp, DWORD* attributes) {
 
 // Marks the open file for deletion when its last handle closes.
 bool DeleteByHandle(HANDLE h) {
-  FILE_DISPOSITION_INFO disposition{};
-  disposition.DeleteFile = TRUE;
+  // The one member is named after the DeleteFile macro of <windows.h>.
+  FILE_DISPOSITION_INFO disposition{TRUE};
   return ::SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
@@ -212,7 +212,7 @@ int TOutputDir::Sync() const {
   return 0;
 }
 
-std::vector<std::string> TOutputDir::RemoveStaleTemps() const {
+std::vector<std::string> TOutputDir::StaleTemps(TStale action) const {
   std::vector<std::string> removed;
   WIN32_FIND_DATAW found;
   const HANDLE find = ::FindFirstFileExW(win32::FilePath(Join(path_, "*")).c_str(), FindExInfoBasic,
@@ -233,7 +233,7 @@ std::vector<std::string> TOutputDir::RemoveStaleTemps() const {
     BY_HANDLE_FILE_INFORMATION info;
     if (::GetFileType(h) == FILE_TYPE_DISK && ::GetFileInformationByHandle(h, &info) &&
         (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
-        DeleteByHandle(h)) {
+        (action == TStale::Find || DeleteByHandle(h))) {
       removed.push_back(name);
     }
     ::CloseHandle(h);

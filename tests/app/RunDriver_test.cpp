@@ -419,9 +419,12 @@ TEST(RunDriverTest, LinksPlantedAtEveryNameAreNeverFollowed) {
     // An archive of ours that cannot be read is not taken for a foreign file.
     src.File("u.mdf", Rows(500));
     out.File("u.zip", "PK\x03\x04 unreadable");
+    ::chmod(src.File("r.mdf", Rows(500)).c_str(), 0);  // a database nobody may read
+    const std::string sealed = elsewhere.Dir("sealed");
     for (const TempTree* tree : {&src, &out, &elsewhere}) GiveAway(tree->Root());
     ::chmod(out.Path("s.zip").c_str(), 04755);
     ::chmod(out.Path("u.zip").c_str(), 0);
+    ::chmod(sealed.c_str(), 0555);
 
     const std::string problems = AsUnprivileged([&] {
       std::string found;
@@ -492,6 +495,21 @@ TEST(RunDriverTest, LinksPlantedAtEveryNameAreNeverFollowed) {
             "u.mdf: " + run.ReasonFor(src.Path("u.mdf")));
       for (const std::string& left : Leftovers(out.Root()))
         check(fs::is_symlink(out.Path(left)), "left behind: " + left);
+      // What the dry run asks is what the run met: the unreadable database
+      // and a folder that takes no new file.
+      check(run.ReasonFor(src.Path("r.mdf")) == "could not be read: Permission denied",
+            "r.mdf: " + run.ReasonFor(src.Path("r.mdf")));
+      for (size_t i = 0; i < run.results.size(); ++i) {
+        const std::string& said = run.foretold[i].reason;
+        check(said.empty() || said == run.results[i].reason, "foretold: " + said);
+      }
+      TRunDriver dry;
+      check(dry.BeginRun(out.Root(), TRunMode::DryRun) == 0 && dry.OutputProblem().empty(),
+            "the output folder refused a new file");
+      check(dry.BeginRun(sealed, TRunMode::DryRun) == 0 &&
+                dry.OutputProblem() ==
+                    "could not create a file in " + sealed + ": Permission denied",
+            "sealed: " + dry.OutputProblem());
       return found;
     });
     EXPECT_EQ(problems, "");
@@ -510,6 +528,13 @@ TEST(RunDriverTest, StaleTemporaryFilesGoLiveOnesStay) {
   out.Link("z.zip.tzw-ghi789", out.Path("nowhere"));
   const std::string notOurs = out.File("notes.tzw-ABCDEF", "mine");
   src.File("big.mdf", Rows(4 << 20));
+
+  // A dry run finds it and leaves it.
+  TRunDriver dry;
+  ASSERT_EQ(dry.BeginRun(out.Root(), TRunMode::DryRun), 0);
+  ASSERT_EQ(dry.Report().Cases().size(), 1u);
+  EXPECT_EQ(dry.Report().Cases()[0].reason, kStaleTempFound);
+  EXPECT_TRUE(fs::exists(stale));
 
   for (const bool named : {false, true}) {
     SCOPED_TRACE(named ? "named temporary files" : "unnamed temporary files");
