@@ -506,10 +506,10 @@ TEST(RunDriverTest, LinksPlantedAtEveryNameAreNeverFollowed) {
       TRunDriver dry;
       check(dry.BeginRun(out.Root(), TRunMode::DryRun) == 0 && dry.OutputProblem().empty(),
             "the output folder refused a new file");
-      check(dry.BeginRun(sealed, TRunMode::DryRun) == 0 &&
-                dry.OutputProblem() ==
-                    "could not create a file in " + sealed + ": Permission denied",
-            "sealed: " + dry.OutputProblem());
+      check(
+          dry.BeginRun(sealed, TRunMode::DryRun) == 0 &&
+              dry.OutputProblem() == "could not create a file in " + sealed + ": Permission denied",
+          "sealed: " + dry.OutputProblem());
       return found;
     });
     EXPECT_EQ(problems, "");
