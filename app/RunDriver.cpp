@@ -390,26 +390,27 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   writer.PackLevel = level;
   writer.FreshArchive = true;
   writer.OutputHandle = temp.handle;
+  // The handle is the driver's: the writer never keeps it beyond this call.
+  struct HandleLent {
+    TZipWriter& writer;
+    ~HandleLent() { writer.OutputHandle = InvalidHandle; }
+  } lent{writer};
   writer.SyncOutput = false;   // synced below, once its mode is set
   writer.LiteralNames = true;  // a database named "a*.mdf" is not a pattern
   int added = 0;
   try {
     added = writer.Zip(cancel);
   } catch (const EUserCanceled&) {
-    writer.OutputHandle = InvalidHandle;
     throw;  // the temporary file goes with the guard; the run ends
   } catch (const EReadError& e) {
-    writer.OutputHandle = InvalidHandle;
     return finish(TZipOutcome::NotRead,
                   "could not be read: " +
                       (e.Message().empty() ? Reason("failed", e.OsError()) : e.Message()));
   } catch (const Exception& e) {
-    writer.OutputHandle = InvalidHandle;
     return finish(
         TZipOutcome::Failed,
         "not archived: " + (e.Message().empty() ? Reason("failed", e.OsError()) : e.Message()));
   }
-  writer.OutputHandle = InvalidHandle;
   result.sizeAtStart = writer.TotalBytes();
   result.bytesRead = writer.BytesDone();
   if (added == 0) {

@@ -95,6 +95,40 @@ TEST(Win32FilesTest, UnicodeNamesAndLongPathsGoThroughEveryCall) {
   }
 }
 
+// A temporary file being written is held without sharing: a later run's
+// look for stale ones leaves it, removes one that nobody holds, and a
+// discarded one goes by its handle. A replace keeps the file's identity.
+TEST(Win32FilesTest, TemporaryFilesAreHeldRemovedAndReplacedByHandle) {
+  WinTempDir tmp;
+  TOutputDir dir;
+  ASSERT_EQ(dir.Open(tmp.Root()), 0);
+  const std::string stale = tmp.File("x.zip.tzw-abc123", "PK\x03\x04 half");
+  TTempFile live;
+  ASSERT_EQ(dir.CreateTemp("y.zip", live), 0);
+  EXPECT_EQ(dir.StaleTemps(TOutputDir::TStale::Find),
+            std::vector<std::string>{"x.zip.tzw-abc123"});
+  EXPECT_TRUE(FileExists(stale));
+  EXPECT_EQ(dir.StaleTemps(TOutputDir::TStale::Remove),
+            std::vector<std::string>{"x.zip.tzw-abc123"});
+  EXPECT_FALSE(FileExists(stale));
+  EXPECT_TRUE(FileExists(tmp.Path(live.name)));
+
+  tmp.File("y.zip", "PK\x03\x04 last week's");
+  EXPECT_EQ(FileWrite(live.handle, "new", 3).count, 3);
+  const TFileId written = live.id;
+  ASSERT_EQ(dir.Replace(live, "y.zip"), 0);
+  TOutputDir::Release(live);
+  EXPECT_EQ(ReadAll(tmp.Path("y.zip")), "new");
+  EXPECT_TRUE(dir.StatusAt("y.zip").stamp.id == written);
+
+  TTempFile dropped;
+  ASSERT_EQ(dir.CreateTemp("z.zip", dropped), 0);
+  const std::string droppedName = dropped.name;
+  dir.Discard(dropped);
+  EXPECT_FALSE(FileExists(tmp.Path(droppedName)));
+  EXPECT_TRUE(dir.StaleTemps(TOutputDir::TStale::Find).empty());
+}
+
 TEST(Win32FilesTest, NamesConvertBothWaysWithoutLoss) {
   for (const std::string& name : kNames) EXPECT_EQ(win32::Narrow(win32::Widen(name)), name);
   EXPECT_EQ(win32::Widen("\xF0\x9F\x98\x80"), std::wstring(L"\xD83D\xDE00"));
