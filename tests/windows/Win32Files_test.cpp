@@ -105,8 +105,7 @@ TEST(Win32FilesTest, TemporaryFilesAreHeldRemovedAndReplacedByHandle) {
   const std::string stale = tmp.File("x.zip.tzw-abc123", "PK\x03\x04 half");
   TTempFile live;
   ASSERT_EQ(dir.CreateTemp("y.zip", live), 0);
-  EXPECT_EQ(dir.StaleTemps(TOutputDir::TStale::Find),
-            std::vector<std::string>{"x.zip.tzw-abc123"});
+  EXPECT_EQ(dir.StaleTemps(TOutputDir::TStale::Find), std::vector<std::string>{"x.zip.tzw-abc123"});
   EXPECT_TRUE(FileExists(stale));
   EXPECT_EQ(dir.StaleTemps(TOutputDir::TStale::Remove),
             std::vector<std::string>{"x.zip.tzw-abc123"});
