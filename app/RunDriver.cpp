@@ -216,7 +216,8 @@ int TRunDriver::BeginRun(const std::string& outputDir, TRunMode mode) {
   report_.Clear();
   foundByName_.clear();
   unsynced_ = false;
-  if (const int error = outputDir_.Open(outputDir); error != 0) return error;
+  openError_ = outputDir_.Open(outputDir);
+  if (openError_ != 0) return openError_;
   const bool dry = mode == TRunMode::DryRun;
   for (const std::string& name :
        outputDir_.StaleTemps(dry ? TOutputDir::TStale::Find : TOutputDir::TStale::Remove)) {
@@ -337,7 +338,7 @@ TZipResult TRunDriver::WouldSkip(const std::string& archivePath, const std::stri
 
 std::string TRunDriver::OutputProblem() const {
   const std::string folder = outputDir_.Path();
-  if (!outputDir_.IsOpen()) return "could not be opened";
+  if (!outputDir_.IsOpen()) return Reason("could not be opened", openError_);
   TTempFile probe;
   if (const int error = outputDir_.CreateTemp("probe.zip", probe); error != 0) {
     return Reason("could not create a file in " + folder, error);

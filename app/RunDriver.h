@@ -171,6 +171,7 @@ class TRunDriver {
   int FolderOf(const std::string& archivePath, TOutputDir& own, const TOutputDir*& dir) const;
 
   TOutputDir outputDir_;
+  int openError_ = 0;  // why BeginRun could not open the folder
   // Archives were put in place since the folder was last synced.
   std::atomic<bool> unsynced_{false};
   RunReport report_;
