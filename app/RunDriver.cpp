@@ -12,35 +12,50 @@
 
 namespace {
 
-// True when the file at path begins like a ZIP archive (a local header, or
-// the end record of an empty archive), or holds nothing at all: such a file
-// is an archive of an earlier run, finished or cut short, and may be replaced.
-bool LooksLikeOurArchive(const std::string& path) {
-  const THandle handle = FileOpen(path, TFileAccess::Read);
-  if (handle == InvalidHandle) return false;
+std::string Reason(const std::string& what, int error) {
+  return error != 0 ? what + ": " + SysErrorMessage(error) : what;
+}
+
+std::string WouldReplace(const std::string& file) {
+  return "its archive would replace " + file;
+}
+
+// True when the open file begins like a ZIP archive (a local header, or the
+// end record of an empty archive), or holds nothing at all: such a file is an
+// archive of an earlier run, finished or cut short, and may be replaced. The
+// error of reading it is left in error.
+bool LooksLikeOurArchive(THandle handle, int& error) {
   unsigned char head[4] = {};
   const TFileIo io = FileRead(handle, head, sizeof head);
-  FileClose(handle);
+  error = io.error;
   if (io.error != 0) return false;
   if (io.count == 0) return true;
   if (io.count < 4) return false;
   return std::memcmp(head, "PK\x03\x04", 4) == 0 || std::memcmp(head, "PK\x05\x06", 4) == 0;
 }
 
-std::string Reason(const std::string& what, int error) {
-  return error != 0 ? what + ": " + SysErrorMessage(error) : what;
+// A folder's text without the separators it may end in, so that "/out/" and
+// "/out" compare equal.
+std::string FolderText(std::string dir) {
+  while (dir.size() > 1 && (dir.back() == PathDelim || dir.back() == '/')) dir.pop_back();
+  return dir.empty() ? std::string(".") : dir;
 }
 
-// A writer's message, naming the archive where it names the file the archive
-// was being written into.
-std::string WriterReason(const Exception& e, const std::string& temp,
-                         const std::string& archivePath) {
-  std::string text = e.Message().empty() ? Reason("failed", e.OsError()) : e.Message();
-  for (size_t at = text.find(temp); at != std::string::npos; at = text.find(temp, at)) {
-    text.replace(at, temp.size(), archivePath);
-    at += archivePath.size();
+std::string JoinPath(const std::string& dir, const std::string& name) {
+  return dir.empty() || dir.back() == PathDelim ? dir + name : dir + PathDelim + name;
+}
+
+// Whether a database changed while it was read, as its open handle showed it
+// before and after: the report's text, empty when it did not.
+std::string ChangedWhileRead(const TZipResult& result, const TFileStamp& before,
+                             const TFileStamp& after) {
+  if (result.bytesRead != result.sizeAtStart) {
+    return "changed while read: " + std::to_string(result.sizeAtStart) + " bytes at start, " +
+           std::to_string(result.bytesRead) + " bytes archived";
   }
-  return text;
+  // The same size is no proof: a live database rewrites its pages in place.
+  if (!before.SameContentAs(after)) return "changed while read: written to while it was read";
+  return {};
 }
 
 }  // namespace
@@ -61,6 +76,7 @@ TFolderProblem CheckFolder(const std::string& path) {
 void RunReport::Clear() {
   std::lock_guard lock(mutex_);
   written_.clear();
+  pathOf_.clear();
   cases_.clear();
 }
 
@@ -68,13 +84,32 @@ void RunReport::FolderNotListed(const std::string& folder, int error) {
   Add(folder, Reason("could not be listed", error));
 }
 
-void RunReport::Archived(const std::string& archivePath, const std::string& source) {
+void RunReport::Archived(const std::string& archivePath, const std::string& source,
+                         const TFileId& replaced, const TFileId& written) {
   std::lock_guard lock(mutex_);
-  auto [it, fresh] = written_.try_emplace(archivePath, source);
-  if (!fresh) {
-    cases_.push_back({it->second, "its archive was replaced by " + source});
-    it->second = source;
+  auto earlier = written_.find(archivePath);
+  if (earlier == written_.end() && replaced.Valid()) {
+    if (const auto byId = pathOf_.find({replaced.device, replaced.index}); byId != pathOf_.end()) {
+      earlier = written_.find(byId->second);
+    }
   }
+  if (earlier != written_.end()) {
+    cases_.push_back({earlier->second.source, "its archive was replaced by " + source});
+    Forget(earlier->first);
+  }
+  written_[archivePath] = {source, written};
+  if (written.Valid()) pathOf_[{written.device, written.index}] = archivePath;
+}
+
+void RunReport::Forget(const std::string& archivePath) {
+  const auto it = written_.find(archivePath);
+  if (it == written_.end()) return;
+  const TFileId id = it->second.id;
+  if (const auto byId = pathOf_.find({id.device, id.index});
+      id.Valid() && byId != pathOf_.end() && byId->second == archivePath) {
+    pathOf_.erase(byId);
+  }
+  written_.erase(it);
 }
 
 void RunReport::Add(const std::string& source, const std::string& reason) {
@@ -116,22 +151,25 @@ void TRunDriver::SetUpSearch(TSearchFolders& search, const std::string& sourceDi
   search.DoRecursive = recursive;
 }
 
-int TRunDriver::BeginRun(const std::string& outputDir) {
-  outputDir_ = outputDir;
+int TRunDriver::BeginRun(const std::string& outputDir, TRunMode mode) {
   report_.Clear();
   foundByName_.clear();
+  unsynced_ = false;
+  openError_ = outputDir_.Open(outputDir);
+  if (openError_ != 0) return openError_;
+  const bool dry = mode == TRunMode::DryRun;
+  for (const std::string& name :
+       outputDir_.StaleTemps(dry ? TOutputDir::TStale::Find : TOutputDir::TStale::Remove)) {
+    report_.Add(JoinPath(outputDir, name), dry ? kStaleTempFound : kStaleTempRemoved);
+  }
   return 0;
-}
-
-std::string TRunDriver::OutputProblem() const {
-  const std::string temp = CreateTempFileBeside(PathJoin(outputDir_, "dry-run"));
-  if (temp.empty()) return Reason("could not create a file in " + outputDir_, errno);
-  DeleteFile(temp);
-  return {};
 }
 
 int TRunDriver::EndRun() {
-  return 0;
+  int error = 0;
+  if (outputDir_.IsOpen() && unsynced_.exchange(false)) error = outputDir_.Sync();
+  outputDir_.Close();
+  return error;
 }
 
 void TRunDriver::SearchDone(const TSearchFolders& search) {
@@ -154,23 +192,57 @@ std::string TRunDriver::FoundDatabaseAt(const std::string& path) const {
   return {};
 }
 
-std::string TRunDriver::Untouchable(const std::string& archivePath,
+std::string TRunDriver::Untouchable(const TOutputDir& dir, const std::string& archivePath,
                                     const std::string& source) const {
-  // The name itself first: a file that another run puts there between two
-  // looks must be seen as what it is, not as a link that points nowhere.
-  if (!EntryExists(archivePath)) return {};
-  const TFileKind kind = FileKindOf(archivePath);
-  // A link that points nowhere is not an archive of ours, and may be a
-  // database found.
-  if (kind == TFileKind::None) return archivePath;
-  if (SameFileName(archivePath, source) || SameFile(archivePath, source)) return source;
-  if (std::string found = FoundDatabaseAt(archivePath); !found.empty()) return found;
-  if (kind != TFileKind::Regular || !LooksLikeOurArchive(archivePath)) return archivePath;
-  return {};
+  const std::string name = ExtractFileName(archivePath);
+  // The name itself, never what a link there points to.
+  const TEntryStatus entry = dir.StatusAt(name);
+  if (entry.kind == TEntryKind::None) {
+    return entry.error == ENOENT
+               ? std::string()
+               : Reason("its archive " + archivePath + " could not be read", entry.error);
+  }
+  // A link is no archive of ours, and may be a database found even when it
+  // points nowhere.
+  if (entry.kind == TEntryKind::Link) return WouldReplace(archivePath);
+  if (SameFileName(archivePath, source) || SameFile(archivePath, source)) {
+    return WouldReplace(source);
+  }
+  if (std::string found = FoundDatabaseAt(archivePath); !found.empty()) return WouldReplace(found);
+  if (entry.kind != TEntryKind::Regular) return WouldReplace(archivePath);
+  const THandle handle = dir.OpenForReadingAt(name);
+  int error = handle == InvalidHandle ? errno : 0;
+  if (handle != InvalidHandle) {
+    const bool ours = LooksLikeOurArchive(handle, error);
+    FileClose(handle);
+    if (ours) return {};
+  }
+  // An archive of ours that is merely locked or unreadable is not foreign:
+  // the system's reason says what stands in the way.
+  if (error != 0 && error != ErrNotRegularFile && error != ELOOP) {
+    return Reason("its archive " + archivePath + " could not be read", error);
+  }
+  return WouldReplace(archivePath);
+}
+
+int TRunDriver::FolderOf(const std::string& archivePath, TOutputDir& own,
+                         const TOutputDir*& dir) const {
+  const std::string folder = ExtractFilePath(archivePath);
+  if (outputDir_.IsOpen() && FolderText(folder) == FolderText(outputDir_.Path())) {
+    dir = &outputDir_;
+    return 0;
+  }
+  dir = &own;
+  return own.Open(folder.empty() ? "." : folder);
 }
 
 TZipResult TRunDriver::WouldSkip(const std::string& archivePath, const std::string& source) const {
   TZipResult result;
+  const auto skip = [&](TZipOutcome outcome, std::string reason) {
+    result.outcome = outcome;
+    result.reason = std::move(reason);
+    return result;
+  };
   errno = 0;
   switch (FileKindOf(source)) {
     case TFileKind::Regular:
@@ -178,31 +250,40 @@ TZipResult TRunDriver::WouldSkip(const std::string& archivePath, const std::stri
     case TFileKind::None:
       // The system's reason: a link loop or a folder not searchable is not
       // a missing file.
-      result.outcome = TZipOutcome::NotRead;
-      result.reason = Reason("could not be read", errno != 0 ? errno : ENOENT);
-      return result;
+      return skip(TZipOutcome::NotRead, Reason("could not be read", errno != 0 ? errno : ENOENT));
     default:
-      result.outcome = TZipOutcome::NotRegular;
-      result.reason = "not a regular file";
-      return result;
+      return skip(TZipOutcome::NotRegular, "not a regular file");
   }
-  if (const std::string file = Untouchable(archivePath, source); !file.empty()) {
-    result.outcome = TZipOutcome::NotReplaced;
-    result.reason = "its archive would replace " + file;
-    return result;
-  }
-  // Opened, reading nothing: a database the run could not read is one the
-  // dry run names too.
+  // Opened as the writer opens it, so that what the run could not read is
+  // said now; nothing is read.
   if (const THandle handle = FileOpen(source, TFileAccess::Read); handle != InvalidHandle) {
     FileClose(handle);
-  } else if (errno == ErrNotRegularFile || errno == EISDIR) {
-    result.outcome = TZipOutcome::NotRegular;
-    result.reason = "not a regular file";
+  } else if (const int error = errno; error == ErrNotRegularFile || error == EISDIR) {
+    return skip(TZipOutcome::NotRegular, "not a regular file");
   } else {
-    result.outcome = TZipOutcome::NotRead;
-    result.reason = Reason("could not be read", errno);
+    return skip(TZipOutcome::NotRead, Reason("could not be read", error));
+  }
+  TOutputDir own;
+  const TOutputDir* dir = nullptr;
+  if (const int error = FolderOf(archivePath, own, dir); error != 0) {
+    return skip(TZipOutcome::Failed,
+                Reason("could not create a file beside " + archivePath, error));
+  }
+  if (std::string reason = Untouchable(*dir, archivePath, source); !reason.empty()) {
+    return skip(TZipOutcome::NotReplaced, std::move(reason));
   }
   return result;
+}
+
+std::string TRunDriver::OutputProblem() const {
+  const std::string folder = outputDir_.Path();
+  if (!outputDir_.IsOpen()) return Reason("could not be opened", openError_);
+  TTempFile probe;
+  if (const int error = outputDir_.CreateTemp("probe.zip", probe); error != 0) {
+    return Reason("could not create a file in " + folder, error);
+  }
+  outputDir_.Discard(probe);
+  return {};
 }
 
 TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archivePath,
@@ -221,67 +302,98 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
     return finish(skip.outcome, std::move(skip.reason));
   }
 
-  // The archive is written beside its final name and put in place only when
-  // complete, so the previous archive stays until then and a crash leaves
-  // nothing at the final name but it.
-  const std::string temp = CreateTempFileBeside(archivePath);
-  if (temp.empty()) {
+  // The archive is written into a private file of its own, through its
+  // handle alone, and put in place only when complete, so the previous
+  // archive stays until then and a crash leaves nothing at the final name
+  // but it.
+  TOutputDir own;
+  const TOutputDir* dir = nullptr;
+  const std::string name = ExtractFileName(archivePath);
+  TTempFile temp;
+  int error = FolderOf(archivePath, own, dir);
+  if (error == 0) error = dir->CreateTemp(name, temp);
+  if (error != 0) {
     return finish(TZipOutcome::Failed,
-                  Reason("could not create a file beside " + archivePath, errno));
+                  Reason("could not create a file beside " + archivePath, error));
   }
   struct TempGuard {
-    const std::string& path;
-    bool keep = false;
-    ~TempGuard() {
-      if (!keep) DeleteFile(path);
-    }
-  } guard{temp};
+    const TOutputDir& dir;
+    TTempFile& temp;
+    ~TempGuard() { dir.Discard(temp); }
+  } guard{*dir, temp};
 
   writer.FilesList.clear();
-  writer.SetZipName(temp);
+  writer.SetZipName(archivePath);
   writer.FilesList.push_back(source);
   writer.Recurse = false;
   writer.SetStorePaths(false);
   writer.PackLevel = level;
   writer.FreshArchive = true;
-  writer.SyncOutput = true;
+  writer.OutputHandle = temp.handle;
+  // The handle is the driver's: the writer never keeps it beyond this call.
+  struct HandleLent {
+    TZipWriter& writer;
+    ~HandleLent() { writer.OutputHandle = InvalidHandle; }
+  } lent{writer};
+  writer.SyncOutput = false;   // synced below, once its mode is set
   writer.LiteralNames = true;  // a database named "a*.mdf" is not a pattern
-  writer.CancelToken = &cancel;
   int added = 0;
   try {
-    added = writer.Zip();
+    added = writer.Zip(cancel);
   } catch (const EUserCanceled&) {
     throw;  // the temporary file goes with the guard; the run ends
   } catch (const EReadError& e) {
-    return finish(TZipOutcome::NotRead, "could not be read: " + WriterReason(e, temp, archivePath));
+    return finish(TZipOutcome::NotRead,
+                  "could not be read: " +
+                      (e.Message().empty() ? Reason("failed", e.OsError()) : e.Message()));
   } catch (const Exception& e) {
-    return finish(TZipOutcome::Failed, "not archived: " + WriterReason(e, temp, archivePath));
+    return finish(
+        TZipOutcome::Failed,
+        "not archived: " + (e.Message().empty() ? Reason("failed", e.OsError()) : e.Message()));
   }
   result.sizeAtStart = writer.TotalBytes();
   result.bytesRead = writer.BytesDone();
   if (added == 0) {
-    const int error = writer.SkipError();
-    if (error == ErrNotRegularFile) return finish(TZipOutcome::NotRegular, "not a regular file");
-    return finish(TZipOutcome::NotRead, Reason("could not be read", error));
+    const int skipError = writer.SkipError();
+    if (skipError == ErrNotRegularFile)
+      return finish(TZipOutcome::NotRegular, "not a regular file");
+    return finish(TZipOutcome::NotRead, Reason("could not be read", skipError));
   }
 
   // Looked at again: the other file may have appeared while this one was written.
-  if (const std::string file = Untouchable(archivePath, source); !file.empty()) {
-    return finish(TZipOutcome::NotReplaced, "its archive would replace " + file);
+  if (std::string reason = Untouchable(*dir, archivePath, source); !reason.empty()) {
+    return finish(TZipOutcome::NotReplaced, std::move(reason));
   }
-  // The new archive is as private as the one it replaces.
-  CopyFileMode(archivePath, temp);
-  if (const int error = ReplaceFile(temp, archivePath); error != 0) {
+  // The new archive is as private as the one it replaces, never more open
+  // than the database it holds, and never setuid, setgid or sticky.
+  const TEntryStatus replaced = dir->StatusAt(name);
+  const uint32_t base =
+      replaced.kind == TEntryKind::Regular ? replaced.stamp.mode & 0777u : NewFileMode();
+  const uint32_t mode = base & writer.SourceStampAtOpen().mode & 0777u;
+  error = FileSetMode(temp.handle, mode);
+  // Its bytes and mode reach the disk before its name does.
+  if (error == 0) error = FileSync(temp.handle);
+  if (error != 0) {
+    return finish(TZipOutcome::Failed,
+                  Reason("not archived: Cannot write file " + archivePath, error));
+  }
+  // The last moment a cancel keeps the previous archive; after the replace
+  // the archive is in place and reported so, whatever follows.
+  if (cancel) throw EUserCanceled("User Aborted Operation");
+  if (error = dir->Replace(temp, name); error != 0) {
     return finish(TZipOutcome::Failed,
                   Reason("its archive could not replace " + archivePath, error));
   }
-  guard.keep = true;  // it is the archive now
-  result.archiveSize = FileStatusOf(archivePath).Size;
-  report_.Archived(archivePath, source);
-  if (result.bytesRead != result.sizeAtStart) {
-    return finish(TZipOutcome::ArchivedChanged,
-                  "changed while read: " + std::to_string(result.sizeAtStart) +
-                      " bytes at start, " + std::to_string(result.bytesRead) + " bytes archived");
+  result.archiveSize = FileSizeOf(temp.handle);
+  TOutputDir::Release(temp);
+  if (dir == &own) {
+    own.Sync();
+  } else {
+    unsynced_ = true;
   }
-  return finish(TZipOutcome::Archived, {});
+  report_.Archived(archivePath, source,
+                   replaced.kind == TEntryKind::Regular ? replaced.stamp.id : TFileId{}, temp.id);
+  const std::string changed =
+      ChangedWhileRead(result, writer.SourceStampAtOpen(), writer.SourceStampAtEnd());
+  return finish(changed.empty() ? TZipOutcome::Archived : TZipOutcome::ArchivedChanged, changed);
 }

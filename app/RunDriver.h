@@ -7,12 +7,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "ArchiveName.h"
+#include "FileOutput.h"
 
 class TSearchFolders;
 class TZipWriter;
@@ -20,7 +22,7 @@ class TZipWriter;
 // How zipping one database ended.
 enum class TZipOutcome {
   Archived,         // the archive holds the database as it stood
-  ArchivedChanged,  // archived as read, but its size changed while it was read
+  ArchivedChanged,  // archived as read, but it changed while it was read
   NotRegular,       // a FIFO, device, socket or folder: never opened
   NotRead,          // it could not be opened or read; the old archive is kept
   NotReplaced,      // its archive would have replaced a file that is not ours
@@ -58,9 +60,13 @@ class RunReport {
   void Clear();
   // A folder of the search that could not be listed.
   void FolderNotListed(const std::string& folder, int error);
-  // A database whose archive is now in place at archivePath; an earlier
-  // database of this run archived at the same path is recorded as replaced.
-  void Archived(const std::string& archivePath, const std::string& source);
+  // A database whose archive is now in place at archivePath, as the file
+  // written, having taken the place of the file replaced (when one was
+  // there). An earlier database of this run whose archive was that file, or
+  // was at the same path, is recorded as replaced: names that differ only in
+  // a way the file system ignores are one file.
+  void Archived(const std::string& archivePath, const std::string& source,
+                const TFileId& replaced = {}, const TFileId& written = {});
   // A database that was not archived, or archived with a remark.
   void Add(const std::string& source, const std::string& reason);
 
@@ -73,26 +79,39 @@ class RunReport {
   std::string Details() const;
 
  private:
+  struct Written {
+    std::string source;
+    TFileId id;
+  };
+  void Forget(const std::string& archivePath);
+
   mutable std::mutex mutex_;
-  std::unordered_map<std::string, std::string> written_;  // archive path -> source
+  std::unordered_map<std::string, Written> written_;             // by archive path
+  std::map<std::pair<uint64_t, uint64_t>, std::string> pathOf_;  // archive path by file id
   std::vector<Case> cases_;
 };
 
 // The lines the window's end report shows before "and N more".
 inline constexpr size_t kReportLines = 20;
 
+// What a temporary file that a killed run left in the output folder is
+// reported with: removed by a run, found by a dry run.
+inline constexpr char kStaleTempRemoved[] = "stale temporary file removed";
+inline constexpr char kStaleTempFound[] = "stale temporary file, the run would remove it";
+
+// A run that writes, or a dry run that only looks.
+enum class TRunMode { Run, DryRun };
+
 class TRunDriver {
  public:
   // Sets up the search for a run from sourceDir (the mask is the caller's).
   static void SetUpSearch(TSearchFolders& search, const std::string& sourceDir, bool recursive);
 
-  // Starts a run into outputDir: its report afresh. 0 or the error number.
-  int BeginRun(const std::string& outputDir);
-  // Empty when the output folder takes a new file; else the report's text.
-  std::string OutputProblem() const;
-  // Everything the run calls archived is durable once this returns; 0 or
-  // the error number.
-  int EndRun();
+  // Starts a run into outputDir: the report afresh, the folder opened once
+  // for the whole run, and temporary files that killed runs left there
+  // removed (a dry run only finds them) and reported. 0, or the error number
+  // when the folder cannot be opened.
+  int BeginRun(const std::string& outputDir, TRunMode mode = TRunMode::Run);
   // Takes the finished search's results: the databases found (whose files no
   // archive may replace) and the folders it could not list.
   void SearchDone(const TSearchFolders& search);
@@ -101,13 +120,26 @@ class TRunDriver {
   // byte of it, as the outcome and report text ZipDatabase gives then; an
   // Archived outcome with no reason when it would go on to zip it. Looks only,
   // so a dry run can ask it of every database found.
+  // The database is opened for reading (nothing is read), so one that the
+  // run could not read is said to be so.
   TZipResult WouldSkip(const std::string& archivePath, const std::string& source) const;
+  // Why the run's output folder would take no archive, as the run would
+  // report it; empty when a new file can be made there (one is made and
+  // removed).
+  std::string OutputProblem() const;
 
   // Zips the database at source into archivePath at level, with writer, as a
   // run does; records the outcome in the report. Raises only EUserCanceled
-  // (after cleaning up) and what no database can be blamed for.
+  // (after cleaning up; never once the archive is in place) and what no
+  // database can be blamed for. The archive is written into the run's output
+  // folder when archivePath is in it, else into its own folder, made durable
+  // at once.
   TZipResult ZipDatabase(TZipWriter& writer, const std::string& archivePath,
                          const std::string& source, int level, const TCancelToken& cancel);
+
+  // Makes every archive this run put in place durable (their folder's
+  // entries); the run's summary comes after it. 0, or the error number.
+  int EndRun();
 
   RunReport& Report() { return report_; }
   const RunReport& Report() const { return report_; }
@@ -115,10 +147,18 @@ class TRunDriver {
  private:
   // The found database that a file at path would be, if any.
   std::string FoundDatabaseAt(const std::string& path) const;
-  // Why the file at archivePath must not be replaced; empty when it may be.
-  std::string Untouchable(const std::string& archivePath, const std::string& source) const;
+  // Why the file at archivePath, in dir, must not be replaced (the report's
+  // text); empty when it may be.
+  std::string Untouchable(const TOutputDir& dir, const std::string& archivePath,
+                          const std::string& source) const;
+  // The run's output folder when archivePath is in it; else own, opened on
+  // archivePath's folder (0, or the error number).
+  int FolderOf(const std::string& archivePath, TOutputDir& own, const TOutputDir*& dir) const;
 
-  std::string outputDir_;
+  TOutputDir outputDir_;
+  int openError_ = 0;  // why BeginRun could not open the folder
+  // Archives were put in place since the folder was last synced.
+  std::atomic<bool> unsynced_{false};
   RunReport report_;
   // Found databases by file name, for the check that an archive never
   // replaces one of them.

@@ -57,7 +57,11 @@ uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
   const bool worth_threads = row.parse == Parse::kLazy || options.SegmentBytes != 0 ||
                              options.ExpectedBytes == 0 ||
                              options.ExpectedBytes >= greedy_threads_from;
-  if (options.Threads > 1 && worth_threads) {
+  // An entry known to fit in one segment gives the other threads nothing to
+  // parse; they would only cost their buffers and their start.
+  const uint64_t segment = options.SegmentBytes != 0 ? options.SegmentBytes : kDefaultSegment;
+  const bool splits = options.ExpectedBytes == 0 || options.ExpectedBytes > segment;
+  if (options.Threads > 1 && worth_threads && splits) {
     return deflate_parallel(s, buffers, options.Threads, options.SegmentBytes);
   }
   start_matching(s);

@@ -49,7 +49,6 @@ namespace deflate_internal {
 namespace {
 
 constexpr uint64_t kChunk = kWindowHalf;  // the read size while reads come back full
-constexpr size_t kDefaultSegment = size_t{1} << 20;
 // A greedy run parses this much before its segment. Its first window of
 // parsing has chains of its own making and chooses matches of its own; the
 // positions it leaves out of the chains must then agree with the true parse

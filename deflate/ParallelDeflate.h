@@ -10,6 +10,9 @@
 
 namespace deflate_internal {
 
+// The input a parsing thread takes at a time unless told otherwise.
+inline constexpr size_t kDefaultSegment = size_t{1} << 20;
+
 // Compresses the entry whose run state s is set up (block coder initialised,
 // nothing read yet) with `threads` threads parsing segments of about
 // segment_bytes (0: the default), and returns its compressed size. Reads and

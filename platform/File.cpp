@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <random>
 #include <vector>
 
+#include "FileOutput.h"
 #include "Files.h"
 
 namespace {
@@ -66,6 +66,7 @@ THandle FileOpen(const std::string& path, TFileAccess access) {
 }
 
 int FileSync(THandle handle) {
+  NoteFileCall("sync", handle);
   return ::fsync(handle) == 0 ? 0 : errno;
 }
 
@@ -94,6 +95,7 @@ TFileIo FileRead(THandle handle, void* buffer, int64_t count) {
 }
 
 TFileIo FileWrite(THandle handle, const void* buffer, int64_t count) {
+  NoteFileCall("write", handle);
   TFileIo io;
   const auto* in = static_cast<const char*>(buffer);
   while (io.count < count) {
@@ -187,72 +189,6 @@ std::string CreateTempFile(const std::string& dir, const std::string& prefix) {
   return CreateUniqueFile(name + prefix + "XXXXXX");
 }
 
-namespace {
-
-// Six characters for a new name, random so that two programs (or two runs)
-// do not take turns colliding.
-std::string RandomPart() {
-  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  thread_local std::mt19937 generator = [] {
-    std::random_device device;
-    std::seed_seq seed{device(), device(), static_cast<unsigned>(::getpid()),
-                       static_cast<unsigned>(::time(nullptr))};
-    return std::mt19937(seed);
-  }();
-  std::uniform_int_distribution<size_t> pick(0, sizeof kAlphabet - 2);
-  std::string part(6, ' ');
-  for (char& c : part) c = kAlphabet[pick(generator)];
-  return part;
-}
-
-}  // namespace
-
-std::string CreateTempFileBeside(const std::string& path) {
-  static constexpr char kSuffix[] = ".tzw-";
-  constexpr size_t kSuffixLength = sizeof kSuffix - 1 + 6;
-  std::string base = path;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = base + kSuffix + RandomPart();
-    // Mode 0666 less the umask, as FileCreate gives: the archive this file
-    // becomes is readable by whoever could read the one it replaces.
-    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      ::close(fd);
-      return name;
-    }
-    if (errno == ENAMETOOLONG && base == path) {
-      // A name near its file system's limit leaves no room for the suffix:
-      // the temporary file takes a shortened name beside it.
-      const std::string dir = ExtractFilePath(path);
-      const long limit = ::pathconf(dir.empty() ? "." : dir.c_str(), _PC_NAME_MAX);
-      const size_t room = static_cast<size_t>(limit > 0 ? limit : 255);
-      if (room <= kSuffixLength || path.size() - dir.size() + kSuffixLength <= room) break;
-      base.resize(dir.size() + room - kSuffixLength);
-      continue;
-    }
-    if (errno != EEXIST) break;
-  }
-  return std::string();
-}
-
-void CopyFileMode(const std::string& from, const std::string& to) {
-  struct stat st {};
-  if (::stat(from.c_str(), &st) == 0) ::chmod(to.c_str(), st.st_mode & 07777);
-}
-
-int ReplaceFile(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0) return errno;
-  // The new name is durable only once its folder is written.
-  std::string dir = ExtractFilePath(to);
-  if (dir.empty()) dir = ".";
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
-  return 0;
-}
-
 TFileKind FileKindOf(const std::string& path) {
   struct stat st {};
   if (path.empty()) {
@@ -285,6 +221,7 @@ void SetOsError(int error) {
 
 std::string SysErrorMessage(int error) {
   if (error == ErrNotRegularFile) return "not a regular file";
+  if (error == ErrNameTaken) return "another file took its name";
   char text[256];
   // The GNU variant may return a static string instead of filling text.
   return std::string(::strerror_r(error, text, sizeof text));

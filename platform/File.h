@@ -23,6 +23,9 @@ inline constexpr THandle InvalidHandle = -1;
 // FIFO, a device, a socket, a directory): a private number beside the
 // system's, so that it travels the same way and has a text of its own.
 inline constexpr int ErrNotRegularFile = -2;
+// The error of putting a file in place when, in the same instant, another
+// program put a different file under the name.
+inline constexpr int ErrNameTaken = -3;
 
 // What FileGetAttr answers when nothing exists at the path.
 inline constexpr uint32_t faInvalid = 0xFFFFFFFFu;
@@ -92,19 +95,6 @@ std::string GetTempDir(const std::string& tempPath);
 // part and returns its path; empty with errno set when it cannot.
 std::string CreateTempFile(const std::string& dir, const std::string& prefix);
 
-// Creates, exclusively, a new empty file beside path named path + ".tzw-" and
-// six random characters (path's name cut short first when the whole would be
-// too long for its folder), mode 0666 less the umask, and returns its name;
-// empty with errno set when it cannot. A half-written file of ours is
-// recognisable by that name.
-std::string CreateTempFileBeside(const std::string& path);
-// Puts the file from in place of to in one step, replacing what is there, and
-// makes the change durable; 0 or the error number. Both are in one folder.
-int ReplaceFile(const std::string& from, const std::string& to);
-// Gives to the access rights of from, when from exists (nothing on Windows,
-// where a replaced file's rights come from its folder).
-void CopyFileMode(const std::string& from, const std::string& to);
-
 // What a path names, following symbolic links; None with the reason left in
 // errno (a missing file, a link loop, a folder not searchable...).
 enum class TFileKind { None, Regular, Directory, Other };
@@ -124,5 +114,5 @@ int64_t CopyFileContents(const std::string& source, const std::string& dest);
 // Windows the thread's last error too).
 void SetOsError(int error);
 // The operating system's text for an error number ("not a regular file" for
-// ErrNotRegularFile).
+// ErrNotRegularFile, "another file took its name" for ErrNameTaken).
 std::string SysErrorMessage(int error);

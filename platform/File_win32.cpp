@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "FileOutput.h"
 #include "Win32.h"
 
 namespace {
@@ -113,6 +114,7 @@ THandle FileOpen(const std::string& path, TFileAccess access) {
 }
 
 int FileSync(THandle handle) {
+  NoteFileCall("sync", handle);
   return ::FlushFileBuffers(win32::ToHandle(handle)) ? 0 : win32::LastError();
 }
 
@@ -140,6 +142,7 @@ TFileIo FileRead(THandle handle, void* buffer, int64_t count) {
 }
 
 TFileIo FileWrite(THandle handle, const void* buffer, int64_t count) {
+  NoteFileCall("write", handle);
   TFileIo io;
   const auto* in = static_cast<const char*>(buffer);
   while (io.count < count) {
@@ -245,22 +248,6 @@ std::string CreateTempFile(const std::string& dir, const std::string& prefix) {
   return CreateUnique([&] { return base + RandomPart() + ".tmp"; });
 }
 
-std::string CreateTempFileBeside(const std::string& path) {
-  if (path.empty()) return win32::SetError(ERROR_PATH_NOT_FOUND), std::string();
-  return CreateUnique([&] { return path + ".tzw-" + RandomPart(); });
-}
-
-void CopyFileMode(const std::string&, const std::string&) {}
-
-int ReplaceFile(const std::string& from, const std::string& to) {
-  // WRITE_THROUGH: the call returns once the move is on the disk.
-  if (::MoveFileExW(win32::FilePath(from).c_str(), win32::FilePath(to).c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return 0;
-  }
-  return win32::LastError();
-}
-
 TFileKind FileKindOf(const std::string& path) {
   const HANDLE h = OpenForQuery(path);
   if (h == INVALID_HANDLE_VALUE) {
@@ -312,6 +299,7 @@ void SetOsError(int error) {
 
 std::string SysErrorMessage(int error) {
   if (error == ErrNotRegularFile) return "not a regular file";
+  if (error == ErrNameTaken) return "another file took its name";
   wchar_t* text = nullptr;
   // The system's text in the user's language; ALLOCATE_BUFFER because some
   // messages are long.

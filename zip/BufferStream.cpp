@@ -171,6 +171,9 @@ void TBufferStream::BufferFlushed() {
 TBufferedFileStream::TBufferedFileStream(const std::string& fileName, uint16_t mode)
     : TBufferedFileStream(std::make_unique<TFileStream>(fileName, mode)) {}
 
+TBufferedFileStream::TBufferedFileStream(THandle handle, const std::string& fileName)
+    : TBufferedFileStream(std::make_unique<TFileStream>(handle, fileName)) {}
+
 TBufferedFileStream::TBufferedFileStream(std::unique_ptr<TFileStream> file)
     : TBufferStream(file.get()), file_(std::move(file)) {}
 

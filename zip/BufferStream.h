@@ -1,6 +1,7 @@
 // One 8192-byte buffer in front of another stream, so that the many small
 // reads and writes of the compressor and the header code reach the file in
-// blocks. TBufferedFileStream opens a named file itself and owns it.
+// blocks. TBufferedFileStream opens a named file itself and owns it, or
+// works on a handle its caller keeps.
 //
 // The buffer is neutral (holds nothing), reading (holds bytes not yet handed
 // out) or writing (holds bytes not yet flushed). Every seek that moves the
@@ -88,6 +89,9 @@ class TBufferedFileStream : public TBufferStream {
   // Opens fileName with mode (fmCreate, fmOpenReadShared...); raises
   // EFCreateError "Cannot create file %s" or EFOpenError "Cannot open file %s".
   TBufferedFileStream(const std::string& fileName, uint16_t mode);
+  // Over a file the caller opened and closes itself; fileName names it in
+  // messages.
+  TBufferedFileStream(THandle handle, const std::string& fileName);
   // Flushes, then closes the file.
   ~TBufferedFileStream() override;
 

@@ -57,13 +57,16 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : fileName_
   }
 }
 
+TFileStream::TFileStream(THandle handle, const std::string& fileName)
+    : fileName_(fileName), handle_(handle), ownsHandle_(false) {}
+
 TFileStream::~TFileStream() {
   Close();
 }
 
 bool TFileStream::Close() {
   if (handle_ == InvalidHandle) return !Failed();
-  const int error = FileClose(handle_);
+  const int error = ownsHandle_ ? FileClose(handle_) : 0;
   handle_ = InvalidHandle;
   if (error != 0) {
     NoteFailure(error, "Cannot write file " + fileName_ + ": " + SysErrorMessage(error));

@@ -75,6 +75,9 @@ class TFileStream : public TStream {
   // Opens or creates the file by mode; raises EFCreateError "Cannot create
   // file %s" or EFOpenError "Cannot open file %s" when it cannot.
   TFileStream(const std::string& fileName, uint16_t mode);
+  // Reads and writes a file the caller opened, keeps and closes; fileName is
+  // the name its messages give.
+  TFileStream(THandle handle, const std::string& fileName);
   ~TFileStream() override;
 
   int64_t Read(void* buffer, int64_t count) override;
@@ -83,8 +86,9 @@ class TFileStream : public TStream {
   int64_t Seek(int64_t offset, int origin) override;
   int64_t Size() override;
 
-  // Closes the file now; false (and a recorded failure) when the platform
-  // reported an error on closing. Later transfers fail.
+  // Closes the file now (a caller's handle is only let go); false (and a
+  // recorded failure) when the platform reported an error on closing. Later
+  // transfers fail.
   bool Close();
 
   THandle Handle() const { return handle_; }
@@ -93,6 +97,7 @@ class TFileStream : public TStream {
  private:
   std::string fileName_;
   THandle handle_ = InvalidHandle;
+  bool ownsHandle_ = true;
 };
 
 // A stream over bytes held in memory. Writing past the end grows it; a seek

@@ -87,6 +87,16 @@ void TZipWriter::SetStoreVolumes(bool value) {
 // --- The run ---
 
 int TZipWriter::Zip() {
+  static const std::atomic<bool> never{false};
+  return Zip(never);
+}
+
+int TZipWriter::Zip(const std::atomic<bool>& cancel) {
+  cancel_ = &cancel;
+  struct TokenScope {
+    const std::atomic<bool>*& slot;
+    ~TokenScope() { slot = nullptr; }
+  } scope{cancel_};
   const int added = ProcessFiles();
   if (OnZipComplete) OnZipComplete(this, added);
   return added;
@@ -159,9 +169,12 @@ int TZipWriter::ProcessFiles() {
 }
 
 void TZipWriter::OpenOutput(const std::string& path) {
-  output_ = std::make_unique<TBufferedFileStream>(path, fmCreate);
+  const bool callers = FreshArchive && OutputHandle != InvalidHandle;
+  output_ = callers ? std::make_unique<TBufferedFileStream>(OutputHandle, path)
+                    : std::make_unique<TBufferedFileStream>(path, fmCreate);
   outputPath_ = path;
-  outputCreated_ = true;
+  // A caller's file is the caller's to remove.
+  outputCreated_ = !callers;
   byName_ =
       std::make_unique<TSortedZip>(TZipSortMode::ByName, TDuplicates::Error, TOwnership::NotOwning);
   inOrder_ =
@@ -343,6 +356,8 @@ bool TZipWriter::ZipOneFile(const std::string& path, TZipHeaderInfo& header) {
   } closer{source_};
 
   header.LastModDateTime = FileDosDateTime(source_->FileHandle());
+  stampAtOpen_ = {};
+  FileStampOf(source_->FileHandle(), stampAtOpen_);
   fileSizeAtOpen_ = source_->Size();
   header.UncompressedSize = fileSizeAtOpen_;
   // The name goes in as the system gives it: the stored-name conversion
@@ -391,6 +406,8 @@ bool TZipWriter::ZipOneFile(const std::string& path, TZipHeaderInfo& header) {
   } else {
     Compress(header);
   }
+  stampAtEnd_ = {};
+  FileStampOf(source_->FileHandle(), stampAtEnd_);
   // The entry records what was read and written, so its sizes and CRC-32
   // agree with its data even when the file changed size meanwhile.
   header.CompressedSize = entryBytesWritten_;
@@ -471,7 +488,7 @@ void TZipWriter::Compress(TZipHeaderInfo& header) {
 
 unsigned TZipWriter::ReadInput(uint8_t* buffer, unsigned count) {
   // A source that compresses to almost nothing writes seldom: reads check too.
-  if (CancelToken != nullptr && CancelToken->load(std::memory_order_relaxed)) {
+  if (cancel_ != nullptr && cancel_->load(std::memory_order_relaxed)) {
     throw EUserCanceled("User Aborted Operation");
   }
   const int64_t got = source_->Read(buffer, count);
@@ -497,8 +514,7 @@ void TZipWriter::WriteOutput(const uint8_t* buffer, size_t item_size, size_t cou
   CheckOutput();
   if (!DoProcessMessages) return;
   Ui().ProcessMessages();
-  if (CancelRequested.exchange(false) ||
-      (CancelToken != nullptr && CancelToken->load(std::memory_order_relaxed))) {
+  if (cancel_ != nullptr && cancel_->load(std::memory_order_relaxed)) {
     throw EUserCanceled("User Aborted Operation");
   }
 }

@@ -12,6 +12,7 @@
 
 #include "Classes.h"
 #include "Deflate.h"
+#include "FileOutput.h"
 #include "ZipReader.h"
 #include "ZipRecords.h"
 
@@ -94,14 +95,13 @@ class TZipWriter : public TZipReader, private DeflateHost {
   // Threads that parse each entry at once, in segments (0 or 1: the calling
   // thread alone): for a machine with cores to spare. The archive is the same.
   unsigned Threads = 0;
-  // Set to end a running Zip at its next write; it fails with EUserCanceled.
-  std::atomic<bool> CancelRequested{false};
-  // When set and true, a running Zip ends the same way at its next read or
-  // write; the flag is the caller's and is left as it is.
-  const std::atomic<bool>* CancelToken = nullptr;
   // Write ZipName anew, whatever is there, instead of updating it: for a
   // caller that writes into a file of its own and puts it in place itself.
   bool FreshArchive = false;
+  // With FreshArchive: the open file the archive is written into, kept and
+  // closed by the caller, instead of a file created at ZipName (which then
+  // only names it in messages).
+  THandle OutputHandle = InvalidHandle;
   // Make the archive durable before Zip returns.
   bool SyncOutput = false;
   // FilesList holds paths of files as they are: a name with "*", "?", "<",
@@ -129,7 +129,11 @@ class TZipWriter : public TZipReader, private DeflateHost {
   // Writes the archive ZipName from FilesList (updating it when it exists)
   // and returns the number of files added. Fires OnZipComplete after a normal
   // end. On failure the exception leaves Zip, no partial archive is left and
-  // an existing archive is as it was.
+  // an existing archive is as it was. When cancel becomes true, Zip ends at
+  // its next read (or, with DoProcessMessages, write) with EUserCanceled;
+  // the token is the caller's and is left as it is.
+  int Zip(const std::atomic<bool>& cancel);
+  // A Zip that nothing cancels.
   int Zip();
 
   // The sum of the sizes of the files to add, and the bytes read so far, in
@@ -139,6 +143,10 @@ class TZipWriter : public TZipReader, private DeflateHost {
   // The system's error number for the last file left out because it could
   // not be opened (ENOENT when it was gone); 0 when none was.
   int SkipError() const { return skipError_; }
+  // The last file added as its open handle showed it before the first byte
+  // was read and after the last: a difference means it changed meanwhile.
+  const ::TFileStamp& SourceStampAtOpen() const { return stampAtOpen_; }
+  const ::TFileStamp& SourceStampAtEnd() const { return stampAtEnd_; }
 
  private:
   // --- The run ---
@@ -209,4 +217,7 @@ class TZipWriter : public TZipReader, private DeflateHost {
   uint32_t crc_ = 0xFFFFFFFFu;     // CRC-32 register of the current entry
   uint16_t currentDisk_ = 0;
   int skipError_ = 0;
+  ::TFileStamp stampAtOpen_;
+  ::TFileStamp stampAtEnd_;
+  const std::atomic<bool>* cancel_ = nullptr;  // the running Zip's token
 };

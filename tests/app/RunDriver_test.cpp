@@ -2,21 +2,28 @@
 // reported with its reason, and no file of the user's is lost on the way.
 #include "RunDriver.h"
 
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "ArchiveCheck.h"
 #include "Errors.h"
+#include "FileOutput.h"
 #include "SFolders.h"
 #include "TempTree.h"
 #include "ZipWriter.h"
@@ -68,6 +75,44 @@ std::vector<std::string> Listing(const std::string& dir) {
   return names;
 }
 
+// The user the hostile tests run as when they start as root.
+constexpr uid_t kNobody = 65534;
+
+// Runs body as an unprivileged user (in a child that gives up root, when the
+// test runs as root) and returns what it returns: the problems it found.
+std::string AsUnprivileged(const std::function<std::string()>& body) {
+  if (::geteuid() != 0) return body();
+  int channel[2];
+  if (::pipe(channel) != 0) return "no pipe";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(channel[0]);
+    std::string problems = "could not give up root";
+    if (::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0)
+      problems = body();
+    if (problems.empty()) problems = "ok";
+    ssize_t ignored = ::write(channel[1], problems.data(), problems.size());
+    (void)ignored;
+    ::_exit(0);
+  }
+  ::close(channel[1]);
+  std::string answer;
+  char block[4096];
+  for (ssize_t n; (n = ::read(channel[0], block, sizeof block)) > 0;) answer.append(block, n);
+  ::close(channel[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return answer == "ok" ? std::string() : answer.empty() ? "the child died" : answer;
+}
+
+// Gives a tree made by root to the unprivileged user, so it can work there.
+void GiveAway(const std::string& root) {
+  if (::geteuid() != 0) return;
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    if (::lchown(e.path().c_str(), kNobody, kNobody) != 0) throw std::runtime_error("lchown");
+  if (::chown(root.c_str(), kNobody, kNobody) != 0) throw std::runtime_error("chown");
+}
+
 struct DriverRun {
   TSearchFolders search;
   TZipWriter writer;
@@ -82,7 +127,7 @@ struct DriverRun {
     search.Messages = false;
     TRunDriver::SetUpSearch(search, src, true);
     cancel = false;
-    driver.BeginRun(out);
+    EXPECT_EQ(driver.BeginRun(out), 0);
     search.Scan();
     driver.SearchDone(search);
     for (const TFilePack& pack : search.FoundFiles) {
@@ -91,6 +136,7 @@ struct DriverRun {
       results.push_back(
           driver.ZipDatabase(writer, archive, pack.Dir + pack.FileName, level, cancel));
     }
+    EXPECT_EQ(driver.EndRun(), 0);
   }
   // What the dry run's question said of each database just before it was
   // zipped is what zipping it did: the same skip and reason, or an archive.
@@ -204,7 +250,7 @@ TEST(RunDriverTest, CancelKeepsThePreviousArchiveAndRemovesTheNewOne) {
   EXPECT_THROW(second.Go(src.Root(), out.Root()), EUserCanceled);
   EXPECT_EQ(ReadAll(out.Path("big.zip")), previous);
   EXPECT_TRUE(Leftovers(out.Root()).empty());
-  // The next run starts uncancelled.
+  second.cancel = false;
   second.writer.OnTotalPercentDone = nullptr;
   second.results.clear();
   second.Go(src.Root(), out.Root());
@@ -241,6 +287,25 @@ TEST(RunDriverTest, FailuresKeepTheOldArchiveAndAreNeverCountedAsArchived) {
   EXPECT_EQ(run.ReasonFor(src.Path("a.mdf")), "changed while read: 100000 bytes at start, " +
                                                   std::to_string(r.bytesRead) + " bytes archived");
   EXPECT_EQ(Holds(out.Path("a.zip")), "a.mdf:" + std::to_string(r.bytesRead) + " ");
+
+  // A live database rewrites its pages in place: the size stays, the report
+  // still says so.
+  src.File("a.mdf", Rows(100000));
+  DriverRun rewritten;
+  bool written = false;
+  rewritten.writer.OnTotalPercentDone = [&](TObject*, int percent) {
+    if (percent == 0 || written) return;
+    std::fstream page(src.Path("a.mdf"), std::ios::in | std::ios::out | std::ios::binary);
+    page.seekp(90000);
+    page << "a page rewritten";
+    written = true;
+  };
+  rewritten.Go(src.Root(), out.Root());
+  ASSERT_EQ(rewritten.results.size(), 1u);
+  EXPECT_EQ(rewritten.results[0].outcome, TZipOutcome::ArchivedChanged);
+  EXPECT_EQ(rewritten.ReasonFor(src.Path("a.mdf")),
+            "changed while read: written to while it was read");
+  EXPECT_EQ(fs::file_size(src.Path("a.mdf")), 100000u);
 }
 
 TEST(RunDriverTest, LinksAndNamesAtTheEdgesAreArchivedOrReportedAsTheyAre) {
@@ -332,6 +397,234 @@ TEST(RunDriverTest, DatabasesSwappedBetweenSearchAndZipNeverBlockOrLoseAnything)
   EXPECT_EQ(left, (std::vector<std::string>{"fifo.zip", "kept.zip"}));
 }
 
+// A user who may write into the output folder plants links at every name a
+// run makes: the final names, the temporary file's name while it is written
+// (when it has one), a final name swapped while its archive is written. The
+// run writes through its own descriptors only: the link's target is never
+// touched, nothing swapped in is reported archived, the temporary file is
+// private while written, and an archive's bits never open up what the
+// database or the old archive kept closed.
+TEST(RunDriverTest, LinksPlantedAtEveryNameAreNeverFollowed) {
+  for (const bool named : {false, true}) {
+    SCOPED_TRACE(named ? "named temporary files" : "unnamed temporary files");
+    TempTree src, out, elsewhere;
+    const std::string victim = elsewhere.File("victim", "precious");
+    src.File("a.mdf", Rows(3 << 20));
+    src.File("b.mdf", Rows(1000));
+    src.File("c.mdf", Rows(3 << 20, 5));
+    ::chmod(src.File("p.mdf", Rows(2000)).c_str(), 0600);  // only its owner may read it
+    src.File("s.mdf", Rows(3000));
+    out.File("a.zip", "PK\x03\x04 last week's archive");
+    out.Link("b.zip", victim);
+    out.File("s.zip", "PK\x03\x04 an archive someone made setuid");
+    // An archive of ours that cannot be read is not taken for a foreign file.
+    src.File("u.mdf", Rows(500));
+    out.File("u.zip", "PK\x03\x04 unreadable");
+    ::chmod(src.File("r.mdf", Rows(500)).c_str(), 0);  // a database nobody may read
+    const std::string sealed = elsewhere.Dir("sealed");
+    for (const TempTree* tree : {&src, &out, &elsewhere}) GiveAway(tree->Root());
+    ::chmod(out.Path("s.zip").c_str(), 04755);
+    ::chmod(out.Path("u.zip").c_str(), 0);
+    ::chmod(sealed.c_str(), 0555);
+
+    const std::string problems = AsUnprivileged([&] {
+      std::string found;
+      const auto check = [&](bool ok, const std::string& what) {
+        if (!ok) found += what + "\n";
+      };
+      UseNamedTempFiles(named);
+      DriverRun run;
+      std::set<std::string> attacked;
+      int privateTemps = 0, openTemps = 0;
+      run.writer.OnTotalPercentDone = [&](TObject*, int percent) {
+        const std::string source = run.writer.FilesList.at(0);
+        if (percent < 50 || !attacked.insert(source).second) return;
+        // The temporary file as this process holds it: private to its owner.
+        for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+          std::error_code error;
+          if (fs::read_symlink(fd.path(), error).string().rfind(out.Root(), 0) != 0) continue;
+          struct stat st {};
+          if (::stat(fd.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+          ++((st.st_mode & 077) == 0 ? privateTemps : openTemps);
+        }
+        if (source == src.Path("a.mdf")) {
+          // Every temporary name there is becomes a link to the victim.
+          for (const auto& e : fs::directory_iterator(out.Root())) {
+            if (!IsTempName(e.path().filename())) continue;
+            fs::remove(e.path());
+            fs::create_symlink(victim, e.path());
+          }
+        } else if (source == src.Path("c.mdf")) {
+          fs::create_symlink(victim, out.Path("c.zip"));
+        }
+      };
+      run.Go(src.Root(), out.Root());
+      UseNamedTempFiles(false);
+
+      check(ReadAll(victim) == "precious", "the victim was written: " + ReadAll(victim));
+      const auto modeOf = [](const std::string& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 07777;
+      };
+      check(modeOf(victim) == 0644, "the victim's mode changed");
+      check(privateTemps >= 2 && openTemps == 0, "a temporary file was readable by others");
+      // With a name, the temporary file could be swapped: the run says so
+      // and keeps the old archive; without one there was nothing to swap.
+      if (named) {
+        check(run.ReasonFor(src.Path("a.mdf")) == "its archive could not replace " +
+                                                      out.Path("a.zip") +
+                                                      ": another file took its name",
+              "a.mdf: " + run.ReasonFor(src.Path("a.mdf")));
+        check(ReadAll(out.Path("a.zip")) == "PK\x03\x04 last week's archive",
+              "the old archive was lost");
+      } else {
+        check(Holds(out.Path("a.zip")) == "a.mdf:" + std::to_string(3 << 20) + " ",
+              "a.zip: " + Holds(out.Path("a.zip")));
+      }
+      for (const char* name : {"b", "c"}) {
+        const std::string archive = out.Path(std::string(name) + ".zip");
+        check(run.ReasonFor(src.Path(std::string(name) + ".mdf")) ==
+                  "its archive would replace " + archive,
+              std::string(name) + ".mdf: " + run.ReasonFor(src.Path(std::string(name) + ".mdf")));
+        check(fs::is_symlink(archive), archive + " is no longer the link");
+      }
+      check(modeOf(out.Path("p.zip")) == 0600, "p.zip is not private to its owner");
+      check(modeOf(out.Path("s.zip")) == 0644, "s.zip kept setuid or opened up");
+      check(Holds(out.Path("s.zip")) == "s.mdf:3000 ", "s.zip: " + Holds(out.Path("s.zip")));
+      check(run.ReasonFor(src.Path("u.mdf")) ==
+                "its archive " + out.Path("u.zip") + " could not be read: Permission denied",
+            "u.mdf: " + run.ReasonFor(src.Path("u.mdf")));
+      for (const std::string& left : Leftovers(out.Root()))
+        check(fs::is_symlink(out.Path(left)), "left behind: " + left);
+      // What the dry run asks is what the run met: the unreadable database
+      // and a folder that takes no new file.
+      check(run.ReasonFor(src.Path("r.mdf")) == "could not be read: Permission denied",
+            "r.mdf: " + run.ReasonFor(src.Path("r.mdf")));
+      for (size_t i = 0; i < run.results.size(); ++i) {
+        const std::string& said = run.foretold[i].reason;
+        check(said.empty() || said == run.results[i].reason, "foretold: " + said);
+      }
+      TRunDriver dry;
+      check(dry.BeginRun(out.Root(), TRunMode::DryRun) == 0 && dry.OutputProblem().empty(),
+            "the output folder refused a new file");
+      check(
+          dry.BeginRun(sealed, TRunMode::DryRun) == 0 &&
+              dry.OutputProblem() == "could not create a file in " + sealed + ": Permission denied",
+          "sealed: " + dry.OutputProblem());
+      return found;
+    });
+    EXPECT_EQ(problems, "");
+  }
+}
+
+// A temporary file that a killed run left is removed and reported when the
+// next run begins; one that a live run holds locked, or that is not a
+// regular file of ours, stays. A run that fails or is cancelled leaves none.
+TEST(RunDriverTest, StaleTemporaryFilesGoLiveOnesStay) {
+  TempTree src, out;
+  const std::string stale = out.File("x.zip.tzw-abc123", "PK\x03\x04 half");
+  const std::string live = out.File("y.zip.tzw-def456", "PK\x03\x04 being written");
+  const int liveFd = ::open(live.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(liveFd, LOCK_EX | LOCK_NB), 0);
+  out.Link("z.zip.tzw-ghi789", out.Path("nowhere"));
+  const std::string notOurs = out.File("notes.tzw-ABCDEF", "mine");
+  src.File("big.mdf", Rows(4 << 20));
+
+  // A dry run finds it and leaves it.
+  TRunDriver dry;
+  ASSERT_EQ(dry.BeginRun(out.Root(), TRunMode::DryRun), 0);
+  ASSERT_EQ(dry.Report().Cases().size(), 1u);
+  EXPECT_EQ(dry.Report().Cases()[0].reason, kStaleTempFound);
+  EXPECT_TRUE(fs::exists(stale));
+
+  for (const bool named : {false, true}) {
+    SCOPED_TRACE(named ? "named temporary files" : "unnamed temporary files");
+    UseNamedTempFiles(named);
+    TRunDriver driver;
+    ASSERT_EQ(driver.BeginRun(out.Root()), 0);
+    const auto cases = driver.Report().Cases();
+    if (!named) {
+      ASSERT_EQ(cases.size(), 1u);
+      EXPECT_EQ(cases[0].source, stale);
+      EXPECT_EQ(cases[0].reason, kStaleTempRemoved);
+    } else {
+      EXPECT_TRUE(cases.empty());
+    }
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_EQ(ReadAll(live), "PK\x03\x04 being written");
+    EXPECT_TRUE(fs::is_symlink(out.Path("z.zip.tzw-ghi789")));
+    EXPECT_EQ(ReadAll(notOurs), "mine");
+
+    // Cancelled while writing, and failing at a read: no file of this run stays.
+    TZipWriter writer;
+    TCancelToken cancel{false};
+    writer.OnTotalPercentDone = [&](TObject*, int percent) {
+      if (percent >= 30) cancel = true;
+    };
+    EXPECT_THROW(driver.ZipDatabase(writer, out.Path("big.zip"), src.Path("big.mdf"), 1, cancel),
+                 EUserCanceled);
+    writer.OnTotalPercentDone = nullptr;
+    cancel = false;
+    const TZipResult unreadable =
+        driver.ZipDatabase(writer, out.Path("mem.zip"), "/proc/self/mem", 1, cancel);
+    EXPECT_EQ(unreadable.outcome, TZipOutcome::NotRead) << unreadable.reason;
+    EXPECT_EQ(driver.EndRun(), 0);
+    EXPECT_EQ(Listing(out.Root()), (std::vector<std::string>{"notes.tzw-ABCDEF", "y.zip.tzw-def456",
+                                                             "z.zip.tzw-ghi789"}));
+  }
+  UseNamedTempFiles(false);
+  ::close(liveFd);
+}
+
+// What makes an archive durable happens in order: its last byte is written,
+// then its data synced, then it is renamed into place; the folder is synced
+// once, after the last rename, when the run ends.
+std::vector<std::pair<std::string, THandle>> g_calls;
+void RecordCall(const char* call, THandle handle) {
+  g_calls.emplace_back(call, handle);
+}
+
+TEST(RunDriverTest, EachArchiveIsWrittenSyncedAndRenamedInThatOrder) {
+  TempTree src, out;
+  for (int i = 0; i < 3; ++i) src.File("db" + std::to_string(i) + ".mdf", Rows(100000, i));
+  g_calls.clear();
+  SetFileCallObserver(RecordCall);
+  DriverRun run;
+  run.Go(src.Root(), out.Root());
+  SetFileCallObserver(nullptr);
+  for (const TZipResult& r : run.results) ASSERT_EQ(r.outcome, TZipOutcome::Archived) << r.reason;
+
+  std::vector<size_t> renames;
+  for (size_t i = 0; i < g_calls.size(); ++i)
+    if (g_calls[i].first == "rename") renames.push_back(i);
+  ASSERT_EQ(renames.size(), 3u);
+  for (const size_t rename : renames) {
+    const THandle handle = g_calls[rename].second;
+    // Its calls since its handle was taken (a handle number is reused only
+    // after the previous archive's rename).
+    size_t from = 0;
+    for (const size_t other : renames)
+      if (other < rename) from = other + 1;
+    std::string order;
+    for (size_t i = from; i < rename; ++i) {
+      if (g_calls[i].second != handle) continue;
+      if (order.empty() || order.back() != g_calls[i].first[0]) order += g_calls[i].first[0];
+    }
+    EXPECT_EQ(order, "ws") << "w: write, s: sync";
+  }
+  // Exactly one sync on no archive's handle: the folder's, after the last rename.
+  size_t folderSyncs = 0;
+  for (size_t i = 0; i < g_calls.size(); ++i) {
+    if (g_calls[i].first != "sync") continue;
+    bool archive = false;
+    for (const size_t rename : renames) archive |= g_calls[rename].second == g_calls[i].second;
+    if (archive) continue;
+    ++folderSyncs;
+    EXPECT_GT(i, renames.back());
+  }
+  EXPECT_EQ(folderSyncs, 1u);
+}
+
 TEST(RunReportTest, NamesEveryCaseAndCapsWhatTheBoxShows) {
   RunReport report;
   EXPECT_TRUE(report.Empty());
@@ -350,6 +643,16 @@ TEST(RunReportTest, NamesEveryCaseAndCapsWhatTheBoxShows) {
   EXPECT_EQ(std::count(details.begin(), details.end(), '\n'), 32);
   report.Clear();
   EXPECT_TRUE(report.Empty());
+
+  // Names that differ only where the file system does not look are one file:
+  // the archive written earlier is the one replaced later, and said so.
+  report.Archived("/out/A.zip", "/src/one/A.mdf", {}, {7, 100});
+  report.Archived("/out/b.zip", "/src/b.mdf", {}, {7, 101});
+  report.Archived("/out/a.zip", "/src/two/a.mdf", {7, 100}, {7, 102});
+  EXPECT_EQ(report.Details(), "/src/one/A.mdf: its archive was replaced by /src/two/a.mdf\n");
+  // Once replaced, its id is nobody's: a new file that reuses it is new.
+  report.Archived("/out/c.zip", "/src/c.mdf", {7, 100}, {7, 103});
+  EXPECT_EQ(report.Cases().size(), 1u);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "DirList.h"
 #include "File.h"
+#include "FileOutput.h"
 #include "Files.h"
 #include "Win32.h"
 #include "WinTestSupport.h"
@@ -65,18 +66,17 @@ TEST(Win32FilesTest, UnicodeNamesAndLongPathsGoThroughEveryCall) {
     EXPECT_EQ(ReadAll(path), "content of " + path);
     EXPECT_EQ(FileKindOf(path), TFileKind::Regular);
     EXPECT_NE(FileGetAttr(path), faInvalid);
-    // A temporary file beside it, then put in its place.
-    const std::string temp = CreateTempFileBeside(path);
-    ASSERT_FALSE(temp.empty()) << SysErrorMessage(errno);
-    EXPECT_EQ(temp.rfind(path + ".tzw-", 0), 0u);
-    EXPECT_EQ(temp.size(), path.size() + 11);
-    const THandle h = FileOpen(temp, TFileAccess::Write);
-    ASSERT_NE(h, InvalidHandle);
-    EXPECT_EQ(FileWrite(h, "new", 3).count, 3);
-    EXPECT_EQ(FileSync(h), 0);
-    FileClose(h);
-    EXPECT_EQ(ReplaceFile(temp, path), 0);
-    EXPECT_FALSE(FileExists(temp));
+    // A temporary file beside it, written through its handle and put in its
+    // place by that handle.
+    TOutputDir dir;
+    ASSERT_EQ(dir.Open(ExtractFilePath(path)), 0);
+    TTempFile temp;
+    ASSERT_EQ(dir.CreateTemp(ExtractFileName(path), temp), 0) << SysErrorMessage(errno);
+    EXPECT_EQ(temp.name.rfind(ExtractFileName(path) + ".tzw-", 0), 0u);
+    EXPECT_EQ(FileWrite(temp.handle, "new", 3).count, 3);
+    EXPECT_EQ(FileSync(temp.handle), 0);
+    EXPECT_EQ(dir.Replace(temp, ExtractFileName(path)), 0);
+    TOutputDir::Release(temp);
     EXPECT_EQ(ReadAll(path), "new");
   }
 
@@ -93,6 +93,39 @@ TEST(Win32FilesTest, UnicodeNamesAndLongPathsGoThroughEveryCall) {
     EXPECT_FALSE(FileExists(path)) << path;
     EXPECT_EQ(FileKindOf(path), TFileKind::None);
   }
+}
+
+// A temporary file being written is held without sharing: a later run's
+// look for stale ones leaves it, removes one that nobody holds, and a
+// discarded one goes by its handle. A replace keeps the file's identity.
+TEST(Win32FilesTest, TemporaryFilesAreHeldRemovedAndReplacedByHandle) {
+  WinTempDir tmp;
+  TOutputDir dir;
+  ASSERT_EQ(dir.Open(tmp.Root()), 0);
+  const std::string stale = tmp.File("x.zip.tzw-abc123", "PK\x03\x04 half");
+  TTempFile live;
+  ASSERT_EQ(dir.CreateTemp("y.zip", live), 0);
+  EXPECT_EQ(dir.StaleTemps(TOutputDir::TStale::Find), std::vector<std::string>{"x.zip.tzw-abc123"});
+  EXPECT_TRUE(FileExists(stale));
+  EXPECT_EQ(dir.StaleTemps(TOutputDir::TStale::Remove),
+            std::vector<std::string>{"x.zip.tzw-abc123"});
+  EXPECT_FALSE(FileExists(stale));
+  EXPECT_TRUE(FileExists(tmp.Path(live.name)));
+
+  tmp.File("y.zip", "PK\x03\x04 last week's");
+  EXPECT_EQ(FileWrite(live.handle, "new", 3).count, 3);
+  const TFileId written = live.id;
+  ASSERT_EQ(dir.Replace(live, "y.zip"), 0);
+  TOutputDir::Release(live);
+  EXPECT_EQ(ReadAll(tmp.Path("y.zip")), "new");
+  EXPECT_TRUE(dir.StatusAt("y.zip").stamp.id == written);
+
+  TTempFile dropped;
+  ASSERT_EQ(dir.CreateTemp("z.zip", dropped), 0);
+  const std::string droppedName = dropped.name;
+  dir.Discard(dropped);
+  EXPECT_FALSE(FileExists(tmp.Path(droppedName)));
+  EXPECT_TRUE(dir.StaleTemps(TOutputDir::TStale::Find).empty());
 }
 
 TEST(Win32FilesTest, NamesConvertBothWaysWithoutLoss) {

@@ -120,14 +120,15 @@ class WriterTest : public ::testing::Test {
   }
 
   // Prepares the writer as the run driver does for one file and zips it.
-  int ZipOne(const std::string& archive, const std::string& source, int level) {
+  int ZipOne(const std::string& archive, const std::string& source, int level,
+             const std::atomic<bool>* cancel = nullptr) {
     writer.FilesList.clear();
     writer.SetZipName(archive);
     writer.FilesList.push_back(source);
     writer.Recurse = false;
     writer.SetStorePaths(false);
     writer.PackLevel = level;
-    return writer.Zip();
+    return cancel != nullptr ? writer.Zip(*cancel) : writer.Zip();
   }
 
   // Files left in the writer's temporary directory.

@@ -234,7 +234,11 @@ TEST(ZipRecordsZip64, EndRecordsWhenCountsOrPositionsDoNotFit) {
   };
   for (const Case& c :
        {Case{"entries", 70000, 0x35, 0x1234, false},
-        Case{"offset", 1, 0x35, int64_t{5} << 30, false}, Case{"forced", 1, 0x35, 0x1234, true}}) {
+        Case{"offset", 1, 0x35, int64_t{5} << 30, false}, Case{"forced", 1, 0x35, 0x1234, true},
+        // Exactly at each limit: the all-ones classic value means "see ZIP64".
+        Case{"0xFFFF entries", 0xFFFF, 0x35, 0x1234, false},
+        Case{"offset 0xFFFFFFFF", 1, 0x35, 0xFFFFFFFF, false},
+        Case{"size 0xFFFFFFFF", 1, 0xFFFFFFFF, 0x1234, false}}) {
     SCOPED_TRACE(c.what);
     TEndCentral e;
     e.EntriesThisDisk = e.TotalEntries = c.entries;
@@ -256,9 +260,10 @@ TEST(ZipRecordsZip64, EndRecordsWhenCountsOrPositionsDoNotFit) {
               B({0x50, 0x4B, 0x06, 0x07, 0, 0, 0, 0}) + Le(10, 8) + Le(1, 4));
     const uint64_t classicEntries = c.entries >= 0xFFFF ? 0xFFFF : c.entries;
     const uint64_t classicOffset = c.offset >= 0xFFFFFFFF ? 0xFFFFFFFF : c.offset;
+    const uint64_t classicSize = c.size >= 0xFFFFFFFF ? 0xFFFFFFFF : c.size;
     EXPECT_EQ(Bytes(bytes.begin() + 86, bytes.end()),
               B({0x50, 0x4B, 0x05, 0x06, 0, 0, 0, 0}) + Le(classicEntries, 2) +
-                  Le(classicEntries, 2) + Le(0x35, 4) + Le(classicOffset, 4) + B({0, 0}));
+                  Le(classicEntries, 2) + Le(classicSize, 4) + Le(classicOffset, 4) + B({0, 0}));
     TMemoryStream in(bytes);
     TEndCentral back;
     ASSERT_TRUE(back.ReadEndFromStream(in));
@@ -266,6 +271,7 @@ TEST(ZipRecordsZip64, EndRecordsWhenCountsOrPositionsDoNotFit) {
     EXPECT_EQ(back.TotalEntries, c.entries);
     EXPECT_EQ(back.EntriesThisDisk, c.entries);
     EXPECT_EQ(back.CentralDirOffset, c.offset);
+    EXPECT_EQ(back.CentralSize, c.size);
   }
   // Values that fit keep the classic record alone.
   TEndCentral small;

@@ -1,0 +1,245 @@
+// Writing through a folder's descriptor on POSIX: openat, linkat, renameat,
+// unlinkat and fstatat relative to it, never following a link at a name we
+// create; O_TMPFILE where the file system has it.
+#include "FileOutput.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+namespace {
+
+int64_t Nanoseconds(const timespec& t) {
+  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+TFileStamp StampFrom(const struct stat& st) {
+  TFileStamp stamp;
+  stamp.id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  stamp.size = static_cast<int64_t>(st.st_size);
+  stamp.writeTimeNs = Nanoseconds(st.st_mtim);
+  stamp.changeTimeNs = Nanoseconds(st.st_ctim);
+  stamp.mode = static_cast<uint32_t>(st.st_mode & 07777);
+  return stamp;
+}
+
+TEntryKind KindOf(mode_t mode) {
+  if (S_ISREG(mode)) return TEntryKind::Regular;
+  if (S_ISDIR(mode)) return TEntryKind::Directory;
+  if (S_ISLNK(mode)) return TEntryKind::Link;
+  return TEntryKind::Other;
+}
+
+bool FileOwnedByUs(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid();
+}
+
+// How many tries a unique name gets before the folder is taken to refuse.
+constexpr int kNameAttempts = 100;
+
+}  // namespace
+
+int FileStampOf(THandle handle, TFileStamp& stamp) {
+  struct stat st {};
+  if (::fstat(handle, &st) != 0) return errno;
+  stamp = StampFrom(st);
+  return 0;
+}
+
+int FileSetMode(THandle handle, uint32_t mode) {
+  return ::fchmod(handle, static_cast<mode_t>(mode & 07777)) == 0 ? 0 : errno;
+}
+
+uint32_t NewFileMode() {
+  // Read where the system shows it, so that no other thread ever sees the
+  // umask changed; the kernel has shown it since Linux 4.7.
+  static const uint32_t mode = [] {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("Umask:", 0) == 0) {
+        return 0666u & ~static_cast<uint32_t>(std::stoul(line.substr(6), nullptr, 8));
+      }
+    }
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return 0666u & ~static_cast<uint32_t>(mask);
+  }();
+  return mode;
+}
+
+TOutputDir::~TOutputDir() {
+  Close();
+}
+
+int TOutputDir::Open(const std::string& path) {
+  Close();
+  const int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  handle_ = fd;
+  path_ = path;
+  const long limit = ::fpathconf(fd, _PC_NAME_MAX);
+  maxName_ = static_cast<size_t>(limit > 0 ? limit : 255);
+  return 0;
+}
+
+void TOutputDir::Close() {
+  if (handle_ != InvalidHandle) FileClose(handle_);
+  handle_ = InvalidHandle;
+  path_.clear();
+}
+
+TEntryStatus TOutputDir::StatusAt(const std::string& name) const {
+  TEntryStatus status;
+  struct stat st {};
+  if (::fstatat(handle_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    status.error = errno;
+    status.absent = errno == ENOENT;
+    return status;
+  }
+  status.kind = KindOf(st.st_mode);
+  status.stamp = StampFrom(st);
+  return status;
+}
+
+THandle TOutputDir::OpenForReadingAt(const std::string& name) const {
+  const int fd =
+      ::openat(handle_, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return InvalidHandle;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int error = errno;
+    ::close(fd);
+    errno = S_ISDIR(st.st_mode) ? EISDIR : st.st_mode != 0 ? ErrNotRegularFile : error;
+    return InvalidHandle;
+  }
+  return fd;
+}
+
+int TOutputDir::CreateTemp(const std::string& name, TTempFile& temp) const {
+  temp = TTempFile{};
+  int fd =
+      NamedTempFilesForced() ? -1 : ::openat(handle_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    if (NamedTempFilesForced()) errno = EOPNOTSUPP;
+    // File systems without unnamed files say so in one of these ways; any
+    // other answer (no room, no right) a named file would meet too.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
+    for (int attempt = 0; attempt < kNameAttempts && fd < 0; ++attempt) {
+      const std::string tempName = TempNameFor(name, maxName_);
+      fd = ::openat(handle_, tempName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    0600);
+      if (fd >= 0) {
+        temp.name = tempName;
+      } else if (errno != EEXIST) {
+        return errno;
+      }
+    }
+    if (fd < 0) return EEXIST;
+  }
+  temp.handle = fd;
+  // The lock tells a later run that this file is being written; it lasts
+  // until the handle closes, whatever name the file has by then.
+  TFileStamp stamp;
+  int error = ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? FileStampOf(fd, stamp) : errno;
+  if (error != 0) {
+    Discard(temp);
+    return error;
+  }
+  temp.id = stamp.id;
+  return 0;
+}
+
+int TOutputDir::Replace(TTempFile& temp, const std::string& name) const {
+  if (temp.name.empty()) {
+    // An unnamed file gets a name of ours only for the rename; the link
+    // through /proc needs no privilege, where AT_EMPTY_PATH would.
+    const std::string self = "/proc/self/fd/" + std::to_string(temp.handle);
+    int error = EEXIST;
+    for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
+      const std::string tempName = TempNameFor(name, maxName_);
+      if (::linkat(AT_FDCWD, self.c_str(), handle_, tempName.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        temp.name = tempName;
+        error = 0;
+      } else {
+        error = errno;
+      }
+    }
+    if (error != 0) return error;
+  } else if (const TEntryStatus named = StatusAt(temp.name);
+             named.kind != TEntryKind::Regular || !(named.stamp.id == temp.id)) {
+    // Another program took the temporary name: what is there now is not
+    // ours to move onto the final name.
+    return ErrNameTaken;
+  }
+  NoteFileCall("rename", temp.handle);
+  if (::renameat(handle_, temp.name.c_str(), handle_, name.c_str()) != 0) return errno;
+  temp.name.clear();
+  // The name must hold the file written: anything else means that another
+  // program put a file there in the same instant.
+  const TEntryStatus now = StatusAt(name);
+  if (now.kind != TEntryKind::Regular || !(now.stamp.id == temp.id)) return ErrNameTaken;
+  return 0;
+}
+
+void TOutputDir::Discard(TTempFile& temp) const {
+  if (!temp.name.empty()) {
+    // Only our own file goes: a file swapped in under its name is not ours.
+    const TEntryStatus now = StatusAt(temp.name);
+    if (now.kind == TEntryKind::Regular && now.stamp.id == temp.id) {
+      ::unlinkat(handle_, temp.name.c_str(), 0);
+    }
+    temp.name.clear();
+  }
+  Release(temp);
+}
+
+void TOutputDir::Release(TTempFile& temp) {
+  if (temp.handle != InvalidHandle) FileClose(temp.handle);
+  temp.handle = InvalidHandle;
+}
+
+int TOutputDir::Sync() const {
+  NoteFileCall("sync", handle_);
+  return ::fsync(handle_) == 0 ? 0 : errno;
+}
+
+std::vector<std::string> TOutputDir::StaleTemps(TStale action) const {
+  std::vector<std::string> removed;
+  const int listFd = ::openat(handle_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listFd < 0) return removed;
+  DIR* dir = ::fdopendir(listFd);
+  if (dir == nullptr) {
+    ::close(listFd);
+    return removed;
+  }
+  std::vector<std::string> candidates;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (IsTempName(entry->d_name)) candidates.emplace_back(entry->d_name);
+  }
+  ::closedir(dir);
+  for (const std::string& name : candidates) {
+    const THandle fd = OpenForReadingAt(name);
+    if (fd == InvalidHandle) continue;
+    TFileStamp stamp;
+    // Ours: a regular file this user made, which no live run holds locked,
+    // and still the file at the name when it goes.
+    if (FileStampOf(fd, stamp) == 0 && FileOwnedByUs(fd) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      const TEntryStatus now = StatusAt(name);
+      if (now.kind == TEntryKind::Regular && now.stamp.id == stamp.id &&
+          (action == TStale::Find || ::unlinkat(handle_, name.c_str(), 0) == 0)) {
+        removed.push_back(name);
+      }
+    }
+    FileClose(fd);
+  }
+  return removed;
+}

@@ -1,0 +1,129 @@
+// Writing files into one folder through a handle of it, opened once: what a
+// run creates is made private, written and synced through its own handle, and
+// put in place by that handle, so a name that another user controls can never
+// redirect it. Also the identity and stamp of an open file, to tell which file
+// a name holds and whether a file changed while it was read.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "File.h"
+
+// Which file something is: device and inode on POSIX, volume serial and file
+// index on Windows. Two handles or names with equal ids are one file.
+struct TFileId {
+  uint64_t device = 0;
+  uint64_t index = 0;
+  bool Valid() const { return device != 0 || index != 0; }
+  bool operator==(const TFileId&) const = default;
+};
+
+// What an open file shows of itself, to tell a change apart: a rewrite of the
+// same size moves the last-write time, and on POSIX the change time too
+// (which no program can set back).
+struct TFileStamp {
+  TFileId id;
+  int64_t size = 0;
+  int64_t writeTimeNs = 0;
+  int64_t changeTimeNs = 0;  // 0 where the system keeps none
+  uint32_t mode = 0;         // permission bits (07777) on POSIX; 0 on Windows
+  bool SameContentAs(const TFileStamp& other) const {
+    return id == other.id && size == other.size && writeTimeNs == other.writeTimeNs &&
+           changeTimeNs == other.changeTimeNs;
+  }
+};
+// The stamp of an open file: 0, or the error number.
+int FileStampOf(THandle handle, TFileStamp& stamp);
+
+// What a name inside a folder is, the name itself (a link is a link).
+enum class TEntryKind { None, Regular, Directory, Link, Other };
+struct TEntryStatus {
+  TEntryKind kind = TEntryKind::None;
+  TFileStamp stamp;     // for an entry that is there
+  int error = 0;        // why it could not be looked at
+  bool absent = false;  // nothing is there
+};
+
+// A file being written into a folder before it takes its final name: unnamed
+// where the system allows, else under a name of ours ending ".tzw-" and six
+// characters, locked while this run writes it.
+struct TTempFile {
+  THandle handle = InvalidHandle;
+  std::string name;  // its name in the folder; empty while it has none
+  TFileId id;
+  bool Open() const { return handle != InvalidHandle; }
+};
+
+// A test's view of the order of the calls that make an archive durable:
+// "write" (FileWrite), "sync" (FileSync, TOutputDir::Sync), "rename" (putting
+// a temporary file in place), each with its handle. Null (the default) records nothing.
+using TFileCallObserver = void (*)(const char* call, THandle handle);
+void SetFileCallObserver(TFileCallObserver observer);
+void NoteFileCall(const char* call, THandle handle);
+
+// Gives the open file the permission bits mode (07777); 0, or the error
+// number. Windows keeps no such bits: nothing to do there.
+int FileSetMode(THandle handle, uint32_t mode);
+// Tests: CreateTemp takes the named way, as on a file system without unnamed
+// files (Windows always names them).
+void UseNamedTempFiles(bool named);
+bool NamedTempFilesForced();
+
+// The permission bits of a new file: 0666 less the umask (0 on Windows).
+uint32_t NewFileMode();
+
+class TOutputDir {
+ public:
+  TOutputDir() = default;
+  ~TOutputDir();
+  TOutputDir(const TOutputDir&) = delete;
+  TOutputDir& operator=(const TOutputDir&) = delete;
+
+  // Opens the folder at path (following a link to it once, here); 0 or the
+  // error number. Everything below then works inside the folder it was.
+  int Open(const std::string& path);
+  void Close();
+  bool IsOpen() const { return handle_ != InvalidHandle; }
+  const std::string& Path() const { return path_; }
+
+  // The entry name inside the folder, not following a link there.
+  TEntryStatus StatusAt(const std::string& name) const;
+  // Opens name inside the folder for reading, never through a link and never
+  // waiting (regular files only, as FileOpen); InvalidHandle with the error
+  // left as FileOpen leaves it.
+  THandle OpenForReadingAt(const std::string& name) const;
+
+  // Creates a new private (0600) file to become name, locked, not shared:
+  // 0, or the error number.
+  int CreateTemp(const std::string& name, TTempFile& temp) const;
+  // Puts temp, written and synced, in place of name in one step; then makes
+  // sure name holds the file written. 0, or the error number (EXDEV when
+  // another file took the name in the same instant); the handle stays open.
+  // The folder's entry is durable only after Sync.
+  int Replace(TTempFile& temp, const std::string& name) const;
+  // Closes temp and removes any name it has.
+  void Discard(TTempFile& temp) const;
+  // Closes the handle of a temporary file put in place.
+  static void Release(TTempFile& temp);
+
+  // Makes the folder's entries (new names, renames) durable: 0, or the error.
+  int Sync() const;
+  // Temporary files of ours that no live run holds (an earlier run was killed
+  // while writing them): their names, each removed unless only asked to find.
+  enum class TStale { Remove, Find };
+  std::vector<std::string> StaleTemps(TStale action) const;
+
+ private:
+  THandle handle_ = InvalidHandle;
+  std::string path_;
+  size_t maxName_ = 255;  // the longest name the folder's file system takes
+};
+
+// True when name is one of ours: anything followed by ".tzw-" and six
+// lower-case letters or digits.
+bool IsTempName(const std::string& name);
+// A fresh name of ours for a temporary file that becomes name, cut short so
+// that the whole stays within maxName bytes.
+std::string TempNameFor(const std::string& name, size_t maxName);

@@ -1,0 +1,242 @@
+// Writing into the output folder on Windows: the folder is held open without
+// delete sharing for the run, so it cannot be renamed or swapped; a temporary
+// file is created new (never through a link) and opened without sharing,
+// which is also what tells a later run that it is live; it is put in place
+// and removed by its handle.
+#include "FileOutput.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "Win32.h"
+
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Names on the file systems Windows writes to hold at most this many UTF-16
+// units; a UTF-8 name is at least as long in bytes.
+constexpr size_t kMaxName = 255;
+constexpr int kNameAttempts = 100;
+
+// 100-nanosecond ticks since 1601 as nanoseconds since 1970.
+int64_t Nanoseconds(int64_t ticks) {
+  constexpr int64_t kTicksTo1970 = 116444736000000000;
+  const int64_t since1970 = ticks - kTicksTo1970;
+  return since1970 > INT64_MAX / 100 ? INT64_MAX : since1970 * 100;
+}
+
+int StampOf(HANDLE h, TFileStamp& stamp, DWORD* attributes) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(h, &info)) return win32::LastError();
+  stamp = {};
+  stamp.id = {info.dwVolumeSerialNumber,
+              static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+  stamp.size =
+      static_cast<int64_t>(static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow);
+  FILE_BASIC_INFO basic{};
+  if (::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic)) {
+    stamp.writeTimeNs = Nanoseconds(basic.LastWriteTime.QuadPart);
+    stamp.changeTimeNs = Nanoseconds(basic.ChangeTime.QuadPart);
+  } else {
+    stamp.writeTimeNs = Nanoseconds(
+        static_cast<int64_t>(static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32 |
+                             info.ftLastWriteTime.dwLowDateTime));
+  }
+  if (attributes != nullptr) *attributes = info.dwFileAttributes;
+  return 0;
+}
+
+// Marks the open file for deletion when its last handle closes.
+bool DeleteByHandle(HANDLE h) {
+  // The one member is named after the DeleteFile macro of <windows.h>.
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  return ::SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+std::string Join(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  const char last = dir.back();
+  return last == '\\' || last == '/' ? dir + name : dir + '\\' + name;
+}
+
+}  // namespace
+
+int FileStampOf(THandle handle, TFileStamp& stamp) {
+  return StampOf(win32::ToHandle(handle), stamp, nullptr);
+}
+
+int FileSetMode(THandle, uint32_t) {
+  return 0;
+}
+
+uint32_t NewFileMode() {
+  return 0;
+}
+
+TOutputDir::~TOutputDir() {
+  Close();
+}
+
+int TOutputDir::Open(const std::string& path) {
+  Close();
+  // Without delete sharing nobody can rename or remove the folder while the
+  // run writes into it, so its path keeps naming this folder.
+  const HANDLE h =
+      ::CreateFileW(win32::FilePath(path.empty() ? "." : path).c_str(),
+                    FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return win32::LastError();
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    ::CloseHandle(h);
+    win32::SetError(ERROR_DIRECTORY);
+    return ERROR_DIRECTORY;
+  }
+  handle_ = win32::FromHandle(h);
+  path_ = path.empty() ? "." : path;
+  maxName_ = kMaxName;
+  return 0;
+}
+
+void TOutputDir::Close() {
+  if (handle_ != InvalidHandle) FileClose(handle_);
+  handle_ = InvalidHandle;
+  path_.clear();
+}
+
+TEntryStatus TOutputDir::StatusAt(const std::string& name) const {
+  TEntryStatus status;
+  const HANDLE h = ::CreateFileW(
+      win32::FilePath(Join(path_, name)).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    status.error = win32::LastError();
+    status.absent = status.error == ERROR_FILE_NOT_FOUND || status.error == ERROR_PATH_NOT_FOUND;
+    return status;
+  }
+  DWORD attributes = 0;
+  status.error = StampOf(h, status.stamp, &attributes);
+  const bool disk = ::GetFileType(h) == FILE_TYPE_DISK;
+  ::CloseHandle(h);
+  if (status.error != 0) return status;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    status.kind = TEntryKind::Link;
+  } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    status.kind = TEntryKind::Directory;
+  } else {
+    status.kind = disk ? TEntryKind::Regular : TEntryKind::Other;
+  }
+  return status;
+}
+
+THandle TOutputDir::OpenForReadingAt(const std::string& name) const {
+  const HANDLE h = ::CreateFileW(win32::FilePath(Join(path_, name)).c_str(), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return win32::LastError(), InvalidHandle;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    ::CloseHandle(h);
+    win32::SetError(ErrNotRegularFile);
+    return InvalidHandle;
+  }
+  return win32::FromHandle(h);
+}
+
+int TOutputDir::CreateTemp(const std::string& name, TTempFile& temp) const {
+  temp = TTempFile{};
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::string tempName = TempNameFor(name, maxName_);
+    // CREATE_NEW takes no existing name, a link included; no sharing keeps
+    // others out while it is written and marks it live to a later run.
+    const HANDLE h = ::CreateFileW(win32::FilePath(Join(path_, tempName)).c_str(),
+                                   GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      const int error = win32::LastError();
+      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+      return error;
+    }
+    temp.handle = win32::FromHandle(h);
+    temp.name = tempName;
+    TFileStamp stamp;
+    if (const int error = StampOf(h, stamp, nullptr); error != 0) {
+      Discard(temp);
+      return error;
+    }
+    temp.id = stamp.id;
+    return 0;
+  }
+  return ERROR_FILE_EXISTS;
+}
+
+int TOutputDir::Replace(TTempFile& temp, const std::string& name) const {
+  const std::wstring target = win32::FilePath(Join(path_, name));
+  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = TRUE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+  std::memcpy(rename->FileName, target.c_str(), target.size() * sizeof(wchar_t));
+  NoteFileCall("rename", temp.handle);
+  if (!::SetFileInformationByHandle(win32::ToHandle(temp.handle), FileRenameInfo, rename,
+                                    static_cast<DWORD>(buffer.size()))) {
+    return win32::LastError();
+  }
+  temp.name.clear();
+  const TEntryStatus now = StatusAt(name);
+  if (now.kind != TEntryKind::Regular || !(now.stamp.id == temp.id)) return ErrNameTaken;
+  return 0;
+}
+
+void TOutputDir::Discard(TTempFile& temp) const {
+  if (!temp.name.empty() && temp.handle != InvalidHandle) {
+    DeleteByHandle(win32::ToHandle(temp.handle));
+  }
+  temp.name.clear();
+  Release(temp);
+}
+
+void TOutputDir::Release(TTempFile& temp) {
+  if (temp.handle != InvalidHandle) FileClose(temp.handle);
+  temp.handle = InvalidHandle;
+}
+
+int TOutputDir::Sync() const {
+  // NTFS journals its folder entries; the folder's handle has no data of its
+  // own to flush.
+  NoteFileCall("sync", handle_);
+  return 0;
+}
+
+std::vector<std::string> TOutputDir::StaleTemps(TStale action) const {
+  std::vector<std::string> removed;
+  WIN32_FIND_DATAW found;
+  const HANDLE find = ::FindFirstFileExW(win32::FilePath(Join(path_, "*")).c_str(), FindExInfoBasic,
+                                         &found, FindExSearchNameMatch, nullptr, 0);
+  if (find == INVALID_HANDLE_VALUE) return removed;
+  std::vector<std::string> candidates;
+  do {
+    const std::string name = win32::Narrow(found.cFileName);
+    if (IsTempName(name)) candidates.push_back(name);
+  } while (::FindNextFileW(find, &found));
+  ::FindClose(find);
+  for (const std::string& name : candidates) {
+    // A live run holds its temporary without sharing: opening it fails.
+    const HANDLE h =
+        ::CreateFileW(win32::FilePath(Join(path_, name)).c_str(), GENERIC_READ | DELETE, 0, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) continue;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (::GetFileType(h) == FILE_TYPE_DISK && ::GetFileInformationByHandle(h, &info) &&
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
+        (action == TStale::Find || DeleteByHandle(h))) {
+      removed.push_back(name);
+    }
+    ::CloseHandle(h);
+  }
+  return removed;
+}
