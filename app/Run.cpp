@@ -97,7 +97,9 @@ bool TRun::Begin(const TRunRequest& request, const TCancelToken& cancel) {
   groups_.clear();
   outputProblem_.clear();
   failure_ = nullptr;
-  if (const int error = driver_.BeginRun(request.outputDir); error != 0) {
+  if (const int error =
+          driver_.BeginRun(request.outputDir, planning_ ? TRunMode::DryRun : TRunMode::Run);
+      error != 0) {
     Fail(std::make_exception_ptr(
         std::runtime_error(request.outputDir + ": " + SysErrorMessage(error))));
     return false;

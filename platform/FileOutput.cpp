@@ -129,6 +129,9 @@ int TOutputDir::CreateTemp(const std::string& name, TTempFile& temp) const {
   int fd =
       NamedTempFilesForced() ? -1 : ::openat(handle_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd < 0) {
+    // A folder removed while we hold it takes no file; the kernel may say
+    // EPERM then, which would send the user looking at rights.
+    if (struct stat st {}; ::fstat(handle_, &st) == 0 && st.st_nlink == 0) return ENOENT;
     if (NamedTempFilesForced()) errno = EOPNOTSUPP;
     // File systems without unnamed files say so in one of these ways; any
     // other answer (no room, no right) a named file would meet too.

@@ -525,8 +525,10 @@ class MainWindowTest : public QObject {
     w.edtSourceDir->setText(QString::fromStdString(src.Root()));
     w.edtDestDir->setText(QString::fromStdString(dst.Root()));
     w.show();
-    // The output folder goes away once the run has begun.
-    f.ui.onProcessMessages = [&] { ::rmdir(dst.Root().c_str()); };
+    // The output folder goes away once the run has begun (and opened it).
+    f.ui.onProcessMessages = [&] {
+      if (f.progress.lblTotalFiles->text().contains("found")) ::rmdir(dst.Root().c_str());
+    };
     w.btnStart->click();
     f.ui.onProcessMessages = nullptr;
     QCOMPARE(f.ui.messages.size(), size_t(1));
@@ -616,6 +618,12 @@ class MainWindowTest : public QObject {
         sent = true;
         for (const auto& e : std::filesystem::directory_iterator(dst.Root()))
           during.push_back(e.path().filename());
+        // An unnamed temporary shows only among the open files.
+        for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+          std::error_code error;
+          const std::string target = std::filesystem::read_symlink(e.path(), error).string();
+          if (!error && target.starts_with(dst.Root() + "/#")) during.push_back(target);
+        }
         ::kill(::getpid(), SIGTERM);
       }
     };

@@ -542,24 +542,33 @@ TEST_F(DbzipTest, DeepTreesAndConcurrentRunsLoseNothing) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ZipListing(out.Path("bottom.zip")), "bottom.mdf:3000");
 
-  // Two runs into one folder at the same time: every archive ends whole.
-  TempTree shared;
+  // Two runs into one folder at the same time: every archive ends whole. A
+  // run whose archive the other replaced at once says so, and only that.
+  TempTree shared, logs;
   std::vector<pid_t> pids;
   for (int run = 0; run < 2; ++run) {
+    const std::string log = logs.Path("err" + std::to_string(run));
     const pid_t pid = ::fork();
     if (pid == 0) {
       const int devNull = ::open("/dev/null", O_WRONLY);
       ::dup2(devNull, 1);
+      const int err = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(err, 2);
       ::execl(DBZIP_PATH, DBZIP_PATH, "-q", "-l", "1", src.Root().c_str(), shared.Root().c_str(),
               static_cast<char*>(nullptr));
       ::_exit(127);
     }
     pids.push_back(pid);
   }
-  for (pid_t pid : pids) {
+  for (int run = 0; run < 2; ++run) {
     int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ::waitpid(pids[run], &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    std::ifstream log(logs.Path("err" + std::to_string(run)));
+    int lines = 0;
+    for (std::string line; std::getline(log, line); ++lines)
+      EXPECT_NE(line.find("another file took its name"), std::string::npos) << line;
+    EXPECT_EQ(WEXITSTATUS(status), lines == 0 ? 0 : 1);
   }
   for (int i = 0; i < 8; ++i) {
     const std::string name = "top" + std::to_string(i);
