@@ -7,6 +7,7 @@
 # failure.
 set -uo pipefail
 cd "$(dirname "$0")"
+source scripts/environment.sh
 source scripts/deps.sh
 tw_install_missing "${TW_RUN_PACKAGES[@]}" "${TW_TEST_PACKAGES[@]}" || exit 1
 
