@@ -8,16 +8,20 @@
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 unset LANGUAGE
 
-# The system's program folders, after whatever the caller put first.
-tw_path=${PATH:-}
-for tw_dir in /usr/local/sbin /usr/local/bin /usr/sbin /usr/bin /sbin /bin; do
+# The system's program folders, after the caller's own. Only absolute
+# folders are kept: "." or an empty entry (bash puts "." in the PATH it makes
+# up when it was given none) would run programs from the current folder.
+tw_path=
+IFS=: read -r -a tw_dirs <<<"${PATH:-}"
+for tw_dir in "${tw_dirs[@]}" /usr/local/sbin /usr/local/bin /usr/sbin /usr/bin /sbin /bin; do
+  case "$tw_dir" in /*) ;; *) continue ;; esac
   case ":$tw_path:" in
     *":$tw_dir:"*) ;;
     *) tw_path=${tw_path:+$tw_path:}$tw_dir ;;
   esac
 done
 export PATH=$tw_path
-unset tw_path tw_dir
+unset tw_path tw_dir tw_dirs
 
 # A home folder for the tools that keep files there (ccache, Wine's fonts).
 if [ -z "${HOME:-}" ]; then
