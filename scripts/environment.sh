@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # What the project's commands need of their environment, set here instead of
 # taken from the caller, so that they run the same from an empty environment
 # (cron, containers, `env -i`) as from a login shell. Sourced by run.sh,
@@ -29,4 +30,7 @@ if [ -z "${HOME:-}" ]; then
   [ -d "$HOME" ] || HOME=/tmp
   export HOME
 fi
-[ -n "${USER:-}" ] || export USER="$(id -un)"
+if [ -z "${USER:-}" ]; then
+  USER=$(id -un)
+  export USER
+fi
