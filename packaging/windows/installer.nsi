@@ -59,6 +59,7 @@ VIAddVersionKey "LegalCopyright" "Copyright 2026 Tamblewick"
 
 Var PathRoot    ; the hive and key of the PATH that the install mode changes
 Var PathKey
+Var PathUnreadable  ; 1 when PATH is there but too long to read whole
 
 ; PATH is read into one NSIS string: a value that might not fit whole is left
 ; alone, since writing back a cut copy would lose the rest of it.
@@ -75,10 +76,26 @@ Var PathKey
 !macroend
 
 !macro READ_PATH OUT
+  StrCpy $PathUnreadable 0
+  ClearErrors
   ${If} $PathRoot == HKLM
     ReadRegStr ${OUT} HKLM $PathKey "Path"
   ${Else}
     ReadRegStr ${OUT} HKCU $PathKey "Path"
+  ${EndIf}
+  ; A value too long for NSIS's strings reads as a missing one: look for its
+  ; name, so that a long PATH is never taken for an empty one.
+  ${If} ${Errors}
+    StrCpy $R9 0
+    ${Do}
+      ${If} $PathRoot == HKLM
+        EnumRegValue $R8 HKLM $PathKey $R9
+      ${Else}
+        EnumRegValue $R8 HKCU $PathKey $R9
+      ${EndIf}
+      ${IfThen} $R8 == "Path" ${|} StrCpy $PathUnreadable 1 ${|}
+      IntOp $R9 $R9 + 1
+    ${LoopUntil} $R8 == ""
   ${EndIf}
 !macroend
 
@@ -119,8 +136,10 @@ Section /o "Add the folder to PATH (for dbzip.exe in a command prompt)" SecPath
   !insertmacro PATH_LOCATION
   !insertmacro READ_PATH $0
   StrLen $1 "$0;$INSTDIR"
-  ${If} $1 > ${PATH_ROOM}
+  ${If} $PathUnreadable == 1
+  ${OrIf} $1 > ${PATH_ROOM}
     DetailPrint "PATH is too long to change safely: add $INSTDIR to it yourself."
+    MessageBox MB_OK|MB_ICONINFORMATION "PATH is too long to change safely: add $INSTDIR to it yourself." /SD IDOK
     Return
   ${EndIf}
   ; Already there (without regard to case, as Windows reads it): nothing to do,
@@ -159,7 +178,8 @@ Section "Uninstall"
     !insertmacro PATH_LOCATION
     !insertmacro READ_PATH $0
     StrLen $1 $0
-    ${If} $1 > ${PATH_ROOM}
+    ${If} $PathUnreadable == 1
+    ${OrIf} $1 > ${PATH_ROOM}
       DetailPrint "PATH is too long to change safely: take $INSTDIR out of it yourself."
     ${Else}
       ; Every entry that is exactly the folder goes; the others stay in order.

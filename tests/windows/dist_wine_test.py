@@ -99,10 +99,11 @@ def check_version(exe, description):
     return found
 
 
-def install_and_remove(setup, args, hive, env_key, installed, target):
+def install_and_remove(setup, args, hive, env_key, installed, target, path_grows=True):
     """Installs with args, checks the result, removes it by the quiet
     uninstall string, and checks that everything but a file of the user's
-    is gone and PATH is as it was."""
+    is gone and PATH is as it was. A PATH too long for the installer to read
+    whole must not change at all (path_grows False)."""
     path_before = path_of(env_key)
     run = subprocess.run([WINE, setup] + args, env=ENV, capture_output=True, timeout=300)
     check(run.returncode == 0, "%s: the installer runs (exit %d)" % (args, run.returncode))
@@ -125,8 +126,9 @@ def install_and_remove(setup, args, hive, env_key, installed, target):
         target, "AllUsers" if hive == "HKLM" else "CurrentUser")
     check(quiet == expected, "%s: the quiet uninstall string: %r" % (args, quiet))
     path_after = path_of(env_key)
-    check(path_after == (path_before + ";" if path_before else "") + target,
-          "%s: PATH gains the folder: %r" % (args, path_after))
+    grown = (path_before + ";" if path_before else "") + target
+    check(path_after == (grown if path_grows else path_before),
+          "%s: PATH %s: %r" % (args, "gains the folder" if path_grows else "unchanged", path_after))
 
     # A file of the user's in the folder stays, and so does the folder.
     mine = os.path.join(installed, "mine.zip")
@@ -183,17 +185,25 @@ def main():
         return verdict()
     check_version(setup, "the installer")
     drive_c = os.path.join(ENV["WINEPREFIX"], "drive_c")
+
+    def set_user_path(value):
+        subprocess.run([WINE, "reg", "add", "HKCU\\Environment", "/v", "Path", "/t",
+                        "REG_EXPAND_SZ", "/d", value, "/f"], env=ENV, capture_output=True,
+                       timeout=120)
+
     # The user's PATH holds a folder of theirs, which must stay.
-    subprocess.run([WINE, "reg", "add", "HKCU\\Environment", "/v", "Path", "/t", "REG_EXPAND_SZ",
-                    "/d", "C:\\Tools", "/f"], env=ENV, capture_output=True, timeout=120)
-    # Without a mode (Wine's user is an administrator), the current user's.
+    set_user_path("C:\\Tools")
     users = os.path.join(drive_c, "users")
     user = next((u for u in os.listdir(users)
                  if os.path.isdir(os.path.join(users, u, "AppData", "Local"))), "nobody")
-    install_and_remove(
-        setup, ["/S", "/AddToPath"], "HKCU", "HKCU\\Environment",
-        os.path.join(users, user, "AppData", "Local", "Programs", "Tamblewick Zipper"),
-        "C:\\users\\%s\\AppData\\Local\\Programs\\Tamblewick Zipper" % user)
+    per_user = (os.path.join(users, user, "AppData", "Local", "Programs", "Tamblewick Zipper"),
+                "C:\\users\\%s\\AppData\\Local\\Programs\\Tamblewick Zipper" % user)
+    # Without a mode (Wine's user is an administrator), the current user's.
+    install_and_remove(setup, ["/S", "/AddToPath"], "HKCU", "HKCU\\Environment", *per_user)
+    # A PATH longer than the installer's strings: cutting it would lose folders.
+    set_user_path("C:\\Tools;" + ";".join("C:\\Folder%03d" % i for i in range(100)))
+    install_and_remove(setup, ["/S", "/CurrentUser", "/AddToPath"], "HKCU",
+                       "HKCU\\Environment", *per_user, path_grows=False)
     install_and_remove(
         setup, ["/S", "/AllUsers", "/AddToPath"], "HKLM", MACHINE_ENV,
         os.path.join(drive_c, "Program Files", "Tamblewick Zipper"),
