@@ -6,10 +6,11 @@ Usage: dist_wine_test.py WINE DIST_DIR BIN_DIR
 The archive must be sound for python's zipfile and unzip and hold exactly the
 two programs, byte for byte as built, and the read-me with Windows line ends;
 dbzip.exe must carry its version and its manifest (UTF-8 code page, long
-paths). The installer (when nsis made one) must install silently for the
-current user unless told otherwise, put its folder on that user's or the
-machine's PATH when asked and keep what was there, write a quiet uninstall
-string and the installed size, and its quiet uninstall must take away what it
+paths). The installer (when nsis made one) must carry the product's icon and
+version, install silently for the current user unless told otherwise, put its
+folder on that user's or the machine's PATH when asked, keep what was there
+and leave a PATH too long to read whole untouched, write a quiet uninstall
+string and the installed size; its quiet uninstall must take away what it
 installed and put back PATH, and nothing else.
 """
 import os
@@ -183,7 +184,16 @@ def main():
     if not os.path.exists(setup):
         print("No installer (nsis missing): its checks are skipped.")
         return verdict()
-    check_version(setup, "the installer")
+    # The product's icon, not the installer framework's.
+    icons = check_version(setup, "the installer").get(3, [])
+    product = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "app",
+                           "resources", "tamblewick.ico")
+    ico = open(product, "rb").read()
+    images = [ico[at:at + size] for size, at in
+              (struct.unpack_from("<8xII", ico, 6 + 16 * i)
+               for i in range(struct.unpack_from("<H", ico, 4)[0]))]
+    check(images and all(image in icons for image in images),
+          "the installer shows the product's icon")
     drive_c = os.path.join(ENV["WINEPREFIX"], "drive_c")
 
     def set_user_path(value):
