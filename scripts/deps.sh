@@ -4,8 +4,10 @@
 # Debian packages takes, and by test.sh, which adds the tests, the benchmarks,
 # the independent checkers and the package checks (systemd for
 # systemd-analyze).
+# What building dbzip alone takes; the window adds Qt and its fonts.
+TW_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config)
 TW_RUN_PACKAGES=(
-  cmake ninja-build g++ pkg-config
+  "${TW_BUILD_PACKAGES[@]}"
   qt6-base-dev libgl-dev
   fonts-wine fonts-liberation2
 )
