@@ -2,6 +2,7 @@
 # Installs what is missing, builds in Release and starts the program.
 set -euo pipefail
 cd "$(dirname "$0")"
+source scripts/environment.sh
 source scripts/deps.sh
 tw_install_missing "${TW_RUN_PACKAGES[@]}"
 

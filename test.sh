@@ -2,11 +2,12 @@
 # Installs what is missing, checks the sources' format, builds, and runs every
 # test: the core's tests again under AddressSanitizer and
 # UndefinedBehaviorSanitizer in a tree of their own, each fuzz target for a
-# bounded time (when clang is present), the Debian package through lintian,
+# bounded time (when clang is present), the Debian packages through lintian,
 # then the whole suite. Ends with CTest's summary and a non-zero status on any
 # failure.
 set -uo pipefail
 cd "$(dirname "$0")"
+source scripts/environment.sh
 source scripts/deps.sh
 tw_install_missing "${TW_RUN_PACKAGES[@]}" "${TW_TEST_PACKAGES[@]}" || exit 1
 
@@ -45,8 +46,8 @@ if command -v clang++ >/dev/null; then
   fi
 fi
 
-# The Debian package, built as the README builds it, checked as a packager would.
-stage "The Debian package"
+# The Debian packages, built as the README builds them, checked as a packager would.
+stage "The Debian packages"
 scripts/check_package.sh build-release || failed=1
 
 # Windows: the core tests, dbzip.exe, the window program and the distribution

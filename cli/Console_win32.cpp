@@ -11,10 +11,13 @@
 #include <cstring>
 
 #include "DbzipRun.h"
-#include "Win32.h"
+#include "Win32Text.h"
 
-// shellapi.h builds on the windows.h that Win32.h brings in.
+// Last, so that its macros rename nothing declared above; shellapi.h builds on it.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
 // clang-format off
+#include <windows.h>
 #include <shellapi.h>
 // clang-format on
 

@@ -1,7 +1,8 @@
-// Windows only, private to platform/: <windows.h> without the macros that
-// would rename this program's own functions (DeleteFile, FormatMessage,
-// ReplaceFile, MessageBeep...), and the conversions every Win32 call needs:
-// UTF-8 names to UTF-16 (with the long-path prefix where needed) and back,
+// Windows only, the platform layer's own header (its Windows files, the window
+// services and their tests): <windows.h> without the macros that would rename
+// this program's own functions (DeleteFile, FormatMessage, ReplaceFile,
+// MessageBeep...), and the conversions every Win32 call needs: UTF-8 names to
+// UTF-16 (Win32Text.h, with the long-path prefix where needed) and back,
 // FILETIME to local MS-DOS time, GetLastError kept in errno.
 #pragma once
 
@@ -34,15 +35,9 @@
 #include <string_view>
 
 #include "File.h"
+#include "Win32Text.h"
 
 namespace win32 {
-
-// UTF-8 to UTF-16. Bytes that are not well-formed UTF-8 become U+FFFD, except
-// the encoded lone surrogates that Narrow produces, so every name the system
-// gives comes back to the same UTF-16 name.
-std::wstring Widen(std::string_view utf8);
-// UTF-16 to UTF-8; a lone surrogate is kept in its three-byte form.
-std::string Narrow(std::wstring_view utf16);
 
 // The UTF-16 form of a path for the file calls: made absolute and given the
 // "\\?\" prefix ("\\?\UNC\" for a share) when it is too long for the classic

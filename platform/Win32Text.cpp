@@ -2,6 +2,7 @@
 // FILETIME.
 #include <vector>
 
+#include "Utf8.h"
 #include "Win32.h"
 
 namespace win32 {
@@ -9,29 +10,13 @@ namespace win32 {
 std::wstring Widen(std::string_view s) {
   std::wstring out;
   out.reserve(s.size());
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
-  const auto cont = [&](size_t i) { return i < s.size() && (byte(i) & 0xC0) == 0x80; };
   for (size_t i = 0; i < s.size();) {
-    const unsigned char lead = byte(i);
     char32_t cp = 0xFFFD;
-    size_t length = 1;
-    if (lead < 0x80) {
-      cp = lead;
-    } else if (lead >= 0xC2 && lead < 0xE0 && cont(i + 1)) {
-      cp = (lead & 0x1Fu) << 6 | (byte(i + 1) & 0x3Fu);
-      length = 2;
-    } else if (lead >= 0xE0 && lead < 0xF0 && cont(i + 1) && cont(i + 2)) {
-      cp = (lead & 0x0Fu) << 12 | (byte(i + 1) & 0x3Fu) << 6 | (byte(i + 2) & 0x3Fu);
-      length = 3;
-      // Surrogates pass through (a lone one is how Narrow keeps it).
-      if (cp < 0x800) cp = 0xFFFD, length = 1;
-    } else if (lead >= 0xF0 && lead < 0xF5 && cont(i + 1) && cont(i + 2) && cont(i + 3)) {
-      cp = (lead & 0x07u) << 18 | (byte(i + 1) & 0x3Fu) << 12 | (byte(i + 2) & 0x3Fu) << 6 |
-           (byte(i + 3) & 0x3Fu);
-      length = 4;
-      if (cp < 0x10000 || cp > 0x10FFFF) cp = 0xFFFD, length = 1;
+    if (const auto decoded = NextUtf8(s, i, TSurrogates::Kept)) {
+      cp = *decoded;
+    } else {
+      ++i;
     }
-    i += length;
     if (cp >= 0x10000) {
       cp -= 0x10000;
       out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
@@ -55,21 +40,7 @@ std::string Narrow(std::wstring_view w) {
         ++i;
       }
     }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | cp >> 6));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | cp >> 12));
-      out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | cp >> 18));
-      out.push_back(static_cast<char>(0x80 | (cp >> 12 & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+    AppendUtf8(out, cp);
   }
   return out;
 }

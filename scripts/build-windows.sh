@@ -8,6 +8,7 @@
 # TW_PEER_DBZIP (optional): a Linux dbzip that the Wine tests compare with.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/environment.sh
 source scripts/deps.sh
 tw_install_missing "${TW_WINDOWS_PACKAGES[@]}"
 

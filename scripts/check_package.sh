@@ -1,44 +1,102 @@
 #!/usr/bin/env bash
-# Builds the Debian package as the README does (Release, without tests) in
-# build-release/, and checks it as a packager would: lintian at its pedantic
-# level with the informational tags, every manual page free of mandoc
-# warnings, and the programs stripped, position-independent and bound at start.
+# Builds the Debian packages as the README does (scripts/build_packages.sh, in
+# build-release/ unless named) and checks them as a packager would: lintian at
+# its pedantic level with the informational tags, every manual page free of
+# mandoc warnings, the programs stripped, position-independent and bound at
+# start; the dbzip package free of anything graphical and the window's package
+# depending on it; dbzip's systemd units through systemd-analyze verify.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/environment.sh
 tree=${1:-build-release}
 
-cmake -S . -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTW_TESTS=OFF -DTW_BENCH=OFF >/dev/null
-cmake --build "$tree" -j "$(nproc)"
-rm -f "$tree"/tamblewick-zipper_*.deb
-(cd "$tree" && cpack -G DEB) >/dev/null 2>&1 || { echo "cpack failed"; exit 1; }
-deb=$(ls "$tree"/tamblewick-zipper_*.deb)
-echo "Checking $deb"
-
+debs=$(scripts/build_packages.sh "$tree")
 failed=0
-lintian --pedantic --info --fail-on error,warning,info,pedantic "$deb" 2>/dev/null || {
-  echo "lintian: the package has findings"
-  failed=1
-}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 
-unpacked=$(mktemp -d)
-trap 'rm -rf "$unpacked"' EXIT
-dpkg-deb -x "$deb" "$unpacked"
-for page in "$unpacked"/usr/share/man/man1/*.1.gz; do
-  if ! mandoc -Tlint -W warning "$page"; then
-    echo "mandoc: $(basename "$page") has warnings"
+for deb in $debs; do
+  echo "Checking $deb"
+  package=$(dpkg-deb -f "$deb" Package)
+  lintian --pedantic --info --fail-on error,warning,info,pedantic "$deb" 2>/dev/null || {
+    echo "lintian: $package has findings"
+    failed=1
+  }
+  unpacked=$work/$package
+  dpkg-deb -x "$deb" "$unpacked"
+  for page in "$unpacked"/usr/share/man/man1/*.1.gz; do
+    if ! mandoc -Tlint -W warning "$page"; then
+      echo "mandoc: $(basename "$page") has warnings"
+      failed=1
+    fi
+  done
+  for program in "$unpacked"/usr/bin/*; do
+    name=$(basename "$program")
+    [ -f "$unpacked/usr/share/man/man1/$name.1.gz" ] || { echo "$name: no manual page"; failed=1; }
+    if readelf -S "$program" | grep -q '\.debug_\|\.symtab'; then
+      echo "$name: not stripped"
+      failed=1
+    fi
+    readelf -h "$program" | grep -q 'Type:.*DYN' || { echo "$name: not position-independent"; failed=1; }
+    readelf -d "$program" | grep -q 'BIND_NOW' || { echo "$name: not bound at start"; failed=1; }
+    readelf -l "$program" | grep -q 'GNU_RELRO' || { echo "$name: no read-only relocations"; failed=1; }
+  done
+done
+
+dbzip_deb=$(ls "$tree"/tamblewick-dbzip_*.deb 2>/dev/null || true)
+window_deb=$(ls "$tree"/tamblewick-zipper_*.deb 2>/dev/null || true)
+if [ -z "$dbzip_deb" ]; then
+  echo "no tamblewick-dbzip package"
+  failed=1
+else
+  # A server installs dbzip without a window system, its fonts or Qt.
+  depends=$(dpkg-deb -f "$dbzip_deb" Depends)
+  echo "tamblewick-dbzip depends on: $depends"
+  if echo "$depends" | grep -Eiq 'qt|libgl|libegl|libx|xcb|wayland|font|freetype|icu'; then
+    echo "tamblewick-dbzip depends on something graphical"
     failed=1
   fi
-done
-for program in "$unpacked"/usr/bin/*; do
-  name=$(basename "$program")
-  [ -f "$unpacked/usr/share/man/man1/$name.1.gz" ] || { echo "$name: no manual page"; failed=1; }
-  if readelf -S "$program" | grep -q '\.debug_\|\.symtab'; then
-    echo "$name: not stripped"
+  [ -x "$work/tamblewick-dbzip/usr/bin/dbzip" ] || { echo "tamblewick-dbzip: no dbzip"; failed=1; }
+fi
+if [ -n "$window_deb" ]; then
+  version=$(dpkg-deb -f "$window_deb" Version)
+  dpkg-deb -f "$window_deb" Depends | grep -q "tamblewick-dbzip (= $version)" || {
+    echo "tamblewick-zipper does not depend on tamblewick-dbzip $version"
+    failed=1
+  }
+  if [ -e "$work/tamblewick-zipper/usr/bin/dbzip" ]; then
+    echo "dbzip is in both packages"
     failed=1
   fi
-  readelf -h "$program" | grep -q 'Type:.*DYN' || { echo "$name: not position-independent"; failed=1; }
-  readelf -d "$program" | grep -q 'BIND_NOW' || { echo "$name: not bound at start"; failed=1; }
-  readelf -l "$program" | grep -q 'GNU_RELRO' || { echo "$name: no read-only relocations"; failed=1; }
-done
-[ "$failed" -eq 0 ] && echo "The package is clean."
+fi
+
+# The units as systemd reads them, for an instance "check", with ExecStart
+# pointing into the unpacked package (the program is not installed here).
+units=$work/tamblewick-dbzip/lib/systemd/system
+if [ ! -f "$units/dbzip@.service" ] || [ ! -f "$units/dbzip@.timer" ]; then
+  echo "tamblewick-dbzip: no systemd units"
+  failed=1
+elif ! command -v systemd-analyze >/dev/null; then
+  echo "systemd-analyze is missing: the units are not verified"
+  failed=1
+else
+  probe=$work/probe
+  mkdir -p "$probe"
+  printf '[Service]\nType=oneshot\nExecStart=/bin/true\n' >"$probe/probe.service"
+  if ! systemd-analyze verify --man=no "$probe/probe.service" >/dev/null 2>&1; then
+    echo "systemd-analyze cannot run here (a container without systemd?): the units are not verified"
+  else
+    for kind in service timer; do
+      sed "s#/usr/bin/dbzip#$work/tamblewick-dbzip/usr/bin/dbzip#" "$units/dbzip@.$kind" \
+        >"$probe/dbzip@check.$kind"
+    done
+    # Any finding, even one systemd only warns of, fails the check.
+    if ! findings=$(systemd-analyze verify --man=no "$probe/dbzip@check.service" \
+                      "$probe/dbzip@check.timer" 2>&1) || [ -n "$findings" ]; then
+      echo "systemd-analyze: $findings"
+      failed=1
+    fi
+  fi
+fi
+[ "$failed" -eq 0 ] && echo "The packages are clean."
 exit "$failed"

@@ -1,19 +1,26 @@
 # The Debian packages the project needs, installed only when missing (through
 # sudo when not root). Sourced by run.sh, which needs what building and running
-# the programs takes, and by test.sh, which adds the tests, the benchmarks, the
-# independent checkers and the package checks.
+# the programs takes, by scripts/build_packages.sh, which adds what making the
+# Debian packages takes, and by test.sh, which adds the tests, the benchmarks,
+# the independent checkers and the package checks (systemd for
+# systemd-analyze).
+# What building dbzip alone takes; the window adds Qt and its fonts.
+TW_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config)
 TW_RUN_PACKAGES=(
-  cmake ninja-build g++ pkg-config
+  "${TW_BUILD_PACKAGES[@]}"
   qt6-base-dev libgl-dev
   fonts-wine fonts-liberation2
 )
+# The Debian packages (scripts/build_packages.sh): dpkg-dev for the libraries'
+# package dependencies, and file, which cpack runs on every installed file.
+TW_PACKAGE_PACKAGES=(dpkg-dev file)
 TW_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev clang-format python3
   unzip 7zip libarchive-tools
   pigz libdeflate-tools
   desktop-file-utils appstream
-  dpkg-dev file lintian mandoc
+  dpkg-dev file lintian mandoc systemd
 )
 
 # The Windows build (scripts/build-windows.sh): the mingw-w64 cross compiler,

@@ -20,6 +20,7 @@
 #include "DirList.h"
 #include "Files.h"
 #include "TempTree.h"
+#include "Utf8.h"
 
 namespace {
 
@@ -181,6 +182,24 @@ TEST(CodePage, EveryCodePage437ByteSurvivesTheRoundTrip) {
   }
   EXPECT_EQ(OemToAnsi("\x82", false), "\xC3\xA9");  // é
   EXPECT_EQ(OemToAnsi("\xC3\xA9", true), "\xC3\xA9");
+}
+
+// The one coder both the archive names and the Windows boundary use: every
+// code point comes back, surrogates only when they are asked to.
+TEST(CodePage, Utf8CoderRoundTripsEveryCodePoint) {
+  for (char32_t cp = 0; cp <= 0x10FFFF; ++cp) {
+    std::string bytes;
+    AppendUtf8(bytes, cp);
+    const bool surrogate = cp >= 0xD800 && cp <= 0xDFFF;
+    size_t pos = 0;
+    const auto kept = NextUtf8(bytes, pos, TSurrogates::Kept);
+    ASSERT_TRUE(kept && *kept == cp && pos == bytes.size())
+        << std::hex << static_cast<uint32_t>(cp);
+    pos = 0;
+    ASSERT_EQ(NextUtf8(bytes, pos).has_value(), !surrogate)
+        << std::hex << static_cast<uint32_t>(cp);
+    ASSERT_EQ(pos, surrogate ? 0u : bytes.size());
+  }
 }
 
 TEST(CodePage, Utf8IsRecognisedStrictly) {
