@@ -131,7 +131,7 @@ int TOutputDir::CreateTemp(const std::string& name, TTempFile& temp) const {
   if (fd < 0) {
     // A folder removed while we hold it takes no file; the kernel may say
     // EPERM then, which would send the user looking at rights.
-    if (struct stat st {}; ::fstat(handle_, &st) == 0 && st.st_nlink == 0) return ENOENT;
+    if (struct stat st{}; ::fstat(handle_, &st) == 0 && st.st_nlink == 0) return ENOENT;
     if (NamedTempFilesForced()) errno = EOPNOTSUPP;
     // File systems without unnamed files say so in one of these ways; any
     // other answer (no room, no right) a named file would meet too.
