@@ -238,9 +238,12 @@ class DbzipView : public TRunView {
       return kExitInterrupted;
     }
     size_t archived = 0, notArchived = 0;
-    // The folders the search could not list come first, as it met them.
+    // The stale temporaries and the folders the search could not list come
+    // first, as they were met; a stale temporary is removed, not skipped.
     for (const auto& c : run.Report().Cases()) {
-      results_.Line(QuoteName(c.source) + ": would be skipped: " + EscapeControls(c.reason));
+      results_.Line(QuoteName(c.source) +
+                    (c.reason == kStaleTempFound ? ": " : ": would be skipped: ") +
+                    EscapeControls(c.reason));
       ++notArchived;
     }
     const auto& dbs = run.Databases();

@@ -310,6 +310,25 @@ TEST_F(DbzipTest, AKilledRunLeavesTheOldArchiveAtItsName) {
   }
 }
 
+// A temporary that a killed run left is named by the dry run as the run's to
+// remove, and removed and named by the run; both end alike.
+TEST_F(DbzipTest, AStaleTemporaryIsForetoldThenRemoved) {
+  src.File("a.mdf", Text(3000));
+  const std::string stale = out.Path("a.zip.tzw-q1w2e3");
+  out.File("a.zip.tzw-q1w2e3", "PK\x03\x04 cut short");
+  const ProcessResult dry = Dbzip({"-n", src.Root(), out.Root()});
+  EXPECT_EQ(dry.status, 1) << dry.err;
+  EXPECT_NE(dry.out.find(stale + ": stale temporary file, the run would remove it\n"),
+            std::string::npos)
+      << dry.out;
+  EXPECT_TRUE(fs::exists(stale));
+  const ProcessResult run = Dbzip({src.Root(), out.Root()});
+  EXPECT_EQ(run.status, dry.status) << run.err;
+  EXPECT_NE(run.err.find(stale + ": stale temporary file removed"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_EQ(ZipListing(out.Path("a.zip")), "a.mdf:3000");
+}
+
 // The lines of text, sorted: what a run prints in the order the folders list.
 std::vector<std::string> SortedLines(const std::string& text) {
   std::vector<std::string> lines;
