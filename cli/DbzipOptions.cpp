@@ -120,7 +120,9 @@ bool TakesValue(int opt) {
 std::string Refusal(int kind, int opt, const std::string& element) {
   // A character that is no option of ours is a short option, even when the
   // element before its bundle was a long one.
-  const bool unknownShort = kind == '?' && opt != 0 && std::strchr(kShortOptions, opt) == nullptr;
+  // (Long options without a short form are past any character.)
+  const bool unknownShort =
+      kind == '?' && opt > 0 && opt < 256 && std::strchr(kShortOptions, opt) == nullptr;
   if (!unknownShort && element.rfind("--", 0) == 0) {
     const std::string name = element.substr(2, element.find('=') - 2);
     if (opt != 0 && !TakesValue(opt)) return "option '--" + name + "' doesn't allow an argument";
