@@ -470,6 +470,9 @@ TEST_F(DbzipTest, TheStatusLineIsDrawnOnATerminalStandardErrorOnly) {
     // diagnostics alone, and the line is cleared before each of them.
     EXPECT_EQ(r.terminal.find("\r\033[K") != std::string::npos, status) << r.terminal;
     EXPECT_EQ(r.terminal.find("alpha.mdf  ") != std::string::npos, status) << r.terminal;
+    // The run's progress leads it: databases ended of those found, and bytes.
+    EXPECT_EQ(r.terminal.find(" of 3 databases  ") != std::string::npos, status) << r.terminal;
+    EXPECT_EQ(r.terminal.find(" of 0.3 MB  ") != std::string::npos, status) << r.terminal;
     EXPECT_NE(r.terminal.find(notRegular), std::string::npos) << r.terminal;
     if (status) {
       EXPECT_NE(r.terminal.find("\r\033[K" + notRegular), std::string::npos);
