@@ -146,6 +146,12 @@ TEST_F(DbzipTest, ErrorsAndUsage) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err,
             "dbzip: invalid mask '*.mdf,[abc' at character 7: a set '[' without its closing ']'\n");
+  // So are the masks left out, by the same rules.
+  r = Dbzip({"-x", "old/*.mdf", src.Root(), out.Root()});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err,
+            "dbzip: invalid mask 'old/*.mdf' at character 4: a path separator (masks match file "
+            "names, not paths)\n");
   // Usage errors, an empty mask among them.
   r = Dbzip({"--level", "12", src.Root(), out.Root()});
   EXPECT_EQ(r.status, 2);
