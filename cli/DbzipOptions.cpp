@@ -49,12 +49,14 @@ const char* const kDbzipHelp =
     "Exit status: 0 when every database found was archived, 1 when some were not\n"
     "(or, with --dry-run, would not be) or a run error stopped the run, 2 for a\n"
     "usage error, 3 when no database was found (0 with --allow-empty), 130 when\n"
-    "interrupted by Ctrl-C"
-#ifndef _WIN32
-    " (143 by SIGTERM, 129 by SIGHUP, 141 by SIGPIPE)"
+#ifdef _WIN32
+    "interrupted by Ctrl-C: the archive being written was deleted, and those\n"
+    "archived before are in place and listed.\n";
+#else
+    "interrupted by Ctrl-C (143 by SIGTERM, 129 by SIGHUP, 141 by SIGPIPE): the\n"
+    "archive being written was deleted, and those archived before are in place\n"
+    "and listed.\n";
 #endif
-    ": the archive being\n"
-    "written was deleted, and those archived before are in place and listed.\n";
 
 const std::string kDbzipVersion =
     std::string("dbzip (Tamblewick Remote Database Zipper) ") + kProductVersion + "\n";
