@@ -49,6 +49,7 @@ def build_cases():
         ("long_chains_120k", corpus.long_chains(120_000, 28), ALL),
         ("repeats_near_4096", corpus.repeats_near_too_far(29), ALL),
         ("early_block_ends", corpus.early_block_ends(150_000, 30), ALL),
+        ("lazy_thresholds", corpus.lazy_thresholds(35), ALL),
         ("distance_limit", limit_a + limit_a[:700] + limit_b + limit_b[:700], (1, 7)),
     ]
 

@@ -144,3 +144,25 @@ def literal_only_skewed(n=6000, seed=17):
         seen.add((out[-2], out[-1], c))
         out.append(c)
     return bytes(out)
+
+
+def lazy_thresholds(seed=18):
+    """For each lazy_len of the lazy levels, a match exactly that long followed at the
+    next position by a longer one: only a search at that next position finds the
+    longer match, so the threshold decides the stream.  The strings use bytes
+    128..255, the filler (with no repeats of its own) bytes 64..127."""
+    r = rng(seed)
+    filler = literal_only_skewed(40_000, seed)
+    out = bytearray(filler[:300])
+    at = 300
+    for k in (4, 16, 32, 128):
+        body = bytes(r.randrange(128, 256) for _ in range(k + 8))
+        marker = bytes([r.randrange(128, 256)])
+        brk = bytes([body[k - 1] ^ 0x01])
+        # The first copy holds the marker and k - 1 bytes of body, the second the body
+        # and more; the third (the marker and the whole body) has a match of exactly
+        # k at its start and one of k + 8 at the next position.
+        for piece in (marker + body[:k - 1] + brk, body, marker + body):
+            out += piece + filler[at:at + 300]
+            at += 300
+    return bytes(out)
