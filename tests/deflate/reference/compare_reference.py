@@ -50,6 +50,7 @@ def build_cases():
         ("repeats_near_4096", corpus.repeats_near_too_far(29), ALL),
         ("early_block_ends", corpus.early_block_ends(150_000, 30), ALL),
         ("lazy_thresholds", corpus.lazy_thresholds(35), ALL),
+        ("early_end_edges", corpus.early_end_edges(36), (2, 3, 4, 9)),
         ("distance_limit", limit_a + limit_a[:700] + limit_b + limit_b[:700], (1, 7)),
     ]
 

@@ -166,3 +166,19 @@ def lazy_thresholds(seed=18):
             out += piece + filler[at:at + 300]
             at += 300
     return bytes(out)
+
+
+def early_end_edges(seed=19):
+    """Blocks that end early at their first check (few matches, long ones), then a run
+    of exactly one literal and one match in turn: every later check finds matches at
+    exactly half of the symbols, where the rule asks for fewer.  Chunks use bytes
+    128..255, the literals of the first part 0..63 and of the second 64..127; in the
+    second part no literal follows or precedes a chunk twice, so no match grows."""
+    r = rng(seed)
+    chunks = [bytes(r.randrange(128, 256) for _ in range(20)) for _ in range(64)]
+    out = bytearray(b"".join(chunks))
+    for _ in range(600):
+        out += bytes(r.randrange(0, 64) for _ in range(3)) + r.choice(chunks)
+    for i in range(4096):
+        out += bytes([64 + (i // 64) % 64]) + chunks[i % 64]
+    return bytes(out)
