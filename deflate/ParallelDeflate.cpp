@@ -26,8 +26,6 @@
 // so does whether a block's start is still in the window when it ends.
 #include "ParallelDeflate.h"
 
-#include <chrono>
-
 #include "ParallelEngine.h"
 
 namespace deflate_internal {
@@ -37,10 +35,12 @@ uint64_t ParallelEngine::compress() {
   for (;;) {
     bool progressed = false;
     bool ended;
+    uint64_t seen;
     {
       std::lock_guard lock(mutex_);
       if (error_) std::rethrow_exception(error_);
       ended = ended_;
+      seen = main_events_;
     }
     if (!ended && read_chunk()) progressed = true;
     {
@@ -79,7 +79,9 @@ uint64_t ParallelEngine::compress() {
     if (!progressed) {
       std::unique_lock lock(mutex_);
       if (error_) std::rethrow_exception(error_);
-      if (!(current_ && current_->done)) main_cv_.wait_for(lock, std::chrono::milliseconds(1));
+      // Whatever lets this thread go on comes from a worker, which counts
+      // it under the mutex: one since the count was taken above is seen.
+      main_cv_.wait(lock, [&] { return main_events_ != seen || error_; });
     }
   }
 }

@@ -66,7 +66,28 @@ struct SparePool {
   std::vector<SymbolRun> symbols;
 };
 
-// A stretch of parsing with its symbols; see the file comment.
+// A stretch of parsing with its symbols.
+//
+// A run's life:
+//  - made when a worker claims a free segment (the run parses from the
+//    segment's start, after its lead), or when a parse goes on past where
+//    its run ended (the run starts at that turn, with no log);
+//  - parsing: it records symbols and logs its marks for the turns near its
+//    start, where the parse before it may meet it;
+//  - done, in exactly one of three ways, each under the engine's mutex and
+//    made known to the calling thread at once (end_dropped, end_stopped,
+//    end_in):
+//      dropped  its work is not wanted (discard is set, or the entry is
+//               given up); the splice never reaches it;
+//      stopped  at the stop, near the input's end: the ordinary loop goes on
+//               from end_pos with end_mark's state;
+//      next     the parse goes on in `next` from end_pos: the next
+//               segment's run that it met (whose mark there is next_mark)
+//               or a new run of its own (next_mark counts no symbols);
+//  - given up by the splice once it has taken the run's symbols, and freed
+//    when the last holder lets go, its buffers going back to the pool.
+// A run met by a parse before it (meetings > 0) is not dropped: the splice
+// goes through it.
 struct Run {
   explicit Run(SparePool& pool) : pool_(pool) {}
   Run(const Run&) = delete;
@@ -76,6 +97,27 @@ struct Run {
     if (log) pool_.logs.push_back(std::move(log));
     if (log_skips) pool_.skips.push_back(std::move(log_skips));
     if (out.capacity != 0) pool_.symbols.push_back(std::move(out));
+  }
+
+  // The ends of its life, under the engine's mutex; the caller then wakes
+  // the calling thread.
+  void end_dropped() {
+    done = true;
+    dropped = true;
+  }
+  void end_stopped(uint64_t pos, const ParseMark& mark) {
+    end_pos = pos;
+    end_mark = mark;
+    stopped = true;
+    done = true;
+  }
+  void end_in(std::shared_ptr<Run> then, uint64_t pos, const ParseMark& mark,
+              const ParseMark& then_mark) {
+    end_pos = pos;
+    end_mark = mark;
+    next = std::move(then);
+    next_mark = then_mark;
+    done = true;
   }
 
   uint64_t start = 0;  // its first logged turn (a segment start), or where it took over
@@ -91,13 +133,13 @@ struct Run {
   std::shared_ptr<std::atomic<bool>> discard = std::make_shared<std::atomic<bool>>(false);
   SymbolRun out;
 
-  // Under the driver's mutex:
+  // Under the engine's mutex:
   // Runs before it that go on in it and are not dropped: while there are
   // any, it may not be discarded.
   unsigned meetings = 0;
   bool done = false;     // ended; the fields below are set
-  bool stopped = false;  // ended at the stop: the ordinary loop goes on from end_pos
-  bool dropped = false;
+  bool stopped = false;  // ended at the stop
+  bool dropped = false;  // ended unwanted
   uint64_t end_pos = 0;
   ParseMark end_mark{};
   std::shared_ptr<Run> next;  // where the parse goes on
@@ -236,7 +278,15 @@ class ParallelEngine {
   std::vector<std::unique_ptr<Worker>> workers_;
   std::mutex mutex_;
   std::condition_variable work_cv_;  // workers: a segment to claim, input, or the end
-  std::condition_variable main_cv_;  // the calling thread: a run ended, input wanted
+  // The calling thread sleeps on main_cv_ until main_events_ moves: a run
+  // ended, a segment was claimed, a worker's window read on (the ring may
+  // have room), a worker wants input, or an error.
+  std::condition_variable main_cv_;
+  uint64_t main_events_ = 0;  // under mutex_
+  void wake_main_locked() {
+    ++main_events_;
+    main_cv_.notify_all();
+  }
   // Under mutex_:
   bool ended_ = false;        // a read came back short; stop_at_ is set
   uint64_t stop_at_ = kNone;  // runs end at their first turn from here on

@@ -16,6 +16,11 @@ unsigned StoreReader::ReadInput(uint8_t* buffer, unsigned count) {
   owner_.copy_input(next_, buffer, n);
   next_ += n;
   fill_pos_.store(next_, std::memory_order_release);
+  {
+    // The calling thread may be waiting for the ring's low water to rise.
+    std::lock_guard lock(owner_.mutex_);
+    owner_.wake_main_locked();
+  }
   return n;
 }
 
@@ -97,7 +102,7 @@ ParallelEngine::Input ParallelEngine::await_input(uint64_t pos, uint64_t* safe_u
       *safe_until = full - kFrontier;
       return Input::kReady;
     }
-    main_cv_.notify_all();
+    wake_main_locked();
     work_cv_.wait(lock);
   }
 }

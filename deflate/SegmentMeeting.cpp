@@ -82,20 +82,16 @@ class SegmentRunner : public RunControl {
 bool SegmentRunner::drop() {
   close_log();
   std::lock_guard lock(owner_.mutex_);
-  run_->done = true;
-  run_->dropped = true;
-  owner_.main_cv_.notify_all();
+  run_->end_dropped();
+  owner_.wake_main_locked();
   return false;
 }
 
 bool SegmentRunner::stop_here(uint64_t pos, const ParseMark& mark) {
   close_log();
   std::lock_guard lock(owner_.mutex_);
-  run_->end_pos = pos;
-  run_->end_mark = mark;
-  run_->stopped = true;
-  run_->done = true;
-  owner_.main_cv_.notify_all();
+  run_->end_stopped(pos, mark);
+  owner_.wake_main_locked();
   return false;
 }
 
@@ -110,19 +106,15 @@ bool SegmentRunner::hand_over(uint64_t pos, const ParseMark& mark) {
   {
     std::lock_guard lock(owner_.mutex_);
     if (run_->discard->load(std::memory_order_relaxed)) {
-      run_->done = true;
-      run_->dropped = true;
-      owner_.main_cv_.notify_all();
+      run_->end_dropped();
+      owner_.wake_main_locked();
       return false;
     }
-    run_->end_pos = pos;
-    run_->end_mark = mark;
-    run_->next = next;
-    run_->next_mark = mark;
-    run_->next_mark.symbols = 0;
-    run_->next_mark.matches = 0;
-    run_->done = true;
-    owner_.main_cv_.notify_all();
+    ParseMark there = mark;
+    there.symbols = 0;
+    there.matches = 0;
+    run_->end_in(next, pos, mark, there);
+    owner_.wake_main_locked();
   }
   run_ = std::move(next);
   out = &run_->out;
@@ -136,6 +128,10 @@ bool SegmentRunner::hand_over(uint64_t pos, const ParseMark& mark) {
   return false;
 }
 
+// Waits until the target's log holds entry index. The target writes its log
+// a turn at a time without a lock; waking a sleeper at every entry would
+// cost the parse that writes it more than this poll costs, and the target
+// is seldom behind: yields first, then short sleeps.
 bool SegmentRunner::await_log(uint32_t index) {
   for (unsigned spins = 0; tgt_->logged.load(std::memory_order_acquire) <= index; ++spins) {
     if (owner_.abort_.load(std::memory_order_relaxed) ||
@@ -253,9 +249,8 @@ bool SegmentRunner::event(uint64_t pos, const ParseMark& turn_mark) {
       close_log();
       std::lock_guard lock(owner_.mutex_);
       if (run_->discard->load(std::memory_order_relaxed)) {
-        run_->done = true;
-        run_->dropped = true;
-        owner_.main_cv_.notify_all();
+        run_->end_dropped();
+        owner_.wake_main_locked();
         return false;
       }
       if (tgt_->discard->load(std::memory_order_relaxed)) {
@@ -265,12 +260,8 @@ bool SegmentRunner::event(uint64_t pos, const ParseMark& turn_mark) {
         continue;
       }
       ++tgt_->meetings;
-      run_->end_pos = pos;
-      run_->end_mark = mark;
-      run_->next = tgt_;
-      run_->next_mark = theirs;
-      run_->done = true;
-      owner_.main_cv_.notify_all();
+      run_->end_in(tgt_, pos, mark, theirs);
+      owner_.wake_main_locked();
       return false;
     }
     break;

@@ -146,10 +146,12 @@ void ParallelEngine::worker_main(Worker& w) {
         segments_[j].state = Segment::kClaimed;
         segments_[j].ahead = run;
         w.fill_pos.store(run_origin(j), std::memory_order_release);
-        main_cv_.notify_all();
+        wake_main_locked();
       }
       parse_segment(w, j, run);
+      std::lock_guard lock(mutex_);
       w.fill_pos.store(kNone, std::memory_order_release);
+      wake_main_locked();
     }
   } catch (...) {
     std::lock_guard lock(mutex_);
@@ -157,7 +159,7 @@ void ParallelEngine::worker_main(Worker& w) {
     abort_.store(true);
     w.fill_pos.store(kNone, std::memory_order_release);
     work_cv_.notify_all();
-    main_cv_.notify_all();
+    wake_main_locked();
   }
 }
 
