@@ -51,6 +51,9 @@ def build_cases():
         ("early_block_ends", corpus.early_block_ends(150_000, 30), ALL),
         ("lazy_thresholds", corpus.lazy_thresholds(35), ALL),
         ("early_end_edges", corpus.early_end_edges(36), (2, 3, 4, 9)),
+        ("whole_entry_tie", corpus.whole_entry_tie(), ALL),
+        ("stored_block_tie", corpus.stored_block_tie(37), (1, 3, 6)),
+        ("text_binary_tie", corpus.text_binary_tie(38), ALL),
         ("distance_limit", limit_a + limit_a[:700] + limit_b + limit_b[:700], (1, 7)),
     ]
 

@@ -182,3 +182,33 @@ def early_end_edges(seed=19):
     for i in range(4096):
         out += bytes([64 + (i // 64) % 64]) + chunks[i % 64]
     return bytes(out)
+
+
+def whole_entry_tie():
+    """One block whose cheapest coding is exactly as long as its input: the entry is
+    stored raw, since a tie goes to storing."""
+    r = rng(181_680)
+    return bytes(r.randrange(0, 181) for _ in range(680))
+
+
+def stored_block_tie(seed=20):
+    """A first block of 32,767 literals, then a final block of 20 literals of 9 bits
+    each whose fixed coding (24 bytes) costs exactly a stored block's 20 + 4: the tie
+    goes to the stored block."""
+    r = rng(seed)
+    tail = r.sample(range(144, 256), 20)
+    return literal_only_skewed(32_767, seed) + bytes(tail)
+
+
+def text_binary_tie(seed=21):
+    """Literals only, 400 of bytes 7..127 and 100 of the others: exactly a quarter, which
+    is still text (binary needs more)."""
+    for attempt in range(100):
+        r = rng(seed * 100 + attempt)
+        data = [r.randrange(64, 128) for _ in range(400)] + [r.randrange(128, 256)
+                                                             for _ in range(100)]
+        r.shuffle(data)
+        trigrams = [bytes(data[i:i + 3]) for i in range(len(data) - 2)]
+        if len(set(trigrams)) == len(trigrams):
+            return bytes(data)
+    raise AssertionError("no input without repeats")
