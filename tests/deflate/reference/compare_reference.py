@@ -50,6 +50,8 @@ def build_cases():
         ("repeats_near_4096", corpus.repeats_near_too_far(29), ALL),
         ("early_block_ends", corpus.early_block_ends(150_000, 30), ALL),
         ("lazy_thresholds", corpus.lazy_thresholds(35), ALL),
+        ("chain_thresholds", corpus.chain_thresholds(39), (5, 6, 7, 8, 9)),
+        ("nice_edge", corpus.nice_edge(40), ALL),
         ("early_end_edges", corpus.early_end_edges(36), (2, 3, 4, 9)),
         ("whole_entry_tie", corpus.whole_entry_tie(), ALL),
         ("stored_block_tie", corpus.stored_block_tie(37), (1, 3, 6)),
