@@ -42,7 +42,7 @@ constexpr uint32_t kLogTurns =
 // ahead) and its successor, at most 258 bytes on, still does.
 constexpr uint64_t kFrontier = kMinLookahead + kMaxMatch;
 constexpr uint64_t kNone = ~uint64_t{0};
-// Symbols a run's driver keeps free for the turns up to its next event.
+// Symbols a run's runner keeps free for the turns up to its next event.
 constexpr size_t kTurnRoom = 4096;
 
 // Slides the single-threaded window has made before a turn starting at q
@@ -217,7 +217,7 @@ class ParallelEngine {
   Segment& segment_locked(uint64_t j);
   // Gives a new run symbol buffers that have held a run before, if any, with
   // room for the most a segment's run records: a symbol per position of its
-  // segment and log (its lead records none), and what its driver keeps free
+  // segment and log (its lead records none), and what its runner keeps free
   // between turns.
   void take_symbols(SymbolRun& out) {
     {

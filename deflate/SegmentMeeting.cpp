@@ -295,12 +295,12 @@ void ParallelEngine::parse_segment(Worker& w, uint64_t j, const std::shared_ptr<
   const unsigned insert_only =
       row_.parse == Parse::kLazy ? static_cast<unsigned>(segment_start(j) - origin) : 0;
   start_run(ws, origin, insert_only);
-  SegmentRunner driver(*this, j, run);
+  SegmentRunner runner(*this, j, run);
   for (;;) {
-    run_parse(ws, driver);
-    if (!driver.goes_on()) break;
-    ws.resume_len = driver.resume_mark().len;
-    ws.resume_pending = driver.resume_mark().pending;
+    run_parse(ws, runner);
+    if (!runner.goes_on()) break;
+    ws.resume_len = runner.resume_mark().len;
+    ws.resume_pending = runner.resume_mark().pending;
   }
 }
 
