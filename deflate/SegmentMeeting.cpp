@@ -53,6 +53,12 @@ class SegmentRunner : public RunControl {
   bool hand_over(uint64_t pos, const ParseMark& mark);
   bool spans_agree(uint64_t pos);
   bool await_log(uint32_t index);
+  void log_turn(uint64_t pos, const ParseMark& mark);
+  // What a turn past the target's start comes to: nothing yet, a meeting
+  // (the run has ended), a drop, or the parse going on in a new run.
+  enum class Meeting { kNotYet, kMet, kDrop, kGoOn };
+  Meeting meet(uint64_t pos, const ParseMark& mark);
+  void plan_next_event(uint64_t pos);
   void close_log() {
     if (!log_closed_) {
       run_->logged.store(run_->log_len, std::memory_order_release);
@@ -175,6 +181,81 @@ bool SegmentRunner::spans_agree(uint64_t pos) {
   }
 }
 
+// Logs the turn at pos in the run's log, while the log is open.
+void SegmentRunner::log_turn(uint64_t pos, const ParseMark& mark) {
+  if (log_closed_) return;
+  if (pos >= run_->start + run_->log_len) {
+    close_log();
+  } else if (pos >= run_->start) {
+    const auto i = static_cast<uint32_t>(pos - run_->start);
+    run_->log[i] = mark;
+    run_->logged.store(i + 1, std::memory_order_release);
+  }
+}
+
+// At a turn past the target segment's start: finds the target's run, and
+// compares this parse's mark with the one it logged there.
+SegmentRunner::Meeting SegmentRunner::meet(uint64_t pos, const ParseMark& mark) {
+  if (!tgt_) {
+    std::lock_guard lock(owner_.mutex_);
+    if (run_->discard->load(std::memory_order_relaxed)) return Meeting::kDrop;
+    Segment& seg = owner_.segment_locked(target_);
+    if (seg.state != Segment::kClaimed || seg.ahead->discard->load(std::memory_order_relaxed)) {
+      // Nobody parses it (yet): this parse goes on into it.
+      if (seg.state == Segment::kFree) seg.state = Segment::kTaken;
+      return Meeting::kGoOn;
+    }
+    tgt_ = seg.ahead;
+  }
+  const uint64_t index = pos - target_start_;
+  if (index >= tgt_->log_len) {
+    // No meeting within the log: the target's work is dropped, this parse
+    // goes on in its place.
+    std::lock_guard lock(owner_.mutex_);
+    // A parse that is itself dropped leaves the target to the one that
+    // took its place (hand_over then ends it).
+    if (tgt_->meetings == 0 && !run_->discard->load(std::memory_order_relaxed)) {
+      owner_.discard_locked(*tgt_);
+    }
+    return Meeting::kGoOn;
+  }
+  if (!await_log(static_cast<uint32_t>(index))) return Meeting::kDrop;
+  const ParseMark theirs = tgt_->log[index];
+  if (theirs.len == 0 || !same_decisions(theirs, mark) || !(lazy_ || spans_agree(pos))) {
+    return Meeting::kNotYet;
+  }
+  close_log();
+  std::lock_guard lock(owner_.mutex_);
+  if (run_->discard->load(std::memory_order_relaxed)) {
+    run_->end_dropped();
+    owner_.wake_main_locked();
+    return Meeting::kMet;
+  }
+  // A target dropped by a parse that is itself not wanted: this one goes on
+  // in its place.
+  if (tgt_->discard->load(std::memory_order_relaxed)) return Meeting::kGoOn;
+  ++tgt_->meetings;
+  run_->end_in(tgt_, pos, mark, theirs);
+  owner_.wake_main_locked();
+  return Meeting::kMet;
+}
+
+// Sets the position of the next event: the next turn that needs input not
+// yet read, a check for being dropped, a log entry, or a place to meet; and
+// makes room for the symbols up to there.
+void SegmentRunner::plan_next_event(uint64_t pos) {
+  uint64_t next = std::min(safe_until_, check_at_);
+  if (!log_closed_) next = std::min(next, pos < run_->start ? run_->start : pos + 1);
+  next = std::min(next, pos >= target_start_ ? pos + 1 : target_start_);
+  // A turn records at most one symbol and moves on at least one position.
+  if (out->room() < kTurnRoom) out->reserve_more(out->capacity);
+  next_event = std::min<uint64_t>(next, pos + out->room());
+  // Only the window before a meeting place is ever compared: the log's
+  // first turn, while it is written, and the target's start.
+  const uint64_t compared = log_closed_ ? target_start_ : std::min(run_->start, target_start_);
+  skip_floor = compared > kMaxDist ? compared - kMaxDist : 0;
+}
+
 bool SegmentRunner::event(uint64_t pos, const ParseMark& turn_mark) {
   ParseMark mark = turn_mark;
   if (!lead_forgotten_ && pos >= run_->start) {
@@ -202,85 +283,20 @@ bool SegmentRunner::event(uint64_t pos, const ParseMark& turn_mark) {
     check_at_ = pos + 4096;
     prune_skips(pos);
   }
-  const uint64_t log_end = run_->start + run_->log_len;
-  if (!log_closed_) {
-    if (pos >= log_end) {
-      close_log();
-    } else if (pos >= run_->start) {
-      const auto i = static_cast<uint32_t>(pos - run_->start);
-      run_->log[i] = mark;
-      run_->logged.store(i + 1, std::memory_order_release);
-    }
-  }
-  while (pos >= target_start_) {
-    if (!tgt_) {
-      std::unique_lock lock(owner_.mutex_);
-      if (run_->discard->load(std::memory_order_relaxed)) {
-        lock.unlock();
-        return drop();
-      }
-      Segment& seg = owner_.segment_locked(target_);
-      if (seg.state == Segment::kClaimed && !seg.ahead->discard->load(std::memory_order_relaxed)) {
-        tgt_ = seg.ahead;
-      } else {
-        // Nobody parses it (yet): this parse goes on into it.
-        if (seg.state == Segment::kFree) seg.state = Segment::kTaken;
-        lock.unlock();
-        return hand_over(pos, mark);
-      }
-    }
-    const uint64_t index = pos - target_start_;
-    if (index >= tgt_->log_len) {
-      // No meeting within the log: the target's work is dropped, this parse
-      // goes on in its place.
-      {
-        std::lock_guard lock(owner_.mutex_);
-        // A parse that is itself dropped leaves the target to the one that
-        // took its place (hand_over then ends it).
-        if (tgt_->meetings == 0 && !run_->discard->load(std::memory_order_relaxed)) {
-          owner_.discard_locked(*tgt_);
-        }
-      }
-      return hand_over(pos, mark);
-    }
-    if (!await_log(static_cast<uint32_t>(index))) return drop();
-    const ParseMark theirs = tgt_->log[index];
-    if (theirs.len != 0 && same_decisions(theirs, mark) && (lazy_ || spans_agree(pos))) {
-      close_log();
-      std::lock_guard lock(owner_.mutex_);
-      if (run_->discard->load(std::memory_order_relaxed)) {
-        run_->end_dropped();
-        owner_.wake_main_locked();
+  log_turn(pos, mark);
+  if (pos >= target_start_) {
+    switch (meet(pos, mark)) {
+      case Meeting::kNotYet:
+        break;
+      case Meeting::kMet:
         return false;
-      }
-      if (tgt_->discard->load(std::memory_order_relaxed)) {
-        // Dropped by a parse that is itself not wanted; this one goes on.
-        tgt_.reset();
-        target_start_ = kNone;
-        continue;
-      }
-      ++tgt_->meetings;
-      run_->end_in(tgt_, pos, mark, theirs);
-      owner_.wake_main_locked();
-      return false;
+      case Meeting::kDrop:
+        return drop();
+      case Meeting::kGoOn:
+        return hand_over(pos, mark);
     }
-    break;
   }
-  if (target_start_ == kNone) {
-    // The target was dropped under us: take its place.
-    target_start_ = owner_.segment_start(target_);
-    return hand_over(pos, mark);
-  }
-  uint64_t next = std::min(safe_until_, check_at_);
-  if (!log_closed_) next = std::min(next, pos < run_->start ? run_->start : pos + 1);
-  next = std::min(next, pos >= target_start_ ? pos + 1 : target_start_);
-  // A turn records at most one symbol and moves on at least one position.
-  if (out->room() < kTurnRoom) out->reserve_more(out->capacity);
-  next_event = std::min<uint64_t>(next, pos + out->room());
-  // Only the window before a meeting place is ever compared: the log's
-  // first turn, while it is written, and the target's start.
-  const uint64_t compared = log_closed_ ? target_start_ : std::min(run_->start, target_start_);
-  skip_floor = compared > kMaxDist ? compared - kMaxDist : 0;
+  plan_next_event(pos);
   return true;
 }
 
