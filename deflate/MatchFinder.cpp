@@ -231,23 +231,21 @@ struct RunSink {
   void end_block() {}
 };
 
-// The greedy parse's state, held in registers for a stretch of turns: kept
-// in s, every byte stored would make the compiler load all of it again.
-struct GreedyRegs {
+// A parse's position, held in registers for a stretch of turns: kept in s,
+// every byte stored would make the compiler load all of it again.
+struct ParseRegs {
   const uint8_t* window;
   ChainTables tables;
   unsigned cur;
   unsigned look;
   unsigned key;
-  unsigned len;  // the last search's result; keeps its value (below 3) when no search is made
 
-  GreedyRegs(const EncoderState& s, unsigned last_len)
+  explicit ParseRegs(const EncoderState& s)
       : window(s.window),
         tables(tables_of(s)),
         cur(s.cur_pos),
         look(s.lookahead),
-        key(s.hash_key),
-        len(last_len) {}
+        key(s.hash_key) {}
   void store(EncoderState& s) const {
     s.cur_pos = cur;
     s.lookahead = look;
@@ -256,9 +254,10 @@ struct GreedyRegs {
 };
 
 // One turn of the greedy parse at g.cur: insert the position, search, and
-// take the match found at once, or the literal.
+// take the match found at once, or the literal. len is the last search's
+// result, which keeps its value (below 3) when no search is made.
 template <int kLevel, class Sink>
-DEFLATE_ALWAYS_INLINE void greedy_step(EncoderState& s, GreedyRegs& g, Sink& sink) {
+DEFLATE_ALWAYS_INLINE void greedy_step(EncoderState& s, ParseRegs& g, unsigned& len, Sink& sink) {
   constexpr LevelParams kRow = kLevelTable[kLevel];
   constexpr Stride kStride = kRow.stride;
   const auto insert = [&](unsigned p) {
@@ -269,23 +268,23 @@ DEFLATE_ALWAYS_INLINE void greedy_step(EncoderState& s, GreedyRegs& g, Sink& sin
   const unsigned head = insert(g.cur);
   if (head != 0 && g.cur - head <= kMaxDist) {
     s.cur_pos = g.cur;
-    g.len = find_longest_match<kLevel>(s, head);
-    if (g.len > g.look) g.len = g.look;
+    len = find_longest_match<kLevel>(s, head);
+    if (len > g.look) len = g.look;
   }
   bool flush;
-  if (g.len >= kMinMatch) {
-    flush = sink.match(g.cur, g.cur - s.match_pos, g.len - kMinMatch);
-    g.look -= g.len;
-    if (g.len <= kRow.lazy_len) {
-      for (unsigned p = g.cur + 1; p < g.cur + g.len; ++p) insert(p);
-      g.cur += g.len;
+  if (len >= kMinMatch) {
+    flush = sink.match(g.cur, g.cur - s.match_pos, len - kMinMatch);
+    g.look -= len;
+    if (len <= kRow.lazy_len) {
+      for (unsigned p = g.cur + 1; p < g.cur + len; ++p) insert(p);
+      g.cur += len;
     } else {
       // Long matches are not hashed inside; the key restarts after them.
-      sink.skipped(g.cur + 1, g.cur + g.len);
-      g.cur += g.len;
+      sink.skipped(g.cur + 1, g.cur + len);
+      g.cur += len;
       g.key = roll_key(g.window[g.cur], g.window[g.cur + 1]);
     }
-    g.len = 0;
+    len = 0;
   } else {
     flush = sink.literal(g.cur, g.window[g.cur]);
     --g.look;
@@ -297,49 +296,55 @@ DEFLATE_ALWAYS_INLINE void greedy_step(EncoderState& s, GreedyRegs& g, Sink& sin
   }
 }
 
-// The search of the lazy parse at cur_pos, once prior_len holds the previous
-// position's match: inserts the position and returns the match length there
-// (kMinMatch - 1 for none, or for a far 3-byte match).
-template <int kLevel>
-DEFLATE_ALWAYS_INLINE unsigned lazy_search(EncoderState& s) {
-  constexpr LevelParams kRow = kLevelTable[kLevel];
-  prefetch_next<kRow.stride>(s);
-  const unsigned head = insert_position<kRow.stride>(s, s.cur_pos);
-  unsigned len = kMinMatch - 1;
-  if (head != 0 && s.prior_len < kRow.lazy_len && s.cur_pos - head <= kMaxDist) {
-    len = find_longest_match<kLevel>(s, head);
-    if (len > s.lookahead) len = s.lookahead;
-    if (len == kMinMatch && s.cur_pos - s.match_pos > kTooFar) len = kMinMatch - 1;
-  }
-  return len;
-}
-
-// One turn of the lazy parse at cur_pos. len is the previous position's match
-// (2: none) and pending says a literal at cur_pos - 1 awaits this turn: the
+// One turn of the lazy parse at g.cur. len is the previous position's match
+// (2: none) and pending says a literal at g.cur - 1 awaits this turn: the
 // previous match stands unless this position has a longer one.
 template <int kLevel, class Sink>
-DEFLATE_ALWAYS_INLINE void lazy_step(EncoderState& s, unsigned& len, bool& pending, Sink& sink) {
+DEFLATE_ALWAYS_INLINE void lazy_step(EncoderState& s, ParseRegs& g, unsigned& len, bool& pending,
+                                     Sink& sink) {
   constexpr LevelParams kRow = kLevelTable[kLevel];
-  s.prior_len = len;
+  constexpr Stride kStride = kRow.stride;
+  const auto insert = [&](unsigned p) {
+    g.key = roll_key(g.key, g.window[p + 2]);
+    return link_position<kStride>(g.tables, g.key, p);
+  };
+  const unsigned prior_len = len;
   const unsigned prior_pos = s.match_pos;
-  len = lazy_search<kLevel>(s);
-  if (s.prior_len >= kMinMatch && len <= s.prior_len) {
-    const bool flush = sink.match(s.cur_pos, s.cur_pos - 1 - prior_pos, s.prior_len - kMinMatch);
-    s.lookahead -= s.prior_len - 1;
-    const unsigned end = s.cur_pos + s.prior_len - 2;
-    for (unsigned p = s.cur_pos + 1; p <= end; ++p) insert_position<kRow.stride>(s, p);
-    s.cur_pos += s.prior_len - 1;
+  // The search at g.cur: none once the previous match is lazy_len long, and
+  // a 3-byte match too far back counts as none.
+  prefetch_next<kStride>(g.window, g.tables, g.key, g.cur);
+  const unsigned head = insert(g.cur);
+  len = kMinMatch - 1;
+  if (head != 0 && prior_len < kRow.lazy_len && g.cur - head <= kMaxDist) {
+    s.cur_pos = g.cur;
+    s.prior_len = prior_len;
+    len = find_longest_match<kLevel>(s, head);
+    if (len > g.look) len = g.look;
+    if (len == kMinMatch && g.cur - s.match_pos > kTooFar) len = kMinMatch - 1;
+  }
+  if (prior_len >= kMinMatch && len <= prior_len) {
+    const bool flush = sink.match(g.cur, g.cur - 1 - prior_pos, prior_len - kMinMatch);
+    g.look -= prior_len - 1;
+    const unsigned end = g.cur + prior_len - 2;
+    for (unsigned p = g.cur + 1; p <= end; ++p) insert(p);
+    g.cur += prior_len - 1;
     pending = false;
     len = kMinMatch - 1;
-    if (flush) sink.end_block();
+    if (flush) {
+      g.store(s);
+      sink.end_block();
+    }
   } else if (pending) {
-    if (sink.literal(s.cur_pos, s.window[s.cur_pos - 1])) sink.end_block();
-    ++s.cur_pos;
-    --s.lookahead;
+    if (sink.literal(g.cur, g.window[g.cur - 1])) {
+      g.store(s);
+      sink.end_block();
+    }
+    ++g.cur;
+    --g.look;
   } else {
     pending = true;
-    ++s.cur_pos;
-    --s.lookahead;
+    ++g.cur;
+    --g.look;
   }
 }
 
@@ -351,12 +356,11 @@ uint64_t greedy_loop(EncoderState& s) {
   TallySink<true> sink{s};
   unsigned len = 0;
   while (s.lookahead != 0) {
-    GreedyRegs g(s, len);
+    ParseRegs g(s);
     do {
-      greedy_step<kLevel>(s, g, sink);
+      greedy_step<kLevel>(s, g, len, sink);
     } while (g.look >= kMinLookahead);
     g.store(s);
-    len = g.len;
     refill_window(s);
   }
   return close_block(s, true);
@@ -364,14 +368,17 @@ uint64_t greedy_loop(EncoderState& s) {
 
 template <int kLevel>
 uint64_t lazy_loop(EncoderState& s) {
-  TallySink<false> sink{s};
+  TallySink<true> sink{s};
   unsigned len = s.resume_len;
   bool pending = s.resume_pending;
   while (s.lookahead != 0) {
-    lazy_step<kLevel>(s, len, pending, sink);
-    DEFLATE_CHECK(s.cur_pos <= s.bytes_read && s.lookahead <= s.bytes_read,
-                  "a bit too far - deflate");
-    if (s.lookahead < kMinLookahead) refill_window(s);
+    ParseRegs g(s);
+    do {
+      lazy_step<kLevel>(s, g, len, pending, sink);
+      DEFLATE_CHECK(g.cur <= s.bytes_read && g.look <= s.bytes_read, "a bit too far - deflate");
+    } while (g.look >= kMinLookahead);
+    g.store(s);
+    refill_window(s);
   }
   if (pending) ct_tally(s, 0, s.window[s.cur_pos - 1]);
   return close_block(s, true);
@@ -422,7 +429,7 @@ void greedy_run(EncoderState& s, RunControl& control) {
     }
     // The turns up to the next event or the next refill.
     const uint64_t base = s.window_base;
-    GreedyRegs g(s, len);
+    ParseRegs g(s);
     SymbolCursor at = out.cursor();
     // Turns before record_from are parsed for their chains only.
     const auto turns = [&](auto record) {
@@ -431,7 +438,7 @@ void greedy_run(EncoderState& s, RunControl& control) {
           kRecord ? control.next_event : std::min(control.next_event, control.record_from);
       CursorSink<kRecord, kTally> sink{at, control, base};
       do {
-        greedy_step<kLevel>(s, g, sink);
+        greedy_step<kLevel>(s, g, len, sink);
       } while (g.look >= kMinLookahead && base + g.cur < end_at);
     };
     if (base + g.cur >= control.record_from) {
@@ -440,7 +447,6 @@ void greedy_run(EncoderState& s, RunControl& control) {
       turns(std::false_type{});
     }
     g.store(s);
-    len = g.len;
     out.advance_to(at);
     if (s.lookahead < kMinLookahead) refill_window(s);
   }
@@ -453,15 +459,21 @@ void lazy_run(EncoderState& s, RunControl& control) {
   unsigned len = s.resume_len;
   bool pending = s.resume_pending;
   for (;;) {
-    const uint64_t pos = s.window_base + s.cur_pos;
-    if (pos >= control.next_event) {
+    const uint64_t base = s.window_base;
+    if (base + s.cur_pos >= control.next_event) {
       const ParseMark mark{
           static_cast<uint16_t>(len),
           static_cast<uint16_t>(len >= kMinMatch ? (s.cur_pos - s.match_pos) & 0xFFFF : 0), pending,
           static_cast<uint32_t>(out.count), static_cast<uint32_t>(out.matches)};
-      if (!control.event(pos, mark)) return;
+      if (!control.event(base + s.cur_pos, mark)) return;
     }
-    lazy_step<kLevel>(s, len, pending, sink);
+    // The turns up to the next event or the next refill.
+    ParseRegs g(s);
+    const uint64_t event_at = control.next_event;
+    do {
+      lazy_step<kLevel>(s, g, len, pending, sink);
+    } while (g.look >= kMinLookahead && base + g.cur < event_at);
+    g.store(s);
     if (s.lookahead < kMinLookahead) refill_window(s);
   }
 }
