@@ -173,19 +173,20 @@ namespace {
 // tally ever says so, and then end_block closes the block at s.cur_pos.
 // skipped hears of the positions a long greedy match leaves out of the chains.
 //
-// The block coder's tally, for the single-threaded encoder. ct_tally's early
-// block end measures the block's input up to s.cur_pos: kSyncPos stores the
-// turn's position there first, for a parse that holds it in a register.
-template <bool kSyncPos>
+// The block coder's tally, for the single-threaded encoder, made for the
+// level's early_end. An early block end measures the block's input up to
+// s.cur_pos: the turn's position, which the parse holds in a register, is
+// stored there first (a block end proper has the parse store its state).
+template <bool kEarlyEnd>
 struct TallySink {
   EncoderState& s;
   bool literal(unsigned cur, uint8_t c) {
-    if constexpr (kSyncPos) s.cur_pos = cur;
-    return ct_tally(s, 0, c);
+    if constexpr (kEarlyEnd) s.cur_pos = cur;
+    return ct_tally_as<kEarlyEnd>(s, 0, c);
   }
   bool match(unsigned cur, unsigned dist, unsigned lc) {
-    if constexpr (kSyncPos) s.cur_pos = cur;
-    return ct_tally(s, dist, lc);
+    if constexpr (kEarlyEnd) s.cur_pos = cur;
+    return ct_tally_as<kEarlyEnd>(s, dist, lc);
   }
   void skipped(unsigned, unsigned) {}
   void end_block() {
@@ -353,7 +354,7 @@ DEFLATE_ALWAYS_INLINE void lazy_step(EncoderState& s, ParseRegs& g, unsigned& le
 template <int kLevel>
 uint64_t greedy_loop(EncoderState& s) {
   s.prior_len = kMinMatch - 1;
-  TallySink<true> sink{s};
+  TallySink<kLevelTable[kLevel].early_end> sink{s};
   unsigned len = 0;
   while (s.lookahead != 0) {
     ParseRegs g(s);
@@ -368,7 +369,7 @@ uint64_t greedy_loop(EncoderState& s) {
 
 template <int kLevel>
 uint64_t lazy_loop(EncoderState& s) {
-  TallySink<true> sink{s};
+  TallySink<kLevelTable[kLevel].early_end> sink{s};
   unsigned len = s.resume_len;
   bool pending = s.resume_pending;
   while (s.lookahead != 0) {
