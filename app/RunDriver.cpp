@@ -369,8 +369,18 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   const TEntryStatus replaced = dir->StatusAt(name);
   const uint32_t base =
       replaced.kind == TEntryKind::Regular ? replaced.stamp.mode & 0777u : NewFileMode();
-  const uint32_t mode = base & writer.SourceStampAtOpen().mode & 0777u;
-  error = FileSetMode(temp.handle, mode);
+  const TFileStamp& database = writer.SourceStampAtOpen();
+  uint32_t mode = base & database.mode & 0777u;
+  // The group's bits mean the database's group: the new file takes that
+  // group, or, where it may not (or the folder gave it another), no group
+  // bits at all.
+  TFileStamp written;
+  error = FileStampOf(temp.handle, written);
+  if (error == 0 && written.group != database.group &&
+      FileSetGroup(temp.handle, database.group) != 0) {
+    mode &= ~070u;
+  }
+  if (error == 0) error = FileSetMode(temp.handle, mode);
   // Its bytes and mode reach the disk before its name does.
   if (error == 0) error = FileSync(temp.handle);
   if (error != 0) {

@@ -27,6 +27,7 @@ TFileStamp StampFrom(const struct stat& st) {
   stamp.writeTimeNs = Nanoseconds(st.st_mtim);
   stamp.changeTimeNs = Nanoseconds(st.st_ctim);
   stamp.mode = static_cast<uint32_t>(st.st_mode & 07777);
+  stamp.group = static_cast<uint32_t>(st.st_gid);
   return stamp;
 }
 
@@ -56,6 +57,10 @@ int FileStampOf(THandle handle, TFileStamp& stamp) {
 
 int FileSetMode(THandle handle, uint32_t mode) {
   return ::fchmod(handle, static_cast<mode_t>(mode & 07777)) == 0 ? 0 : errno;
+}
+
+int FileSetGroup(THandle handle, uint32_t group) {
+  return ::fchown(handle, static_cast<uid_t>(-1), static_cast<gid_t>(group)) == 0 ? 0 : errno;
 }
 
 uint32_t NewFileMode() {

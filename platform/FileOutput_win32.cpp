@@ -70,6 +70,10 @@ int FileSetMode(THandle, uint32_t) {
   return 0;
 }
 
+int FileSetGroup(THandle, uint32_t) {
+  return 0;
+}
+
 uint32_t NewFileMode() {
   return 0;
 }

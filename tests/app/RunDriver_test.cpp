@@ -517,6 +517,51 @@ TEST(RunDriverTest, LinksPlantedAtEveryNameAreNeverFollowed) {
   }
 }
 
+// A shared output folder that hands its group to new files must not let that
+// group read a database kept from it: the archive's group bits are the
+// database's group's, or none.
+TEST(RunDriverTest, AnArchiveIsReadByTheDatabasesGroupOnly) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to set the files' groups";
+  constexpr gid_t kDatabaseGroup = 4242, kFolderGroup = 4343;
+  TempTree src, out;
+  const std::string kept = src.File("kept.mdf", Rows(2000));
+  const std::string open = src.File("open.mdf", Rows(3000));
+  ASSERT_EQ(::chown(kept.c_str(), 0, kDatabaseGroup), 0);
+  ASSERT_EQ(::chmod(kept.c_str(), 0640), 0);
+  ASSERT_EQ(::chown(open.c_str(), 0, kDatabaseGroup), 0);
+  ASSERT_EQ(::chmod(open.c_str(), 0644), 0);
+  ASSERT_EQ(::chown(out.Root().c_str(), kNobody, kFolderGroup), 0);
+  ASSERT_EQ(::chmod(out.Root().c_str(), 02775), 0);
+  ASSERT_EQ(::chmod(src.Root().c_str(), 0755), 0);
+  const auto statOf = [](const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st;
+  };
+
+  // Root may give the archive the database's group.
+  DriverRun root;
+  root.Go(src.Root(), out.Root());
+  struct stat st = statOf(out.Path("kept.zip"));
+  EXPECT_EQ(st.st_gid, kDatabaseGroup);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+  // A user who may not keeps the folder's group and loses the group's bits.
+  for (const char* name : {"kept.zip", "open.zip"}) fs::remove(out.Path(name));
+  ASSERT_EQ(::chmod(kept.c_str(), 0604), 0);
+  const std::string problems = AsUnprivileged([&] {
+    DriverRun run;
+    run.Go(src.Root(), out.Root());
+    return run.driver.Report().Empty() ? std::string() : run.driver.Report().Details();
+  });
+  EXPECT_EQ(problems, "");
+  for (const char* name : {"kept.zip", "open.zip"}) {
+    st = statOf(out.Path(name));
+    EXPECT_EQ(st.st_gid, kFolderGroup) << name;
+    EXPECT_EQ(st.st_mode & 0777, 0604u) << name;
+  }
+}
+
 // A temporary file that a killed run left is removed and reported when the
 // next run begins; one that a live run holds locked, or that is not a
 // regular file of ours, stays. A run that fails or is cancelled leaves none.
