@@ -58,6 +58,15 @@ std::string ChangedWhileRead(const TZipResult& result, const TFileStamp& before,
   return {};
 }
 
+// Whether the file read is the regular file at the database's name itself,
+// not one that a link there leads to or that the name held only for a while.
+bool ReadAtItsName(const std::string& source, const TFileId& read) {
+  TOutputDir folder;
+  if (folder.Open(ExtractFilePath(source)) != 0) return false;
+  const TEntryStatus entry = folder.StatusAt(ExtractFileName(source));
+  return entry.kind == TEntryKind::Regular && entry.stamp.id == read;
+}
+
 }  // namespace
 
 TFolderProblem CheckFolder(const std::string& path) {
@@ -380,6 +389,10 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
       FileSetGroup(temp.handle, database.group) != 0) {
     mode &= ~070u;
   }
+  // A link at the database's name may lead into a folder closed to others,
+  // which the file's own bits do not show: what was read through one (or
+  // from a name swapped meanwhile) is archived for its owner alone.
+  if (!ReadAtItsName(source, database.id)) mode &= 0700u;
   if (error == 0) error = FileSetMode(temp.handle, mode);
   // Its bytes and mode reach the disk before its name does.
   if (error == 0) error = FileSync(temp.handle);

@@ -517,6 +517,28 @@ TEST(RunDriverTest, LinksPlantedAtEveryNameAreNeverFollowed) {
   }
 }
 
+// A link planted in the tree may lead to a file whose own bits are open but
+// whose folder is closed: its archive must not open it to everyone.
+TEST(RunDriverTest, ADatabaseReadThroughALinkIsArchivedForItsOwnerAlone) {
+  TempTree src, out, elsewhere;
+  const std::string closed = elsewhere.Dir("closed");
+  src.Link("linked.mdf", elsewhere.File("closed/notes.mdf", Rows(1000)));
+  src.File("plain.mdf", Rows(2000));
+  ::chmod(closed.c_str(), 0700);
+  const mode_t oldMask = ::umask(022);
+  DriverRun run;
+  run.Go(src.Root(), out.Root());
+  ::umask(oldMask);
+  EXPECT_TRUE(run.driver.Report().Empty()) << run.driver.Report().Details();
+  const auto modeOf = [](const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 07777;
+  };
+  EXPECT_EQ(Holds(out.Path("linked.zip")), "linked.mdf:1000 ");
+  EXPECT_EQ(modeOf(out.Path("linked.zip")), 0600u);
+  EXPECT_EQ(modeOf(out.Path("plain.zip")), 0644u);
+}
+
 // A shared output folder that hands its group to new files must not let that
 // group read a database kept from it: the archive's group bits are the
 // database's group's, or none.
