@@ -58,15 +58,6 @@ std::string ChangedWhileRead(const TZipResult& result, const TFileStamp& before,
   return {};
 }
 
-// Whether the file read is the regular file at the database's name itself,
-// not one that a link there leads to or that the name held only for a while.
-bool ReadAtItsName(const std::string& source, const TFileId& read) {
-  TOutputDir folder;
-  if (folder.Open(ExtractFilePath(source)) != 0) return false;
-  const TEntryStatus entry = folder.StatusAt(ExtractFileName(source));
-  return entry.kind == TEntryKind::Regular && entry.stamp.id == read;
-}
-
 }  // namespace
 
 TFolderProblem CheckFolder(const std::string& path) {
@@ -163,6 +154,7 @@ void TRunDriver::SetUpSearch(TSearchFolders& search, const std::string& sourceDi
 int TRunDriver::BeginRun(const std::string& outputDir, TRunMode mode) {
   report_.Clear();
   foundByName_.clear();
+  sourceRoot_.clear();
   unsynced_ = false;
   openError_ = outputDir_.Open(outputDir);
   if (openError_ != 0) return openError_;
@@ -183,6 +175,7 @@ int TRunDriver::EndRun() {
 
 void TRunDriver::SearchDone(const TSearchFolders& search) {
   foundByName_.clear();
+  sourceRoot_ = search.ScanDir;
   for (const TFilePack& pack : search.FoundFiles) {
     foundByName_.emplace(LowerCaseAscii(pack.FileName), pack.Dir + pack.FileName);
   }
@@ -199,6 +192,16 @@ std::string TRunDriver::FoundDatabaseAt(const std::string& path) const {
     if (SameFileName(it->second, path) || SameFile(it->second, path)) return it->second;
   }
   return {};
+}
+
+bool TRunDriver::ReadAtItsName(const std::string& source, const TFileId& read) const {
+  // Below the folder searched nothing may be a link, nor a folder swapped
+  // for one since the search: each step is taken without following one.
+  std::string root = sourceRoot_;
+  if (!root.empty() && root.back() != PathDelim) root += PathDelim;
+  if (!root.empty() && source.size() > root.size() && source.compare(0, root.size(), root) == 0)
+    return FileAtPathBelow(root, source.substr(root.size()), read);
+  return FileAtPathBelow(ExtractFilePath(source), ExtractFileName(source), read);
 }
 
 std::string TRunDriver::Untouchable(const TOutputDir& dir, const std::string& archivePath,

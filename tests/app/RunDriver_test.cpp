@@ -537,6 +537,27 @@ TEST(RunDriverTest, ADatabaseReadThroughALinkIsArchivedForItsOwnerAlone) {
   EXPECT_EQ(Holds(out.Path("linked.zip")), "linked.mdf:1000 ");
   EXPECT_EQ(modeOf(out.Path("linked.zip")), 0600u);
   EXPECT_EQ(modeOf(out.Path("plain.zip")), 0644u);
+
+  // A folder the search found, swapped for a link before its database is read.
+  src.File("sub/notes.mdf", "mine");
+  TempTree out2;
+  TSearchFolders search;
+  search.FileMask = "notes.mdf";
+  search.Messages = false;
+  TRunDriver::SetUpSearch(search, src.Root(), true);
+  ASSERT_EQ(run.driver.BeginRun(out2.Root()), 0);
+  search.Scan();
+  run.driver.SearchDone(search);
+  ASSERT_EQ(search.FoundFiles.size(), 1u);
+  fs::rename(src.Path("sub"), src.Path("was-sub"));
+  fs::create_symlink(closed, src.Path("sub"));
+  TZipWriter writer;
+  const TZipResult result = run.driver.ZipDatabase(writer, out2.Path("notes.zip"),
+                                                   src.Path("sub/notes.mdf"), 6, run.cancel);
+  EXPECT_TRUE(result.InPlace()) << result.reason;
+  EXPECT_EQ(run.driver.EndRun(), 0);
+  EXPECT_EQ(Holds(out2.Path("notes.zip")), "notes.mdf:1000 ");
+  EXPECT_EQ(modeOf(out2.Path("notes.zip")), 0600u);
 }
 
 // A shared output folder that hands its group to new files must not let that
