@@ -154,6 +154,7 @@ void TRunDriver::SetUpSearch(TSearchFolders& search, const std::string& sourceDi
 int TRunDriver::BeginRun(const std::string& outputDir, TRunMode mode) {
   report_.Clear();
   foundByName_.clear();
+  sourceRoot_.clear();
   unsynced_ = false;
   openError_ = outputDir_.Open(outputDir);
   if (openError_ != 0) return openError_;
@@ -174,6 +175,7 @@ int TRunDriver::EndRun() {
 
 void TRunDriver::SearchDone(const TSearchFolders& search) {
   foundByName_.clear();
+  sourceRoot_ = search.ScanDir;
   for (const TFilePack& pack : search.FoundFiles) {
     foundByName_.emplace(LowerCaseAscii(pack.FileName), pack.Dir + pack.FileName);
   }
@@ -190,6 +192,16 @@ std::string TRunDriver::FoundDatabaseAt(const std::string& path) const {
     if (SameFileName(it->second, path) || SameFile(it->second, path)) return it->second;
   }
   return {};
+}
+
+bool TRunDriver::ReadAtItsName(const std::string& source, const TFileId& read) const {
+  // Below the folder searched nothing may be a link, nor a folder swapped
+  // for one since the search: each step is taken without following one.
+  std::string root = sourceRoot_;
+  if (!root.empty() && root.back() != PathDelim) root += PathDelim;
+  if (!root.empty() && source.size() > root.size() && source.compare(0, root.size(), root) == 0)
+    return FileAtPathBelow(root, source.substr(root.size()), read);
+  return FileAtPathBelow(ExtractFilePath(source), ExtractFileName(source), read);
 }
 
 std::string TRunDriver::Untouchable(const TOutputDir& dir, const std::string& archivePath,
@@ -369,8 +381,22 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   const TEntryStatus replaced = dir->StatusAt(name);
   const uint32_t base =
       replaced.kind == TEntryKind::Regular ? replaced.stamp.mode & 0777u : NewFileMode();
-  const uint32_t mode = base & writer.SourceStampAtOpen().mode & 0777u;
-  error = FileSetMode(temp.handle, mode);
+  const TFileStamp& database = writer.SourceStampAtOpen();
+  uint32_t mode = base & database.mode & 0777u;
+  // The group's bits mean the database's group: the new file takes that
+  // group, or, where it may not (or the folder gave it another), no group
+  // bits at all.
+  TFileStamp written;
+  error = FileStampOf(temp.handle, written);
+  if (error == 0 && written.group != database.group &&
+      FileSetGroup(temp.handle, database.group) != 0) {
+    mode &= ~070u;
+  }
+  // A link at the database's name may lead into a folder closed to others,
+  // which the file's own bits do not show: what was read through one (or
+  // from a name swapped meanwhile) is archived for its owner alone.
+  if (!ReadAtItsName(source, database.id)) mode &= 0700u;
+  if (error == 0) error = FileSetMode(temp.handle, mode);
   // Its bytes and mode reach the disk before its name does.
   if (error == 0) error = FileSync(temp.handle);
   if (error != 0) {

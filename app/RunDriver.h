@@ -147,6 +147,9 @@ class TRunDriver {
  private:
   // The found database that a file at path would be, if any.
   std::string FoundDatabaseAt(const std::string& path) const;
+  // Whether the file read (id read) is the regular file the search found at
+  // source, reached without a link.
+  bool ReadAtItsName(const std::string& source, const TFileId& read) const;
   // Why the file at archivePath, in dir, must not be replaced (the report's
   // text); empty when it may be.
   std::string Untouchable(const TOutputDir& dir, const std::string& archivePath,
@@ -163,4 +166,5 @@ class TRunDriver {
   // Found databases by file name, for the check that an archive never
   // replaces one of them.
   std::unordered_multimap<std::string, std::string> foundByName_;
+  std::string sourceRoot_;  // the folder searched
 };

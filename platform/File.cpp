@@ -44,20 +44,38 @@ THandle FileOpen(const std::string& path, TFileAccess access) {
   if (access != TFileAccess::Read) {
     return OpenChecked(path, access == TFileAccess::Write ? O_WRONLY : O_RDWR, 0);
   }
-  // Without O_NONBLOCK opening a FIFO waits for a writer, for ever; the kind
-  // is checked on the opened file, so a name swapped meanwhile cannot slip by.
-  const THandle fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return InvalidHandle;
+  // Opening a device may act (rewind a tape, arm a watchdog) and a FIFO
+  // without O_NONBLOCK waits for a writer: the file is first only found, its
+  // kind checked, and then that same file opened, so a name swapped in
+  // meanwhile cannot slip by.
+  const THandle found = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+  if (found < 0) return InvalidHandle;
   struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    const int error = errno;
-    ::close(fd);
-    errno = error;
-    return InvalidHandle;
+  int error = ::fstat(found, &st) != 0 ? errno
+              : S_ISDIR(st.st_mode)    ? EISDIR
+              : !S_ISREG(st.st_mode)   ? ErrNotRegularFile
+                                       : 0;
+  THandle fd = InvalidHandle;
+  if (error == 0) {
+    const std::string self = "/proc/self/fd/" + std::to_string(found);
+    fd = ::open(self.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    // Without /proc (a bare chroot) the name is all there is: opened again,
+    // it must still be the file found.
+    if (fd < 0 && errno == ENOENT) {
+      fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+      struct stat now {};
+      if (fd >= 0 &&
+          (::fstat(fd, &now) != 0 || now.st_dev != st.st_dev || now.st_ino != st.st_ino)) {
+        ::close(fd);
+        fd = InvalidHandle;
+        errno = ErrNotRegularFile;
+      }
+    }
+    error = fd < 0 ? errno : 0;
   }
-  if (!S_ISREG(st.st_mode)) {
-    ::close(fd);
-    errno = S_ISDIR(st.st_mode) ? EISDIR : ErrNotRegularFile;
+  ::close(found);
+  if (fd < 0) {
+    errno = error;
     return InvalidHandle;
   }
   // O_NONBLOCK stays: regular files ignore it, and the few that only look

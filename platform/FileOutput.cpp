@@ -27,6 +27,7 @@ TFileStamp StampFrom(const struct stat& st) {
   stamp.writeTimeNs = Nanoseconds(st.st_mtim);
   stamp.changeTimeNs = Nanoseconds(st.st_ctim);
   stamp.mode = static_cast<uint32_t>(st.st_mode & 07777);
+  stamp.group = static_cast<uint32_t>(st.st_gid);
   return stamp;
 }
 
@@ -56,6 +57,29 @@ int FileStampOf(THandle handle, TFileStamp& stamp) {
 
 int FileSetMode(THandle handle, uint32_t mode) {
   return ::fchmod(handle, static_cast<mode_t>(mode & 07777)) == 0 ? 0 : errno;
+}
+
+bool FileAtPathBelow(const std::string& root, const std::string& relative, const TFileId& id) {
+  int dir = ::open(root.empty() ? "." : root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  size_t start = 0;
+  for (size_t slash; dir >= 0 && (slash = relative.find('/', start)) != std::string::npos;
+       start = slash + 1) {
+    if (slash == start) continue;
+    const std::string step = relative.substr(start, slash - start);
+    const int next = ::openat(dir, step.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    ::close(dir);
+    dir = next;
+  }
+  if (dir < 0) return false;
+  struct stat st {};
+  const bool same = ::fstatat(dir, relative.c_str() + start, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    S_ISREG(st.st_mode) && StampFrom(st).id == id;
+  ::close(dir);
+  return same;
+}
+
+int FileSetGroup(THandle handle, uint32_t group) {
+  return ::fchown(handle, static_cast<uid_t>(-1), static_cast<gid_t>(group)) == 0 ? 0 : errno;
 }
 
 uint32_t NewFileMode() {

@@ -29,6 +29,7 @@ struct TFileStamp {
   int64_t writeTimeNs = 0;
   int64_t changeTimeNs = 0;  // 0 where the system keeps none
   uint32_t mode = 0;         // permission bits (07777) on POSIX; 0 on Windows
+  uint32_t group = 0;        // the owning group on POSIX; 0 on Windows
   bool SameContentAs(const TFileStamp& other) const {
     return id == other.id && size == other.size && writeTimeNs == other.writeTimeNs &&
            changeTimeNs == other.changeTimeNs;
@@ -66,6 +67,14 @@ void NoteFileCall(const char* call, THandle handle);
 // Gives the open file the permission bits mode (07777); 0, or the error
 // number. Windows keeps no such bits: nothing to do there.
 int FileSetMode(THandle handle, uint32_t mode);
+// Whether the regular file at root's relative path (folders split by the
+// system's separator) is the file with id, every step below root taken
+// without following a link. Windows keeps no permission bits to guard:
+// there it is always true.
+bool FileAtPathBelow(const std::string& root, const std::string& relative, const TFileId& id);
+// Gives the open file the owning group; 0, or the error number (a user may
+// give only a group of their own). Nothing to do on Windows.
+int FileSetGroup(THandle handle, uint32_t group);
 // Tests: CreateTemp takes the named way, as on a file system without unnamed
 // files (Windows always names them).
 void UseNamedTempFiles(bool named);

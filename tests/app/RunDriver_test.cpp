@@ -517,6 +517,94 @@ TEST(RunDriverTest, LinksPlantedAtEveryNameAreNeverFollowed) {
   }
 }
 
+// A link planted in the tree may lead to a file whose own bits are open but
+// whose folder is closed: its archive must not open it to everyone.
+TEST(RunDriverTest, ADatabaseReadThroughALinkIsArchivedForItsOwnerAlone) {
+  TempTree src, out, elsewhere;
+  const std::string closed = elsewhere.Dir("closed");
+  src.Link("linked.mdf", elsewhere.File("closed/notes.mdf", Rows(1000)));
+  src.File("plain.mdf", Rows(2000));
+  ::chmod(closed.c_str(), 0700);
+  const mode_t oldMask = ::umask(022);
+  DriverRun run;
+  run.Go(src.Root(), out.Root());
+  ::umask(oldMask);
+  EXPECT_TRUE(run.driver.Report().Empty()) << run.driver.Report().Details();
+  const auto modeOf = [](const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 07777;
+  };
+  EXPECT_EQ(Holds(out.Path("linked.zip")), "linked.mdf:1000 ");
+  EXPECT_EQ(modeOf(out.Path("linked.zip")), 0600u);
+  EXPECT_EQ(modeOf(out.Path("plain.zip")), 0644u);
+
+  // A folder the search found, swapped for a link before its database is read.
+  src.File("sub/notes.mdf", "mine");
+  TempTree out2;
+  TSearchFolders search;
+  search.FileMask = "notes.mdf";
+  search.Messages = false;
+  TRunDriver::SetUpSearch(search, src.Root(), true);
+  ASSERT_EQ(run.driver.BeginRun(out2.Root()), 0);
+  search.Scan();
+  run.driver.SearchDone(search);
+  ASSERT_EQ(search.FoundFiles.size(), 1u);
+  fs::rename(src.Path("sub"), src.Path("was-sub"));
+  fs::create_symlink(closed, src.Path("sub"));
+  TZipWriter writer;
+  const TZipResult result = run.driver.ZipDatabase(writer, out2.Path("notes.zip"),
+                                                   src.Path("sub/notes.mdf"), 6, run.cancel);
+  EXPECT_TRUE(result.InPlace()) << result.reason;
+  EXPECT_EQ(run.driver.EndRun(), 0);
+  EXPECT_EQ(Holds(out2.Path("notes.zip")), "notes.mdf:1000 ");
+  EXPECT_EQ(modeOf(out2.Path("notes.zip")), 0600u);
+}
+
+// A shared output folder that hands its group to new files must not let that
+// group read a database kept from it: the archive's group bits are the
+// database's group's, or none.
+TEST(RunDriverTest, AnArchiveIsReadByTheDatabasesGroupOnly) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to set the files' groups";
+  constexpr gid_t kDatabaseGroup = 4242, kFolderGroup = 4343;
+  TempTree src, out;
+  const std::string kept = src.File("kept.mdf", Rows(2000));
+  const std::string open = src.File("open.mdf", Rows(3000));
+  ASSERT_EQ(::chown(kept.c_str(), 0, kDatabaseGroup), 0);
+  ASSERT_EQ(::chmod(kept.c_str(), 0640), 0);
+  ASSERT_EQ(::chown(open.c_str(), 0, kDatabaseGroup), 0);
+  ASSERT_EQ(::chmod(open.c_str(), 0644), 0);
+  ASSERT_EQ(::chown(out.Root().c_str(), kNobody, kFolderGroup), 0);
+  ASSERT_EQ(::chmod(out.Root().c_str(), 02775), 0);
+  ASSERT_EQ(::chmod(src.Root().c_str(), 0755), 0);
+  const auto statOf = [](const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st;
+  };
+
+  // Root may give the archive the database's group.
+  DriverRun root;
+  root.Go(src.Root(), out.Root());
+  struct stat st = statOf(out.Path("kept.zip"));
+  EXPECT_EQ(st.st_gid, kDatabaseGroup);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+  // A user who may not keeps the folder's group and loses the group's bits.
+  for (const char* name : {"kept.zip", "open.zip"}) fs::remove(out.Path(name));
+  ASSERT_EQ(::chmod(kept.c_str(), 0604), 0);
+  const std::string problems = AsUnprivileged([&] {
+    DriverRun run;
+    run.Go(src.Root(), out.Root());
+    return run.driver.Report().Empty() ? std::string() : run.driver.Report().Details();
+  });
+  EXPECT_EQ(problems, "");
+  for (const char* name : {"kept.zip", "open.zip"}) {
+    st = statOf(out.Path(name));
+    EXPECT_EQ(st.st_gid, kFolderGroup) << name;
+    EXPECT_EQ(st.st_mode & 0777, 0604u) << name;
+  }
+}
+
 // A temporary file that a killed run left is removed and reported when the
 // next run begins; one that a live run holds locked, or that is not a
 // regular file of ours, stays. A run that fails or is cancelled leaves none.

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <ctime>
 #include <filesystem>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,37 @@ TEST(File, CreateTruncatesReadSeekAndSize) {
   FileClose(h);
   EXPECT_EQ(FileOpen(TempDir(), TFileAccess::Read), InvalidHandle);
   EXPECT_EQ(errno, EISDIR);
+}
+
+// Reading only regular files means never opening anything else: opening is
+// an act for a device (a tape rewinds) or a FIFO (a waiting writer goes on),
+// and a name can change from a regular file to such a file at any moment.
+TEST(File, ReadingNeverOpensWhatIsNotARegularFile) {
+  const std::string dir = TempDir();
+  const std::string fifo = dir + "pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::filesystem::create_symlink(fifo, dir + "db.mdf");
+  // This writer waits until someone opens the FIFO for reading.
+  auto writer = std::async(std::launch::async, [&] { return ::open(fifo.c_str(), O_WRONLY); });
+  ASSERT_EQ(writer.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+
+  EXPECT_EQ(FileOpen(dir + "db.mdf", TFileAccess::Read), InvalidHandle);
+  EXPECT_EQ(errno, ErrNotRegularFile);
+  EXPECT_EQ(writer.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout)
+      << "the FIFO was opened";
+
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  const int written = writer.get();
+  EXPECT_GE(written, 0);
+  ::close(written);
+  ::close(reader);
+  // A regular file behind a link is still read.
+  Touch(dir + "real", "rows");
+  std::filesystem::create_symlink(dir + "real", dir + "linked.mdf");
+  const THandle h = FileOpen(dir + "linked.mdf", TFileAccess::Read);
+  ASSERT_NE(h, InvalidHandle);
+  EXPECT_EQ(FileSizeOf(h), 4);
+  FileClose(h);
 }
 
 TEST(File, LastWriteTimeAsLocalDosDateTime) {
