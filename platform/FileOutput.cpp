@@ -193,6 +193,20 @@ int TOutputDir::Replace(TTempFile& temp, const std::string& name) const {
   return 0;
 }
 
+int TOutputDir::ReplaceRefusal(const std::string& name) const {
+  const uid_t me = ::geteuid();
+  struct stat folder {};
+  if (me == 0 || ::fstat(handle_, &folder) != 0 || (folder.st_mode & S_ISVTX) == 0 ||
+      folder.st_uid == me) {
+    return 0;
+  }
+  struct stat file {};
+  if (::fstatat(handle_, name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0 || file.st_uid == me) {
+    return 0;
+  }
+  return EPERM;
+}
+
 void TOutputDir::Discard(TTempFile& temp) const {
   if (!temp.name.empty()) {
     // Only our own file goes: a file swapped in under its name is not ours.
