@@ -126,13 +126,15 @@ THandle TOutputDir::OpenForReadingAt(const std::string& name) const {
 
 int TOutputDir::CreateTemp(const std::string& name, TTempFile& temp) const {
   temp = TTempFile{};
-  int fd =
-      NamedTempFilesForced() ? -1 : ::openat(handle_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  // An unnamed file gets its name through /proc (see Replace): where /proc is
+  // not mounted, as in a bare chroot, it could never be put in place.
+  const bool unnamed = !NamedTempFilesForced() && ::access("/proc/self/fd", X_OK) == 0;
+  int fd = unnamed ? ::openat(handle_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600) : -1;
   if (fd < 0) {
     // A folder removed while we hold it takes no file; the kernel may say
     // EPERM then, which would send the user looking at rights.
     if (struct stat st{}; ::fstat(handle_, &st) == 0 && st.st_nlink == 0) return ENOENT;
-    if (NamedTempFilesForced()) errno = EOPNOTSUPP;
+    if (!unnamed) errno = EOPNOTSUPP;
     // File systems without unnamed files say so in one of these ways; any
     // other answer (no room, no right) a named file would meet too.
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
