@@ -11,6 +11,7 @@
 #include "Errors.h"
 #include "File.h"
 #include "Files.h"
+#include "Masks.h"
 #include "SFolders.h"
 #include "Text.h"
 #include "ZipWriter.h"
@@ -125,8 +126,12 @@ void TRun::Found() {
   if (*cancel_) return;  // nothing will be zipped: a million names need no index
   driver_.SearchDone(search_);
   dbs_.reserve(search_.FoundFiles.size());
+  // The request's masks were checked by the shell; an empty list leaves
+  // nothing out.
+  const TMaskList excluded(request_.exclude);
   for (const TFilePack& pack : search_.FoundFiles) {
     if (*cancel_) break;  // a million sizes take seconds
+    if (excluded.Matches(pack.FileName)) continue;
     TRunDatabase db;
     db.source = pack.Dir + pack.FileName;
     db.archivePath = ArchivePath(request_.outputDir, pack.FileName, request_.tags);
@@ -160,6 +165,7 @@ void TRun::Found() {
 
 void TRun::ZipFound() {
   Found();
+  view_.Counted(dbs_);
   if (dbs_.empty()) return;
   const int workers = windowWriter_ != nullptr
                           ? 1

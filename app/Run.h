@@ -23,6 +23,7 @@ struct TRunRequest {
   std::string outputDir;
   bool recursive = false;
   std::string mask = "*.mdf";
+  std::string exclude;  // masks of files found that are not databases
   int level = 9;
   TagRemoval tags = TagRemoval::Keep;
   int jobs = 1;          // databases zipped at once (a window zips one)
@@ -58,6 +59,8 @@ class TRunView {
   virtual void Searching(const std::string& /*dir*/, int32_t /*count*/) {}
   // The search ended with count databases found.
   virtual void SearchEnded(int32_t /*count*/) {}
+  // The databases the run will zip are known, with their sizes.
+  virtual void Counted(const std::vector<TRunDatabase>& /*dbs*/) {}
   virtual void Zipping(int /*slot*/, const TRunDatabase& /*db*/) {}
   virtual void Percent(int /*slot*/, int /*percent*/) {}
   // A database's outcome is db.result: in place, or why not.

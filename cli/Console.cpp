@@ -9,7 +9,11 @@
 #include "DbzipRun.h"
 
 namespace {
-extern "C" void OnInterrupt(int) {
+extern "C" void OnInterrupt(int signal) {
+  // The first signal names the run's end: 128 + its number, as shells and
+  // service managers read an exit status.
+  int none = 0;
+  g_dbzipSignal.compare_exchange_strong(none, signal);
   g_dbzipInterrupted = true;
 }
 }  // namespace

@@ -14,17 +14,27 @@ const char* const kDbzipHelp =
     "Zip every database file found in SOURCE_DIR into an archive of its own in\n"
     "OUTPUT_DIR, as the Tamblewick Remote Database Zipper window does.\n"
     "\n"
-    "  -t, --type TYPE      msde (files *.mdf, the default) or interbase (*.gdb)\n"
+    "  -t, --type TYPE      msde (files *.mdf, the default) or interbase (*.gdb),\n"
+    "                       in any case\n"
     "  -r, --recursive      search the sub-directories too\n"
     "  -l, --level N        compression level, 9 (highest, the default) to 1 (fastest)\n"
+    "  -1 ... -9            the same as --level 1 ... --level 9\n"
     "  -k, --keep-tags      MSDE: keep the tags QRN_ and _dat in archive names\n"
     "  -m, --mask LIST      comma-separated file masks, replacing the type's mask\n"
-    "  -j, --jobs N         zip up to N databases at once (default 1)\n"
+    "  -x, --exclude LIST   comma-separated masks of files to leave out\n"
+    "  -j, --jobs N         zip up to N databases at once (default 1; 0: one per\n"
+    "                       processor)\n"
     "  -n, --dry-run        list each database with the archive it would get, and\n"
     "                       what would be skipped and why; write nothing\n"
     "  -q, --quiet          print only errors\n"
+    "      --json           print one JSON object per database and one for the\n"
+    "                       summary on standard output, one per line\n"
     "      --allow-empty    finding no database is no failure (exit status 0)\n"
+#ifdef _WIN32
+    "  -h, --help, /?       show this help and exit\n"
+#else
     "  -h, --help           show this help and exit\n"
+#endif
     "  -V, --version        show the version and exit\n"
     "\n"
 #ifdef _WIN32
@@ -39,8 +49,14 @@ const char* const kDbzipHelp =
     "Exit status: 0 when every database found was archived, 1 when some were not\n"
     "(or, with --dry-run, would not be) or a run error stopped the run, 2 for a\n"
     "usage error, 3 when no database was found (0 with --allow-empty), 130 when\n"
-    "interrupted: the archive being written was deleted, and those archived\n"
-    "before are in place and listed.\n";
+#ifdef _WIN32
+    "interrupted by Ctrl-C: the archive being written was deleted, and those\n"
+    "archived before are in place and listed.\n";
+#else
+    "interrupted by Ctrl-C (143 by SIGTERM, 129 by SIGHUP, 141 by SIGPIPE): the\n"
+    "archive being written was deleted, and those archived before are in place\n"
+    "and listed.\n";
+#endif
 
 const std::string kDbzipVersion =
     std::string("dbzip (Tamblewick Remote Database Zipper) ") + kProductVersion + "\n";
@@ -51,6 +67,16 @@ std::string DbzipOptions::FileMask() const {
 }
 
 namespace {
+
+// ASCII letters compared without regard to case.
+bool SameWord(const std::string& a, const char* b) {
+  if (a.size() != std::strlen(b)) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const char c = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
+    if (c != b[i]) return false;
+  }
+  return true;
+}
 
 bool ParseInt(const std::string& text, int low, int high, int& value) {
   int v = 0;
@@ -69,21 +95,19 @@ DbzipCommand Usage(std::string error) {
 
 // Long options without a short form take values past any character.
 constexpr int kAllowEmpty = 256;
+constexpr int kJson = 257;
 
 // The options; a leading ':' has getopt_long tell a missing argument apart.
-constexpr char kShortOptions[] = ":t:rl:km:j:nqhV";
-const option kLongOptions[] = {{"type", required_argument, nullptr, 't'},
-                               {"recursive", no_argument, nullptr, 'r'},
-                               {"level", required_argument, nullptr, 'l'},
-                               {"keep-tags", no_argument, nullptr, 'k'},
-                               {"mask", required_argument, nullptr, 'm'},
-                               {"jobs", required_argument, nullptr, 'j'},
-                               {"dry-run", no_argument, nullptr, 'n'},
-                               {"quiet", no_argument, nullptr, 'q'},
-                               {"allow-empty", no_argument, nullptr, kAllowEmpty},
-                               {"help", no_argument, nullptr, 'h'},
-                               {"version", no_argument, nullptr, 'V'},
-                               {nullptr, 0, nullptr, 0}};
+// The digits are zip's and gzip's levels.
+constexpr char kShortOptions[] = ":t:rl:km:x:j:nqhV123456789";
+const option kLongOptions[] = {
+    {"type", required_argument, nullptr, 't'},  {"recursive", no_argument, nullptr, 'r'},
+    {"level", required_argument, nullptr, 'l'}, {"keep-tags", no_argument, nullptr, 'k'},
+    {"mask", required_argument, nullptr, 'm'},  {"exclude", required_argument, nullptr, 'x'},
+    {"jobs", required_argument, nullptr, 'j'},  {"dry-run", no_argument, nullptr, 'n'},
+    {"quiet", no_argument, nullptr, 'q'},       {"allow-empty", no_argument, nullptr, kAllowEmpty},
+    {"json", no_argument, nullptr, kJson},      {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},     {nullptr, 0, nullptr, 0}};
 
 bool TakesValue(int opt) {
   for (const option* o = kLongOptions; o->name != nullptr; ++o)
@@ -98,7 +122,9 @@ bool TakesValue(int opt) {
 std::string Refusal(int kind, int opt, const std::string& element) {
   // A character that is no option of ours is a short option, even when the
   // element before its bundle was a long one.
-  const bool unknownShort = kind == '?' && opt != 0 && std::strchr(kShortOptions, opt) == nullptr;
+  // (Long options without a short form are past any character.)
+  const bool unknownShort =
+      kind == '?' && opt > 0 && opt < 256 && std::strchr(kShortOptions, opt) == nullptr;
   if (!unknownShort && element.rfind("--", 0) == 0) {
     const std::string name = element.substr(2, element.find('=') - 2);
     if (opt != 0 && !TakesValue(opt)) return "option '--" + name + "' doesn't allow an argument";
@@ -130,6 +156,16 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
   for (std::string& t : texts) argv.push_back(t.data());
   argv.push_back(nullptr);
   const int argc = static_cast<int>(texts.size());
+#ifdef _WIN32
+  // Windows programs answer "/?" with their help; a folder cannot be named so.
+  for (const std::string& arg : args) {
+    if (arg == "--") break;
+    if (arg == "/?") {
+      cmd.kind = DbzipCommand::Kind::Help;
+      return cmd;
+    }
+  }
+#endif
 
   // 0 starts getopt_long afresh (each call parses a new list); its own
   // messages are off, ours follow.
@@ -141,9 +177,9 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
     const std::string value = optarg != nullptr ? optarg : "";
     switch (opt) {
       case 't':
-        if (value == "msde")
+        if (SameWord(value, "msde"))
           o.type = DatabaseType::Msde;
-        else if (value == "interbase")
+        else if (SameWord(value, "interbase"))
           o.type = DatabaseType::Interbase;
         else
           return Usage("invalid database type '" + value + "' (msde or interbase)");
@@ -156,8 +192,12 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
         if (SplitFileMask(value).empty()) return Usage("empty mask '" + value + "'");
         o.mask = value;
         break;
+      case 'x':
+        // An empty list leaves nothing out, which is what it says.
+        o.exclude = value;
+        break;
       case 'j':
-        if (!ParseInt(value, 1, 256, o.jobs)) return Usage("invalid job count '" + value + "'");
+        if (!ParseInt(value, 0, 256, o.jobs)) return Usage("invalid job count '" + value + "'");
         break;
       case 'r':
         o.recursive = true;
@@ -173,6 +213,20 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
         break;
       case kAllowEmpty:
         o.allowEmpty = true;
+        break;
+      case kJson:
+        o.json = true;
+        break;
+      case '1':
+      case '2':
+      case '3':
+      case '4':
+      case '5':
+      case '6':
+      case '7':
+      case '8':
+      case '9':
+        o.level = opt - '0';
         break;
       case 'h':
         help = true;

@@ -12,9 +12,11 @@ struct DbzipOptions {
   bool recursive = false;
   int level = 9;
   bool keepTags = false;
-  std::optional<std::string> mask;  // replaces the type's mask when given
-  int jobs = 1;
-  bool dryRun = false;  // list what a run would do, write nothing
+  std::optional<std::string> mask;     // replaces the type's mask when given
+  std::optional<std::string> exclude;  // masks of files that are not databases
+  int jobs = 1;                        // 0: one per core
+  bool json = false;                   // JSON Lines on standard output
+  bool dryRun = false;                 // list what a run would do, write nothing
   bool quiet = false;
   bool allowEmpty = false;  // finding no database is no failure
   std::string sourceDir;
@@ -35,7 +37,7 @@ struct DbzipCommand {
 
 // Parses the arguments after the program's name, GNU style (getopt_long):
 // bundled short options, unambiguous prefixes of long ones, options after the
-// operands, "--" ending them.
+// operands, "--" ending them. On Windows "/?" before "--" asks for the help.
 DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args);
 
 // Why dbzip refuses a mask list: the fault and the character at fault counted

@@ -1,11 +1,14 @@
 #include "DbzipRun.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <mutex>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "Errors.h"
@@ -16,6 +19,7 @@
 #include "RunDriver.h"
 
 std::atomic<bool> g_dbzipInterrupted{false};
+std::atomic<int> g_dbzipSignal{0};
 
 namespace {
 
@@ -41,43 +45,60 @@ class ResultOut {
 
 // Serialises everything printed while workers run. Results go to out; the
 // status line, when there is one, and the diagnostics to err, so that a pipe
-// or a file on standard output gets the results alone.
+// or a file on standard output gets the results alone. With json the
+// results are the view's objects, and no plain line goes to out.
 class Printer {
  public:
-  Printer(ResultOut& out, std::ostream& err, bool statusLine, bool quiet, int slots)
-      : out_(out), err_(err), status_(statusLine && !quiet), quiet_(quiet), slots_(slots) {}
+  Printer(ResultOut& out, std::ostream& err, bool statusLine, bool quiet, bool json, int slots)
+      : out_(out),
+        err_(err),
+        status_(statusLine && !quiet),
+        quiet_(quiet || json),
+        slots_(static_cast<size_t>(slots)) {}
+
+  void Counted(const std::vector<TRunDatabase>& dbs) {
+    std::lock_guard lock(mutex_);
+    count_ = dbs.size();
+    for (const TRunDatabase& db : dbs) totalBytes_ += db.size;
+    zipStart_ = Clock::now();
+  }
 
   void Starting(int slot, const TRunDatabase& db) {
     std::lock_guard lock(mutex_);
-    slots_[slot] = {db.source, 0, db.size, Clock::now()};
-    if (quiet_) return;
+    slots_[static_cast<size_t>(slot)] = {db.source, 0, db.size, Clock::now()};
     if (status_)
       DrawStatus();
-    else
+    else if (!quiet_)
       out_.Line("Zipping " + QuoteName(db.source) + "...");
   }
 
   void Percent(int slot, int percent) {
     if (!status_) return;
     std::lock_guard lock(mutex_);
-    slots_[slot].percent = percent;
+    slots_[static_cast<size_t>(slot)].percent = percent;
     const auto now = Clock::now();
     if (now - lastDraw_ < std::chrono::milliseconds(100) && percent != 100) return;
     lastDraw_ = now;
     DrawStatus();
   }
 
-  void Finished(int slot, const TRunDatabase& db) {
+  // Returns the seconds the database took.
+  double Finished(int slot, const TRunDatabase& db) {
     std::lock_guard lock(mutex_);
-    slots_[slot].name.clear();
+    Slot& s = slots_[static_cast<size_t>(slot)];
+    const double seconds = std::chrono::duration<double>(Clock::now() - s.start).count();
+    s.name.clear();
+    ++done_;
+    doneBytes_ += db.size;
     if (quiet_ || !db.result.InPlace()) {
       if (status_) DrawStatus();
-      return;
+      return seconds;
     }
     ClearStatus();
     out_.Line(QuoteName(db.source) + ": " + std::to_string(db.result.bytesRead) + " bytes -> " +
               std::to_string(db.result.archiveSize) + " bytes");
     if (status_) DrawStatus();
+    return seconds;
   }
 
   void Error(const std::string& text) {
@@ -106,18 +127,35 @@ class Printer {
     if (status_) err_ << "\r\033[K" << std::flush;
   }
 
-  // One line, redrawn in place: each database being zipped, its percentage
-  // and its reading speed.
+  // One line, redrawn in place: the run's progress (databases ended of those
+  // found, bytes read of their total, the rate and the time left at it),
+  // then each database being zipped with its percentage.
   void DrawStatus() {
+    uint64_t bytes = doneBytes_;
+    for (const Slot& s : slots_)
+      if (!s.name.empty()) bytes += s.size / 100 * static_cast<uint64_t>(s.percent);
+    bytes = std::min(bytes, totalBytes_);
+    const double seconds = std::chrono::duration<double>(Clock::now() - zipStart_).count();
+    const double rate = seconds > 0 ? static_cast<double>(bytes) / seconds : 0.0;
+    char progress[160];
+    std::snprintf(progress, sizeof progress, "%zu of %zu databases  %.1f of %.1f MB  %.1f MB/s",
+                  done_, count_, static_cast<double>(bytes) / 1e6,
+                  static_cast<double>(totalBytes_) / 1e6, rate / 1e6);
     std::ostringstream line;
+    line << progress;
+    // A rate taken over less than a second says little of the rest.
+    if (seconds >= 1 && rate > 0) {
+      const auto left = static_cast<uint64_t>(static_cast<double>(totalBytes_ - bytes) / rate);
+      char leftText[48];
+      std::snprintf(leftText, sizeof leftText, "  %llu:%02llu:%02llu left",
+                    static_cast<unsigned long long>(left / 3600),
+                    static_cast<unsigned long long>(left / 60 % 60),
+                    static_cast<unsigned long long>(left % 60));
+      line << leftText;
+    }
     for (const Slot& s : slots_) {
       if (s.name.empty()) continue;
-      const double seconds = std::chrono::duration<double>(Clock::now() - s.start).count();
-      const double mb = static_cast<double>(s.size) * s.percent / 100.0 / 1e6;
-      char speed[32];
-      std::snprintf(speed, sizeof speed, "%.1f MB/s", seconds > 0 ? mb / seconds : 0.0);
-      if (line.tellp() > 0) line << "  |  ";
-      line << QuoteName(ExtractFileName(s.name)) << "  " << s.percent << "%  " << speed;
+      line << "  |  " << QuoteName(ExtractFileName(s.name)) << "  " << s.percent << "%";
     }
     err_ << "\r\033[K" << line.str() << std::flush;
   }
@@ -129,6 +167,9 @@ class Printer {
   std::vector<Slot> slots_;
   std::mutex mutex_;
   Clock::time_point lastDraw_{};
+  Clock::time_point zipStart_ = Clock::now();
+  size_t count_ = 0, done_ = 0;
+  uint64_t totalBytes_ = 0, doneBytes_ = 0;
 };
 
 }  // namespace
@@ -167,6 +208,73 @@ std::string FailureText(std::exception_ptr failure) {
   }
 }
 
+int InterruptedStatus() {
+  const int signal = g_dbzipSignal;
+  return signal > 0 ? 128 + signal : kExitInterrupted;
+}
+
+// One JSON object on one line, its members in the order added.
+class JsonObject {
+ public:
+  // A string member; beside it "<key>_base64" holds the exact bytes when
+  // they are not UTF-8, since the string then has U+FFFD for each byte that
+  // is not.
+  JsonObject& Text(const char* key, std::string_view text) {
+    Key(key) += JsonString(text);
+    if (!IsUtf8(text)) Key((std::string(key) + "_base64").c_str()) += '"' + Base64(text) + '"';
+    return *this;
+  }
+  JsonObject& TextOrNull(const char* key, std::string_view text) {
+    if (text.empty()) return Null(key);
+    return Text(key, text);
+  }
+  JsonObject& Number(const char* key, uint64_t n) {
+    Key(key) += std::to_string(n);
+    return *this;
+  }
+  JsonObject& Seconds(const char* key, double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    Key(key) += text;
+    return *this;
+  }
+  JsonObject& Bool(const char* key, bool b) {
+    Key(key) += b ? "true" : "false";
+    return *this;
+  }
+  JsonObject& Null(const char* key) {
+    Key(key) += "null";
+    return *this;
+  }
+  std::string Line() const { return text_ + '}'; }
+
+ private:
+  std::string& Key(const char* key) {
+    if (text_.size() > 1) text_ += ',';
+    text_ += JsonString(key) + ':';
+    return text_;
+  }
+  std::string text_ = "{";
+};
+
+const char* OutcomeName(TZipOutcome outcome) {
+  switch (outcome) {
+    case TZipOutcome::Archived:
+      return "archived";
+    case TZipOutcome::ArchivedChanged:
+      return "archived-changed";
+    case TZipOutcome::NotRegular:
+      return "not-regular";
+    case TZipOutcome::NotRead:
+      return "not-read";
+    case TZipOutcome::NotReplaced:
+      return "not-replaced";
+    case TZipOutcome::Failed:
+      break;
+  }
+  return "failed";
+}
+
 // dbzip as a view of the run: each database as it starts and ends, the
 // report and the summary at the end, and the exit status they make.
 class DbzipView : public TRunView {
@@ -174,12 +282,18 @@ class DbzipView : public TRunView {
   DbzipView(const DbzipOptions& options, Printer& printer, ResultOut& results, std::ostream& err)
       : options_(options), printer_(printer), results_(results), err_(err) {}
 
+  void Counted(const std::vector<TRunDatabase>& dbs) override { printer_.Counted(dbs); }
   void Zipping(int slot, const TRunDatabase& db) override { printer_.Starting(slot, db); }
   void Percent(int slot, int percent) override { printer_.Percent(slot, percent); }
-  void Zipped(int slot, const TRunDatabase& db) override { printer_.Finished(slot, db); }
+  void Zipped(int slot, const TRunDatabase& db) override {
+    const double seconds = printer_.Finished(slot, db);
+    std::lock_guard lock(secondsMutex_);
+    seconds_[&db] = seconds;
+  }
 
   void Ended(const TRun& run, TRunEnd end) override {
     status_ = options_.dryRun ? EndPlan(run, end) : EndRun(run, end);
+    if (options_.json) PrintJson(run, end);
   }
 
   int Status() const { return status_; }
@@ -207,7 +321,7 @@ class DbzipView : public TRunView {
     }
     if (end == TRunEnd::Canceled) {
       printer_.Error("interrupted");
-      return kExitInterrupted;
+      return InterruptedStatus();
     }
     uint64_t bytesIn = 0, bytesOut = 0;
     const auto survivors = run.Survivors();
@@ -235,38 +349,152 @@ class DbzipView : public TRunView {
     }
     if (end == TRunEnd::Canceled) {
       printer_.Error("interrupted");
-      return kExitInterrupted;
+      return InterruptedStatus();
     }
+    const bool lines = !options_.json;
     size_t archived = 0, notArchived = 0;
     // The stale temporaries and the folders the search could not list come
     // first, as they were met; a stale temporary is removed, not skipped.
     for (const auto& c : run.Report().Cases()) {
-      results_.Line(QuoteName(c.source) +
-                    (c.reason == kStaleTempFound ? ": " : ": would be skipped: ") +
-                    EscapeControls(c.reason));
+      if (lines)
+        results_.Line(QuoteName(c.source) +
+                      (c.reason == kStaleTempFound ? ": " : ": would be skipped: ") +
+                      EscapeControls(c.reason));
       ++notArchived;
     }
     const auto& dbs = run.Databases();
     for (const TRunDatabase& db : dbs) {
       if (!db.result.reason.empty()) {
-        results_.Line(QuoteName(db.source) +
-                      ": would be skipped: " + EscapeControls(db.result.reason));
+        if (lines)
+          results_.Line(QuoteName(db.source) +
+                        ": would be skipped: " + EscapeControls(db.result.reason));
         ++notArchived;
       } else if (db.replacedBy != SIZE_MAX) {
-        results_.Line(QuoteName(db.source) + ": its archive " + QuoteName(db.archivePath) +
-                      " would be replaced by " + QuoteName(dbs[db.replacedBy].source));
+        if (lines)
+          results_.Line(QuoteName(db.source) + ": its archive " + QuoteName(db.archivePath) +
+                        " would be replaced by " + QuoteName(dbs[db.replacedBy].source));
         ++notArchived;
       } else {
-        if (!options_.quiet)
+        if (lines && !options_.quiet)
           results_.Line(QuoteName(db.source) + " -> " + QuoteName(db.archivePath));
         ++archived;
       }
     }
-    if (!options_.quiet) {
+    if (lines && !options_.quiet) {
       results_.Line(std::to_string(dbs.size()) + (dbs.size() == 1 ? " database" : " databases") +
                     " found, " + std::to_string(archived) + " would be archived");
     }
     return NothingFound(run, notArchived == 0 ? kExitOk : kExitNotAllArchived);
+  }
+
+  // The run's end as JSON Lines: a folder that could not be listed, each
+  // database found in the order found with what became of it (or, in a dry
+  // run, would), then the summary.
+  void PrintJson(const TRun& run, TRunEnd end) {
+    const bool plan = options_.dryRun;
+    const auto& dbs = run.Databases();
+    std::map<std::string, const TRunDatabase*> survivorAt;
+    for (const TRunDatabase* db : run.Survivors()) survivorAt[db->archivePath] = db;
+    std::map<std::string, std::string> reasonOf;  // the report's last word on a name
+    for (const auto& c : run.Report().Cases()) reasonOf[c.source] = c.reason;
+    std::map<std::string, bool> isDatabase;
+    for (const TRunDatabase& db : dbs) isDatabase[db.source] = true;
+
+    size_t folders = 0;
+    for (const auto& c : run.Report().Cases()) {
+      if (isDatabase.count(c.source) != 0) continue;
+      // A temporary file that a killed run left in the output folder.
+      if (c.reason == kStaleTempFound || c.reason == kStaleTempRemoved) {
+        results_.Line(JsonObject()
+                          .Text("type", "temporary")
+                          .Text("source", c.source)
+                          .Text("outcome", plan ? "would-be-removed" : "removed")
+                          .Text("reason", c.reason)
+                          .Bool("dry_run", plan)
+                          .Line());
+        continue;
+      }
+      ++folders;
+      results_.Line(JsonObject()
+                        .Text("type", "folder")
+                        .Text("source", c.source)
+                        .Text("outcome", "not-listed")
+                        .Text("reason", c.reason)
+                        .Bool("dry_run", plan)
+                        .Line());
+    }
+    size_t archived = 0;
+    uint64_t bytesIn = 0, bytesOut = 0;
+    for (const TRunDatabase& db : dbs) {
+      JsonObject o;
+      o.Text("type", "database").Text("source", db.source).Text("archive", db.archivePath);
+      const TRunDatabase* replacer = nullptr;
+      std::string outcome, reason = db.result.reason;
+      bool kept = false;  // its archive is (or would be) in place at the end
+      if (plan) {
+        if (!reason.empty() || end != TRunEnd::Finished) {
+          outcome = reason.empty() ? "not-zipped" : OutcomeName(db.result.outcome);
+        } else if (db.replacedBy != SIZE_MAX) {
+          outcome = "replaced";
+          replacer = &dbs[db.replacedBy];
+          reason = "its archive would be replaced by " + replacer->source;
+        } else {
+          outcome = "archived";
+          kept = true;
+        }
+      } else if (!db.done) {
+        outcome = "not-zipped";
+      } else if (db.result.InPlace() && survivorAt[db.archivePath] != &db) {
+        outcome = "replaced";
+        replacer = survivorAt[db.archivePath];
+        if (const auto r = reasonOf.find(db.source); r != reasonOf.end()) reason = r->second;
+      } else {
+        outcome = OutcomeName(db.result.outcome);
+        kept = db.result.InPlace();
+      }
+      o.Text("outcome", outcome).TextOrNull("reason", reason);
+      if (replacer != nullptr)
+        o.Text("replaced_by", replacer->source);
+      else
+        o.Null("replaced_by");
+      o.Number("bytes_in", static_cast<uint64_t>(db.result.bytesRead))
+          .Number("bytes_out", static_cast<uint64_t>(db.result.archiveSize));
+      {
+        std::lock_guard lock(secondsMutex_);
+        if (const auto t = seconds_.find(&db); t != seconds_.end())
+          o.Seconds("seconds", t->second);
+        else
+          o.Null("seconds");
+      }
+      o.Bool("dry_run", plan);
+      results_.Line(o.Line());
+      if (kept) {
+        ++archived;
+        bytesIn += static_cast<uint64_t>(db.result.bytesRead);
+        bytesOut += static_cast<uint64_t>(db.result.archiveSize);
+      }
+    }
+    JsonObject summary;
+    summary.Text("type", "summary")
+        .Bool("dry_run", plan)
+        .Text("end", end == TRunEnd::Finished   ? "finished"
+                     : end == TRunEnd::Canceled ? "interrupted"
+                                                : "failed");
+    if (end == TRunEnd::Failed)
+      summary.Text("error", FailureText(run.Failure()));
+    else
+      summary.Null("error");
+    summary.Text("source_dir", options_.sourceDir)
+        .Text("output_dir", options_.outputDir)
+        .Number("found", dbs.size())
+        .Number("archived", archived)
+        .Number("not_archived", dbs.size() - archived)
+        .Number("folders_not_listed", folders)
+        .Number("bytes_in", bytesIn)
+        .Number("bytes_out", bytesOut)
+        .Seconds("seconds", std::chrono::duration<double>(Clock::now() - started_).count())
+        .Number("exit_status", static_cast<uint64_t>(status_));
+    results_.Line(summary.Line());
   }
 
   const DbzipOptions& options_;
@@ -274,6 +502,8 @@ class DbzipView : public TRunView {
   ResultOut& results_;
   std::ostream& err_;
   const Clock::time_point started_ = Clock::now();
+  std::mutex secondsMutex_;
+  std::map<const TRunDatabase*, double> seconds_;
   int status_ = kExitOk;
 };
 
@@ -281,9 +511,11 @@ class DbzipView : public TRunView {
 
 int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, bool statusLine,
              const std::atomic<bool>& cancel) {
-  if (const std::string problem = MaskListProblem(options.FileMask()); !problem.empty()) {
-    err << "dbzip: " << EscapeControls(problem) << std::endl;
-    return kExitUsage;
+  for (const std::string& masks : {options.FileMask(), options.exclude.value_or("")}) {
+    if (const std::string problem = MaskListProblem(masks); !problem.empty()) {
+      err << "dbzip: " << EscapeControls(problem) << std::endl;
+      return kExitUsage;
+    }
   }
   for (const std::string* dir : {&options.sourceDir, &options.outputDir}) {
     if (const std::string problem = FolderProblem(*dir); !problem.empty()) {
@@ -298,10 +530,15 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   request.mask = options.FileMask();
   request.level = options.level;
   request.tags = options.RemoveTags() ? TagRemoval::Remove : TagRemoval::Keep;
-  request.jobs = options.jobs;
+  request.exclude = options.exclude.value_or("");
+  // -j 0 as make and xz take it: one job per processor.
+  request.jobs = options.jobs != 0
+                     ? options.jobs
+                     : static_cast<int>(std::max(std::thread::hardware_concurrency(), 1u));
 
   ResultOut results(out);
-  Printer printer(results, err, statusLine && !options.dryRun, options.quiet, options.jobs);
+  Printer printer(results, err, statusLine && !options.dryRun, options.quiet, options.json,
+                  request.jobs);
   DbzipView view(options, printer, results, err);
   TRun run(view);
   if (options.dryRun)

@@ -8,19 +8,21 @@
 #include "DbzipOptions.h"
 
 // The run's one cancel token: the signal handlers set it to end the run (the
-// archive being written is deleted and the run returns 130).
+// archive being written is deleted and the run returns 128 + the signal's
+// number, the one they store in g_dbzipSignal; 130 when none is stored).
 extern std::atomic<bool> g_dbzipInterrupted;
+extern std::atomic<int> g_dbzipSignal;
 
 // Exit statuses.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitNotAllArchived = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitNothingFound = 3;
-inline constexpr int kExitInterrupted = 130;
+inline constexpr int kExitInterrupted = 130;  // by SIGINT or Ctrl-C
 
 // Runs dbzip with parsed options: results go to out, diagnostics to err, and
 // with statusLine a line redrawn in place on err shows the databases being
-// zipped (else out gets a line as each starts). cancel ends it. Returns the
-// exit status.
+// zipped and the run's progress (else out gets a line as each starts). cancel
+// ends it. Returns the exit status.
 int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, bool statusLine,
              const std::atomic<bool>& cancel = g_dbzipInterrupted);

@@ -1,5 +1,7 @@
 #include "PrintedName.h"
 
+#include <cstdint>
+
 namespace {
 
 // The length of the UTF-8 sequence at text[i] and its code point, or 0 when
@@ -138,6 +140,61 @@ std::string EscapeControls(std::string_view text) {
     } else {
       out.append(text.substr(i, len));
     }
+  }
+  return out;
+}
+
+bool IsUtf8(std::string_view text) {
+  char32_t cp = 0;
+  for (size_t i = 0; i < text.size();) {
+    const size_t len = Utf8At(text, i, cp);
+    if (len == 0) return false;
+    i += len;
+  }
+  return true;
+}
+
+std::string JsonString(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string json = "\"";
+  char32_t cp = 0;
+  for (size_t i = 0; i < text.size();) {
+    const size_t len = Utf8At(text, i, cp);
+    if (len == 0) {
+      json += "\\ufffd";
+      ++i;
+      continue;
+    }
+    if (cp == '"' || cp == '\\') {
+      json += '\\';
+      json += static_cast<char>(cp);
+    } else if (cp < 0x20 || cp == 0x7F || cp == 0x2028 || cp == 0x2029) {
+      // Readers that take JSON for JavaScript end a line at U+2028 and U+2029.
+      json += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) json += kHex[(cp >> shift) & 0xF];
+    } else {
+      json.append(text.substr(i, len));
+    }
+    i += len;
+  }
+  return json + '"';
+}
+
+std::string Base64(std::string_view text) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((text.size() + 2) / 3 * 4);
+  for (size_t i = 0; i < text.size(); i += 3) {
+    const auto at = [&](size_t k) {
+      return i + k < text.size() ? static_cast<uint32_t>(static_cast<unsigned char>(text[i + k]))
+                                 : 0u;
+    };
+    const uint32_t group = at(0) << 16 | at(1) << 8 | at(2);
+    out += kDigits[group >> 18];
+    out += kDigits[(group >> 12) & 63];
+    out += i + 1 < text.size() ? kDigits[(group >> 6) & 63] : '=';
+    out += i + 2 < text.size() ? kDigits[group & 63] : '=';
   }
   return out;
 }

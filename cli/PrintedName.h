@@ -14,3 +14,12 @@ std::string QuoteName(std::string_view name);
 // A reason as printed: its control characters and bytes that are not UTF-8
 // as backslash escapes, so that a name inside it keeps it on one line.
 std::string EscapeControls(std::string_view text);
+// Whether text is UTF-8 throughout (no overlong forms, no surrogates).
+bool IsUtf8(std::string_view text);
+// text as a JSON string, quotes included: UTF-8 as it is, with the quote,
+// the backslash, the control characters and the line and paragraph
+// separators escaped, and each byte that is not UTF-8 as U+FFFD. Always
+// valid JSON; lossless when IsUtf8(text).
+std::string JsonString(std::string_view text);
+// text in standard base64 with padding.
+std::string Base64(std::string_view text);

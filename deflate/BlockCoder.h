@@ -27,7 +27,10 @@ uint64_t finish_block(EncoderState& s, const uint8_t* data, uint32_t stored_len,
 // cleared, and a literal leaves its bit 0: no group of eight symbols has to
 // be closed, so there is no branch on the symbol count, which every eighth
 // symbol would mispredict.
-inline bool ct_tally(EncoderState& s, unsigned dist, unsigned lc) {
+// kEarlyEnd is the level row's early_end (s.early_end): a parse made for its
+// level passes it as a constant.
+template <bool kEarlyEnd>
+inline bool ct_tally_as(EncoderState& s, unsigned dist, unsigned lc) {
   const unsigned n = s.sym_count++;
   s.sym_bytes[n] = static_cast<uint8_t>(lc);
   if (dist == 0) {
@@ -41,7 +44,7 @@ inline bool ct_tally(EncoderState& s, unsigned dist, unsigned lc) {
     s.sym_dists[s.dist_count++] = static_cast<uint16_t>(dist);
     s.sym_kinds[n >> 3] = static_cast<uint8_t>(s.sym_kinds[n >> 3] | (1u << (n & 7)));
   }
-  if (s.early_end && (s.sym_count & 0xFFF) == 0) {
+  if (kEarlyEnd && (s.sym_count & 0xFFF) == 0) {
     // A block that already codes to under half its input, with mostly
     // literals, ends early so the next one gets trees of its own.
     uint32_t out_length = s.sym_count * 8u;
@@ -55,6 +58,10 @@ inline bool ct_tally(EncoderState& s, unsigned dist, unsigned lc) {
     }
   }
   return s.sym_count == kMaxBlockSymbols || s.dist_count == kMaxBlockMatches;
+}
+
+inline bool ct_tally(EncoderState& s, unsigned dist, unsigned lc) {
+  return s.early_end ? ct_tally_as<true>(s, dist, lc) : ct_tally_as<false>(s, dist, lc);
 }
 
 }  // namespace deflate_internal

@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "EncoderState.h"
+#include "ParseRun.h"
 
 namespace deflate_internal {
 
@@ -22,5 +24,23 @@ uint64_t parse(EncoderState& s);
 // positions, bytes long: each position v becomes v - 32,768, and those that
 // leave the window (below 32,768) become 0, "none".
 void slide_positions(void* table, size_t bytes);
+
+// Parsing for the parallel encoder, a stretch at a time.
+
+// Sets up s, whose host serves the input from offset start on, for a run
+// from start: a fresh parse, after inserting the first insert_only positions
+// into the hash chains without parsing them (so that the parse proper starts
+// at start + insert_only with the chains it would have had).
+void start_run(EncoderState& s, uint64_t start, unsigned insert_only);
+
+// Parses from s's position until control ends the run. The input must last
+// 262 bytes beyond every turn the run makes.
+void run_parse(EncoderState& s, RunControl& control);
+
+// Gives s's chains the positions [from, to) of the window, less those in the
+// sorted skip spans (input offsets), as a parse that inserted them would
+// have; the head table must be clear. Sets the rolling key for position to.
+void rebuild_chains(EncoderState& s, unsigned from, unsigned to,
+                    const std::vector<SkipSpan>& skips);
 
 }  // namespace deflate_internal

@@ -1,7 +1,10 @@
-// Parsing a stretch of an entry's input away from the block coder, for the
-// parallel encoder: the same searches and decisions as the parsing loops, but
-// the symbols are recorded in a run's own buffers, with no block ends, and
-// the run stops where its driver says. Positions here are input offsets
+// What a stretch of an entry's input parsed away from the block coder, for
+// the parallel encoder, is made of: the run's symbols, its parse's marks,
+// the spans a greedy parse leaves out of its chains, and the control through
+// which the parse reports to the engine. The parse itself is the match
+// finder's (run_parse in MatchFinder.h): the same steps as the parsing
+// loops, with the symbols recorded in the run's own buffers, no block ends,
+// and a stop where the control says. Positions here are input offsets
 // (window_base + cur_pos), which do not depend on when the window slid.
 #pragma once
 
@@ -82,7 +85,7 @@ struct SymbolCursor {
 };
 
 // The symbols of a run in the block coder's layout, in buffers that never
-// grow while a parse writes them: its driver makes room between turns.
+// grow while a parse writes them: its runner makes room between turns.
 struct SymbolRun {
   std::unique_ptr<uint8_t[]> bytes;   // literal byte, or match length - 3
   std::unique_ptr<uint16_t[]> dists;  // match distance - 1, one per match
@@ -234,7 +237,7 @@ struct SkipSpan {
   uint64_t end;
 };
 
-// What a run reports to and asks of its driver.
+// What a run reports to and asks of its runner (SegmentRunner).
 class RunControl {
  public:
   virtual ~RunControl() = default;
@@ -253,21 +256,5 @@ class RunControl {
   uint64_t record_from = 0;
   SymbolRun* out = nullptr;
 };
-
-// Sets up s, whose host serves the input from offset start on, for a run
-// from start: a fresh parse, after inserting the first insert_only positions
-// into the hash chains without parsing them (so that the parse proper starts
-// at start + insert_only with the chains it would have had).
-void start_run(EncoderState& s, uint64_t start, unsigned insert_only);
-
-// Parses from s's position until control ends the run. The input must last
-// 262 bytes beyond every turn the run makes.
-void run_parse(EncoderState& s, RunControl& control);
-
-// Gives s's chains the positions [from, to) of the window, less those in the
-// sorted skip spans (input offsets), as a parse that inserted them would
-// have; the head table must be clear. Sets the rolling key for position to.
-void rebuild_chains(EncoderState& s, unsigned from, unsigned to,
-                    const std::vector<SkipSpan>& skips);
 
 }  // namespace deflate_internal

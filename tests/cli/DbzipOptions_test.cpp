@@ -29,7 +29,10 @@ TEST(DbzipOptionsTest, LongShortBundledAndAttachedFormsAgree) {
            {"--type=interbase", "-rql", "3", "--jobs=2", "s", "o"},
            {"s", "-t", "interbase", "o", "-r", "-l", "3", "-j2", "--quiet"},
            // Unambiguous prefixes of the long options.
-           {"--ty", "interbase", "--rec", "--lev=3", "--j", "2", "--qu", "s", "o"}}) {
+           {"--ty", "interbase", "--rec", "--lev=3", "--jo", "2", "--qu", "s", "o"},
+           // zip's and gzip's habits: -N for the level, the type in any case.
+           {"-3", "--type", "InterBase", "-rqj2", "s", "o"},
+           {"-rq9", "-t", "INTERBASE", "-3", "-j", "2", "s", "o"}}) {
     const DbzipCommand c = Parse(args);
     ASSERT_EQ(c.kind, DbzipCommand::Kind::Run) << c.error;
     EXPECT_EQ(c.options.type, DatabaseType::Interbase);
@@ -67,6 +70,24 @@ TEST(DbzipOptionsTest, HelpAndVersionNeedNoOperands) {
   EXPECT_EQ(Parse({"--help"}).kind, DbzipCommand::Kind::Help);
   EXPECT_EQ(Parse({"-V"}).kind, DbzipCommand::Kind::Version);
   EXPECT_EQ(Parse({"-V", "-h"}).kind, DbzipCommand::Kind::Help);
+#ifdef _WIN32
+  EXPECT_EQ(Parse({"/?"}).kind, DbzipCommand::Kind::Help);
+  EXPECT_EQ(Parse({"-r", "/?"}).kind, DbzipCommand::Kind::Help);
+  EXPECT_EQ(Parse({"--", "/?", "o"}).kind, DbzipCommand::Kind::Run);
+#endif
+}
+
+TEST(DbzipOptionsTest, MonitoringAndSelection) {
+  const DbzipCommand c = Parse({"--json", "-x", "*_old.mdf, tmp*", "-j", "0", "s", "o"});
+  ASSERT_EQ(c.kind, DbzipCommand::Kind::Run) << c.error;
+  EXPECT_TRUE(c.options.json);
+  EXPECT_EQ(c.options.exclude, "*_old.mdf, tmp*");
+  EXPECT_EQ(c.options.jobs, 0);  // one per processor
+  EXPECT_EQ(c.options.FileMask(), "*.mdf");
+  const DbzipCommand d = Parse({"--exclude=", "s", "o"});
+  ASSERT_EQ(d.kind, DbzipCommand::Kind::Run) << d.error;
+  EXPECT_EQ(d.options.exclude, "");
+  EXPECT_FALSE(d.options.json);
 }
 
 TEST(DbzipOptionsTest, UsageErrorsAreWordedTheSameEverywhere) {
@@ -78,13 +99,25 @@ TEST(DbzipOptionsTest, UsageErrorsAreWordedTheSameEverywhere) {
            {{"-l", "0", "a", "b"}, "invalid level '0' (1 to 9)"},
            {{"-l", "10", "a", "b"}, "invalid level '10' (1 to 9)"},
            {{"--level=x", "a", "b"}, "invalid level 'x' (1 to 9)"},
-           {{"-j", "0", "a", "b"}, "invalid job count '0'"},
+           {{"-j", "-1", "a", "b"}, "invalid job count '-1'"},
+           {{"-j", "257", "a", "b"}, "invalid job count '257'"},
+           {{"--j", "2", "a", "b"}, "option '--j' is ambiguous"},
+           {{"-0", "a", "b"}, "invalid option -- '0'"},
+           {{"-x", "a", "b"}, "missing SOURCE_DIR or OUTPUT_DIR"},  // -x took "a"
+           {{"a", "b", "--exclude"}, "option '--exclude' requires an argument"},
+           {{"--json=1", "a", "b"}, "option '--json' doesn't allow an argument"},
+           {{"--allow=1", "a", "b"}, "option '--allow' doesn't allow an argument"},
+           {{"-t", "msdee", "a", "b"}, "invalid database type 'msdee' (msde or interbase)"},
+#ifndef _WIN32
+           // Only Windows takes "/?" for the help; here it is a folder's name.
+           {{"/?"}, "missing SOURCE_DIR or OUTPUT_DIR"},
+#endif
            {{"-t", "oracle", "a", "b"}, "invalid database type 'oracle' (msde or interbase)"},
            {{"--bogus", "a", "b"}, "unrecognized option '--bogus'"},
            {{"--bogus=1", "a", "b"}, "unrecognized option '--bogus'"},
-           {{"-x", "a", "b"}, "invalid option -- 'x'"},
+           {{"-y", "a", "b"}, "invalid option -- 'y'"},
            // A bad letter inside a bundle, after a long option.
-           {{"--level=3", "-xr", "a", "b"}, "invalid option -- 'x'"},
+           {{"--level=3", "-yr", "a", "b"}, "invalid option -- 'y'"},
            {{"--recursive=yes", "a", "b"}, "option '--recursive' doesn't allow an argument"},
            {{"--rec=yes", "a", "b"}, "option '--rec' doesn't allow an argument"},
            {{"a", "b", "--level"}, "option '--level' requires an argument"},

@@ -147,6 +147,12 @@ TEST_F(DbzipTest, ErrorsAndUsage) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err,
             "dbzip: invalid mask '*.mdf,[abc' at character 7: a set '[' without its closing ']'\n");
+  // So are the masks left out, by the same rules.
+  r = Dbzip({"-x", "old/*.mdf", src.Root(), out.Root()});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err,
+            "dbzip: invalid mask 'old/*.mdf' at character 4: a path separator (masks match file "
+            "names, not paths)\n");
   // Usage errors, an empty mask among them.
   r = Dbzip({"--level", "12", src.Root(), out.Root()});
   EXPECT_EQ(r.status, 2);
@@ -296,7 +302,9 @@ TEST_F(DbzipTest, AKilledRunLeavesTheOldArchiveAtItsName) {
   ASSERT_EQ(Dbzip({"-q", src.Root(), out.Root()}).status, 0);
   const std::string previous = ReadAll(out.Path("big.zip"));
   src.File("big.mdf", data);  // a new version, large enough to be caught mid-archive
-  for (int signal : {SIGHUP, SIGKILL}) {
+  // Each signal that ends a run cleanly gives 128 + its number, as shells
+  // and service managers read it; the archive being written is removed.
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
     const ProcessResult r = RunProcess(
         {DBZIP_PATH, "-l", "9", src.Root(), out.Root()}, [&](pid_t pid, const std::string& so) {
           if (so.find("Zipping") == std::string::npos) return;
@@ -304,7 +312,7 @@ TEST_F(DbzipTest, AKilledRunLeavesTheOldArchiveAtItsName) {
           for (int i = 0; i < 500 && !WritingInto(pid, out.Root()); ++i) ::usleep(10000);
           ::kill(pid, signal);
         });
-    EXPECT_EQ(r.status, signal == SIGHUP ? 130 : 128 + SIGKILL) << r.err;
+    EXPECT_EQ(r.status, 128 + signal) << r.err;
     EXPECT_EQ(ReadAll(out.Path("big.zip")), previous) << signal;
     // Even a killed run leaves nothing: the file had no name yet.
     EXPECT_TRUE(Leftovers(out.Root()).empty()) << signal;
@@ -498,6 +506,9 @@ TEST_F(DbzipTest, TheStatusLineIsDrawnOnATerminalStandardErrorOnly) {
     // diagnostics alone, and the line is cleared before each of them.
     EXPECT_EQ(r.terminal.find("\r\033[K") != std::string::npos, status) << r.terminal;
     EXPECT_EQ(r.terminal.find("alpha.mdf  ") != std::string::npos, status) << r.terminal;
+    // The run's progress leads it: databases ended of those found, and bytes.
+    EXPECT_EQ(r.terminal.find(" of 3 databases  ") != std::string::npos, status) << r.terminal;
+    EXPECT_EQ(r.terminal.find(" of 0.3 MB  ") != std::string::npos, status) << r.terminal;
     EXPECT_NE(r.terminal.find(notRegular), std::string::npos) << r.terminal;
     if (status) {
       EXPECT_NE(r.terminal.find("\r\033[K" + notRegular), std::string::npos);
@@ -542,7 +553,7 @@ TEST_F(DbzipTest, AReaderOfTheOutputGoingAwayEndsTheRunCleanly) {
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   // Ended as an interrupt, not killed with the archives half written.
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGPIPE) << status;
   EXPECT_TRUE(Leftovers(out.Root()).empty());
   // db0.zip is the earlier archive or a whole new one, never a part of one.
   if (ReadAll(older) != "PK\x03\x04 the archive of an earlier run") {
@@ -726,4 +737,133 @@ TEST_F(DbzipTest, TheDryRunEndsAsTheRunWould) {
   const ProcessResult slash = Dbzip({"--mask", "sub/*.mdf", src.Root(), out.Root()});
   EXPECT_EQ(slash.status, 2);
   EXPECT_NE(slash.err.find("a path separator"), std::string::npos) << slash.err;
+}
+
+namespace {
+
+// --json's lines as python3's json reads them, strictly: the stream must be
+// UTF-8 and each line one object. Each object becomes "type outcome name",
+// the name as the hex of its bytes (from "source_base64" when the name is
+// not UTF-8, which its string must then show with U+FFFD), with the
+// replacing database's name; the summary its counts and end.
+std::vector<std::string> JsonOutcomes(const std::string& jsonLines) {
+  TempTree dir;
+  const std::string file = dir.File("out.jsonl", jsonLines);
+  const ProcessResult r = RunProcess(
+      {"/usr/bin/python3", "-c",
+       "import base64, json, sys\n"
+       "def name(o, key):\n"
+       "    if o.get(key) is None: return '-'\n"
+       "    if key + '_base64' in o:\n"
+       "        raw = base64.b64decode(o[key + '_base64'], validate=True)\n"
+       "        assert raw.decode('utf-8', 'replace') == o[key], o\n"
+       "        return raw.hex()\n"
+       "    return o[key].encode('utf-8').hex()\n"
+       "text = open(sys.argv[1], 'rb').read().decode('utf-8')\n"
+       "assert text.endswith('\\n')\n"
+       "for line in text.split('\\n')[:-1]:\n"
+       "    o = json.loads(line)\n"
+       "    if o['type'] == 'summary':\n"
+       "        print('summary', o['end'], o['found'], o['archived'], o['not_archived'],\n"
+       "              o['folders_not_listed'], o['exit_status'], o['dry_run'])\n"
+       "        continue\n"
+       "    if o['type'] == 'database':\n"
+       "        assert o['outcome'] in ('archived', 'not-zipped') or o['reason'], o\n"
+       "        assert o['dry_run'] or (o['bytes_out'] > 0) == (o['outcome'] in\n"
+       "            ('archived', 'replaced')), o\n"
+       "        name(o, 'archive')\n"
+       "    print(o['type'], o['outcome'], name(o, 'source'), name(o, 'replaced_by'))\n",
+       file});
+  EXPECT_EQ(r.status, 0) << r.err << jsonLines;
+  std::vector<std::string> lines;
+  std::istringstream in(r.out);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+std::string Hex(const std::string& bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (const unsigned char c : bytes) {
+    hex += kDigits[c >> 4];
+    hex += kDigits[c & 15];
+  }
+  return hex;
+}
+
+}  // namespace
+
+// A monitor reads every database's outcome, whatever its name, and the
+// summary, as valid JSON; the dry run's objects foretell the run's.
+TEST_F(DbzipTest, JsonLinesReportEveryOutcomeForAnyName) {
+  const std::string quoted = "q\"b\\s\nl.mdf", control = "c\x01\x1b\x7f.mdf",
+                    notUtf8 = "n\xff\xc0.mdf", separator = "u\xe2\x80\xa8.mdf";
+  for (const std::string* name : {&quoted, &control, &notUtf8, &separator})
+    src.File(*name, Text(3000));
+  std::string noise(1 << 20, '\0');
+  uint32_t x = 1;
+  for (char& c : noise) c = static_cast<char>((x = x * 1664525 + 1013904223) >> 24);
+  src.File("full.mdf", noise);
+  ::chmod(src.File("secret.mdf", Text(100)).c_str(), 0);
+  ASSERT_EQ(::mkfifo(src.Path("pipe.mdf").c_str(), 0644), 0);
+  src.File("taken.mdf", Text(100));
+  out.File("taken.zip", "someone's notes");
+  src.File("same.mdf", Text(100));
+  src.File("sub/same.mdf", Text(200));
+  src.File("locked/hidden.mdf", Text(100));
+  ::chmod(src.Path("locked").c_str(), 0);
+  src.File("skip_me.mdf", Text(100));
+  src.File("sub/SKIP.mdf", Text(100));
+  ::chmod(src.Root().c_str(), 0755);
+  ::chmod(out.Root().c_str(), 0777);
+
+  // Unprivileged, so that the locked folder and file stay locked; a 64 KiB
+  // file-size limit fails the archive of the noise.
+  std::vector<std::string> command = {"/bin/sh",  "-c",     "ulimit -f 64 && exec \"$0\" \"$@\"",
+                                      DBZIP_PATH, "--json", "-r",
+                                      "-x",       "skip*",  "-j",
+                                      "0"};
+  if (::geteuid() == 0) {
+    command.insert(command.begin(),
+                   {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  }
+  std::vector<std::string> dryCommand = command;
+  dryCommand.push_back("-n");
+  for (auto* c : {&command, &dryCommand}) c->insert(c->end(), {src.Root(), out.Root()});
+  const ProcessResult dry = RunProcess(dryCommand);
+  const ProcessResult run = RunProcess(command);
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(dry.status, 1) << dry.err;
+  // Diagnostics still go to standard error, for the log.
+  EXPECT_NE(run.err.find("dbzip: " + src.Path("pipe.mdf") + ": not a regular file"),
+            std::string::npos);
+
+  const auto entry = [&](const std::string& type, const std::string& outcome,
+                         const std::string& name, const std::string& by = {}) {
+    return type + " " + outcome + " " + Hex(src.Path(name)) + " " +
+           (by.empty() ? "-" : Hex(src.Path(by)));
+  };
+  std::vector<std::string> expected = {entry("database", "archived", quoted),
+                                       entry("database", "archived", control),
+                                       entry("database", "archived", notUtf8),
+                                       entry("database", "archived", separator),
+                                       entry("database", "not-read", "secret.mdf"),
+                                       entry("database", "not-regular", "pipe.mdf"),
+                                       entry("database", "not-replaced", "taken.mdf"),
+                                       entry("database", "replaced", "same.mdf", "sub/same.mdf"),
+                                       entry("database", "archived", "sub/same.mdf"),
+                                       entry("folder", "not-listed", "locked"),
+                                       entry("database", "failed", "full.mdf"),
+                                       "summary finished 10 5 5 1 1 False"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(JsonOutcomes(run.out), expected);
+  // The dry run cannot foresee a full disk; all else it foretells.
+  for (std::string& line : expected) {
+    if (line == entry("database", "failed", "full.mdf"))
+      line = entry("database", "archived", "full.mdf");
+    if (line.rfind("summary", 0) == 0) line = "summary finished 10 6 4 1 1 True";
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(JsonOutcomes(dry.out), expected);
 }

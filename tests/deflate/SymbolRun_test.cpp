@@ -23,7 +23,7 @@ struct Symbol {
   unsigned lc;    // literal byte, or length - 3
 };
 
-// Records symbols in batches, making room between them as the driver does.
+// Records symbols in batches, making room between them as the segment runner does.
 std::vector<Symbol> Record(SymbolRun& run, size_t total, std::mt19937& rng) {
   std::vector<Symbol> symbols;
   while (symbols.size() < total) {

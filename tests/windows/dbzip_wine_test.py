@@ -103,6 +103,9 @@ def texts_and_codes(env, src, work):
     r = run_exe(env, "--help")
     check(r.returncode == 0 and b"Example: dbzip -r -l 6 C:\\Data\\Databases D:\\Backup" in r.stdout,
           f"help: {r.stdout!r}")
+    # As Windows programs do, "/?" shows the help.
+    r2 = run_exe(env, "/?")
+    check(r2.returncode == 0 and r2.stdout == r.stdout, f"/?: {r2.returncode} {r2.stdout!r}")
     # Text written to a console program's output ends its lines in CR LF.
     r = run_exe(env, "--version")
     check(r.stdout == b"dbzip (Tamblewick Remote Database Zipper) 2.0.0\r\n", f"version: {r.stdout!r}")

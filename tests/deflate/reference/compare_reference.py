@@ -49,6 +49,13 @@ def build_cases():
         ("long_chains_120k", corpus.long_chains(120_000, 28), ALL),
         ("repeats_near_4096", corpus.repeats_near_too_far(29), ALL),
         ("early_block_ends", corpus.early_block_ends(150_000, 30), ALL),
+        ("lazy_thresholds", corpus.lazy_thresholds(35), ALL),
+        ("chain_thresholds", corpus.chain_thresholds(39), (5, 6, 7, 8, 9)),
+        ("nice_edge", corpus.nice_edge(40), ALL),
+        ("early_end_edges", corpus.early_end_edges(36), (2, 3, 4, 9)),
+        ("whole_entry_tie", corpus.whole_entry_tie(), ALL),
+        ("stored_block_tie", corpus.stored_block_tie(37), (1, 3, 6)),
+        ("text_binary_tie", corpus.text_binary_tie(38), ALL),
         ("distance_limit", limit_a + limit_a[:700] + limit_b + limit_b[:700], (1, 7)),
     ]
 

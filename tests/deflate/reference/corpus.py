@@ -144,3 +144,108 @@ def literal_only_skewed(n=6000, seed=17):
         seen.add((out[-2], out[-1], c))
         out.append(c)
     return bytes(out)
+
+
+def lazy_thresholds(seed=18):
+    """For each lazy_len of the lazy levels, and one below it, a match exactly that
+    long followed at the next position by a longer one: only a search at that next
+    position finds the longer match, so the threshold decides the stream.  The
+    strings use bytes 128..255, the filler (with no repeats of its own) bytes 64..127."""
+    r = rng(seed)
+    filler = literal_only_skewed(40_000, seed)
+    out = bytearray(filler[:300])
+    at = 300
+    for k in (3, 4, 15, 16, 31, 32, 127, 128, 257):
+        body = bytes(r.randrange(128, 256) for _ in range(k + 8))
+        marker = bytes([r.randrange(128, 256)])
+        brk = bytes([body[k - 1] ^ 0x01])
+        # The first copy holds the marker and k - 1 bytes of body, the second the body
+        # and more; the third (the marker and the whole body) has a match of exactly
+        # k at its start and a longer one at the next position.
+        for piece in (marker + body[:k - 1] + brk, body, marker + body):
+            out += piece + filler[at:at + 300]
+            at += 300
+    return bytes(out)
+
+
+def chain_thresholds(seed=22):
+    """For each good_len of the lazy levels, and one below it, a match of that length
+    followed at the next position by a longer one that lies behind enough decoys
+    (strings with the same first three bytes) that only the whole chain_len reaches
+    it, not a quarter of it.  Bytes as in lazy_thresholds, but the markers are of
+    2..63, after a 0 in the first copy and a 1 in the last, so that no match there
+    starts before the marker."""
+    r = rng(seed)
+    filler = literal_only_skewed(60_000, seed)
+    out = bytearray(filler[:300])
+    at = 300
+    for good, decoys in ((8, 20), (8, 80), (8, 150), (32, 600), (32, 2000)):
+        for k in (good - 1, good):
+            body = bytes(r.randrange(128, 256) for _ in range(k + 8))
+            marker = bytes([r.randrange(2, 64)])
+            brk = bytes([body[k - 1] ^ 0x01])
+            out += b"\x00" + marker + body[:k - 1] + brk + filler[at:at + 100]
+            out += body + filler[at + 100:at + 200]
+            at += 200
+            for _ in range(decoys):
+                out += body[:3] + filler[at:at + 3]
+                at += 3
+            out += filler[at:at + 100] + b"\x01" + marker + body + filler[at + 100:at + 200]
+            at += 200
+    return bytes(out)
+
+
+def early_end_edges(seed=19):
+    """Blocks that end early at their first check (few matches, long ones), then a run
+    of exactly one literal and one match in turn: every later check finds matches at
+    exactly half of the symbols, where the rule asks for fewer.  Chunks use bytes
+    128..255, the literals of the first part 0..63 and of the second 64..127; in the
+    second part no literal follows or precedes a chunk twice, so no match grows."""
+    r = rng(seed)
+    chunks = [bytes(r.randrange(128, 256) for _ in range(20)) for _ in range(64)]
+    out = bytearray(b"".join(chunks))
+    for _ in range(600):
+        out += bytes(r.randrange(0, 64) for _ in range(3)) + r.choice(chunks)
+    for i in range(4096):
+        out += bytes([64 + (i // 64) % 64]) + chunks[i % 64]
+    return bytes(out)
+
+
+def whole_entry_tie():
+    """One block whose cheapest coding is exactly as long as its input: the entry is
+    stored raw, since a tie goes to storing."""
+    r = rng(181_680)
+    return bytes(r.randrange(0, 181) for _ in range(680))
+
+
+def stored_block_tie(seed=20):
+    """A first block of 32,767 literals, then a final block of 20 literals of 9 bits
+    each whose fixed coding (24 bytes) costs exactly a stored block's 20 + 4: the tie
+    goes to the stored block."""
+    r = rng(seed)
+    tail = r.sample(range(144, 256), 20)
+    return literal_only_skewed(32_767, seed) + bytes(tail)
+
+
+def text_binary_tie(seed=21):
+    """Literals only, 400 of bytes 7..127 and 100 of the others: exactly a quarter, which
+    is still text (binary needs more)."""
+    for attempt in range(100):
+        r = rng(seed * 100 + attempt)
+        data = [r.randrange(64, 128) for _ in range(400)] + [r.randrange(128, 256)
+                                                             for _ in range(100)]
+        r.shuffle(data)
+        trigrams = [bytes(data[i:i + 3]) for i in range(len(data) - 2)]
+        if len(set(trigrams)) == len(trigrams):
+            return bytes(data)
+    raise AssertionError("no input without repeats")
+
+
+def nice_edge(seed=23):
+    """A string whose nearest earlier copy matches 257 bytes and an older one 258: only
+    a nice_len of 258 walks on to the older copy."""
+    r = rng(seed)
+    filler = literal_only_skewed(2_000, seed)
+    s = bytes(r.randrange(128, 256) for _ in range(300))
+    near = s[:257] + bytes([s[257] ^ 0x01])
+    return filler[:200] + s + filler[200:400] + near + filler[400:600] + s + filler[600:800]
