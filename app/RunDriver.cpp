@@ -284,6 +284,11 @@ TZipResult TRunDriver::WouldSkip(const std::string& archivePath, const std::stri
   if (std::string reason = Untouchable(*dir, archivePath, source); !reason.empty()) {
     return skip(TZipOutcome::NotReplaced, std::move(reason));
   }
+  // Said before a byte is read, so that a dry run foresees what the replace
+  // would meet and the run does not zip for nothing.
+  if (const int error = dir->ReplaceRefusal(ExtractFileName(archivePath)); error != 0) {
+    return skip(TZipOutcome::Failed, Reason("its archive could not replace " + archivePath, error));
+  }
   return result;
 }
 

@@ -150,13 +150,15 @@ THandle TOutputDir::OpenForReadingAt(const std::string& name) const {
 
 int TOutputDir::CreateTemp(const std::string& name, TTempFile& temp) const {
   temp = TTempFile{};
-  int fd =
-      NamedTempFilesForced() ? -1 : ::openat(handle_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  // An unnamed file gets its name through /proc (see Replace): where /proc is
+  // not mounted, as in a bare chroot, it could never be put in place.
+  const bool unnamed = !NamedTempFilesForced() && ::access("/proc/self/fd", X_OK) == 0;
+  int fd = unnamed ? ::openat(handle_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600) : -1;
   if (fd < 0) {
     // A folder removed while we hold it takes no file; the kernel may say
     // EPERM then, which would send the user looking at rights.
     if (struct stat st{}; ::fstat(handle_, &st) == 0 && st.st_nlink == 0) return ENOENT;
-    if (NamedTempFilesForced()) errno = EOPNOTSUPP;
+    if (!unnamed) errno = EOPNOTSUPP;
     // File systems without unnamed files say so in one of these ways; any
     // other answer (no room, no right) a named file would meet too.
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
@@ -215,6 +217,20 @@ int TOutputDir::Replace(TTempFile& temp, const std::string& name) const {
   const TEntryStatus now = StatusAt(name);
   if (now.kind != TEntryKind::Regular || !(now.stamp.id == temp.id)) return ErrNameTaken;
   return 0;
+}
+
+int TOutputDir::ReplaceRefusal(const std::string& name) const {
+  const uid_t me = ::geteuid();
+  struct stat folder {};
+  if (me == 0 || ::fstat(handle_, &folder) != 0 || (folder.st_mode & S_ISVTX) == 0 ||
+      folder.st_uid == me) {
+    return 0;
+  }
+  struct stat file {};
+  if (::fstatat(handle_, name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0 || file.st_uid == me) {
+    return 0;
+  }
+  return EPERM;
 }
 
 void TOutputDir::Discard(TTempFile& temp) const {

@@ -112,6 +112,11 @@ class TOutputDir {
   // another file took the name in the same instant); the handle stays open.
   // The folder's entry is durable only after Sync.
   int Replace(TTempFile& temp, const std::string& name) const;
+  // Why the system would refuse to put a file in place of name, as Replace
+  // would meet it: EPERM for another user's file in a folder whose sticky bit
+  // keeps others' files (unless this user owns the folder or is root); 0
+  // when nothing is foreseen, as on Windows.
+  int ReplaceRefusal(const std::string& name) const;
   // Closes temp and removes any name it has.
   void Discard(TTempFile& temp) const;
   // Closes the handle of a temporary file put in place.

@@ -200,6 +200,10 @@ int TOutputDir::Replace(TTempFile& temp, const std::string& name) const {
   return 0;
 }
 
+int TOutputDir::ReplaceRefusal(const std::string&) const {
+  return 0;
+}
+
 void TOutputDir::Discard(TTempFile& temp) const {
   if (!temp.name.empty() && temp.handle != InvalidHandle) {
     DeleteByHandle(win32::ToHandle(temp.handle));

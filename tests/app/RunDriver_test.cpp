@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -711,6 +713,35 @@ TEST(RunDriverTest, EachArchiveIsWrittenSyncedAndRenamedInThatOrder) {
     EXPECT_GT(i, renames.back());
   }
   EXPECT_EQ(folderSyncs, 1u);
+}
+
+// Where /proc is not mounted (a bare chroot) an unnamed file could never be
+// given its name: the archive is written under a name of ours instead and
+// put in place, not zipped for nothing and reported as failed.
+TEST(RunDriverTest, ArchivesGoInPlaceWhereProcIsNotMounted) {
+  TempTree src, out;
+  src.File("a.mdf", Rows(20000));
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::umount2("/proc", MNT_DETACH) != 0) {
+      std::_Exit(3);
+    }
+    DriverRun run;
+    run.Go(src.Root(), out.Root());
+    const bool archived = run.results.size() == 1 &&
+                          run.results[0].outcome == TZipOutcome::Archived &&
+                          Listing(out.Root()) == std::vector<std::string>{"a.zip"};
+    if (!archived && !run.results.empty()) std::cerr << run.results[0].reason << "\n";
+    std::_Exit(archived ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 3) GTEST_SKIP() << "no mount namespace of our own to hide /proc in";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Holds(out.Path("a.zip")), "a.mdf:20000 ");
 }
 
 TEST(RunReportTest, NamesEveryCaseAndCapsWhatTheBoxShows) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <sstream>
 
@@ -667,8 +668,9 @@ TEST_F(DbzipTest, NoNameForgesOrErasesALine) {
 
 // The dry run's exit status is the run's, for each fault on its own: a
 // database the user cannot read, an output folder that takes no new file,
-// two databases sharing one archive name; and a run that finds nothing says
-// so with a status of its own unless an empty run is allowed.
+// another user's archive in a shared sticky folder, two databases sharing one
+// archive name; and a run that finds nothing says so with a status of its own
+// unless an empty run is allowed.
 TEST_F(DbzipTest, TheDryRunEndsAsTheRunWould) {
   // Each says what it says of the fault: the dry run what it foresaw.
   const auto both = [&](const std::vector<std::string>& args, int status,
@@ -700,6 +702,21 @@ TEST_F(DbzipTest, TheDryRunEndsAsTheRunWould) {
          src.Path("a.mdf") + ": would be skipped: ", src.Path("a.mdf") + ": ");
     EXPECT_TRUE(Listing(closed.Root()).empty());
     fs::remove(src.Path("a.mdf"));
+  }
+  if (::geteuid() == 0) {
+    // A shared sticky folder keeps root's archive from nobody's replace.
+    src.File("kept.mdf", Text(100));
+    TempTree shared;
+    ::chmod(shared.Root().c_str(), 01777);
+    const std::string theirs = shared.File("kept.zip", "PK\x03\x04 root's archive");
+    const std::string refused =
+        "its archive could not replace " + shared.Path("kept.zip") + ": " + std::strerror(EPERM);
+    both({src.Root(), shared.Root()}, 1, src.Path("kept.mdf") + ": would be skipped: " + refused,
+         src.Path("kept.mdf") + ": " + refused);
+    EXPECT_EQ(ReadAll(theirs), "PK\x03\x04 root's archive");
+    fs::remove(src.Path("kept.mdf"));
+  } else {
+    std::cout << "skipped the sticky folder's case: only root can own what nobody may replace\n";
   }
   {
     src.File("one/x.mdf", Text(100));
