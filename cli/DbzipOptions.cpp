@@ -24,6 +24,8 @@ const char* const kDbzipHelp =
     "                       what would be skipped and why; write nothing\n"
     "  -q, --quiet          print only errors\n"
     "      --allow-empty    finding no database is no failure (exit status 0)\n"
+    "      --no-clone       read each database directly, not from a clone taken at\n"
+    "                       one instant where its file system can make one\n"
     "  -h, --help           show this help and exit\n"
     "  -V, --version        show the version and exit\n"
     "\n"
@@ -69,6 +71,7 @@ DbzipCommand Usage(std::string error) {
 
 // Long options without a short form take values past any character.
 constexpr int kAllowEmpty = 256;
+constexpr int kNoClone = 257;
 
 // The options; a leading ':' has getopt_long tell a missing argument apart.
 constexpr char kShortOptions[] = ":t:rl:km:j:nqhV";
@@ -81,6 +84,7 @@ const option kLongOptions[] = {{"type", required_argument, nullptr, 't'},
                                {"dry-run", no_argument, nullptr, 'n'},
                                {"quiet", no_argument, nullptr, 'q'},
                                {"allow-empty", no_argument, nullptr, kAllowEmpty},
+                               {"no-clone", no_argument, nullptr, kNoClone},
                                {"help", no_argument, nullptr, 'h'},
                                {"version", no_argument, nullptr, 'V'},
                                {nullptr, 0, nullptr, 0}};
@@ -173,6 +177,9 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
         break;
       case kAllowEmpty:
         o.allowEmpty = true;
+        break;
+      case kNoClone:
+        o.clone = false;
         break;
       case 'h':
         help = true;

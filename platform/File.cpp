@@ -215,6 +215,10 @@ bool SameFile(const std::string& a, const std::string& b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+bool IsInUseError(int /*error*/) {
+  return false;
+}
+
 void SetOsError(int error) {
   errno = error;
 }

@@ -110,6 +110,10 @@ bool SameFile(const std::string& a, const std::string& b);
 // or -1 with errno set when anything failed; a failed copy leaves no dest.
 int64_t CopyFileContents(const std::string& source, const std::string& dest);
 
+// True when error says that another program holds the file open and shares
+// it with no one (Windows); never on POSIX, where such a file is read as it is.
+bool IsInUseError(int error);
+
 // Leaves error where the system's own calls leave theirs (errno, and on
 // Windows the thread's last error too).
 void SetOsError(int error);

@@ -293,6 +293,12 @@ bool SameFile(const std::string& a, const std::string& b) {
          info[0].nFileIndexLow == info[1].nFileIndexLow;
 }
 
+bool IsInUseError(int error) {
+  // A server that holds its database open without sharing, or has locked a
+  // range of it.
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
 void SetOsError(int error) {
   win32::SetError(error);
 }
