@@ -128,14 +128,14 @@ struct Run {
 // ones from the first page, decoded by python3's zipfile; empty when the
 // archive or its size is wrong.
 std::vector<Run> ArchivedGenerations(const std::string& archive) {
-  const ProcessResult r = RunProcess(
-      {"/usr/bin/python3", "-c",
-       "import struct, sys, zipfile\n"
-       "data = zipfile.ZipFile(sys.argv[1]).read('db.mdf')\n"
-       "assert len(data) == int(sys.argv[2]), len(data)\n"
-       "print(' '.join(str(struct.unpack_from('<Q', data, i)[0])\n"
-       "               for i in range(0, len(data), int(sys.argv[3]))))",
-       archive, std::to_string(kPage * kPages), std::to_string(kPage)});
+  const ProcessResult r =
+      RunProcess({"/usr/bin/python3", "-c",
+                  "import struct, sys, zipfile\n"
+                  "data = zipfile.ZipFile(sys.argv[1]).read('db.mdf')\n"
+                  "assert len(data) == int(sys.argv[2]), len(data)\n"
+                  "print(' '.join(str(struct.unpack_from('<Q', data, i)[0])\n"
+                  "               for i in range(0, len(data), int(sys.argv[3]))))",
+                  archive, std::to_string(kPage * kPages), std::to_string(kPage)});
   EXPECT_EQ(r.status, 0) << r.err;
   std::vector<Run> runs;
   std::istringstream in(r.out);
@@ -149,13 +149,13 @@ std::vector<Run> ArchivedGenerations(const std::string& archive) {
 // One instant of the sweep: every page of one generation, or the newer on a
 // prefix of the pages and the one before on the rest.
 bool OneInstant(const std::vector<Run>& runs) {
-  return runs.size() == 1 ||
-         (runs.size() == 2 && runs[0].generation == runs[1].generation + 1);
+  return runs.size() == 1 || (runs.size() == 2 && runs[0].generation == runs[1].generation + 1);
 }
 
 std::string Describe(const std::vector<Run>& runs) {
   std::string text;
-  for (const Run& run : runs) text += std::to_string(run.generation) + "x" + std::to_string(run.pages) + " ";
+  for (const Run& run : runs)
+    text += std::to_string(run.generation) + "x" + std::to_string(run.pages) + " ";
   return text;
 }
 
