@@ -314,6 +314,7 @@ bool TRunDriver::CloneSource(const std::string& source, const TOutputDir& outDir
     if (noClone_.count(stamp.id.device) != 0) return false;
   }
   attr = FileGetAttr(source);
+  if (attr == faInvalid) return false;
   TOutputDir own;
   const std::string folder = ExtractFilePath(source);
   const bool ownOpen = own.Open(folder.empty() ? "." : folder) == 0;
@@ -328,12 +329,15 @@ bool TRunDriver::CloneSource(const std::string& source, const TOutputDir& outDir
     const uint32_t timeBefore = FileDosDateTime(original);
     // Its own folder first; the output folder where the database's own
     // cannot take a file but shares its file system.
-    int error = ownOpen ? own.CloneUnnamed(original, clone) : ENOENT;
-    if (error != 0) error = outDir.IsOpen() ? outDir.CloneUnnamed(original, clone) : error;
-    if (error != 0) {
-      std::lock_guard lock(noCloneMutex_);
-      noClone_.insert(stamp.id.device);
-      return false;
+    const int ownError = ownOpen ? own.CloneUnnamed(original, clone) : ENOENT;
+    if (ownError != 0) {
+      // The database's file system can make no clone: not asked again.
+      if (ownError == ErrNoClone) {
+        std::lock_guard lock(noCloneMutex_);
+        noClone_.insert(stamp.id.device);
+        return false;
+      }
+      if (!outDir.IsOpen() || outDir.CloneUnnamed(original, clone) != 0) return false;
     }
     TFileStamp after;
     const bool still = FileStampOf(original, after) == 0 && before.SameContentAs(after);

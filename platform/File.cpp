@@ -226,6 +226,7 @@ void SetOsError(int error) {
 std::string SysErrorMessage(int error) {
   if (error == ErrNotRegularFile) return "not a regular file";
   if (error == ErrNameTaken) return "another file took its name";
+  if (error == ErrNoClone) return "the file system cannot clone files";
   char text[256];
   // The GNU variant may return a static string instead of filling text.
   return std::string(::strerror_r(error, text, sizeof text));

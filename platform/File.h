@@ -27,6 +27,10 @@ inline constexpr int ErrNotRegularFile = -2;
 // program put a different file under the name.
 inline constexpr int ErrNameTaken = -3;
 
+// The error of cloning a file where its file system cannot share its data
+// with another file (or has no unnamed files to hold a clone).
+inline constexpr int ErrNoClone = -4;
+
 // What FileGetAttr answers when nothing exists at the path.
 inline constexpr uint32_t faInvalid = 0xFFFFFFFFu;
 

@@ -218,20 +218,28 @@ void TOutputDir::Release(TTempFile& temp) {
 int TOutputDir::CloneUnnamed(THandle source, THandle& clone) const {
   clone = InvalidHandle;
 #ifdef FICLONE
+  // File systems without unnamed files or shared extents answer in one of
+  // these ways.
+  const auto answer = [](int error) {
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL || error == ENOTTY ||
+                   error == ENOSYS
+               ? ErrNoClone
+               : error;
+  };
   const int fd = ::openat(handle_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd < 0) return errno == EISDIR ? EOPNOTSUPP : errno;
+  if (fd < 0) return answer(errno);
   // The kernel holds both files still while it shares the extents, so the
   // clone is the source between two of its writes, never in the middle of one.
   if (::ioctl(fd, FICLONE, source) != 0) {
     const int error = errno;
     ::close(fd);
-    return error;
+    return answer(error);
   }
   clone = fd;
   return 0;
 #else
   (void)source;
-  return EOPNOTSUPP;
+  return ErrNoClone;
 #endif
 }
 

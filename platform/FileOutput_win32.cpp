@@ -209,7 +209,7 @@ int TOutputDir::CloneUnnamed(THandle /*source*/, THandle& clone) const {
   // NTFS shares no data between files; ReFS block cloning would need a named
   // file of the same size made first.
   clone = InvalidHandle;
-  return ERROR_NOT_SUPPORTED;
+  return ErrNoClone;
 }
 
 int TOutputDir::Sync() const {

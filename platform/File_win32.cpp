@@ -306,6 +306,7 @@ void SetOsError(int error) {
 std::string SysErrorMessage(int error) {
   if (error == ErrNotRegularFile) return "not a regular file";
   if (error == ErrNameTaken) return "another file took its name";
+  if (error == ErrNoClone) return "the file system cannot clone files";
   wchar_t* text = nullptr;
   // The system's text in the user's language; ALLOCATE_BUFFER because some
   // messages are long.
