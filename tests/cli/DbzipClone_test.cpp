@@ -185,6 +185,19 @@ void SweptDatabaseScenario(const std::string& type) {
   EXPECT_NE(r.out.find("(0 read from a clone)"), std::string::npos) << r.out;
   runs = ArchivedGenerations(out + "/db.zip");
   EXPECT_FALSE(runs.empty() || OneInstant(runs)) << Describe(runs);
+
+  // A database folder that takes no file (immutable, even to root): the
+  // clone is made in the output folder, on the same file system.
+  const std::string chattr = Tool("chattr"), sameOut = mount.Path("out");
+  fs::create_directory(sameOut);
+  if (chattr.empty() || RunProcess({chattr, "+i", src}).status != 0) return;
+  r = RunProcess({DBZIP_PATH, "-l", "6", src, sameOut});
+  RunProcess({chattr, "-i", src});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("1 archived (1 read from a clone)"), std::string::npos) << r.out;
+  runs = ArchivedGenerations(sameOut + "/db.zip");
+  EXPECT_TRUE(OneInstant(runs)) << Describe(runs);
+  EXPECT_EQ(std::distance(fs::directory_iterator(sameOut), fs::directory_iterator()), 1);
 }
 
 TEST(DbzipClone, BtrfsArchivesOneInstantOfADatabaseWrittenWhileRead) {
