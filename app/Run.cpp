@@ -98,6 +98,7 @@ bool TRun::Begin(const TRunRequest& request, const TCancelToken& cancel) {
   groups_.clear();
   outputProblem_.clear();
   failure_ = nullptr;
+  driver_.SetCloning(request.clone);
   if (const int error =
           driver_.BeginRun(request.outputDir, planning_ ? TRunMode::DryRun : TRunMode::Run);
       error != 0) {

@@ -28,6 +28,7 @@ struct TRunRequest {
   TagRemoval tags = TagRemoval::Keep;
   int jobs = 1;          // databases zipped at once (a window zips one)
   unsigned threads = 0;  // deflate threads of each writer; 0 shares the cores out
+  bool clone = true;     // read each database from a clone where its file system makes one
 };
 
 // One database found, and what became of it.

@@ -16,6 +16,14 @@ std::string Reason(const std::string& what, int error) {
   return error != 0 ? what + ": " + SysErrorMessage(error) : what;
 }
 
+// Why a database could not be read; a server's hold on it says what to do.
+std::string NotReadReason(int error) {
+  if (IsInUseError(error)) {
+    return "is in use by another program (detach the database or stop its service first)";
+  }
+  return Reason("could not be read", error);
+}
+
 std::string WouldReplace(const std::string& file) {
   return "its archive would replace " + file;
 }
@@ -156,6 +164,10 @@ int TRunDriver::BeginRun(const std::string& outputDir, TRunMode mode) {
   foundByName_.clear();
   sourceRoot_.clear();
   unsynced_ = false;
+  {
+    std::lock_guard lock(noCloneMutex_);
+    noClone_.clear();
+  }
   openError_ = outputDir_.Open(outputDir);
   if (openError_ != 0) return openError_;
   const bool dry = mode == TRunMode::DryRun;
@@ -273,7 +285,7 @@ TZipResult TRunDriver::WouldSkip(const std::string& archivePath, const std::stri
   } else if (const int error = errno; error == ErrNotRegularFile || error == EISDIR) {
     return skip(TZipOutcome::NotRegular, "not a regular file");
   } else {
-    return skip(TZipOutcome::NotRead, Reason("could not be read", error));
+    return skip(TZipOutcome::NotRead, NotReadReason(error));
   }
   TOutputDir own;
   const TOutputDir* dir = nullptr;
@@ -301,6 +313,60 @@ std::string TRunDriver::OutputProblem() const {
   }
   outputDir_.Discard(probe);
   return {};
+}
+
+bool TRunDriver::CloneSource(const std::string& source, const TOutputDir& outDir, THandle& clone,
+                             TFileStamp& stamp, uint32_t& time, uint32_t& attr) {
+  clone = InvalidHandle;
+  const THandle original = FileOpen(source, TFileAccess::Read);
+  // What stands in the way is said by the writer's own open, as without a clone.
+  if (original == InvalidHandle) return false;
+  struct Closer {
+    THandle handle;
+    ~Closer() { FileClose(handle); }
+  } closer{original};
+  if (FileStampOf(original, stamp) != 0) return false;
+  {
+    std::lock_guard lock(noCloneMutex_);
+    if (noClone_.count(stamp.id.device) != 0) return false;
+  }
+  attr = FileGetAttr(source);
+  if (attr == faInvalid) return false;
+  TOutputDir own;
+  const std::string folder = ExtractFilePath(source);
+  const bool ownOpen = own.Open(folder.empty() ? "." : folder) == 0;
+  // A file written without pause moves its stamp during any clone; a few
+  // tries find a moment between writes, so that the time stored is the
+  // time of the data. Should none come, the last clone still holds the
+  // database between two of its writes, with the time from before it.
+  constexpr int kAttempts = 3;
+  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+    TFileStamp before;
+    if (FileStampOf(original, before) != 0) return false;
+    const uint32_t timeBefore = FileDosDateTime(original);
+    // Its own folder first; the output folder where the database's own
+    // cannot take a file but shares its file system.
+    const int ownError = ownOpen ? own.CloneUnnamed(original, clone) : ENOENT;
+    if (ownError != 0) {
+      // The database's file system can make no clone: not asked again.
+      if (ownError == ErrNoClone) {
+        std::lock_guard lock(noCloneMutex_);
+        noClone_.insert(stamp.id.device);
+        return false;
+      }
+      if (!outDir.IsOpen() || outDir.CloneUnnamed(original, clone) != 0) return false;
+    }
+    TFileStamp after;
+    const bool still = FileStampOf(original, after) == 0 && before.SameContentAs(after);
+    if (still || attempt == kAttempts) {
+      stamp = before;
+      time = timeBefore;
+      return true;
+    }
+    FileClose(clone);
+    clone = InvalidHandle;
+  }
+  return false;
 }
 
 TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archivePath,
@@ -339,6 +405,19 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
     ~TempGuard() { dir.Discard(temp); }
   } guard{*dir, temp};
 
+  // Read from a clone where the file system makes one: the archive then
+  // holds the database as one instant left it, whatever is written meanwhile.
+  THandle clone = InvalidHandle;
+  TFileStamp cloneOf;
+  uint32_t cloneTime = 0xFFFFFFFFu, cloneAttr = 0;
+  if (cloning_) result.cloned = CloneSource(source, *dir, clone, cloneOf, cloneTime, cloneAttr);
+  struct CloneCloser {
+    THandle handle;
+    ~CloneCloser() {
+      if (handle != InvalidHandle) FileClose(handle);
+    }
+  } cloneCloser{clone};
+
   writer.FilesList.clear();
   writer.SetZipName(archivePath);
   writer.FilesList.push_back(source);
@@ -348,9 +427,15 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   writer.FreshArchive = true;
   writer.OutputHandle = temp.handle;
   // The handle is the driver's: the writer never keeps it beyond this call.
+  writer.SourceHandle = clone;
+  writer.SourceTime = cloneTime;
+  writer.SourceAttr = cloneAttr;
   struct HandleLent {
     TZipWriter& writer;
-    ~HandleLent() { writer.OutputHandle = InvalidHandle; }
+    ~HandleLent() {
+      writer.OutputHandle = InvalidHandle;
+      writer.SourceHandle = InvalidHandle;
+    }
   } lent{writer};
   writer.SyncOutput = false;   // synced below, once its mode is set
   writer.LiteralNames = true;  // a database named "a*.mdf" is not a pattern
@@ -360,6 +445,7 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   } catch (const EUserCanceled&) {
     throw;  // the temporary file goes with the guard; the run ends
   } catch (const EReadError& e) {
+    if (IsInUseError(e.OsError())) return finish(TZipOutcome::NotRead, NotReadReason(e.OsError()));
     return finish(TZipOutcome::NotRead,
                   "could not be read: " +
                       (e.Message().empty() ? Reason("failed", e.OsError()) : e.Message()));
@@ -374,7 +460,7 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
     const int skipError = writer.SkipError();
     if (skipError == ErrNotRegularFile)
       return finish(TZipOutcome::NotRegular, "not a regular file");
-    return finish(TZipOutcome::NotRead, Reason("could not be read", skipError));
+    return finish(TZipOutcome::NotRead, NotReadReason(skipError));
   }
 
   // Looked at again: the other file may have appeared while this one was written.
@@ -386,7 +472,8 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   const TEntryStatus replaced = dir->StatusAt(name);
   const uint32_t base =
       replaced.kind == TEntryKind::Regular ? replaced.stamp.mode & 0777u : NewFileMode();
-  const TFileStamp& database = writer.SourceStampAtOpen();
+  // The database as it was opened: a clone of it has bits and an identity of its own.
+  const TFileStamp& database = result.cloned ? cloneOf : writer.SourceStampAtOpen();
   uint32_t mode = base & database.mode & 0777u;
   // The group's bits mean the database's group: the new file takes that
   // group, or, where it may not (or the folder gave it another), no group

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -35,6 +36,7 @@ struct TZipResult {
   int64_t sizeAtStart = 0;  // the database's size when the writer looked
   int64_t bytesRead = 0;    // what the archive holds of it
   int64_t archiveSize = 0;  // the archive's size once in place
+  bool cloned = false;      // read from a clone of it taken at one instant
 
   bool InPlace() const {
     return outcome == TZipOutcome::Archived || outcome == TZipOutcome::ArchivedChanged;
@@ -137,6 +139,12 @@ class TRunDriver {
   TZipResult ZipDatabase(TZipWriter& writer, const std::string& archivePath,
                          const std::string& source, int level, const TCancelToken& cancel);
 
+  // Whether ZipDatabase reads each database from a clone of it taken at one
+  // instant where its file system can make one (the default), so that a
+  // database written meanwhile is archived whole.
+  void SetCloning(bool on) { cloning_ = on; }
+  bool Cloning() const { return cloning_; }
+
   // Makes every archive this run put in place durable (their folder's
   // entries); the run's summary comes after it. 0, or the error number.
   int EndRun();
@@ -158,7 +166,16 @@ class TRunDriver {
   // archivePath's folder (0, or the error number).
   int FolderOf(const std::string& archivePath, TOutputDir& own, const TOutputDir*& dir) const;
 
+  // Takes a clone of the database at source for the writer; false when its
+  // file system cannot make one (it is then read directly).
+  bool CloneSource(const std::string& source, const TOutputDir& outDir, THandle& clone,
+                   TFileStamp& stamp, uint32_t& time, uint32_t& attr);
+
   TOutputDir outputDir_;
+  bool cloning_ = true;
+  // File systems (by device) that made no clone in this run: not tried again.
+  std::mutex noCloneMutex_;
+  std::set<uint64_t> noClone_;
   int openError_ = 0;  // why BeginRun could not open the folder
   // Archives were put in place since the folder was last synced.
   std::atomic<bool> unsynced_{false};

@@ -30,6 +30,8 @@ const char* const kDbzipHelp =
     "      --json           print one JSON object per database and one for the\n"
     "                       summary on standard output, one per line\n"
     "      --allow-empty    finding no database is no failure (exit status 0)\n"
+    "      --no-clone       read each database directly, not from a clone taken at\n"
+    "                       one instant where its file system can make one\n"
 #ifdef _WIN32
     "  -h, --help, /?       show this help and exit\n"
 #else
@@ -96,18 +98,26 @@ DbzipCommand Usage(std::string error) {
 // Long options without a short form take values past any character.
 constexpr int kAllowEmpty = 256;
 constexpr int kJson = 257;
+constexpr int kNoClone = 258;
 
 // The options; a leading ':' has getopt_long tell a missing argument apart.
 // The digits are zip's and gzip's levels.
 constexpr char kShortOptions[] = ":t:rl:km:x:j:nqhV123456789";
-const option kLongOptions[] = {
-    {"type", required_argument, nullptr, 't'},  {"recursive", no_argument, nullptr, 'r'},
-    {"level", required_argument, nullptr, 'l'}, {"keep-tags", no_argument, nullptr, 'k'},
-    {"mask", required_argument, nullptr, 'm'},  {"exclude", required_argument, nullptr, 'x'},
-    {"jobs", required_argument, nullptr, 'j'},  {"dry-run", no_argument, nullptr, 'n'},
-    {"quiet", no_argument, nullptr, 'q'},       {"allow-empty", no_argument, nullptr, kAllowEmpty},
-    {"json", no_argument, nullptr, kJson},      {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},     {nullptr, 0, nullptr, 0}};
+const option kLongOptions[] = {{"type", required_argument, nullptr, 't'},
+                               {"recursive", no_argument, nullptr, 'r'},
+                               {"level", required_argument, nullptr, 'l'},
+                               {"keep-tags", no_argument, nullptr, 'k'},
+                               {"mask", required_argument, nullptr, 'm'},
+                               {"exclude", required_argument, nullptr, 'x'},
+                               {"jobs", required_argument, nullptr, 'j'},
+                               {"dry-run", no_argument, nullptr, 'n'},
+                               {"quiet", no_argument, nullptr, 'q'},
+                               {"allow-empty", no_argument, nullptr, kAllowEmpty},
+                               {"json", no_argument, nullptr, kJson},
+                               {"no-clone", no_argument, nullptr, kNoClone},
+                               {"help", no_argument, nullptr, 'h'},
+                               {"version", no_argument, nullptr, 'V'},
+                               {nullptr, 0, nullptr, 0}};
 
 bool TakesValue(int opt) {
   for (const option* o = kLongOptions; o->name != nullptr; ++o)
@@ -213,6 +223,9 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
         break;
       case kAllowEmpty:
         o.allowEmpty = true;
+        break;
+      case kNoClone:
+        o.clone = false;
         break;
       case kJson:
         o.json = true;

@@ -19,6 +19,7 @@ struct DbzipOptions {
   bool dryRun = false;                 // list what a run would do, write nothing
   bool quiet = false;
   bool allowEmpty = false;  // finding no database is no failure
+  bool clone = true;        // read each database from a clone where its file system makes one
   std::string sourceDir;
   std::string outputDir;
 

@@ -324,10 +324,12 @@ class DbzipView : public TRunView {
       return InterruptedStatus();
     }
     uint64_t bytesIn = 0, bytesOut = 0;
+    size_t cloned = 0;
     const auto survivors = run.Survivors();
     for (const TRunDatabase* db : survivors) {
       bytesIn += static_cast<uint64_t>(db->result.bytesRead);
       bytesOut += static_cast<uint64_t>(db->result.archiveSize);
+      if (db->result.cloned) ++cloned;
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - started_).count();
     char timeText[32];
@@ -335,7 +337,8 @@ class DbzipView : public TRunView {
     const size_t found = run.Databases().size();
     std::ostringstream summary;
     summary << found << (found == 1 ? " database" : " databases") << " found, " << survivors.size()
-            << " archived, " << bytesIn << " bytes in, " << bytesOut << " bytes out, " << timeText;
+            << " archived (" << cloned << " read from a clone), " << bytesIn << " bytes in, "
+            << bytesOut << " bytes out, " << timeText;
     printer_.Line(summary.str());
     return NothingFound(run, run.Report().Empty() ? kExitOk : kExitNotAllArchived);
   }
@@ -535,6 +538,7 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   request.jobs = options.jobs != 0
                      ? options.jobs
                      : static_cast<int>(std::max(std::thread::hardware_concurrency(), 1u));
+  request.clone = options.clone;
 
   ResultOut results(out);
   Printer printer(results, err, statusLine && !options.dryRun, options.quiet, options.json,

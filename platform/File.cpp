@@ -233,6 +233,10 @@ bool SameFile(const std::string& a, const std::string& b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+bool IsInUseError(int /*error*/) {
+  return false;
+}
+
 void SetOsError(int error) {
   errno = error;
 }
@@ -240,6 +244,7 @@ void SetOsError(int error) {
 std::string SysErrorMessage(int error) {
   if (error == ErrNotRegularFile) return "not a regular file";
   if (error == ErrNameTaken) return "another file took its name";
+  if (error == ErrNoClone) return "the file system cannot clone files";
   char text[256];
   // The GNU variant may return a static string instead of filling text.
   return std::string(::strerror_r(error, text, sizeof text));

@@ -27,6 +27,10 @@ inline constexpr int ErrNotRegularFile = -2;
 // program put a different file under the name.
 inline constexpr int ErrNameTaken = -3;
 
+// The error of cloning a file where its file system cannot share its data
+// with another file (or has no unnamed files to hold a clone).
+inline constexpr int ErrNoClone = -4;
+
 // What FileGetAttr answers when nothing exists at the path.
 inline constexpr uint32_t faInvalid = 0xFFFFFFFFu;
 
@@ -109,6 +113,10 @@ bool SameFile(const std::string& a, const std::string& b);
 // Copies source to dest (created or truncated). The number of bytes copied,
 // or -1 with errno set when anything failed; a failed copy leaves no dest.
 int64_t CopyFileContents(const std::string& source, const std::string& dest);
+
+// True when error says that another program holds the file open and shares
+// it with no one (Windows); never on POSIX, where such a file is read as it is.
+bool IsInUseError(int error);
 
 // Leaves error where the system's own calls leave theirs (errno, and on
 // Windows the thread's last error too).

@@ -6,8 +6,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#ifdef __linux__
+#include <linux/fs.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -248,6 +253,34 @@ void TOutputDir::Discard(TTempFile& temp) const {
 void TOutputDir::Release(TTempFile& temp) {
   if (temp.handle != InvalidHandle) FileClose(temp.handle);
   temp.handle = InvalidHandle;
+}
+
+int TOutputDir::CloneUnnamed(THandle source, THandle& clone) const {
+  clone = InvalidHandle;
+#ifdef FICLONE
+  // File systems without unnamed files or shared extents answer in one of
+  // these ways.
+  const auto answer = [](int error) {
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL || error == ENOTTY ||
+                   error == ENOSYS
+               ? ErrNoClone
+               : error;
+  };
+  const int fd = ::openat(handle_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) return answer(errno);
+  // The kernel holds both files still while it shares the extents, so the
+  // clone is the source between two of its writes, never in the middle of one.
+  if (::ioctl(fd, FICLONE, source) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return answer(error);
+  }
+  clone = fd;
+  return 0;
+#else
+  (void)source;
+  return ErrNoClone;
+#endif
 }
 
 int TOutputDir::Sync() const {

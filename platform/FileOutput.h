@@ -119,6 +119,13 @@ class TOutputDir {
   int ReplaceRefusal(const std::string& name) const;
   // Closes temp and removes any name it has.
   void Discard(TTempFile& temp) const;
+
+  // Makes an unnamed file in the folder that shares the data of the open
+  // file source as it stands at this instant (a clone: no data is copied, and
+  // the file vanishes when its handle closes). 0 with its handle in clone, or
+  // the error number: ErrNoClone where this folder's file system cannot make
+  // one (always on Windows), EXDEV where the source is on another.
+  int CloneUnnamed(THandle source, THandle& clone) const;
   // Closes the handle of a temporary file put in place.
   static void Release(TTempFile& temp);
 

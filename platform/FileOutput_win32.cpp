@@ -217,6 +217,13 @@ void TOutputDir::Release(TTempFile& temp) {
   temp.handle = InvalidHandle;
 }
 
+int TOutputDir::CloneUnnamed(THandle /*source*/, THandle& clone) const {
+  // NTFS shares no data between files; ReFS block cloning would need a named
+  // file of the same size made first.
+  clone = InvalidHandle;
+  return ErrNoClone;
+}
+
 int TOutputDir::Sync() const {
   // NTFS journals its folder entries; the folder's handle has no data of its
   // own to flush.

@@ -293,6 +293,12 @@ bool SameFile(const std::string& a, const std::string& b) {
          info[0].nFileIndexLow == info[1].nFileIndexLow;
 }
 
+bool IsInUseError(int error) {
+  // A server that holds its database open without sharing, or has locked a
+  // range of it.
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
 void SetOsError(int error) {
   win32::SetError(error);
 }
@@ -300,6 +306,7 @@ void SetOsError(int error) {
 std::string SysErrorMessage(int error) {
   if (error == ErrNotRegularFile) return "not a regular file";
   if (error == ErrNameTaken) return "another file took its name";
+  if (error == ErrNoClone) return "the file system cannot clone files";
   wchar_t* text = nullptr;
   // The system's text in the user's language; ALLOCATE_BUFFER because some
   // messages are long.

@@ -19,6 +19,7 @@ TW_TEST_PACKAGES=(
   clang libclang-rt-dev clang-format python3
   unzip 7zip libarchive-tools
   pigz libdeflate-tools
+  btrfs-progs xfsprogs
   desktop-file-utils appstream
   dpkg-dev file lintian mandoc systemd
 )

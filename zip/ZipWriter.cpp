@@ -129,7 +129,14 @@ int TZipWriter::ProcessFiles() {
   if (ZipAction == TZipAction::zaFreshen && !FreshArchive && FileExists(ZipName())) {
     LoadArchiveDirectory();
   }
-  if (!FilesList.empty()) ExpandFileList();
+  const bool lentSource = FreshArchive && SourceHandle != InvalidHandle && FilesList.size() == 1;
+  if (lentSource) {
+    // The caller's file is the one to read, whatever its name holds by now.
+    totalBytes_ = std::max<int64_t>(FileSizeOf(SourceHandle), 0);
+    bytesDone_ = 0;
+  } else if (!FilesList.empty()) {
+    ExpandFileList();
+  }
 
   const bool update = !FreshArchive && FileExists(ZipName());
   std::string tempPath;
@@ -338,13 +345,15 @@ void TZipWriter::DisposeFiles() {
 
 bool TZipWriter::ZipOneFile(const std::string& path, TZipHeaderInfo& header) {
   fileBytes_ = 0;
-  if (!FileExists(path)) {
+  const bool lent = FreshArchive && SourceHandle != InvalidHandle;
+  if (!lent && !FileExists(path)) {
     skipError_ = ENOENT;
     return false;
   }
-  header.ExternalAttributes = FileGetAttr(path);
+  header.ExternalAttributes = lent ? SourceAttr : FileGetAttr(path);
   try {
-    source_ = std::make_unique<TBufferedFileStream>(path, fmOpenReadShared);
+    source_ = lent ? std::make_unique<TBufferedFileStream>(SourceHandle, path)
+                   : std::make_unique<TBufferedFileStream>(path, fmOpenReadShared);
   } catch (const Exception& e) {
     skipError_ = e.OsError();
     if (OnSkippingFile) OnSkippingFile(this, TSkipReason::srNoOpen, path, -1);
@@ -355,7 +364,7 @@ bool TZipWriter::ZipOneFile(const std::string& path, TZipHeaderInfo& header) {
     ~SourceCloser() { source.reset(); }
   } closer{source_};
 
-  header.LastModDateTime = FileDosDateTime(source_->FileHandle());
+  header.LastModDateTime = lent ? SourceTime : FileDosDateTime(source_->FileHandle());
   stampAtOpen_ = {};
   FileStampOf(source_->FileHandle(), stampAtOpen_);
   fileSizeAtOpen_ = source_->Size();

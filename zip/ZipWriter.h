@@ -102,6 +102,14 @@ class TZipWriter : public TZipReader, private DeflateHost {
   // closed by the caller, instead of a file created at ZipName (which then
   // only names it in messages).
   THandle OutputHandle = InvalidHandle;
+  // With FreshArchive and one file in FilesList: the open file its data is
+  // read from instead of the file opened by name (a clone of it taken at one
+  // instant, say), kept and closed by the caller and read from its start.
+  // The entry still takes the file's name; its time and attributes are
+  // SourceTime and SourceAttr, the file's own as the caller saw them.
+  THandle SourceHandle = InvalidHandle;
+  uint32_t SourceTime = 0xFFFFFFFFu;
+  uint32_t SourceAttr = 0;
   // Make the archive durable before Zip returns.
   bool SyncOutput = false;
   // FilesList holds paths of files as they are: a name with "*", "?", "<",

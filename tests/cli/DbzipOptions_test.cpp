@@ -20,6 +20,9 @@ TEST(DbzipOptionsTest, DefaultsAreTheWindowsInitialState) {
   EXPECT_EQ(c.options.jobs, 1);
   EXPECT_EQ(c.options.sourceDir, "src");
   EXPECT_EQ(c.options.outputDir, "out");
+  // Read from a clone where the file system makes one, unless told not to.
+  EXPECT_TRUE(c.options.clone);
+  EXPECT_FALSE(Parse({"--no-clone", "src", "out"}).options.clone);
 }
 
 TEST(DbzipOptionsTest, LongShortBundledAndAttachedFormsAgree) {

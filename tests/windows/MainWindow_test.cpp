@@ -484,7 +484,9 @@ TEST(MainWindow, ErrorsAreReportedAndTheWindowReturnsToIdle) {
   // 26 cases: 20 shown, the rest counted; the details hold every one.
   EXPECT_TRUE(end.text.ends_with("\nand 6 more")) << end.text;
   EXPECT_EQ(std::count(end.details.begin(), end.details.end(), '\n'), 26);
-  EXPECT_NE(end.details.find(tmp.Path("src\\locked.mdf") + ": could not be read"),
+  EXPECT_NE(end.details.find(tmp.Path("src\\locked.mdf") +
+                             ": is in use by another program (detach the database or stop "
+                             "its service first)"),
             std::string::npos)
       << end.details;
   EXPECT_EQ(f.ui.beeps, std::vector<BeepKind>{BeepKind::Exclamation});

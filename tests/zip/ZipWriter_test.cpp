@@ -455,3 +455,34 @@ TEST_F(WriterRun, ZipNameKeepsTheDirectoryOnlyForTheSameFile) {
 }
 
 }  // namespace
+
+// A file lent by its handle (a clone taken at one instant, as the run driver
+// lends it) is read from its start, whatever its name holds, under the
+// file's name with the time and attributes the caller gives.
+TEST_F(WriterRun, ALentHandleIsReadUnderTheFilesNameTimeAndAttributes) {
+  const std::string named = tree.File("db.mdf", TextBytes(5000));
+  const std::string lentBytes = RandomBytes(70000) + TextBytes(30000);
+  const std::string lentPath = tree.File("clone", lentBytes);
+  const THandle lent = FileOpen(lentPath, TFileAccess::Read);
+  ASSERT_NE(lent, InvalidHandle);
+  const uint32_t time = (40u << 25) | (5u << 21) | (17u << 16) | (12u << 11) | (34u << 5) | 28u;
+  writer.FreshArchive = true;
+  writer.SourceHandle = lent;
+  writer.SourceTime = time;
+  writer.SourceAttr = faArchive | faReadOnly;
+  const std::string archive = tree.Path("db.zip");
+  EXPECT_EQ(ZipOne(archive, named, 6), 1);
+  EXPECT_EQ(writer.TotalBytes(), static_cast<int64_t>(lentBytes.size()));
+  EXPECT_EQ(writer.BytesDone(), static_cast<int64_t>(lentBytes.size()));
+  // The handle stays the caller's.
+  EXPECT_EQ(FileClose(lent), 0);
+  const ac::Report report = ac::CheckArchive(archive, ac::kZipfile);
+  ASSERT_TRUE(report.ok) << report.log;
+  ASSERT_EQ(report.entries.size(), 1u);
+  const ac::Entry& entry = report.entries[0];
+  EXPECT_EQ(entry.name, "db.mdf");
+  EXPECT_EQ(entry.Num("usize"), lentBytes.size());
+  EXPECT_EQ(entry.Num("crc"), Crc32(lentBytes.data(), lentBytes.size()));
+  EXPECT_EQ(entry.Num("dostime"), time);
+  EXPECT_EQ(entry.Num("external") & 0xFFu, faArchive | faReadOnly);
+}
