@@ -81,6 +81,7 @@ TRunEnd TRun::Plan(const TRunRequest& request, const TCancelToken& cancel) {
           db.result.reason = outputProblem_;
         }
         if (!db.result.reason.empty()) continue;
+        driver_.PlanKeep(db.archivePath, db.source, db.result);
         db.replacedBy = later;
         later = *it;
       }
@@ -97,6 +98,8 @@ bool TRun::Begin(const TRunRequest& request, const TCancelToken& cancel) {
   groups_.clear();
   outputProblem_.clear();
   failure_ = nullptr;
+  driver_.SetVerify(request.verify);
+  driver_.SetKeep(request.keep);
   if (const int error =
           driver_.BeginRun(request.outputDir, planning_ ? TRunMode::DryRun : TRunMode::Run);
       error != 0) {

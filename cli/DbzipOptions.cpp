@@ -22,6 +22,10 @@ const char* const kDbzipHelp =
     "  -j, --jobs N         zip up to N databases at once (default 1)\n"
     "  -n, --dry-run        list each database with the archive it would get, and\n"
     "                       what would be skipped and why; write nothing\n"
+    "  -T, --verify         read each archive back from the disk and decode it\n"
+    "                       before it replaces the old one\n"
+    "      --keep N         keep the N previous archives as NAME.zip.1 (newest)\n"
+    "                       to NAME.zip.N beside the new NAME.zip (0 to 999)\n"
     "  -q, --quiet          print only errors\n"
     "      --allow-empty    finding no database is no failure (exit status 0)\n"
     "  -h, --help           show this help and exit\n"
@@ -69,9 +73,10 @@ DbzipCommand Usage(std::string error) {
 
 // Long options without a short form take values past any character.
 constexpr int kAllowEmpty = 256;
+constexpr int kKeep = 257;
 
 // The options; a leading ':' has getopt_long tell a missing argument apart.
-constexpr char kShortOptions[] = ":t:rl:km:j:nqhV";
+constexpr char kShortOptions[] = ":t:rl:km:j:nTqhV";
 const option kLongOptions[] = {{"type", required_argument, nullptr, 't'},
                                {"recursive", no_argument, nullptr, 'r'},
                                {"level", required_argument, nullptr, 'l'},
@@ -79,6 +84,8 @@ const option kLongOptions[] = {{"type", required_argument, nullptr, 't'},
                                {"mask", required_argument, nullptr, 'm'},
                                {"jobs", required_argument, nullptr, 'j'},
                                {"dry-run", no_argument, nullptr, 'n'},
+                               {"verify", no_argument, nullptr, 'T'},
+                               {"keep", required_argument, nullptr, kKeep},
                                {"quiet", no_argument, nullptr, 'q'},
                                {"allow-empty", no_argument, nullptr, kAllowEmpty},
                                {"help", no_argument, nullptr, 'h'},
@@ -167,6 +174,12 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
         break;
       case 'n':
         o.dryRun = true;
+        break;
+      case 'T':
+        o.verify = true;
+        break;
+      case kKeep:
+        if (!ParseInt(value, 0, 999, o.keep)) return Usage("invalid count to keep '" + value + "'");
         break;
       case 'q':
         o.quiet = true;

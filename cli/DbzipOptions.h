@@ -15,6 +15,8 @@ struct DbzipOptions {
   std::optional<std::string> mask;  // replaces the type's mask when given
   int jobs = 1;
   bool dryRun = false;  // list what a run would do, write nothing
+  bool verify = false;  // read each archive back and decode it before it replaces the old one
+  int keep = 0;         // earlier archives kept beside each new one
   bool quiet = false;
   bool allowEmpty = false;  // finding no database is no failure
   std::string sourceDir;

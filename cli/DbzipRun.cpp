@@ -237,7 +237,7 @@ class DbzipView : public TRunView {
       printer_.Error("interrupted");
       return kExitInterrupted;
     }
-    size_t archived = 0, notArchived = 0;
+    size_t archived = 0, notArchived = 0, remarks = 0;
     // The folders the search could not list come first, as it met them.
     for (const auto& c : run.Report().Cases()) {
       results_.Line(QuoteName(c.source) + ": would be skipped: " + EscapeControls(c.reason));
@@ -254,8 +254,18 @@ class DbzipView : public TRunView {
                       " would be replaced by " + QuoteName(dbs[db.replacedBy].source));
         ++notArchived;
       } else {
-        if (!options_.quiet)
+        if (!options_.quiet) {
           results_.Line(QuoteName(db.source) + " -> " + QuoteName(db.archivePath));
+          for (const auto& [from, to] : db.result.kept) {
+            results_.Line(to.empty() ? QuoteName(from) + " would be removed"
+                                     : QuoteName(from) + " would become " + QuoteName(to));
+          }
+        }
+        if (!db.result.keptShort.empty()) {
+          results_.Line(QuoteName(db.source) +
+                        ": would be reported: " + EscapeControls(db.result.keptShort));
+          ++remarks;  // the run reports it, with exit status 1
+        }
         ++archived;
       }
     }
@@ -263,7 +273,7 @@ class DbzipView : public TRunView {
       results_.Line(std::to_string(dbs.size()) + (dbs.size() == 1 ? " database" : " databases") +
                     " found, " + std::to_string(archived) + " would be archived");
     }
-    return NothingFound(run, notArchived == 0 ? kExitOk : kExitNotAllArchived);
+    return NothingFound(run, notArchived + remarks == 0 ? kExitOk : kExitNotAllArchived);
   }
 
   const DbzipOptions& options_;
@@ -296,6 +306,8 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   request.level = options.level;
   request.tags = options.RemoveTags() ? TagRemoval::Remove : TagRemoval::Keep;
   request.jobs = options.jobs;
+  request.verify = options.verify;
+  request.keep = options.keep;
 
   ResultOut results(out);
   Printer printer(results, err, statusLine && !options.dryRun, options.quiet, options.jobs);

@@ -193,6 +193,32 @@ int TOutputDir::Replace(TTempFile& temp, const std::string& name) const {
   return 0;
 }
 
+int TOutputDir::KeepAs(const std::string& name, const TFileId& id, const std::string& kept,
+                       bool stay) const {
+  const auto holds = [&] {
+    const TEntryStatus now = StatusAt(name);
+    return now.kind == TEntryKind::Regular && now.stamp.id == id;
+  };
+  if (!holds()) return ErrNameTaken;
+  // A second name never replaces a file at kept, and name stays filled until
+  // the new archive takes it.
+  if (::linkat(handle_, name.c_str(), handle_, kept.c_str(), 0) == 0) {
+    if (stay) return 0;
+    if (!holds()) return ErrNameTaken;
+    return ::unlinkat(handle_, name.c_str(), 0) == 0 ? 0 : errno;
+  }
+  if (errno == EEXIST) return EEXIST;
+  // File systems without hard links (FAT): a rename that replaces nothing.
+  if (::renameat2(handle_, name.c_str(), handle_, kept.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  return errno;
+}
+
+int TOutputDir::RemoveAt(const std::string& name, const TFileId& id) const {
+  const TEntryStatus now = StatusAt(name);
+  if (now.kind != TEntryKind::Regular || !(now.stamp.id == id)) return ErrNameTaken;
+  return ::unlinkat(handle_, name.c_str(), 0) == 0 ? 0 : errno;
+}
+
 void TOutputDir::Discard(TTempFile& temp) const {
   if (!temp.name.empty()) {
     // Only our own file goes: a file swapped in under its name is not ours.

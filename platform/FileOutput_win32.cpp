@@ -192,6 +192,33 @@ int TOutputDir::Replace(TTempFile& temp, const std::string& name) const {
   return 0;
 }
 
+int TOutputDir::KeepAs(const std::string& name, const TFileId& id, const std::string& kept,
+                       bool stay) const {
+  const TEntryStatus now = StatusAt(name);
+  if (now.kind != TEntryKind::Regular || !(now.stamp.id == id)) return ErrNameTaken;
+  const std::wstring from = win32::FilePath(Join(path_, name));
+  const std::wstring to = win32::FilePath(Join(path_, kept));
+  // Neither call replaces a file at kept.
+  if (stay && ::CreateHardLinkW(to.c_str(), from.c_str(), nullptr)) return 0;
+  if (stay && (::GetLastError() == ERROR_ALREADY_EXISTS || ::GetLastError() == ERROR_FILE_EXISTS))
+    return win32::LastError();
+  if (::MoveFileExW(from.c_str(), to.c_str(), 0)) return 0;
+  return win32::LastError();
+}
+
+int TOutputDir::RemoveAt(const std::string& name, const TFileId& id) const {
+  const HANDLE h = ::CreateFileW(
+      win32::FilePath(Join(path_, name)).c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return win32::LastError();
+  TFileStamp stamp;
+  int error = StampOf(h, stamp, nullptr);
+  if (error == 0 && !(stamp.id == id)) error = ErrNameTaken;
+  if (error == 0 && !DeleteByHandle(h)) error = win32::LastError();
+  ::CloseHandle(h);
+  return error;
+}
+
 void TOutputDir::Discard(TTempFile& temp) const {
   if (!temp.name.empty() && temp.handle != InvalidHandle) {
     DeleteByHandle(win32::ToHandle(temp.handle));
