@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "ArchiveCheck.h"
+#include "ArchiveVerify.h"
 #include "Errors.h"
 #include "File.h"
 #include "Files.h"
@@ -470,7 +470,7 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
     std::string problem =
         entries.Count() != 1
             ? "not archived: the archive written could not be verified; the old archive is kept"
-            : CheckArchive(temp.handle, *entries[0], result.bytesRead);
+            : VerifyArchive(temp.handle, *entries[0], result.bytesRead);
     if (!problem.empty()) return finish(TZipOutcome::Failed, std::move(problem));
   }
   // The last moment a cancel keeps the previous archive; after the replace

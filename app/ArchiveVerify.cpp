@@ -1,4 +1,4 @@
-#include "ArchiveCheck.h"
+#include "ArchiveVerify.h"
 
 #include <zlib.h>
 
@@ -18,7 +18,7 @@
 
 namespace {
 
-std::atomic<TBeforeArchiveCheck> g_beforeCheck{nullptr};
+std::atomic<TBeforeVerify> g_beforeCheck{nullptr};
 
 constexpr size_t kInChunk = size_t{1} << 20;
 constexpr size_t kOutChunk = size_t{1} << 20;
@@ -92,12 +92,12 @@ std::string InflateEntry(TStream& stream, int64_t size, int64_t expectedSize,
 
 }  // namespace
 
-void SetBeforeArchiveCheck(TBeforeArchiveCheck hook) {
+void SetBeforeVerify(TBeforeVerify hook) {
   g_beforeCheck = hook;
 }
 
-std::string CheckArchive(THandle handle, const TZipHeaderInfo& expected, int64_t dataSize) {
-  if (const TBeforeArchiveCheck hook = g_beforeCheck.load()) hook(handle);
+std::string VerifyArchive(THandle handle, const TZipHeaderInfo& expected, int64_t dataSize) {
+  if (const TBeforeVerify hook = g_beforeCheck.load()) hook(handle);
 #ifndef _WIN32
   // Written and synced, so the cached pages may go: what follows reads the
   // disk, not the memory the encoder wrote from. Only a hint; some file

@@ -16,8 +16,8 @@ class TZipHeaderInfo;
 // first dropped from the cache where the system allows, so that the bytes
 // come from the disk. Empty when it holds; else what is wrong, as the
 // report's text.
-std::string CheckArchive(THandle handle, const TZipHeaderInfo& expected, int64_t dataSize);
+std::string VerifyArchive(THandle handle, const TZipHeaderInfo& expected, int64_t dataSize);
 
 // Tests: called with the archive's handle just before it is read back.
-using TBeforeArchiveCheck = void (*)(THandle handle);
-void SetBeforeArchiveCheck(TBeforeArchiveCheck hook);
+using TBeforeVerify = void (*)(THandle handle);
+void SetBeforeVerify(TBeforeVerify hook);
