@@ -24,8 +24,7 @@ constexpr size_t kInChunk = size_t{1} << 20;
 constexpr size_t kOutChunk = size_t{1} << 20;
 
 std::string Damaged(const std::string& what) {
-  return "not archived: the archive written did not read back as written (" + what +
-         "); the old archive is kept";
+  return "not archived: the archive written did not read back as written (" + what + ")";
 }
 
 // The size bytes of a stored entry at the stream's position: exactly

@@ -467,10 +467,9 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   // the old archive's place.
   if (verify_) {
     const TSortedZip& entries = writer.ArchiveEntries();
-    std::string problem =
-        entries.Count() != 1
-            ? "not archived: the archive written could not be verified; the old archive is kept"
-            : VerifyArchive(temp.handle, *entries[0], result.bytesRead);
+    std::string problem = entries.Count() != 1
+                              ? "not archived: the archive written could not be verified"
+                              : VerifyArchive(temp.handle, *entries[0], result.bytesRead);
     if (!problem.empty()) return finish(TZipOutcome::Failed, std::move(problem));
   }
   // The last moment a cancel keeps the previous archive; after the replace
@@ -487,8 +486,7 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
         error != 0) {
       return finish(
           TZipOutcome::Failed,
-          Reason("not archived: the earlier archives could not be kept (" + failedAt + ")", error) +
-              "; the old archives are kept");
+          Reason("not archived: the earlier archives could not be kept (" + failedAt + ")", error));
     }
   }
   if (error = dir->Replace(temp, name); error != 0) {
