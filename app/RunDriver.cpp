@@ -263,6 +263,8 @@ TRunDriver::TChain TRunDriver::Survey(const TOutputDir& dir, const std::string& 
     }
     const TEntryStatus entry = dir.StatusAt(name + "." + std::to_string(k));
     chain.ids.push_back(entry.kind == TEntryKind::Regular ? entry.stamp.id : TFileId{});
+    // The moves end at the first free name: what lies beyond stays as it is.
+    if (!chain.ids.back().Valid()) break;
   }
   return chain;
 }

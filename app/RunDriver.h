@@ -171,8 +171,8 @@ class TRunDriver {
   std::string Untouchable(const TOutputDir& dir, const std::string& archivePath,
                           const std::string& source, bool* foreign = nullptr) const;
   // The earlier archives of archivePath in dir that may move: ids[k] of
-  // NAME.zip.k for k up to the chain's usable length (an invalid id where
-  // none is), and why the chain is shorter than keep_.
+  // NAME.zip.k, up to the first free name (an invalid id) or keep_, and why
+  // the chain stops short before a file that is not ours.
   struct TChain {
     std::vector<TFileId> ids;  // ids[0] unused
     std::string shortBy;

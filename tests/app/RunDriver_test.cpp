@@ -648,7 +648,7 @@ void DamageArchive(THandle handle) {
 // is and shortens the chain, said in the report.
 TEST(RunDriverTest, EarlierArchivesAreKeptAsLogRotationKeepsThem) {
   TempTree src, out;
-  const std::string beyond = out.File("a.zip.3", "not ours, and beyond the chain");
+  const std::string beyond = out.File("a.zip.4", "not ours, and beyond the chain");
   const auto run = [&](size_t version, bool verify = true) {
     src.File("a.mdf", Rows(1000 * version, static_cast<int>(version)));
     auto driverRun = std::make_unique<DriverRun>();
@@ -668,7 +668,7 @@ TEST(RunDriverTest, EarlierArchivesAreKeptAsLogRotationKeepsThem) {
   EXPECT_EQ(holds("a.zip.1"), "a.mdf:3000 ");
   EXPECT_EQ(holds("a.zip.2"), "a.mdf:2000 ");
   EXPECT_EQ(Listing(out.Root()),
-            (std::vector<std::string>{"a.zip", "a.zip.1", "a.zip.2", "a.zip.3"}));
+            (std::vector<std::string>{"a.zip", "a.zip.1", "a.zip.2", "a.zip.4"}));
   EXPECT_EQ(ReadAll(beyond), "not ours, and beyond the chain");
 
   // The plan says what the next run would move, and moves nothing.
@@ -709,7 +709,13 @@ TEST(RunDriverTest, EarlierArchivesAreKeptAsLogRotationKeepsThem) {
   g_damage = Damage::None;
   EXPECT_EQ(ReadAll(out.Path("a.zip.1")), before.at("a.zip"));
 
-  // A foreign file in the chain stays; the chain stops before it.
+  // A foreign file in the chain stays; the chain stops before it. Beyond a
+  // free name it is not in the way: the moves end there.
+  fs::remove(out.Path("a.zip.2"));
+  out.File("a.zip.3", "a note of the user's");
+  const auto beforeGap = run(6);
+  EXPECT_TRUE(beforeGap->driver.Report().Empty()) << beforeGap->driver.Report().Details();
+  EXPECT_EQ(ReadAll(out.Path("a.zip.3")), "a note of the user's");
   out.File("a.zip.2", "a note of the user's");
   const std::string previous = ReadAll(out.Path("a.zip"));
   const auto shortened = run(6);
