@@ -316,11 +316,11 @@ void TRunDriver::PlanKeep(const std::string& archivePath, const std::string& sou
   TOutputDir own;
   const TOutputDir* dir = nullptr;
   if (FolderOf(archivePath, own, dir) != 0) return;
-  const TChain chain = Survey(*dir, archivePath, source);
   const TEntryStatus replaced = dir->StatusAt(ExtractFileName(archivePath));
+  if (replaced.kind != TEntryKind::Regular) return;
+  const TChain chain = Survey(*dir, archivePath, source);
   std::string unused;
-  Rotate(nullptr, archivePath, chain,
-         replaced.kind == TEntryKind::Regular ? replaced.stamp.id : TFileId{}, result, unused);
+  Rotate(nullptr, archivePath, chain, replaced.stamp.id, result, unused);
   result.keptShort = chain.shortBy;
 }
 
@@ -478,8 +478,9 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   // the archive is in place and reported so, whatever follows.
   if (cancel) throw EUserCanceled("User Aborted Operation");
   // The earlier archives move only now that the new one is complete.
+  // Only an archive replaced enters the chain: with none, nothing moves.
   TChain chain;
-  if (keep_ > 0) {
+  if (keep_ > 0 && replaced.kind == TEntryKind::Regular) {
     chain = Survey(*dir, archivePath, source);
     std::string failedAt;
     if (error = Rotate(dir, archivePath, chain,

@@ -736,6 +736,10 @@ TEST(RunDriverTest, EarlierArchivesAreKeptAsLogRotationKeepsThem) {
   EXPECT_TRUE(fs::is_symlink(out.Path("a.zip.1")));
   EXPECT_EQ(holds("a.zip"), "a.mdf:7000 ");
   EXPECT_EQ(ReadAll(beyond), "not ours, and beyond the chain");
+  // With no archive to replace nothing enters the chain, and nothing moves.
+  fs::remove(out.Path("a.zip"));
+  EXPECT_TRUE(run(8)->driver.Report().Empty());
+  EXPECT_TRUE(fs::is_symlink(out.Path("a.zip.1")));
 }
 
 TEST(RunReportTest, NamesEveryCaseAndCapsWhatTheBoxShows) {
