@@ -82,6 +82,7 @@ TRunEnd TRun::Plan(const TRunRequest& request, const TCancelToken& cancel) {
           db.result.reason = outputProblem_;
         }
         if (!db.result.reason.empty()) continue;
+        driver_.PlanKeep(db.archivePath, db.source, db.result);
         db.replacedBy = later;
         later = *it;
       }
@@ -99,6 +100,8 @@ bool TRun::Begin(const TRunRequest& request, const TCancelToken& cancel) {
   outputProblem_.clear();
   failure_ = nullptr;
   driver_.SetCloning(request.clone);
+  driver_.SetVerify(request.verify);
+  driver_.SetKeep(request.keep);
   if (const int error =
           driver_.BeginRun(request.outputDir, planning_ ? TRunMode::DryRun : TRunMode::Run);
       error != 0) {

@@ -29,6 +29,8 @@ struct TRunRequest {
   int jobs = 1;          // databases zipped at once (a window zips one)
   unsigned threads = 0;  // deflate threads of each writer; 0 shares the cores out
   bool clone = true;     // read each database from a clone where its file system makes one
+  bool verify = false;   // each archive read back and decoded before it replaces the old one
+  int keep = 0;          // earlier archives kept beside each new one (dbzip)
 };
 
 // One database found, and what became of it.

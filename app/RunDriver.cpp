@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "ArchiveVerify.h"
 #include "Errors.h"
 #include "File.h"
 #include "Files.h"
@@ -217,7 +218,12 @@ bool TRunDriver::ReadAtItsName(const std::string& source, const TFileId& read) c
 }
 
 std::string TRunDriver::Untouchable(const TOutputDir& dir, const std::string& archivePath,
-                                    const std::string& source) const {
+                                    const std::string& source, bool* foreign) const {
+  if (foreign != nullptr) *foreign = false;
+  const auto notOurs = [&](const std::string& file) {
+    if (foreign != nullptr) *foreign = true;
+    return WouldReplace(file);
+  };
   const std::string name = ExtractFileName(archivePath);
   // The name itself, never what a link there points to.
   const TEntryStatus entry = dir.StatusAt(name);
@@ -228,12 +234,12 @@ std::string TRunDriver::Untouchable(const TOutputDir& dir, const std::string& ar
   }
   // A link is no archive of ours, and may be a database found even when it
   // points nowhere.
-  if (entry.kind == TEntryKind::Link) return WouldReplace(archivePath);
+  if (entry.kind == TEntryKind::Link) return notOurs(archivePath);
   if (SameFileName(archivePath, source) || SameFile(archivePath, source)) {
-    return WouldReplace(source);
+    return notOurs(source);
   }
-  if (std::string found = FoundDatabaseAt(archivePath); !found.empty()) return WouldReplace(found);
-  if (entry.kind != TEntryKind::Regular) return WouldReplace(archivePath);
+  if (std::string found = FoundDatabaseAt(archivePath); !found.empty()) return notOurs(found);
+  if (entry.kind != TEntryKind::Regular) return notOurs(archivePath);
   const THandle handle = dir.OpenForReadingAt(name);
   int error = handle == InvalidHandle ? errno : 0;
   if (handle != InvalidHandle) {
@@ -246,7 +252,7 @@ std::string TRunDriver::Untouchable(const TOutputDir& dir, const std::string& ar
   if (error != 0 && error != ErrNotRegularFile && error != ELOOP) {
     return Reason("its archive " + archivePath + " could not be read", error);
   }
-  return WouldReplace(archivePath);
+  return notOurs(archivePath);
 }
 
 int TRunDriver::FolderOf(const std::string& archivePath, TOutputDir& own,
@@ -258,6 +264,88 @@ int TRunDriver::FolderOf(const std::string& archivePath, TOutputDir& own,
   }
   dir = &own;
   return own.Open(folder.empty() ? "." : folder);
+}
+
+TRunDriver::TChain TRunDriver::Survey(const TOutputDir& dir, const std::string& archivePath,
+                                      const std::string& source) const {
+  TChain chain;
+  chain.ids.emplace_back();
+  const std::string name = ExtractFileName(archivePath);
+  for (int k = 1; k <= keep_; ++k) {
+    const std::string path = archivePath + "." + std::to_string(k);
+    bool foreign = false;
+    // The same rule as for the archive's own name: a file that is not an
+    // archive of ours stays, and the chain ends before it.
+    if (std::string reason = Untouchable(dir, path, source, &foreign); !reason.empty()) {
+      const std::string why =
+          foreign ? path + " is not an archive of ours and is left as it is" : reason;
+      chain.shortBy = k == 1 ? "the archive it replaces is not kept: " + why
+                             : "only " + std::to_string(k - 1) +
+                                   (k == 2 ? " earlier archive is" : " earlier archives are") +
+                                   " kept: " + why;
+      break;
+    }
+    const TEntryStatus entry = dir.StatusAt(name + "." + std::to_string(k));
+    chain.ids.push_back(entry.kind == TEntryKind::Regular ? entry.stamp.id : TFileId{});
+    // The moves end at the first free name: what lies beyond stays as it is.
+    if (!chain.ids.back().Valid()) break;
+  }
+  return chain;
+}
+
+int TRunDriver::Rotate(const TOutputDir* dir, const std::string& archivePath, const TChain& chain,
+                       const TFileId& replacedId, TZipResult& result, std::string& failedAt) const {
+  const std::string name = ExtractFileName(archivePath);
+  const auto nameAt = [&](int k) { return name + "." + std::to_string(k); };
+  const auto pathAt = [&](int k) { return archivePath + "." + std::to_string(k); };
+  const auto step = [&](int error, const std::string& path) {
+    if (error != 0) failedAt = path;
+    return error;
+  };
+  const int usable = static_cast<int>(chain.ids.size()) - 1;
+  if (usable == 0) return 0;
+  // As log rotation does: the moves reach only the first gap; with none,
+  // the oldest goes to make room.
+  int gap = 1;
+  while (gap <= usable && chain.ids[gap].Valid()) ++gap;
+  if (gap > usable) {
+    gap = usable;
+    if (dir != nullptr) {
+      if (const int error = step(dir->RemoveAt(nameAt(gap), chain.ids[gap]), pathAt(gap)))
+        return error;
+    }
+    result.kept.emplace_back(pathAt(gap), std::string());
+  }
+  for (int k = gap - 1; k >= 1; --k) {
+    if (dir != nullptr) {
+      if (const int error =
+              step(dir->KeepAs(nameAt(k), chain.ids[k], nameAt(k + 1), false), pathAt(k)))
+        return error;
+    }
+    result.kept.emplace_back(pathAt(k), pathAt(k + 1));
+  }
+  if (replacedId.Valid()) {
+    if (dir != nullptr) {
+      if (const int error = step(dir->KeepAs(name, replacedId, nameAt(1), true), archivePath))
+        return error;
+    }
+    result.kept.emplace_back(archivePath, pathAt(1));
+  }
+  return 0;
+}
+
+void TRunDriver::PlanKeep(const std::string& archivePath, const std::string& source,
+                          TZipResult& result) const {
+  if (keep_ <= 0) return;
+  TOutputDir own;
+  const TOutputDir* dir = nullptr;
+  if (FolderOf(archivePath, own, dir) != 0) return;
+  const TEntryStatus replaced = dir->StatusAt(ExtractFileName(archivePath));
+  if (replaced.kind != TEntryKind::Regular) return;
+  const TChain chain = Survey(*dir, archivePath, source);
+  std::string unused;
+  Rotate(nullptr, archivePath, chain, replaced.stamp.id, result, unused);
+  result.keptShort = chain.shortBy;
 }
 
 TZipResult TRunDriver::WouldSkip(const std::string& archivePath, const std::string& source) const {
@@ -495,9 +583,33 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
     return finish(TZipOutcome::Failed,
                   Reason("not archived: Cannot write file " + archivePath, error));
   }
+  // What lies on the disk must decode to what was read before it may take
+  // the old archive's place.
+  if (verify_) {
+    const TSortedZip& entries = writer.ArchiveEntries();
+    std::string problem = entries.Count() != 1
+                              ? "not archived: the archive written could not be verified"
+                              : VerifyArchive(temp.handle, *entries[0], result.bytesRead);
+    if (!problem.empty()) return finish(TZipOutcome::Failed, std::move(problem));
+  }
   // The last moment a cancel keeps the previous archive; after the replace
   // the archive is in place and reported so, whatever follows.
   if (cancel) throw EUserCanceled("User Aborted Operation");
+  // The earlier archives move only now that the new one is complete.
+  // Only an archive replaced enters the chain: with none, nothing moves.
+  TChain chain;
+  if (keep_ > 0 && replaced.kind == TEntryKind::Regular) {
+    chain = Survey(*dir, archivePath, source);
+    std::string failedAt;
+    if (error = Rotate(dir, archivePath, chain,
+                       replaced.kind == TEntryKind::Regular ? replaced.stamp.id : TFileId{}, result,
+                       failedAt);
+        error != 0) {
+      return finish(
+          TZipOutcome::Failed,
+          Reason("not archived: the earlier archives could not be kept (" + failedAt + ")", error));
+    }
+  }
   if (error = dir->Replace(temp, name); error != 0) {
     return finish(TZipOutcome::Failed,
                   Reason("its archive could not replace " + archivePath, error));
@@ -511,6 +623,10 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   }
   report_.Archived(archivePath, source,
                    replaced.kind == TEntryKind::Regular ? replaced.stamp.id : TFileId{}, temp.id);
+  if (!chain.shortBy.empty()) {
+    result.keptShort = chain.shortBy;
+    report_.Add(source, chain.shortBy);
+  }
   const std::string changed =
       ChangedWhileRead(result, writer.SourceStampAtOpen(), writer.SourceStampAtEnd());
   return finish(changed.empty() ? TZipOutcome::Archived : TZipOutcome::ArchivedChanged, changed);

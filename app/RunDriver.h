@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "ArchiveName.h"
@@ -37,6 +38,12 @@ struct TZipResult {
   int64_t bytesRead = 0;    // what the archive holds of it
   int64_t archiveSize = 0;  // the archive's size once in place
   bool cloned = false;      // read from a clone of it taken at one instant
+  // With earlier archives kept: each move of one, from the first path to the
+  // second (done, or in a plan to be done); an empty second path is the
+  // oldest, removed.
+  std::vector<std::pair<std::string, std::string>> kept;
+  // Why fewer earlier archives are kept than asked (reported, exit 1).
+  std::string keptShort;
 
   bool InPlace() const {
     return outcome == TZipOutcome::Archived || outcome == TZipOutcome::ArchivedChanged;
@@ -144,6 +151,16 @@ class TRunDriver {
   // database written meanwhile is archived whole.
   void SetCloning(bool on) { cloning_ = on; }
   bool Cloning() const { return cloning_; }
+  // Every archive is read back from the disk and decoded by an independent
+  // decoder before it replaces the old one.
+  void SetVerify(bool verify) { verify_ = verify; }
+  // The count earlier archives kept beside each new one, as NAME.zip.1 (the
+  // newest) to NAME.zip.count; 0 keeps none.
+  void SetKeep(int count) { keep_ = count; }
+  // What putting a new archive at archivePath would do to the earlier ones:
+  // result's kept and keptShort, as ZipDatabase would do it. Looks only.
+  void PlanKeep(const std::string& archivePath, const std::string& source,
+                TZipResult& result) const;
 
   // Makes every archive this run put in place durable (their folder's
   // entries); the run's summary comes after it. 0, or the error number.
@@ -160,8 +177,24 @@ class TRunDriver {
   bool ReadAtItsName(const std::string& source, const TFileId& read) const;
   // Why the file at archivePath, in dir, must not be replaced (the report's
   // text); empty when it may be.
+  // foreign, when given, says whether the reason is that the file is not ours.
   std::string Untouchable(const TOutputDir& dir, const std::string& archivePath,
-                          const std::string& source) const;
+                          const std::string& source, bool* foreign = nullptr) const;
+  // The earlier archives of archivePath in dir that may move: ids[k] of
+  // NAME.zip.k, up to the first free name (an invalid id) or keep_, and why
+  // the chain stops short before a file that is not ours.
+  struct TChain {
+    std::vector<TFileId> ids;  // ids[0] unused
+    std::string shortBy;
+  };
+  TChain Survey(const TOutputDir& dir, const std::string& archivePath,
+                const std::string& source) const;
+  // Moves the earlier archives one place on, the file at the archive's name
+  // (replacedId, when valid) keeping its name too until the new one takes
+  // it. 0, or the error number with failedAt the path it met.
+  // A null dir only says in result what would move.
+  int Rotate(const TOutputDir* dir, const std::string& archivePath, const TChain& chain,
+             const TFileId& replacedId, TZipResult& result, std::string& failedAt) const;
   // The run's output folder when archivePath is in it; else own, opened on
   // archivePath's folder (0, or the error number).
   int FolderOf(const std::string& archivePath, TOutputDir& own, const TOutputDir*& dir) const;
@@ -180,6 +213,8 @@ class TRunDriver {
   // Archives were put in place since the folder was last synced.
   std::atomic<bool> unsynced_{false};
   RunReport report_;
+  bool verify_ = false;
+  int keep_ = 0;
   // Found databases by file name, for the check that an archive never
   // replaces one of them.
   std::unordered_multimap<std::string, std::string> foundByName_;

@@ -26,6 +26,10 @@ const char* const kDbzipHelp =
     "                       processor)\n"
     "  -n, --dry-run        list each database with the archive it would get, and\n"
     "                       what would be skipped and why; write nothing\n"
+    "  -T, --verify         read each archive back from the disk and decode it\n"
+    "                       before it replaces the old one\n"
+    "      --keep N         keep the N previous archives as NAME.zip.1 (newest)\n"
+    "                       to NAME.zip.N beside the new NAME.zip (0 to 999)\n"
     "  -q, --quiet          print only errors\n"
     "      --json           print one JSON object per database and one for the\n"
     "                       summary on standard output, one per line\n"
@@ -99,10 +103,11 @@ DbzipCommand Usage(std::string error) {
 constexpr int kAllowEmpty = 256;
 constexpr int kJson = 257;
 constexpr int kNoClone = 258;
+constexpr int kKeep = 259;
 
 // The options; a leading ':' has getopt_long tell a missing argument apart.
 // The digits are zip's and gzip's levels.
-constexpr char kShortOptions[] = ":t:rl:km:x:j:nqhV123456789";
+constexpr char kShortOptions[] = ":t:rl:km:x:j:nTqhV123456789";
 const option kLongOptions[] = {{"type", required_argument, nullptr, 't'},
                                {"recursive", no_argument, nullptr, 'r'},
                                {"level", required_argument, nullptr, 'l'},
@@ -111,6 +116,8 @@ const option kLongOptions[] = {{"type", required_argument, nullptr, 't'},
                                {"exclude", required_argument, nullptr, 'x'},
                                {"jobs", required_argument, nullptr, 'j'},
                                {"dry-run", no_argument, nullptr, 'n'},
+                               {"verify", no_argument, nullptr, 'T'},
+                               {"keep", required_argument, nullptr, kKeep},
                                {"quiet", no_argument, nullptr, 'q'},
                                {"allow-empty", no_argument, nullptr, kAllowEmpty},
                                {"json", no_argument, nullptr, kJson},
@@ -217,6 +224,12 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
         break;
       case 'n':
         o.dryRun = true;
+        break;
+      case 'T':
+        o.verify = true;
+        break;
+      case kKeep:
+        if (!ParseInt(value, 0, 999, o.keep)) return Usage("invalid count to keep '" + value + "'");
         break;
       case 'q':
         o.quiet = true;

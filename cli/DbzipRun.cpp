@@ -355,7 +355,7 @@ class DbzipView : public TRunView {
       return InterruptedStatus();
     }
     const bool lines = !options_.json;
-    size_t archived = 0, notArchived = 0;
+    size_t archived = 0, notArchived = 0, remarks = 0;
     // The stale temporaries and the folders the search could not list come
     // first, as they were met; a stale temporary is removed, not skipped.
     for (const auto& c : run.Report().Cases()) {
@@ -378,8 +378,19 @@ class DbzipView : public TRunView {
                         " would be replaced by " + QuoteName(dbs[db.replacedBy].source));
         ++notArchived;
       } else {
-        if (lines && !options_.quiet)
+        if (lines && !options_.quiet) {
           results_.Line(QuoteName(db.source) + " -> " + QuoteName(db.archivePath));
+          for (const auto& [from, to] : db.result.kept) {
+            results_.Line(to.empty() ? QuoteName(from) + " would be removed"
+                                     : QuoteName(from) + " would become " + QuoteName(to));
+          }
+        }
+        if (!db.result.keptShort.empty()) {
+          if (lines)
+            results_.Line(QuoteName(db.source) +
+                          ": would be reported: " + EscapeControls(db.result.keptShort));
+          ++remarks;  // the run reports it, with exit status 1
+        }
         ++archived;
       }
     }
@@ -387,7 +398,7 @@ class DbzipView : public TRunView {
       results_.Line(std::to_string(dbs.size()) + (dbs.size() == 1 ? " database" : " databases") +
                     " found, " + std::to_string(archived) + " would be archived");
     }
-    return NothingFound(run, notArchived == 0 ? kExitOk : kExitNotAllArchived);
+    return NothingFound(run, notArchived + remarks == 0 ? kExitOk : kExitNotAllArchived);
   }
 
   // The run's end as JSON Lines: a folder that could not be listed, each
@@ -539,6 +550,8 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
                      ? options.jobs
                      : static_cast<int>(std::max(std::thread::hardware_concurrency(), 1u));
   request.clone = options.clone;
+  request.verify = options.verify;
+  request.keep = options.keep;
 
   ResultOut results(out);
   Printer printer(results, err, statusLine && !options.dryRun, options.quiet, options.json,

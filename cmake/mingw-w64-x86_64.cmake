@@ -22,3 +22,6 @@ find_program(TW_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PA
 if(TW_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${TW_WINE})
 endif()
+
+# zlib (libz-mingw-w64-dev) linked in, not as zlib1.dll beside the programs.
+set(ZLIB_USE_STATIC_LIBS ON)

@@ -117,6 +117,13 @@ class TOutputDir {
   // keeps others' files (unless this user owns the folder or is root); 0
   // when nothing is foreseen, as on Windows.
   int ReplaceRefusal(const std::string& name) const;
+  // Gives the file at name, which must still be the file id, the name kept
+  // as well (stay) or instead, never replacing a file at kept: 0,
+  // ErrNameTaken when name holds another file now, or the error number (that
+  // of a name taken when kept is). Where the file system has no second names, stay moves it.
+  int KeepAs(const std::string& name, const TFileId& id, const std::string& kept, bool stay) const;
+  // Removes name when it is still the file id: 0, ErrNameTaken, or the error.
+  int RemoveAt(const std::string& name, const TFileId& id) const;
   // Closes temp and removes any name it has.
   void Discard(TTempFile& temp) const;
 

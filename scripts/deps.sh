@@ -5,7 +5,7 @@
 # the independent checkers and the package checks (systemd for
 # systemd-analyze).
 # What building dbzip alone takes; the window adds Qt and its fonts.
-TW_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config)
+TW_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config zlib1g-dev)
 TW_RUN_PACKAGES=(
   "${TW_BUILD_PACKAGES[@]}"
   qt6-base-dev libgl-dev
@@ -29,7 +29,7 @@ TW_TEST_PACKAGES=(
 # fonts-wine, and Xvfb for the window tests), nsis for the installer, and
 # unzip to check the distribution.
 TW_WINDOWS_PACKAGES=(
-  g++-mingw-w64-x86-64-posix mingw-w64-tools googletest
+  g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev googletest
   wine64 fonts-wine xvfb nsis unzip ccache python3 cmake ninja-build
 )
 

@@ -234,4 +234,43 @@ TEST(Win32RunTest, CaseTwinsOutsideAsciiShareOneArchiveAndAreReported) {
   EXPECT_EQ(contents[0], contents[1]);
 }
 
+// Earlier archives move on by the folder's names on Windows too, each run's
+// archive read back before it replaces anything; a file that is not ours
+// stays and is reported.
+TEST(Win32RunTest, VerifiedArchivesAndTheirEarlierOnesAreKept) {
+  WinTempDir tmp;
+  tmp.Dir("Source");
+  const std::string out = tmp.Dir("Out");
+  const auto run = [&](size_t size) {
+    tmp.File("Source\\a.mdf", std::string(size, 'a'));
+    TRunView view;
+    TRun r(view);
+    TRunRequest request;
+    request.sourceDir = tmp.Path("Source");
+    request.outputDir = out;
+    request.verify = true;
+    request.keep = 2;
+    const TCancelToken cancel{false};
+    EXPECT_EQ(r.Execute(request, cancel), TRunEnd::Finished);
+    std::string report;
+    for (const auto& c : r.Report().Cases()) report += c.reason + "\n";
+    return report;
+  };
+  for (size_t size : {1000, 2000, 3000, 4000}) EXPECT_EQ(run(size), "") << size;
+  const auto size = [&](const std::string& name) {
+    const std::string bytes = ReadAll(out + "\\" + name);
+    return bytes.size() < 26 ? 0u : U32(bytes, 22);  // the local header's size
+  };
+  EXPECT_EQ(size("a.zip"), 4000u);
+  EXPECT_EQ(size("a.zip.1"), 3000u);
+  EXPECT_EQ(size("a.zip.2"), 2000u);
+  EXPECT_EQ(ReadAll(out + "\\a.zip.3"), "");
+  tmp.File("Out\\a.zip.2", "the user's");
+  EXPECT_EQ(run(5000), "only 1 earlier archive is kept: " + out + "\\a.zip.2" +
+                           " is not an archive of ours and is left as it is\n");
+  EXPECT_EQ(size("a.zip"), 5000u);
+  EXPECT_EQ(size("a.zip.1"), 4000u);
+  EXPECT_EQ(ReadAll(out + "\\a.zip.2"), "the user's");
+}
+
 }  // namespace
