@@ -98,7 +98,10 @@ void RunReport::Archived(const std::string& archivePath, const std::string& sour
   std::lock_guard lock(mutex_);
   auto earlier = written_.find(archivePath);
   if (earlier == written_.end() && replaced.Valid()) {
-    if (const auto byId = pathOf_.find({replaced.device, replaced.index}); byId != pathOf_.end()) {
+    // The same file under another spelling, not a number the file system
+    // gave again once another process replaced that earlier archive.
+    if (const auto byId = pathOf_.find({replaced.device, replaced.index});
+        byId != pathOf_.end() && SameFile(byId->second, archivePath)) {
       earlier = written_.find(byId->second);
     }
   }

@@ -236,110 +236,112 @@ int TOutputDir::ReplaceRefusal(const std::string& name) const {
     return 0;
   }
   return EPERM;
-  int TOutputDir::KeepAs(const std::string& name, const TFileId& id, const std::string& kept,
-                         bool stay) const {
-    const auto holds = [&] {
-      const TEntryStatus now = StatusAt(name);
-      return now.kind == TEntryKind::Regular && now.stamp.id == id;
-    };
-    if (!holds()) return ErrNameTaken;
-    // A second name never replaces a file at kept, and name stays filled until
-    // the new archive takes it.
-    if (::linkat(handle_, name.c_str(), handle_, kept.c_str(), 0) == 0) {
-      if (stay) return 0;
-      if (!holds()) return ErrNameTaken;
-      return ::unlinkat(handle_, name.c_str(), 0) == 0 ? 0 : errno;
-    }
-    if (errno == EEXIST) return EEXIST;
-    // File systems without hard links (FAT): a rename that replaces nothing.
-    if (::renameat2(handle_, name.c_str(), handle_, kept.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    return errno;
-  }
+}
 
-  int TOutputDir::RemoveAt(const std::string& name, const TFileId& id) const {
+int TOutputDir::KeepAs(const std::string& name, const TFileId& id, const std::string& kept,
+                       bool stay) const {
+  const auto holds = [&] {
     const TEntryStatus now = StatusAt(name);
-    if (now.kind != TEntryKind::Regular || !(now.stamp.id == id)) return ErrNameTaken;
+    return now.kind == TEntryKind::Regular && now.stamp.id == id;
+  };
+  if (!holds()) return ErrNameTaken;
+  // A second name never replaces a file at kept, and name stays filled until
+  // the new archive takes it.
+  if (::linkat(handle_, name.c_str(), handle_, kept.c_str(), 0) == 0) {
+    if (stay) return 0;
+    if (!holds()) return ErrNameTaken;
     return ::unlinkat(handle_, name.c_str(), 0) == 0 ? 0 : errno;
   }
+  if (errno == EEXIST) return EEXIST;
+  // File systems without hard links (FAT): a rename that replaces nothing.
+  if (::renameat2(handle_, name.c_str(), handle_, kept.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  return errno;
+}
 
-  void TOutputDir::Discard(TTempFile & temp) const {
-    if (!temp.name.empty()) {
-      // Only our own file goes: a file swapped in under its name is not ours.
-      const TEntryStatus now = StatusAt(temp.name);
-      if (now.kind == TEntryKind::Regular && now.stamp.id == temp.id) {
-        ::unlinkat(handle_, temp.name.c_str(), 0);
-      }
-      temp.name.clear();
+int TOutputDir::RemoveAt(const std::string& name, const TFileId& id) const {
+  const TEntryStatus now = StatusAt(name);
+  if (now.kind != TEntryKind::Regular || !(now.stamp.id == id)) return ErrNameTaken;
+  return ::unlinkat(handle_, name.c_str(), 0) == 0 ? 0 : errno;
+}
+
+void TOutputDir::Discard(TTempFile& temp) const {
+  if (!temp.name.empty()) {
+    // Only our own file goes: a file swapped in under its name is not ours.
+    const TEntryStatus now = StatusAt(temp.name);
+    if (now.kind == TEntryKind::Regular && now.stamp.id == temp.id) {
+      ::unlinkat(handle_, temp.name.c_str(), 0);
     }
-    Release(temp);
+    temp.name.clear();
   }
+  Release(temp);
+}
 
-  void TOutputDir::Release(TTempFile & temp) {
-    if (temp.handle != InvalidHandle) FileClose(temp.handle);
-    temp.handle = InvalidHandle;
-  }
+void TOutputDir::Release(TTempFile& temp) {
+  if (temp.handle != InvalidHandle) FileClose(temp.handle);
+  temp.handle = InvalidHandle;
+}
 
-  int TOutputDir::CloneUnnamed(THandle source, THandle & clone) const {
-    clone = InvalidHandle;
+int TOutputDir::CloneUnnamed(THandle source, THandle& clone) const {
+  clone = InvalidHandle;
 #ifdef FICLONE
-    // File systems without unnamed files or shared extents answer in one of
-    // these ways.
-    const auto answer = [](int error) {
-      return error == EOPNOTSUPP || error == EISDIR || error == EINVAL || error == ENOTTY ||
-                     error == ENOSYS
-                 ? ErrNoClone
-                 : error;
-    };
-    const int fd = ::openat(handle_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd < 0) return answer(errno);
-    // The kernel holds both files still while it shares the extents, so the
-    // clone is the source between two of its writes, never in the middle of one.
-    if (::ioctl(fd, FICLONE, source) != 0) {
-      const int error = errno;
-      ::close(fd);
-      return answer(error);
-    }
-    clone = fd;
-    return 0;
+  // File systems without unnamed files or shared extents answer in one of
+  // these ways.
+  const auto answer = [](int error) {
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL || error == ENOTTY ||
+                   error == ENOSYS
+               ? ErrNoClone
+               : error;
+  };
+  const int fd = ::openat(handle_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) return answer(errno);
+  // The kernel holds both files still while it shares the extents, so the
+  // clone is the source between two of its writes, never in the middle of one.
+  if (::ioctl(fd, FICLONE, source) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return answer(error);
+  }
+  clone = fd;
+  return 0;
 #else
-    (void)source;
-    return ErrNoClone;
+  (void)source;
+  return ErrNoClone;
 #endif
-  }
+}
 
-  int TOutputDir::Sync() const {
-    NoteFileCall("sync", handle_);
-    return ::fsync(handle_) == 0 ? 0 : errno;
-  }
+int TOutputDir::Sync() const {
+  NoteFileCall("sync", handle_);
+  return ::fsync(handle_) == 0 ? 0 : errno;
+}
 
-  std::vector<std::string> TOutputDir::StaleTemps(TStale action) const {
-    std::vector<std::string> removed;
-    const int listFd = ::openat(handle_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listFd < 0) return removed;
-    DIR* dir = ::fdopendir(listFd);
-    if (dir == nullptr) {
-      ::close(listFd);
-      return removed;
-    }
-    std::vector<std::string> candidates;
-    while (const dirent* entry = ::readdir(dir)) {
-      if (IsTempName(entry->d_name)) candidates.emplace_back(entry->d_name);
-    }
-    ::closedir(dir);
-    for (const std::string& name : candidates) {
-      const THandle fd = OpenForReadingAt(name);
-      if (fd == InvalidHandle) continue;
-      TFileStamp stamp;
-      // Ours: a regular file this user made, which no live run holds locked,
-      // and still the file at the name when it goes.
-      if (FileStampOf(fd, stamp) == 0 && FileOwnedByUs(fd) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-        const TEntryStatus now = StatusAt(name);
-        if (now.kind == TEntryKind::Regular && now.stamp.id == stamp.id &&
-            (action == TStale::Find || ::unlinkat(handle_, name.c_str(), 0) == 0)) {
-          removed.push_back(name);
-        }
-      }
-      FileClose(fd);
-    }
+std::vector<std::string> TOutputDir::StaleTemps(TStale action) const {
+  std::vector<std::string> removed;
+  const int listFd = ::openat(handle_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listFd < 0) return removed;
+  DIR* dir = ::fdopendir(listFd);
+  if (dir == nullptr) {
+    ::close(listFd);
     return removed;
   }
+  std::vector<std::string> candidates;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (IsTempName(entry->d_name)) candidates.emplace_back(entry->d_name);
+  }
+  ::closedir(dir);
+  for (const std::string& name : candidates) {
+    const THandle fd = OpenForReadingAt(name);
+    if (fd == InvalidHandle) continue;
+    TFileStamp stamp;
+    // Ours: a regular file this user made, which no live run holds locked,
+    // and still the file at the name when it goes.
+    if (FileStampOf(fd, stamp) == 0 && FileOwnedByUs(fd) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      const TEntryStatus now = StatusAt(name);
+      if (now.kind == TEntryKind::Regular && now.stamp.id == stamp.id &&
+          (action == TStale::Find || ::unlinkat(handle_, name.c_str(), 0) == 0)) {
+        removed.push_back(name);
+      }
+    }
+    FileClose(fd);
+  }
+  return removed;
+}

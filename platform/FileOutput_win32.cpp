@@ -202,87 +202,87 @@ int TOutputDir::Replace(TTempFile& temp, const std::string& name) const {
 
 int TOutputDir::ReplaceRefusal(const std::string&) const {
   return 0;
-  int TOutputDir::KeepAs(const std::string& name, const TFileId& id, const std::string& kept,
-                         bool stay) const {
-    const TEntryStatus now = StatusAt(name);
-    if (now.kind != TEntryKind::Regular || !(now.stamp.id == id)) return ErrNameTaken;
-    const std::wstring from = win32::FilePath(Join(path_, name));
-    const std::wstring to = win32::FilePath(Join(path_, kept));
-    // Neither call replaces a file at kept.
-    if (stay && ::CreateHardLinkW(to.c_str(), from.c_str(), nullptr)) return 0;
-    if (stay && (::GetLastError() == ERROR_ALREADY_EXISTS || ::GetLastError() == ERROR_FILE_EXISTS))
-      return win32::LastError();
-    if (::MoveFileExW(from.c_str(), to.c_str(), 0)) return 0;
+}
+
+int TOutputDir::KeepAs(const std::string& name, const TFileId& id, const std::string& kept,
+                       bool stay) const {
+  const TEntryStatus now = StatusAt(name);
+  if (now.kind != TEntryKind::Regular || !(now.stamp.id == id)) return ErrNameTaken;
+  const std::wstring from = win32::FilePath(Join(path_, name));
+  const std::wstring to = win32::FilePath(Join(path_, kept));
+  // Neither call replaces a file at kept.
+  if (stay && ::CreateHardLinkW(to.c_str(), from.c_str(), nullptr)) return 0;
+  if (stay && (::GetLastError() == ERROR_ALREADY_EXISTS || ::GetLastError() == ERROR_FILE_EXISTS))
     return win32::LastError();
-  }
+  if (::MoveFileExW(from.c_str(), to.c_str(), 0)) return 0;
+  return win32::LastError();
+}
 
-  int TOutputDir::RemoveAt(const std::string& name, const TFileId& id) const {
-    const HANDLE h = ::CreateFileW(
-        win32::FilePath(Join(path_, name)).c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll,
-        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return win32::LastError();
-    TFileStamp stamp;
-    int error = StampOf(h, stamp, nullptr);
-    if (error == 0 && !(stamp.id == id)) error = ErrNameTaken;
-    if (error == 0 && !DeleteByHandle(h)) error = win32::LastError();
+int TOutputDir::RemoveAt(const std::string& name, const TFileId& id) const {
+  const HANDLE h = ::CreateFileW(
+      win32::FilePath(Join(path_, name)).c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return win32::LastError();
+  TFileStamp stamp;
+  int error = StampOf(h, stamp, nullptr);
+  if (error == 0 && !(stamp.id == id)) error = ErrNameTaken;
+  if (error == 0 && !DeleteByHandle(h)) error = win32::LastError();
+  ::CloseHandle(h);
+  return error;
+}
+
+void TOutputDir::Discard(TTempFile& temp) const {
+  if (!temp.name.empty() && temp.handle != InvalidHandle) {
+    DeleteByHandle(win32::ToHandle(temp.handle));
+  }
+  temp.name.clear();
+  Release(temp);
+}
+
+void TOutputDir::Release(TTempFile& temp) {
+  if (temp.handle != InvalidHandle) FileClose(temp.handle);
+  temp.handle = InvalidHandle;
+}
+
+int TOutputDir::CloneUnnamed(THandle /*source*/, THandle& clone) const {
+  // NTFS shares no data between files; ReFS block cloning would need a named
+  // file of the same size made first.
+  clone = InvalidHandle;
+  return ErrNoClone;
+}
+
+int TOutputDir::Sync() const {
+  // NTFS journals its folder entries; the folder's handle has no data of its
+  // own to flush.
+  NoteFileCall("sync", handle_);
+  return 0;
+}
+
+std::vector<std::string> TOutputDir::StaleTemps(TStale action) const {
+  std::vector<std::string> removed;
+  WIN32_FIND_DATAW found;
+  const HANDLE find = ::FindFirstFileExW(win32::FilePath(Join(path_, "*")).c_str(), FindExInfoBasic,
+                                         &found, FindExSearchNameMatch, nullptr, 0);
+  if (find == INVALID_HANDLE_VALUE) return removed;
+  std::vector<std::string> candidates;
+  do {
+    const std::string name = win32::Narrow(found.cFileName);
+    if (IsTempName(name)) candidates.push_back(name);
+  } while (::FindNextFileW(find, &found));
+  ::FindClose(find);
+  for (const std::string& name : candidates) {
+    // A live run holds its temporary without sharing: opening it fails.
+    const HANDLE h =
+        ::CreateFileW(win32::FilePath(Join(path_, name)).c_str(), GENERIC_READ | DELETE, 0, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) continue;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (::GetFileType(h) == FILE_TYPE_DISK && ::GetFileInformationByHandle(h, &info) &&
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
+        (action == TStale::Find || DeleteByHandle(h))) {
+      removed.push_back(name);
+    }
     ::CloseHandle(h);
-    return error;
   }
-
-  void TOutputDir::Discard(TTempFile & temp) const {
-    if (!temp.name.empty() && temp.handle != InvalidHandle) {
-      DeleteByHandle(win32::ToHandle(temp.handle));
-    }
-    temp.name.clear();
-    Release(temp);
-  }
-
-  void TOutputDir::Release(TTempFile & temp) {
-    if (temp.handle != InvalidHandle) FileClose(temp.handle);
-    temp.handle = InvalidHandle;
-  }
-
-  int TOutputDir::CloneUnnamed(THandle /*source*/, THandle & clone) const {
-    // NTFS shares no data between files; ReFS block cloning would need a named
-    // file of the same size made first.
-    clone = InvalidHandle;
-    return ErrNoClone;
-  }
-
-  int TOutputDir::Sync() const {
-    // NTFS journals its folder entries; the folder's handle has no data of its
-    // own to flush.
-    NoteFileCall("sync", handle_);
-    return 0;
-  }
-
-  std::vector<std::string> TOutputDir::StaleTemps(TStale action) const {
-    std::vector<std::string> removed;
-    WIN32_FIND_DATAW found;
-    const HANDLE find =
-        ::FindFirstFileExW(win32::FilePath(Join(path_, "*")).c_str(), FindExInfoBasic, &found,
-                           FindExSearchNameMatch, nullptr, 0);
-    if (find == INVALID_HANDLE_VALUE) return removed;
-    std::vector<std::string> candidates;
-    do {
-      const std::string name = win32::Narrow(found.cFileName);
-      if (IsTempName(name)) candidates.push_back(name);
-    } while (::FindNextFileW(find, &found));
-    ::FindClose(find);
-    for (const std::string& name : candidates) {
-      // A live run holds its temporary without sharing: opening it fails.
-      const HANDLE h =
-          ::CreateFileW(win32::FilePath(Join(path_, name)).c_str(), GENERIC_READ | DELETE, 0,
-                        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-      if (h == INVALID_HANDLE_VALUE) continue;
-      BY_HANDLE_FILE_INFORMATION info;
-      if (::GetFileType(h) == FILE_TYPE_DISK && ::GetFileInformationByHandle(h, &info) &&
-          (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ==
-              0 &&
-          (action == TStale::Find || DeleteByHandle(h))) {
-        removed.push_back(name);
-      }
-      ::CloseHandle(h);
-    }
-    return removed;
-  }
+  return removed;
+}

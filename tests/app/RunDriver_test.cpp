@@ -744,149 +744,161 @@ TEST(RunDriverTest, ArchivesGoInPlaceWhereProcIsNotMounted) {
   if (WEXITSTATUS(status) == 3) GTEST_SKIP() << "no mount namespace of our own to hide /proc in";
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(Holds(out.Path("a.zip")), "a.mdf:20000 ");
-  // Which byte of the archive the read-back check sees damaged: one in the
-  // middle of the compressed data, or one of the central record's CRC-32.
-  enum class Damage { None, Data, CentralCrc };
-  Damage g_damage = Damage::None;
+}
 
-  void DamageArchive(THandle handle) {
-    const off_t size = ::lseek(handle, 0, SEEK_END);
-    // The central header's CRC-32 sits 16 bytes into it; the directory of one
-    // entry named "a.mdf" is 46 + 5 bytes, followed by the 22-byte end record.
-    const off_t at = g_damage == Damage::Data ? size / 2 : size - 22 - 51 + 16;
-    unsigned char byte = 0;
-    if (g_damage == Damage::None || ::pread(handle, &byte, 1, at) != 1) return;
-    byte ^= 0x20;
-    if (::pwrite(handle, &byte, 1, at) != 1) std::abort();
+// Which byte of the archive the read-back check sees damaged: one in the
+// middle of the compressed data, or one of the central record's CRC-32.
+enum class Damage { None, Data, CentralCrc };
+Damage g_damage = Damage::None;
+
+void DamageArchive(THandle handle) {
+  const off_t size = ::lseek(handle, 0, SEEK_END);
+  // The central header's CRC-32 sits 16 bytes into it; the directory of one
+  // entry named "a.mdf" is 46 + 5 bytes, followed by the 22-byte end record.
+  const off_t at = g_damage == Damage::Data ? size / 2 : size - 22 - 51 + 16;
+  unsigned char byte = 0;
+  if (g_damage == Damage::None || ::pread(handle, &byte, 1, at) != 1) return;
+  byte ^= 0x20;
+  if (::pwrite(handle, &byte, 1, at) != 1) std::abort();
+}
+
+// With earlier archives kept, each run moves them on as log rotation does;
+// a run that fails moves nothing, and a file that is not ours stays where it
+// is and shortens the chain, said in the report.
+TEST(RunDriverTest, EarlierArchivesAreKeptAsLogRotationKeepsThem) {
+  TempTree src, out;
+  const std::string beyond = out.File("a.zip.4", "not ours, and beyond the chain");
+  const auto run = [&](size_t version, bool verify = true) {
+    src.File("a.mdf", Rows(1000 * version, static_cast<int>(version)));
+    auto driverRun = std::make_unique<DriverRun>();
+    driverRun->driver.SetKeep(2);
+    driverRun->driver.SetVerify(verify);
+    driverRun->Go(src.Root(), out.Root());
+    return driverRun;
+  };
+  const auto holds = [&](const std::string& name) { return Holds(out.Path(name)); };
+  for (size_t version = 1; version <= 4; ++version) {
+    const auto r = run(version);
+    ASSERT_EQ(r->results.size(), 1u);
+    EXPECT_EQ(r->results[0].outcome, TZipOutcome::Archived) << r->results[0].reason;
+    EXPECT_TRUE(r->driver.Report().Empty()) << r->driver.Report().Details();
+  }
+  EXPECT_EQ(holds("a.zip"), "a.mdf:4000 ");
+  EXPECT_EQ(holds("a.zip.1"), "a.mdf:3000 ");
+  EXPECT_EQ(holds("a.zip.2"), "a.mdf:2000 ");
+  EXPECT_EQ(Listing(out.Root()),
+            (std::vector<std::string>{"a.zip", "a.zip.1", "a.zip.2", "a.zip.4"}));
+  EXPECT_EQ(ReadAll(beyond), "not ours, and beyond the chain");
+
+  // The plan says what the next run would move, and moves nothing.
+  {
+    DriverRun plan;
+    plan.driver.SetKeep(2);
+    TZipResult said;
+    plan.driver.PlanKeep(out.Path("a.zip"), src.Path("a.mdf"), said);
+    EXPECT_EQ(said.kept, (std::vector<std::pair<std::string, std::string>>{
+                             {out.Path("a.zip.2"), ""},
+                             {out.Path("a.zip.1"), out.Path("a.zip.2")},
+                             {out.Path("a.zip"), out.Path("a.zip.1")}}));
+    EXPECT_EQ(said.keptShort, "");
   }
 
-  // With earlier archives kept, each run moves them on as log rotation does;
-  // a run that fails moves nothing, and a file that is not ours stays where it
-  // is and shortens the chain, said in the report.
-  TEST(RunDriverTest, EarlierArchivesAreKeptAsLogRotationKeepsThem) {
-    TempTree src, out;
-    const std::string beyond = out.File("a.zip.4", "not ours, and beyond the chain");
-    const auto run = [&](size_t version, bool verify = true) {
-      src.File("a.mdf", Rows(1000 * version, static_cast<int>(version)));
-      auto driverRun = std::make_unique<DriverRun>();
-      driverRun->driver.SetKeep(2);
-      driverRun->driver.SetVerify(verify);
-      driverRun->Go(src.Root(), out.Root());
-      return driverRun;
-    };
-    const auto holds = [&](const std::string& name) { return Holds(out.Path(name)); };
-    for (size_t version = 1; version <= 4; ++version) {
-      const auto r = run(version);
-      ASSERT_EQ(r->results.size(), 1u);
-      EXPECT_EQ(r->results[0].outcome, TZipOutcome::Archived) << r->results[0].reason;
-      EXPECT_TRUE(r->driver.Report().Empty()) << r->driver.Report().Details();
-    }
-    EXPECT_EQ(holds("a.zip"), "a.mdf:4000 ");
-    EXPECT_EQ(holds("a.zip.1"), "a.mdf:3000 ");
-    EXPECT_EQ(holds("a.zip.2"), "a.mdf:2000 ");
-    EXPECT_EQ(Listing(out.Root()),
-              (std::vector<std::string>{"a.zip", "a.zip.1", "a.zip.2", "a.zip.4"}));
-    EXPECT_EQ(ReadAll(beyond), "not ours, and beyond the chain");
-
-    // The plan says what the next run would move, and moves nothing.
-    {
-      DriverRun plan;
-      plan.driver.SetKeep(2);
-      TZipResult said;
-      plan.driver.PlanKeep(out.Path("a.zip"), src.Path("a.mdf"), said);
-      EXPECT_EQ(said.kept, (std::vector<std::pair<std::string, std::string>>{
-                               {out.Path("a.zip.2"), ""},
-                               {out.Path("a.zip.1"), out.Path("a.zip.2")},
-                               {out.Path("a.zip"), out.Path("a.zip.1")}}));
-      EXPECT_EQ(said.keptShort, "");
-    }
-
-    // A run whose archive fails its read-back moves nothing and keeps them all.
-    const std::map<std::string, std::string> before = {{"a.zip", ReadAll(out.Path("a.zip"))},
-                                                       {"a.zip.1", ReadAll(out.Path("a.zip.1"))},
-                                                       {"a.zip.2", ReadAll(out.Path("a.zip.2"))}};
-    for (const Damage damage : {Damage::Data, Damage::CentralCrc}) {
-      g_damage = damage;
-      SetBeforeVerify(DamageArchive);
-      const auto failed = run(5);
-      SetBeforeVerify(nullptr);
-      g_damage = Damage::None;
-      EXPECT_EQ(failed->results.at(0).outcome, TZipOutcome::Failed);
-      EXPECT_NE(failed->ReasonFor(src.Path("a.mdf")).find("did not read back as written"),
-                std::string::npos)
-          << failed->ReasonFor(src.Path("a.mdf"));
-      for (const auto& [name, bytes] : before) EXPECT_EQ(ReadAll(out.Path(name)), bytes) << name;
-      EXPECT_TRUE(Leftovers(out.Root()).empty());
-    }
-    // Without the read-back the same damage would have replaced them.
-    g_damage = Damage::Data;
+  // A run whose archive fails its read-back moves nothing and keeps them all.
+  const std::map<std::string, std::string> before = {{"a.zip", ReadAll(out.Path("a.zip"))},
+                                                     {"a.zip.1", ReadAll(out.Path("a.zip.1"))},
+                                                     {"a.zip.2", ReadAll(out.Path("a.zip.2"))}};
+  for (const Damage damage : {Damage::Data, Damage::CentralCrc}) {
+    g_damage = damage;
     SetBeforeVerify(DamageArchive);
-    EXPECT_EQ(run(5, false)->results.at(0).outcome, TZipOutcome::Archived);
+    const auto failed = run(5);
     SetBeforeVerify(nullptr);
     g_damage = Damage::None;
-    EXPECT_EQ(ReadAll(out.Path("a.zip.1")), before.at("a.zip"));
-
-    // A foreign file in the chain stays; the chain stops before it. Beyond a
-    // free name it is not in the way: the moves end there.
-    fs::remove(out.Path("a.zip.2"));
-    out.File("a.zip.3", "a note of the user's");
-    const auto beforeGap = run(6);
-    EXPECT_TRUE(beforeGap->driver.Report().Empty()) << beforeGap->driver.Report().Details();
-    EXPECT_EQ(ReadAll(out.Path("a.zip.3")), "a note of the user's");
-    out.File("a.zip.2", "a note of the user's");
-    const std::string previous = ReadAll(out.Path("a.zip"));
-    const auto shortened = run(6);
-    EXPECT_EQ(shortened->results.at(0).outcome, TZipOutcome::Archived);
-    EXPECT_EQ(shortened->ReasonFor(src.Path("a.mdf")),
-              "only 1 earlier archive is kept: " + out.Path("a.zip.2") +
-                  " is not an archive of ours and is left as it is");
-    EXPECT_EQ(ReadAll(out.Path("a.zip.2")), "a note of the user's");
-    EXPECT_EQ(ReadAll(out.Path("a.zip.1")), previous);
-    EXPECT_EQ(holds("a.zip"), "a.mdf:6000 ");
-    // At NAME.zip.1 it leaves no room: the new archive still takes its place.
-    fs::remove(out.Path("a.zip.1"));
-    out.Link("a.zip.1", "a.zip.2");
-    const auto none = run(7);
-    EXPECT_EQ(none->ReasonFor(src.Path("a.mdf")),
-              "the archive it replaces is not kept: " + out.Path("a.zip.1") +
-                  " is not an archive of ours and is left as it is");
-    EXPECT_TRUE(fs::is_symlink(out.Path("a.zip.1")));
-    EXPECT_EQ(holds("a.zip"), "a.mdf:7000 ");
-    EXPECT_EQ(ReadAll(beyond), "not ours, and beyond the chain");
-    // With no archive to replace nothing enters the chain, and nothing moves.
-    fs::remove(out.Path("a.zip"));
-    EXPECT_TRUE(run(8)->driver.Report().Empty());
-    EXPECT_TRUE(fs::is_symlink(out.Path("a.zip.1")));
+    EXPECT_EQ(failed->results.at(0).outcome, TZipOutcome::Failed);
+    EXPECT_NE(failed->ReasonFor(src.Path("a.mdf")).find("did not read back as written"),
+              std::string::npos)
+        << failed->ReasonFor(src.Path("a.mdf"));
+    for (const auto& [name, bytes] : before) EXPECT_EQ(ReadAll(out.Path(name)), bytes) << name;
+    EXPECT_TRUE(Leftovers(out.Root()).empty());
   }
+  // Without the read-back the same damage would have replaced them.
+  g_damage = Damage::Data;
+  SetBeforeVerify(DamageArchive);
+  EXPECT_EQ(run(5, false)->results.at(0).outcome, TZipOutcome::Archived);
+  SetBeforeVerify(nullptr);
+  g_damage = Damage::None;
+  EXPECT_EQ(ReadAll(out.Path("a.zip.1")), before.at("a.zip"));
 
-  TEST(RunReportTest, NamesEveryCaseAndCapsWhatTheBoxShows) {
-    RunReport report;
-    EXPECT_TRUE(report.Empty());
-    report.Archived("/out/a.zip", "/src/one/a.mdf");
-    report.FolderNotListed("/src/locked", EACCES);
-    report.Archived("/out/a.zip", "/src/two/a.mdf");
-    EXPECT_EQ(report.Text(),
-              "Process Complete!\n\nSome databases were not archived:\n"
-              "/src/locked: could not be listed: Permission denied\n"
-              "/src/one/a.mdf: its archive was replaced by /src/two/a.mdf");
-    for (int i = 0; i < 30; ++i) report.Add("/src/x" + std::to_string(i), "not a regular file");
-    const std::string capped = report.Text(kReportLines);
-    EXPECT_EQ(std::count(capped.begin(), capped.end(), '\n'), 3 + 20);
-    EXPECT_TRUE(capped.ends_with("\n/src/x17: not a regular file\nand 12 more"));
-    const std::string details = report.Details();
-    EXPECT_EQ(std::count(details.begin(), details.end(), '\n'), 32);
-    report.Clear();
-    EXPECT_TRUE(report.Empty());
+  // A foreign file in the chain stays; the chain stops before it. Beyond a
+  // free name it is not in the way: the moves end there.
+  fs::remove(out.Path("a.zip.2"));
+  out.File("a.zip.3", "a note of the user's");
+  const auto beforeGap = run(6);
+  EXPECT_TRUE(beforeGap->driver.Report().Empty()) << beforeGap->driver.Report().Details();
+  EXPECT_EQ(ReadAll(out.Path("a.zip.3")), "a note of the user's");
+  out.File("a.zip.2", "a note of the user's");
+  const std::string previous = ReadAll(out.Path("a.zip"));
+  const auto shortened = run(6);
+  EXPECT_EQ(shortened->results.at(0).outcome, TZipOutcome::Archived);
+  EXPECT_EQ(shortened->ReasonFor(src.Path("a.mdf")),
+            "only 1 earlier archive is kept: " + out.Path("a.zip.2") +
+                " is not an archive of ours and is left as it is");
+  EXPECT_EQ(ReadAll(out.Path("a.zip.2")), "a note of the user's");
+  EXPECT_EQ(ReadAll(out.Path("a.zip.1")), previous);
+  EXPECT_EQ(holds("a.zip"), "a.mdf:6000 ");
+  // At NAME.zip.1 it leaves no room: the new archive still takes its place.
+  fs::remove(out.Path("a.zip.1"));
+  out.Link("a.zip.1", "a.zip.2");
+  const auto none = run(7);
+  EXPECT_EQ(none->ReasonFor(src.Path("a.mdf")),
+            "the archive it replaces is not kept: " + out.Path("a.zip.1") +
+                " is not an archive of ours and is left as it is");
+  EXPECT_TRUE(fs::is_symlink(out.Path("a.zip.1")));
+  EXPECT_EQ(holds("a.zip"), "a.mdf:7000 ");
+  EXPECT_EQ(ReadAll(beyond), "not ours, and beyond the chain");
+  // With no archive to replace nothing enters the chain, and nothing moves.
+  fs::remove(out.Path("a.zip"));
+  EXPECT_TRUE(run(8)->driver.Report().Empty());
+  EXPECT_TRUE(fs::is_symlink(out.Path("a.zip.1")));
+}
 
-    // Names that differ only where the file system does not look are one file:
-    // the archive written earlier is the one replaced later, and said so.
-    report.Archived("/out/A.zip", "/src/one/A.mdf", {}, {7, 100});
-    report.Archived("/out/b.zip", "/src/b.mdf", {}, {7, 101});
-    report.Archived("/out/a.zip", "/src/two/a.mdf", {7, 100}, {7, 102});
-    EXPECT_EQ(report.Details(), "/src/one/A.mdf: its archive was replaced by /src/two/a.mdf\n");
-    // Once replaced, its id is nobody's: a new file that reuses it is new.
-    report.Archived("/out/c.zip", "/src/c.mdf", {7, 100}, {7, 103});
-    EXPECT_EQ(report.Cases().size(), 1u);
-  }
+// An earlier archive is known again by its file, but only while it is that
+// file: a number the file system hands out again after another process
+// replaced it (two runs into one folder) is not the same archive.
+TEST(RunReportTest, AnEarlierArchiveIsKnownByItsFileNotByANumberGivenAgain) {
+  TempTree out;
+  out.File("A.zip", "ours");
+  ASSERT_EQ(::link(out.Path("A.zip").c_str(), out.Path("a.zip").c_str()), 0);
+  out.File("b.zip", "another");
+  struct stat st {};
+  ASSERT_EQ(::stat(out.Path("A.zip").c_str(), &st), 0);
+  const TFileId first{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  RunReport report;
+  report.Archived(out.Path("A.zip"), "/src/A.mdf", {}, first);
+  report.Archived(out.Path("b.zip"), "/src/b.mdf", first, {1, 2});
+  EXPECT_TRUE(report.Empty());
+  report.Archived(out.Path("a.zip"), "/src/a.mdf", first, {1, 3});
+  ASSERT_EQ(report.Cases().size(), 1u);
+  EXPECT_EQ(report.Cases()[0].reason, "its archive was replaced by /src/a.mdf");
+}
+
+TEST(RunReportTest, NamesEveryCaseAndCapsWhatTheBoxShows) {
+  RunReport report;
+  EXPECT_TRUE(report.Empty());
+  report.Archived("/out/a.zip", "/src/one/a.mdf");
+  report.FolderNotListed("/src/locked", EACCES);
+  report.Archived("/out/a.zip", "/src/two/a.mdf");
+  EXPECT_EQ(report.Text(),
+            "Process Complete!\n\nSome databases were not archived:\n"
+            "/src/locked: could not be listed: Permission denied\n"
+            "/src/one/a.mdf: its archive was replaced by /src/two/a.mdf");
+  for (int i = 0; i < 30; ++i) report.Add("/src/x" + std::to_string(i), "not a regular file");
+  const std::string capped = report.Text(kReportLines);
+  EXPECT_EQ(std::count(capped.begin(), capped.end(), '\n'), 3 + 20);
+  EXPECT_TRUE(capped.ends_with("\n/src/x17: not a regular file\nand 12 more"));
+  const std::string details = report.Details();
+  EXPECT_EQ(std::count(details.begin(), details.end(), '\n'), 32);
+  report.Clear();
+  EXPECT_TRUE(report.Empty());
+}
 
 }  // namespace
