@@ -1,40 +1,20 @@
 #include "PrintedName.h"
 
 #include <cstdint>
+#include <optional>
+
+#include "Utf8.h"
 
 namespace {
 
 // The length of the UTF-8 sequence at text[i] and its code point, or 0 when
-// the byte there starts none.
+// the bytes there are not well-formed UTF-8.
 size_t Utf8At(std::string_view text, size_t i, char32_t& cp) {
-  const auto b = [&](size_t k) { return static_cast<unsigned char>(text[i + k]); };
-  const unsigned char lead = b(0);
-  size_t len = 0;
-  if (lead < 0x80) {
-    cp = lead;
-    return 1;
-  }
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    len = 2;
-    cp = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    len = 3;
-    cp = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    len = 4;
-    cp = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + len > text.size()) return 0;
-  for (size_t k = 1; k < len; ++k) {
-    if ((b(k) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (b(k) & 0x3F);
-  }
-  // Overlong forms, surrogates and code points past Unicode are not UTF-8.
-  static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (cp < kLeast[len] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return 0;
-  return len;
+  size_t pos = i;
+  const std::optional<char32_t> c = NextUtf8(text, pos);
+  if (!c) return 0;
+  cp = *c;
+  return pos - i;
 }
 
 // Control characters, and the format characters that end a line or turn the

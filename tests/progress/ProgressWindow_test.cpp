@@ -176,4 +176,4 @@ class ProgressWindowTest : public QObject {
 };
 
 QTEST_MAIN(ProgressWindowTest)
-#include "ProgressWindowTest.moc"
+#include "ProgressWindow_test.moc"

@@ -809,4 +809,4 @@ class MainWindowTest : public QObject {
 };
 
 QTEST_MAIN(MainWindowTest)
-#include "MainWindowTest.moc"
+#include "MainWindow_test.moc"

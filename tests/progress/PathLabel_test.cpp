@@ -175,4 +175,4 @@ class PathLabelTest : public QObject {
 };
 
 QTEST_MAIN(PathLabelTest)
-#include "PathLabelTest.moc"
+#include "PathLabel_test.moc"

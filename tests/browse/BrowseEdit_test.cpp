@@ -1,5 +1,7 @@
 // Drives the browse edit and its folder dialog offscreen: the dialog is
 // reached through a timer once it is open and modal, acted on, and closed.
+#include "BrowseEdit.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -15,7 +17,6 @@
 #include <functional>
 
 #include "BrowseDlg.h"
-#include "BrowseEdit.h"
 #include "Errors.h"
 #include "FolderPicture.h"
 #include "QtUi.h"
@@ -469,4 +470,4 @@ class BrowseEditTest : public QObject {
 };
 
 QTEST_MAIN(BrowseEditTest)
-#include "BrowseEditTest.moc"
+#include "BrowseEdit_test.moc"
