@@ -88,6 +88,56 @@ TEST(DeflateSearch, ChainCountEndsTheWalkAtItsLastLink) {
   }
 }
 
+// "XYZabcd" once, then "XYZabcd" again `distance` further on, with `copies`
+// copies of "XYZ" in between near the second: searching at probe, the chain
+// of "XYZ" holds the copies nearest first and the far match last.
+ChainInput FarOf(unsigned copies, size_t distance) {
+  ChainInput in;
+  Bytes& b = in.bytes;
+  b.push_back('#');
+  in.first = b.size();
+  for (char c : std::string("XYZabcd!")) b.push_back(static_cast<uint8_t>(c));
+  b.insert(b.end(), in.first + distance - 5 * copies - 1 - b.size(), '~');
+  for (unsigned i = 0; i < copies; ++i) {
+    b.push_back(static_cast<uint8_t>(0x80 + i));
+    b.insert(b.end(), {'X', 'Y', 'Z'});
+    b.push_back(static_cast<uint8_t>(0xC0 + i));
+  }
+  b.push_back('$');
+  in.probe = b.size();
+  for (char c : std::string("XYZabcd%")) b.push_back(static_cast<uint8_t>(c));
+  b.insert(b.end(), 3000, '~');
+  return in;
+}
+
+// A match reaches back 32,506 bytes from the chain's head and 32,505 from a
+// link behind it; the walk ends at the first link out of reach, wherever that
+// falls among the links it reads at a time, and never finds what lies beyond.
+TEST(DeflateSearch, ReachEndsTheWalkWhereverItFalls) {
+  constexpr size_t kHeadReach = 32506;
+  for (int level = 1; level <= 9; ++level) {
+    for (unsigned copies = 0; copies < std::min(18u, kRows[level].chain_len); ++copies) {
+      const size_t reach = copies == 0 ? kHeadReach : kHeadReach - 1;
+      for (size_t distance : {reach, reach + 1}) {
+        SCOPED_TRACE("level " + std::to_string(level) + ", " + std::to_string(copies) +
+                     " nearer copies, distance " + std::to_string(distance));
+        const ChainInput in = FarOf(copies, distance);
+        ASSERT_EQ(in.probe - in.first, distance);
+        const unsigned key = HashOf(&in.bytes[in.probe]);
+        unsigned same_hash = 0;
+        for (size_t p = 0; p < in.probe; ++p) same_hash += HashOf(&in.bytes[p]) == key;
+        ASSERT_EQ(same_hash, copies + 1);
+
+        const auto symbols = SymbolsOf(in.bytes, level);
+        const inflate::Symbol* s = inflate::SymbolAt(symbols, in.probe);
+        ASSERT_NE(s, nullptr);
+        const bool far_match = s->length == 7 && s->distance == distance;
+        EXPECT_EQ(far_match, distance <= reach);
+      }
+    }
+  }
+}
+
 // A plain walk of the lazy levels' rules at one position, over the window as
 // it stands when nothing has slid: the chain of the position's hash nearest
 // first, limit, chain count (a quarter after a good match), nice_len, the
