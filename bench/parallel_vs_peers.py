@@ -4,7 +4,15 @@ pigz -p 2 and libdeflate-gzip, side by side in the same run, and sweeps the
 thread count.
 
 Usage: parallel_vs_peers.py [--runs N] [--levels 1,6,9] [--threads 2]
-                            [--sweep 1,2,3,4] DEFLATE_TOOL FILE...
+                            [--sweep 1,2,3,4] [--dbzip DBZIP] [--base TOOL]
+                            DEFLATE_TOOL FILE...
+
+--dbzip times a whole dbzip run with its defaults over a folder holding the
+file alone (archive written, synced and renamed; the peers write to
+/dev/null). --base times an older deflate_tool beside this one, both on one
+thread pinned to the first processor (`taskset -c 0`, blocks coded on the
+same thread), for a paired comparison of one build against the one before.
+At level 1, igzip -1 and -3 are timed too where the machine has them.
 
 --levels '' times the sweep alone; the sweep must start at 1.
 
@@ -22,6 +30,7 @@ the processor time they took.
 """
 import argparse
 import os
+import shutil
 import statistics
 import subprocess
 import tempfile
@@ -47,10 +56,13 @@ def main():
     parser.add_argument("--threads", type=int, default=2)
     parser.add_argument("--sweep", default="1,2,3,4")
     parser.add_argument("--sweep-level", type=int, default=6)
+    parser.add_argument("--dbzip")
+    parser.add_argument("--base")
     parser.add_argument("tool")
     parser.add_argument("files", nargs="+")
     opts = parser.parse_args()
     levels = [int(x) for x in opts.levels.split(",") if x]
+    igzip = shutil.which("igzip")
     with tempfile.TemporaryDirectory() as tmp:
         one = os.path.join(tmp, "one.d")
         many = os.path.join(tmp, "many.d")
@@ -58,8 +70,17 @@ def main():
               "libdeflate MB/s | ours %d / gzip | ours %d / libdeflate | same |" %
               (opts.threads, opts.threads, opts.threads))
         print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---|", flush=True)
+        extras = []
         for path in opts.files:
             size = os.path.getsize(path)
+            source = os.path.join(tmp, "src-" + os.path.basename(path))
+            archives = os.path.join(tmp, "out-" + os.path.basename(path))
+            if opts.dbzip:
+                os.makedirs(source, exist_ok=True)
+                os.makedirs(archives, exist_ok=True)
+                copy = os.path.join(source, os.path.basename(path))
+                if not os.path.exists(copy):
+                    shutil.copyfile(path, copy)
             for level in levels:
                 commands = {
                     "one": ours(opts.tool, 1, level, path, os.devnull),
@@ -68,11 +89,26 @@ def main():
                     "pigz": ["pigz", "-p", "2", "-%d" % level, "-n", "-c", path],
                     "libdeflate": ["libdeflate-gzip", "-%d" % level, "-n", "-c", path],
                 }
+                if opts.dbzip:
+                    commands["dbzip"] = [opts.dbzip, "-q", "--no-clone", "-%d" % level,
+                                         source, archives]
+                if opts.base:
+                    commands["pinned"] = ["taskset", "-c", "0", opts.tool, str(level), path,
+                                          os.devnull]
+                    commands["base pinned"] = ["taskset", "-c", "0", opts.base, str(level),
+                                               path, os.devnull]
+                if igzip and level == 1:
+                    commands["igzip -1"] = [igzip, "-1", "-c", path]
+                    commands["igzip -3"] = [igzip, "-3", "-c", path]
                 times = {name: [] for name in commands}
                 for _ in range(opts.runs):
                     for name, args in commands.items():
                         times[name].append(timed(args))
                 med = {name: statistics.median(t) for name, t in times.items()}
+                for name in commands:
+                    if name not in ("one", "many", "gzip", "pigz", "libdeflate"):
+                        extras.append((os.path.basename(path), level, name, size / med[name] / 1e6,
+                                       med["libdeflate"] / med[name]))
                 subprocess.run(ours(opts.tool, 1, level, path, one), check=True,
                                stdout=subprocess.DEVNULL)
                 subprocess.run(ours(opts.tool, opts.threads, level, path, many), check=True,
@@ -83,6 +119,11 @@ def main():
                     os.path.basename(path), size / 1e6, level, mbs["one"], mbs["many"],
                     mbs["gzip"], mbs["pigz"], mbs["libdeflate"], med["gzip"] / med["many"],
                     med["libdeflate"] / med["many"], "yes" if same else "NO"), flush=True)
+        if extras:
+            print("\n| input | level | command | MB/s | vs libdeflate-gzip |")
+            print("|---|---:|---|---:|---:|")
+            for row in extras:
+                print("| %s | %d | %s | %.1f | %.2f |" % row)
         if opts.sweep:
             sweep(opts)
 
