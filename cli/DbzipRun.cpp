@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -313,8 +314,9 @@ class DbzipView : public TRunView {
     return status == kExitOk ? kExitNothingFound : status;
   }
 
-  int EndRun(const TRun& run, TRunEnd end) {
-    PrintReport(run);
+  // A run that failed or was interrupted says so on standard error and ends
+  // with its status; one that finished has none here.
+  std::optional<int> Unfinished(const TRun& run, TRunEnd end) {
     if (end == TRunEnd::Failed) {
       printer_.Error(EscapeControls(FailureText(run.Failure())));
       return kExitNotAllArchived;
@@ -323,6 +325,12 @@ class DbzipView : public TRunView {
       printer_.Error("interrupted");
       return InterruptedStatus();
     }
+    return std::nullopt;
+  }
+
+  int EndRun(const TRun& run, TRunEnd end) {
+    PrintReport(run);
+    if (const std::optional<int> status = Unfinished(run, end)) return *status;
     uint64_t bytesIn = 0, bytesOut = 0;
     size_t cloned = 0;
     const auto survivors = run.Survivors();
@@ -346,14 +354,7 @@ class DbzipView : public TRunView {
   // What the run would do with each database found, as lines on standard
   // output: the archive each would get, and what would be skipped and why.
   int EndPlan(const TRun& run, TRunEnd end) {
-    if (end == TRunEnd::Failed) {
-      printer_.Error(EscapeControls(FailureText(run.Failure())));
-      return kExitNotAllArchived;
-    }
-    if (end == TRunEnd::Canceled) {
-      printer_.Error("interrupted");
-      return InterruptedStatus();
-    }
+    if (const std::optional<int> status = Unfinished(run, end)) return *status;
     const bool lines = !options_.json;
     size_t archived = 0, notArchived = 0, remarks = 0;
     // The stale temporaries and the folders the search could not list come
