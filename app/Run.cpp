@@ -12,6 +12,7 @@
 #include "File.h"
 #include "Files.h"
 #include "Masks.h"
+#include "Memory.h"
 #include "SFolders.h"
 #include "Text.h"
 #include "ZipWriter.h"
@@ -179,6 +180,7 @@ void TRun::ZipFound() {
 }
 
 void TRun::ZipGroups(int workers) {
+  ReturnLargeBlocksAtOnce();
   // With several workers the largest groups are taken first, so a big
   // database found last does not run alone while the others wait idle; the
   // archives are the same in any order.
