@@ -40,6 +40,11 @@ std::string ArchiveGroupKey(const std::string& archivePath) {
 #endif
 }
 
+namespace {
+// The size from which the encoder may parse a database on several threads.
+constexpr int64_t kParsedInSegments = int64_t{1} << 20;
+}  // namespace
+
 TRun::TRun(TRunView& view)
     : view_(view), ownSearch_(std::make_unique<TSearchFolders>()), search_(*ownSearch_) {
   search_.UpdateList = true;
@@ -180,7 +185,6 @@ void TRun::ZipFound() {
 }
 
 void TRun::ZipGroups(int workers) {
-  ReturnLargeBlocksAtOnce();
   // With several workers the largest groups are taken first, so a big
   // database found last does not run alone while the others wait idle; the
   // archives are the same in any order.
@@ -225,6 +229,9 @@ void TRun::ZipGroups(int workers) {
           db.result =
               driver_.ZipDatabase(*writer, db.archivePath, db.source, request_.level, *cancel_);
           db.done = true;
+          // A database of a segment or more may have been parsed by several
+          // threads; what their buffers held goes back before the next one.
+          if (db.result.bytesRead >= kParsedInSegments) ReturnFreedMemory();
           // An archive in place is reported so, whatever interrupt follows.
           view_.Zipped(slot, db);
         } catch (const EUserCanceled&) {

@@ -6,9 +6,8 @@
 #include <malloc.h>
 #endif
 
-void ReturnLargeBlocksAtOnce() {
+void ReturnFreedMemory() {
 #if defined(__GLIBC__)
-  // Setting the bound also stops the library from moving it.
-  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+  malloc_trim(0);
 #endif
 }

@@ -1,11 +1,9 @@
 // How the process's heap gives memory back to the system.
 #pragma once
 
-// Has blocks of 128 KiB and more mapped on their own and given back to the
-// system when freed. A run's parsing threads free large buffers that other
-// threads then ask for again; with the C library's own rule, which raises
-// that bound each time such a block is freed, they pile up in the threads'
-// heaps, and the peak grows by a few megabytes from one run to the next.
-// Safe to call more than once; does nothing where the C library has no such
-// setting.
-void ReturnLargeBlocksAtOnce();
+// Gives the heap's free pages back to the system. A large database is parsed
+// by several threads whose big buffers, once freed, stay in the threads'
+// heaps; without this the peak grows by a few megabytes from one database to
+// the next. Costs a walk over the heaps, so it is for after a large database,
+// not after every small one. Does nothing where the C library cannot.
+void ReturnFreedMemory();
