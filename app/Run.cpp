@@ -12,7 +12,6 @@
 #include "File.h"
 #include "Files.h"
 #include "Masks.h"
-#include "Memory.h"
 #include "SFolders.h"
 #include "Text.h"
 #include "ZipWriter.h"
@@ -39,11 +38,6 @@ std::string ArchiveGroupKey(const std::string& archivePath) {
   return archivePath;
 #endif
 }
-
-namespace {
-// The size from which the encoder may parse a database on several threads.
-constexpr int64_t kParsedInSegments = int64_t{1} << 20;
-}  // namespace
 
 TRun::TRun(TRunView& view)
     : view_(view), ownSearch_(std::make_unique<TSearchFolders>()), search_(*ownSearch_) {
@@ -229,9 +223,6 @@ void TRun::ZipGroups(int workers) {
           db.result =
               driver_.ZipDatabase(*writer, db.archivePath, db.source, request_.level, *cancel_);
           db.done = true;
-          // A database of a segment or more may have been parsed by several
-          // threads; what their buffers held goes back before the next one.
-          if (db.result.bytesRead >= kParsedInSegments) ReturnFreedMemory();
           // An archive in place is reported so, whatever interrupt follows.
           view_.Zipped(slot, db);
         } catch (const EUserCanceled&) {
