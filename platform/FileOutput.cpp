@@ -21,7 +21,9 @@
 
 namespace {
 
-int64_t Nanoseconds(const timespec& t) {
+// A stat time (seconds and nanoseconds) as nanoseconds.
+template <class StatTime>
+int64_t Nanoseconds(const StatTime& t) {
   return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
@@ -118,12 +120,6 @@ int TOutputDir::Open(const std::string& path) {
   const long limit = ::fpathconf(fd, _PC_NAME_MAX);
   maxName_ = static_cast<size_t>(limit > 0 ? limit : 255);
   return 0;
-}
-
-void TOutputDir::Close() {
-  if (handle_ != InvalidHandle) FileClose(handle_);
-  handle_ = InvalidHandle;
-  path_.clear();
 }
 
 TEntryStatus TOutputDir::StatusAt(const std::string& name) const {
@@ -274,11 +270,6 @@ void TOutputDir::Discard(TTempFile& temp) const {
     temp.name.clear();
   }
   Release(temp);
-}
-
-void TOutputDir::Release(TTempFile& temp) {
-  if (temp.handle != InvalidHandle) FileClose(temp.handle);
-  temp.handle = InvalidHandle;
 }
 
 int TOutputDir::CloneUnnamed(THandle source, THandle& clone) const {

@@ -1,5 +1,6 @@
 // What both systems share of writing through a folder's handle: the names of
-// our temporary files and the test's view of the durable calls.
+// our temporary files, the test's view of the durable calls, and letting the
+// handles go.
 #include <atomic>
 #include <chrono>
 #include <random>
@@ -72,4 +73,15 @@ std::string TempNameFor(const std::string& name, size_t maxName) {
   // temporary file takes a shortened name.
   if (maxName > tail && base.size() + tail > maxName) base.resize(maxName - tail);
   return base + kTempSuffix + RandomPart();
+}
+
+void TOutputDir::Close() {
+  if (handle_ != InvalidHandle) FileClose(handle_);
+  handle_ = InvalidHandle;
+  path_.clear();
+}
+
+void TOutputDir::Release(TTempFile& temp) {
+  if (temp.handle != InvalidHandle) FileClose(temp.handle);
+  temp.handle = InvalidHandle;
 }

@@ -108,12 +108,6 @@ int TOutputDir::Open(const std::string& path) {
   return 0;
 }
 
-void TOutputDir::Close() {
-  if (handle_ != InvalidHandle) FileClose(handle_);
-  handle_ = InvalidHandle;
-  path_.clear();
-}
-
 TEntryStatus TOutputDir::StatusAt(const std::string& name) const {
   TEntryStatus status;
   const HANDLE h = ::CreateFileW(
@@ -237,11 +231,6 @@ void TOutputDir::Discard(TTempFile& temp) const {
   }
   temp.name.clear();
   Release(temp);
-}
-
-void TOutputDir::Release(TTempFile& temp) {
-  if (temp.handle != InvalidHandle) FileClose(temp.handle);
-  temp.handle = InvalidHandle;
 }
 
 int TOutputDir::CloneUnnamed(THandle /*source*/, THandle& clone) const {
