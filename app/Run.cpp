@@ -213,6 +213,15 @@ void TRun::ZipGroups(int workers) {
       writer->Threads =
           request_.threads != 0 ? request_.threads : cores / static_cast<unsigned>(workers);
     }
+    // The encoder's buffers serve every database of the run and go with it.
+    struct KeptMemory {
+      TZipWriter& writer;
+      explicit KeptMemory(TZipWriter& w) : writer(w) { writer.KeepEncoderMemory = true; }
+      ~KeptMemory() {
+        writer.KeepEncoderMemory = false;
+        writer.ReleaseEncoderMemory();
+      }
+    } kept(*writer);
     const auto stopping = [&] { return *cancel_ || failed; };
     for (size_t n; !stopping() && (n = nextGroup++) < groups_.size();) {
       for (size_t i : groups_[order[n]]) {

@@ -43,20 +43,39 @@ BlockPipeline::~BlockPipeline() {
 
 bool BlockPipeline::start(const EncoderState& s) {
   try {
-    slots_ = std::make_unique<Slot[]>(kSlots);
-    sets_ = std::make_unique<SymbolSet[]>(kSlots - 1);  // value-initialised: kind bits cleared
+    PipelineMemory& m = memory_;
+    if (!m.slots || !m.sets || !m.coder) {
+      auto slots = std::make_unique<Slot[]>(kSlots);
+      for (unsigned i = 0; i < kSlots; ++i) {
+        // A block's output: at most 31 bits for each of its symbols (fixed
+        // codes, which a dynamic block only takes when it is cheaper), a
+        // stored block of 65,536 bytes, or the kilobyte left over from the
+        // one before.
+        slots[i].output.Reserve(kMaxBlockSymbols * 31 / 8 + 2 * kOutBufSize + 8);
+      }
+      auto sets = std::make_unique<PipelineSymbols[]>(kSlots - 1);  // kind bits cleared
+      auto coder = std::make_unique<EncoderState>();
+      m.slots = std::move(slots);
+      m.sets = std::move(sets);
+      m.coder = std::move(coder);
+    } else {
+      // An entry given up halfway may have left kind bits set and output
+      // unwritten.
+      for (unsigned i = 0; i + 1 < kSlots; ++i) {
+        std::memset(m.sets[i].kinds, 0, sizeof m.sets[i].kinds);
+      }
+      for (unsigned i = 0; i < kSlots; ++i) m.slots[i].output.Clear();
+    }
+    slots_ = m.slots.get();
     for (unsigned i = 0; i < kSlots; ++i) {
       Slot& slot = slots_[i];
       // The parser's block in progress is in the writer's buffers.
-      slot.sym_bytes = i == 0 ? s.sym_bytes : sets_[i - 1].bytes;
-      slot.sym_dists = i == 0 ? s.sym_dists : sets_[i - 1].dists;
-      slot.sym_kinds = i == 0 ? s.sym_kinds : sets_[i - 1].kinds;
-      // A block's output: at most 31 bits for each of its symbols (fixed
-      // codes, which a dynamic block only takes when it is cheaper), a stored
-      // block of 65,536 bytes, or the kilobyte left over from the one before.
-      slot.output.Reserve(kMaxBlockSymbols * 31 / 8 + 2 * kOutBufSize + 8);
+      slot.sym_bytes = i == 0 ? s.sym_bytes : m.sets[i - 1].bytes;
+      slot.sym_dists = i == 0 ? s.sym_dists : m.sets[i - 1].dists;
+      slot.sym_kinds = i == 0 ? s.sym_kinds : m.sets[i - 1].kinds;
     }
-    coder_ = std::make_unique<EncoderState>(s);
+    coder_ = m.coder.get();
+    *coder_ = s;
     coder_->aside = nullptr;
     // The tree descriptors point into the state they belong to.
     coder_->lit_desc.tree = coder_->lit_tree;

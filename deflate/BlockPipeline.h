@@ -31,10 +31,52 @@ class OutputRecorder : public DeflateHost {
   void Replay(DeflateHost& host);
   // Room for bytes of output without the doubling of a growing buffer.
   void Reserve(size_t bytes) { bytes_.reserve(bytes); }
+  // Hands on nothing recorded: what an abandoned entry left is never written.
+  void Clear() {
+    bytes_.clear();
+    pieces_.clear();
+  }
 
  private:
   std::vector<uint8_t> bytes_;
   std::vector<size_t> pieces_;
+};
+
+// Enough for the coder to take three blocks at a wake while the parser
+// fills the fourth; each slot holds some 170 KB.
+constexpr unsigned kPipelineSlots = 4;
+
+// A finished block waiting for the coder.
+struct PipelineSlot {
+  uint8_t* sym_bytes;
+  uint16_t* sym_dists;
+  uint8_t* sym_kinds;
+  unsigned sym_count;
+  unsigned dist_count;
+  uint16_t lit_freq[kLitSymbols];
+  uint16_t dist_freq[kDistSymbols];
+  bool has_data;
+  uint32_t stored_len;
+  uint8_t stored[2 * kWindowHalf];  // the block's input, for a stored block
+  OutputRecorder output;
+};
+
+// The parser's further sets of symbol buffers, shaped as the writer's.
+struct PipelineSymbols {
+  decltype(DeflateWorkBuffers::sym_bytes) bytes;
+  decltype(DeflateWorkBuffers::sym_dists) dists;
+  decltype(DeflateWorkBuffers::sym_kinds) kinds;
+};
+
+// The pipeline's buffers, made by the first entry that starts the thread and
+// kept for the next ones.
+struct PipelineMemory {
+  std::unique_ptr<PipelineSlot[]> slots;
+  std::unique_ptr<PipelineSymbols[]> sets;  // the writer's buffers serve the first slot
+  // The block coder's half of the state, used by one thread at a time; on the
+  // heap, away from the parser's state on the stack, so that the two threads
+  // never write to one cache line.
+  std::unique_ptr<EncoderState> coder;
 };
 
 // One entry's pipeline; the thread starts with the entry's first block that
@@ -47,7 +89,7 @@ class OutputRecorder : public DeflateHost {
 // microseconds each time.
 class BlockPipeline {
  public:
-  BlockPipeline() = default;
+  explicit BlockPipeline(PipelineMemory& memory) : memory_(memory) {}
   BlockPipeline(const BlockPipeline&) = delete;
   BlockPipeline& operator=(const BlockPipeline&) = delete;
   // Waits for the block being coded, if any, and ends the thread.
@@ -60,29 +102,8 @@ class BlockPipeline {
   uint64_t close_block(EncoderState& s, const uint8_t* data, uint32_t stored_len, bool last);
 
  private:
-  // Enough for the coder to take three blocks at a wake while the parser
-  // fills the fourth; each slot holds some 170 KB.
-  static constexpr unsigned kSlots = 4;
-
-  struct Slot {
-    uint8_t* sym_bytes;
-    uint16_t* sym_dists;
-    uint8_t* sym_kinds;
-    unsigned sym_count;
-    unsigned dist_count;
-    uint16_t lit_freq[kLitSymbols];
-    uint16_t dist_freq[kDistSymbols];
-    bool has_data;
-    uint32_t stored_len;
-    uint8_t stored[2 * kWindowHalf];  // the block's input, for a stored block
-    OutputRecorder output;
-  };
-  // The parser's further sets of symbol buffers, shaped as the writer's.
-  struct SymbolSet {
-    decltype(DeflateWorkBuffers::sym_bytes) bytes;
-    decltype(DeflateWorkBuffers::sym_dists) dists;
-    decltype(DeflateWorkBuffers::sym_kinds) kinds;
-  };
+  using Slot = PipelineSlot;
+  static constexpr unsigned kSlots = kPipelineSlots;
 
   bool start(const EncoderState& s);
   static void fill_slot(EncoderState& s, Slot& slot);
@@ -93,12 +114,9 @@ class BlockPipeline {
   void reclaim(DeflateHost& host, bool wait);
   void work();
 
-  // The block coder's half of the state, used by one thread at a time; on the
-  // heap, away from the parser's state on the stack, so that the two threads
-  // never write to one cache line.
-  std::unique_ptr<EncoderState> coder_;
-  std::unique_ptr<Slot[]> slots_;
-  std::unique_ptr<SymbolSet[]> sets_;  // the writer's buffers serve the first slot
+  PipelineMemory& memory_;
+  Slot* slots_ = nullptr;
+  EncoderState* coder_ = nullptr;
   unsigned posted_ = 0;                // blocks given to the ring (parser)
   unsigned reclaimed_ = 0;             // blocks whose output the host has (parser)
   unsigned unsignalled_symbols_ = 0;

@@ -12,6 +12,20 @@
 #include "LevelTable.h"
 #include "MatchFinder.h"
 #include "ParallelDeflate.h"
+#include "ParallelEngine.h"
+
+namespace deflate_internal {
+
+struct HeldMemory {
+  PipelineMemory pipeline;
+  EngineMemory engine;
+};
+
+}  // namespace deflate_internal
+
+void DeflateHeldMemoryDeleter::operator()(deflate_internal::HeldMemory* memory) const noexcept {
+  delete memory;
+}
 
 std::unique_ptr<DeflateWorkBuffers> DeflateWorkBuffers::Allocate() {
   // Value-initialised: the window starts cleared, so reads past the first
@@ -26,11 +40,12 @@ uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
     throw std::invalid_argument("deflate: PackLevel " + std::to_string(PackLevel) +
                                 " is not in 1..9");
   }
+  if (!buffers.held) buffers.held.reset(new HeldMemory);
   EncoderState s{};
   s.host = &host;
   // Declared after s: on an exception it is gone, its thread joined, before
   // the entry's state and the host's buffers are.
-  BlockPipeline aside;
+  BlockPipeline aside(buffers.held->pipeline);
   s.aside = options.SecondThread ? &aside : nullptr;
   s.entry = entry;
   s.PackLevel = PackLevel;
@@ -62,7 +77,7 @@ uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
   const uint64_t segment = options.SegmentBytes != 0 ? options.SegmentBytes : kDefaultSegment;
   const bool splits = options.ExpectedBytes == 0 || options.ExpectedBytes > segment;
   if (options.Threads > 1 && worth_threads && splits) {
-    return deflate_parallel(s, buffers, options.Threads, options.SegmentBytes);
+    return deflate_parallel(s, buffers.held->engine, options.Threads, options.SegmentBytes);
   }
   start_matching(s);
   return parse(s);

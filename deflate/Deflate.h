@@ -24,9 +24,16 @@ struct DeflateJumpRecord {
   uint16_t jump;
 };
 
+namespace deflate_internal {
+struct HeldMemory;
+}
+struct DeflateHeldMemoryDeleter {
+  void operator()(deflate_internal::HeldMemory* memory) const noexcept;
+};
+
 // The encoder's six work buffers, 561,152 bytes: all the memory an entry
-// needs beside the run's state on the stack. Owned by the archive writer,
-// allocated once per Zip call, reused for every entry and released with it.
+// coded on one thread needs beside the run's state on the stack. Owned by the
+// archive writer, reused for every entry while it keeps them.
 struct DeflateWorkBuffers {
   uint8_t window[65536];
   uint16_t head_table[32768];
@@ -40,6 +47,11 @@ struct DeflateWorkBuffers {
   uint8_t sym_bytes[32768];
   uint16_t sym_dists[32768];
   uint8_t sym_kinds[4096];
+  // What the parsing threads and the second thread use, made by the first
+  // entry that needs it and kept for the next ones: allocated afresh for each
+  // entry, it was faulted in page by page each time, and what the threads had
+  // freed stayed in their heaps, so that a run of many databases grew.
+  std::unique_ptr<deflate_internal::HeldMemory, DeflateHeldMemoryDeleter> held;
   static std::unique_ptr<DeflateWorkBuffers> Allocate();  // window cleared
 };
 

@@ -86,9 +86,9 @@ uint64_t ParallelEngine::compress() {
   }
 }
 
-uint64_t deflate_parallel(EncoderState& s, DeflateWorkBuffers& buffers, unsigned threads,
+uint64_t deflate_parallel(EncoderState& s, EngineMemory& memory, unsigned threads,
                           size_t segment_bytes) {
-  ParallelEngine run(s, buffers, threads, segment_bytes);
+  ParallelEngine run(s, memory, threads, segment_bytes);
   return run.compress();
 }
 

@@ -61,9 +61,30 @@ inline uint64_t reads_before(uint64_t q) {
 // faulted in page by page for every segment.
 struct SparePool {
   std::mutex mutex;
-  std::vector<std::unique_ptr<ParseMark[]>> logs;
-  std::vector<std::unique_ptr<SkipSpan[]>> skips;
-  std::vector<SymbolRun> symbols;
+  std::vector<std::unique_ptr<ParseMark[]>> logs;  // of log_len marks each
+  std::vector<std::unique_ptr<SkipSpan[]>> skips;  // of skip_cap spans each
+  std::vector<SymbolRun> symbols;                  // each resized as it is taken
+  size_t log_len = 0;
+  size_t skip_cap = 0;
+
+  // Keeps the spares an entry whose logs hold log_len marks and skip_cap
+  // spans can use; another level or segment size wants other sizes.
+  void fit(size_t new_log_len, size_t new_skip_cap) {
+    if (new_log_len != log_len) logs.clear();
+    if (new_skip_cap != skip_cap) skips.clear();
+    log_len = new_log_len;
+    skip_cap = new_skip_cap;
+  }
+};
+
+// The engine's buffers, kept by the writer's work buffers from one entry to
+// the next, so that a run of many databases allocates them once.
+struct EngineMemory {
+  std::vector<std::unique_ptr<DeflateWorkBuffers>> windows;  // a worker's each
+  std::vector<std::unique_ptr<uint8_t[]>> ring;               // chunks of kChunk bytes
+  std::unique_ptr<uint8_t[]> stored;                          // 2 * kWindowHalf bytes
+  std::unique_ptr<SkipSpan[]> span_scratch;                   // kMaxBlockSymbols spans
+  SparePool pool;
 };
 
 // A stretch of parsing with its symbols.
@@ -185,7 +206,7 @@ class QueueHost : public DeflateHost {
 
 class ParallelEngine {
  public:
-  ParallelEngine(EncoderState& s, DeflateWorkBuffers& buffers, unsigned threads, size_t segment);
+  ParallelEngine(EncoderState& s, EngineMemory& memory, unsigned threads, size_t segment);
   ParallelEngine(const ParallelEngine&) = delete;
   ParallelEngine& operator=(const ParallelEngine&) = delete;
   ~ParallelEngine();
@@ -198,7 +219,7 @@ class ParallelEngine {
 
   struct Worker {
     std::thread thread;
-    std::unique_ptr<DeflateWorkBuffers> buffers;
+    DeflateWorkBuffers* buffers;  // the engine memory's
     std::unique_ptr<EncoderState> state;
     std::atomic<uint64_t> fill_pos{kNone};  // next input offset its window reads
   };
@@ -257,7 +278,7 @@ class ParallelEngine {
   uint64_t finish_from(const Run& run);
 
   EncoderState& s_;
-  DeflateWorkBuffers& buffers_;
+  EngineMemory& memory_;
   DeflateHost& host_;
   const LevelParams row_;
   const unsigned threads_;
@@ -265,11 +286,12 @@ class ParallelEngine {
   const uint32_t log_turns_;
   // How far before its segment a run starts reading.
   const uint64_t lead_;
-  SparePool pool_;  // declared before every holder of a run, so it outlives them
+  const uint32_t log_skip_cap_;  // greedy: the spans a run's log may hold
+  SparePool& pool_;              // the engine memory's: it outlives every run
 
   // The read-ahead: chunk i in ring_[i % ring_.size()]; written by the
   // calling thread only, below low water never read again.
-  std::vector<std::unique_ptr<uint8_t[]>> ring_;
+  std::vector<uint8_t*> ring_;  // the engine memory's chunks
   uint64_t chunks_ = 0;                // chunks read (calling thread; under mutex_ when changed)
   unsigned short_size_ = 0;            // the answer of the last read, when it was short
   std::atomic<uint64_t> full_end_{0};  // input bytes in chunks that came back full
@@ -303,8 +325,8 @@ class ParallelEngine {
   uint64_t slides_ = 0;                       // the single-threaded window's slides so far
   uint64_t block_start_ = 0;                  // input offset of the current block's first byte
   std::vector<SkipSpan> true_skips_;          // greedy: the spliced parse's spans, recent ones
-  std::unique_ptr<uint8_t[]> stored_;         // a block's input, for a stored block
-  std::unique_ptr<SkipSpan[]> span_scratch_;  // greedy: a bulk tally's spans
+  uint8_t* stored_;         // a block's input, for a stored block
+  SkipSpan* span_scratch_;  // greedy: a bulk tally's spans
 };
 
 // Serves the input from the calling thread's read-ahead to a worker's

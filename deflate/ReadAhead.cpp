@@ -39,7 +39,7 @@ void ParallelEngine::copy_input(uint64_t pos, uint8_t* out, size_t n) const {
     const uint64_t i = pos / kChunk;
     const auto off = static_cast<size_t>(pos % kChunk);
     const size_t m = std::min<size_t>(n, kChunk - off);
-    std::memcpy(out, ring_[i % ring_.size()].get() + off, m);
+    std::memcpy(out, ring_[i % ring_.size()] + off, m);
     out += m;
     pos += m;
     n -= m;
@@ -67,7 +67,7 @@ bool ParallelEngine::read_chunk() {
     if (i >= low_water_locked() / kChunk + ring_.size()) return false;
   }
   const unsigned placed =
-      host_.ReadInput(ring_[i % ring_.size()].get(), static_cast<unsigned>(kChunk));
+      host_.ReadInput(ring_[i % ring_.size()], static_cast<unsigned>(kChunk));
   // As the encoder takes an answer: never more than asked, 16 bits.
   const unsigned n = (placed < kChunk ? placed : static_cast<unsigned>(kChunk)) & 0xFFFF;
   {

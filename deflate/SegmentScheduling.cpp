@@ -8,26 +8,39 @@
 
 namespace deflate_internal {
 
-ParallelEngine::ParallelEngine(EncoderState& s, DeflateWorkBuffers& buffers, unsigned threads,
+ParallelEngine::ParallelEngine(EncoderState& s, EngineMemory& memory, unsigned threads,
                                size_t segment)
     : s_(s),
-      buffers_(buffers),
+      memory_(memory),
       host_(*s.host),
       row_(kLevelTable[s.PackLevel]),
       threads_(threads),
       segment_(std::max<uint64_t>(segment == 0 ? kDefaultSegment : segment, 1024)),
       log_turns_(static_cast<uint32_t>(std::min<uint64_t>(kLogTurns, segment_ / 2))),
-      lead_(row_.parse == Parse::kLazy ? kWindowHalf : kGreedyLead) {
+      lead_(row_.parse == Parse::kLazy ? kWindowHalf : kGreedyLead),
+      log_skip_cap_(row_.parse == Parse::kGreedy
+                        ? static_cast<uint32_t>((lead_ + log_turns_) / (row_.lazy_len + 1) + 2)
+                        : 0),
+      pool_(memory.pool) {
+  pool_.fit(log_turns_, log_skip_cap_);
   // The calling thread may be a whole segment behind the runs, each of which
-  // reads its segment and its lead before it, and keeps 128 KiB for the end;
-  // one more segment lets a fast run claim the next while a slow one ends.
-  const uint64_t bytes = (threads_ + 3) * std::max<uint64_t>(segment_, kChunk) + lead_ + 8 * kChunk;
-  ring_.resize(bytes / kChunk + 1);
-  for (auto& chunk : ring_) chunk = std::make_unique_for_overwrite<uint8_t[]>(kChunk);
-  stored_ = std::make_unique_for_overwrite<uint8_t[]>(2 * kWindowHalf);
-  if (row_.parse == Parse::kGreedy) {
-    span_scratch_ = std::make_unique_for_overwrite<SkipSpan[]>(kMaxBlockSymbols);
+  // reads its segment and its lead before it, and keeps 128 KiB for the end.
+  // Every segment read ahead holds a run's symbols as well: a further one,
+  // to let a fast run claim the next while a slow one ends, cost a mebibyte
+  // of memory at level 1 and gained no time.
+  const uint64_t bytes = (threads_ + 2) * std::max<uint64_t>(segment_, kChunk) + lead_ + 8 * kChunk;
+  const size_t chunks = bytes / kChunk + 1;
+  while (memory.ring.size() < chunks) {
+    memory.ring.push_back(std::make_unique_for_overwrite<uint8_t[]>(kChunk));
   }
+  ring_.resize(chunks);
+  for (size_t i = 0; i < chunks; ++i) ring_[i] = memory.ring[i].get();
+  if (!memory.stored) memory.stored = std::make_unique_for_overwrite<uint8_t[]>(2 * kWindowHalf);
+  stored_ = memory.stored.get();
+  if (!memory.span_scratch) {
+    memory.span_scratch = std::make_unique_for_overwrite<SkipSpan[]>(kMaxBlockSymbols);
+  }
+  span_scratch_ = memory.span_scratch.get();
   // The level's row, as start_matching loads it (the block coder needs it
   // before the ordinary loop runs).
   s.good_len = row_.good_len;
@@ -94,8 +107,9 @@ void ParallelEngine::discard_locked(Run& run) {
 
 void ParallelEngine::start_workers() {
   for (unsigned i = 0; i < threads_; ++i) {
+    if (memory_.windows.size() <= i) memory_.windows.push_back(DeflateWorkBuffers::Allocate());
     auto w = std::make_unique<Worker>();
-    w->buffers = DeflateWorkBuffers::Allocate();
+    w->buffers = memory_.windows[i].get();
     w->state = std::make_unique<EncoderState>();
     EncoderState& ws = *w->state;
     ws.PackLevel = s_.PackLevel;
@@ -137,8 +151,7 @@ void ParallelEngine::worker_main(Worker& w) {
           // A position inside a match has no turn: its entry must read as none.
           std::fill_n(run->log.get(), log_turns_, ParseMark{});
           if (row_.parse == Parse::kGreedy) {
-            run->log_skip_cap =
-                static_cast<uint32_t>((lead_ + log_turns_) / (row_.lazy_len + 1) + 2);
+            run->log_skip_cap = log_skip_cap_;
             run->log_skips = take_buffer(pool_.mutex, pool_.skips, run->log_skip_cap);
           }
         }

@@ -103,7 +103,7 @@ void ParallelEngine::tally_each(const SymbolRun& in, size_t n, size_t& dx, size_
   uint32_t literals[2][kLiterals] = {};
   uint32_t lengths[kLengthCodes] = {};
   uint32_t distances[kDistSymbols] = {};
-  SkipSpan* const spans = span_scratch_.get();
+  SkipSpan* const spans = span_scratch_;
   size_t matches = 0;
   size_t long_matches = 0;
   uint64_t cover = cover_;
@@ -197,8 +197,8 @@ void ParallelEngine::close_split_block(uint64_t end) {
   const auto stored_len = static_cast<uint32_t>(end - block_start_);
   const uint8_t* data = nullptr;
   if (s.block_origin >= 0) {
-    copy_input(block_start_, stored_.get(), stored_len);
-    data = stored_.get();
+    copy_input(block_start_, stored_, stored_len);
+    data = stored_;
   }
   s.cur_pos = static_cast<unsigned>(end - slides_ * kWindowHalf);
   if (s.aside != nullptr) {

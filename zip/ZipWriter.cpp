@@ -142,7 +142,7 @@ int TZipWriter::ProcessFiles() {
   std::string tempPath;
   int added = 0;
   try {
-    buffers_ = DeflateWorkBuffers::Allocate();
+    if (!buffers_) buffers_ = DeflateWorkBuffers::Allocate();
     if (update) {
       const std::string dir = GetTempDir(TempPath);
       tempPath = CreateTempFile(dir, kTempPrefix);
@@ -293,7 +293,7 @@ void TZipWriter::WriteCentralDirectory() {
 }
 
 void TZipWriter::FinishOutput() {
-  buffers_.reset();
+  if (!KeepEncoderMemory) buffers_.reset();
   if (SyncOutput) {
     output_->FlushPending();
     CheckOutput();

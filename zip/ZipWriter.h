@@ -95,6 +95,12 @@ class TZipWriter : public TZipReader, private DeflateHost {
   // Threads that parse each entry at once, in segments (0 or 1: the calling
   // thread alone): for a machine with cores to spare. The archive is the same.
   unsigned Threads = 0;
+  // Keep the encoder's buffers from one Zip call to the next, for a run of
+  // many archives: allocating them for each would fault their pages in each
+  // time, and the parsing threads' freed memory would stay in their heaps.
+  // ReleaseEncoderMemory lets them go.
+  bool KeepEncoderMemory = false;
+  void ReleaseEncoderMemory() { buffers_.reset(); }
   // Write ZipName anew, whatever is there, instead of updating it: for a
   // caller that writes into a file of its own and puts it in place itself.
   bool FreshArchive = false;
