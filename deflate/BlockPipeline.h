@@ -117,8 +117,8 @@ class BlockPipeline {
   PipelineMemory& memory_;
   Slot* slots_ = nullptr;
   EncoderState* coder_ = nullptr;
-  unsigned posted_ = 0;                // blocks given to the ring (parser)
-  unsigned reclaimed_ = 0;             // blocks whose output the host has (parser)
+  unsigned posted_ = 0;     // blocks given to the ring (parser)
+  unsigned reclaimed_ = 0;  // blocks whose output the host has (parser)
   unsigned unsignalled_symbols_ = 0;
   std::atomic<unsigned> coded_{0};  // blocks written by the coder
 

@@ -81,9 +81,9 @@ struct SparePool {
 // the next, so that a run of many databases allocates them once.
 struct EngineMemory {
   std::vector<std::unique_ptr<DeflateWorkBuffers>> windows;  // a worker's each
-  std::vector<std::unique_ptr<uint8_t[]>> ring;               // chunks of kChunk bytes
-  std::unique_ptr<uint8_t[]> stored;                          // 2 * kWindowHalf bytes
-  std::unique_ptr<SkipSpan[]> span_scratch;                   // kMaxBlockSymbols spans
+  std::vector<std::unique_ptr<uint8_t[]>> ring;              // chunks of kChunk bytes
+  std::unique_ptr<uint8_t[]> stored;                         // 2 * kWindowHalf bytes
+  std::unique_ptr<SkipSpan[]> span_scratch;                  // kMaxBlockSymbols spans
   SparePool pool;
 };
 
@@ -291,7 +291,7 @@ class ParallelEngine {
 
   // The read-ahead: chunk i in ring_[i % ring_.size()]; written by the
   // calling thread only, below low water never read again.
-  std::vector<uint8_t*> ring_;  // the engine memory's chunks
+  std::vector<uint8_t*> ring_;         // the engine memory's chunks
   uint64_t chunks_ = 0;                // chunks read (calling thread; under mutex_ when changed)
   unsigned short_size_ = 0;            // the answer of the last read, when it was short
   std::atomic<uint64_t> full_end_{0};  // input bytes in chunks that came back full
@@ -321,12 +321,12 @@ class ParallelEngine {
   std::shared_ptr<Run> current_;
   size_t current_sym_ = 0;
   size_t current_dist_ = 0;
-  uint64_t cover_ = 0;                        // input offset of the next symbol
-  uint64_t slides_ = 0;                       // the single-threaded window's slides so far
-  uint64_t block_start_ = 0;                  // input offset of the current block's first byte
-  std::vector<SkipSpan> true_skips_;          // greedy: the spliced parse's spans, recent ones
-  uint8_t* stored_;         // a block's input, for a stored block
-  SkipSpan* span_scratch_;  // greedy: a bulk tally's spans
+  uint64_t cover_ = 0;                // input offset of the next symbol
+  uint64_t slides_ = 0;               // the single-threaded window's slides so far
+  uint64_t block_start_ = 0;          // input offset of the current block's first byte
+  std::vector<SkipSpan> true_skips_;  // greedy: the spliced parse's spans, recent ones
+  uint8_t* stored_;                   // a block's input, for a stored block
+  SkipSpan* span_scratch_;            // greedy: a bulk tally's spans
 };
 
 // Serves the input from the calling thread's read-ahead to a worker's

@@ -66,8 +66,7 @@ bool ParallelEngine::read_chunk() {
     i = chunks_;
     if (i >= low_water_locked() / kChunk + ring_.size()) return false;
   }
-  const unsigned placed =
-      host_.ReadInput(ring_[i % ring_.size()], static_cast<unsigned>(kChunk));
+  const unsigned placed = host_.ReadInput(ring_[i % ring_.size()], static_cast<unsigned>(kChunk));
   // As the encoder takes an answer: never more than asked, 16 bits.
   const unsigned n = (placed < kChunk ? placed : static_cast<unsigned>(kChunk)) & 0xFFFF;
   {
