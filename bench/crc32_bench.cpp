@@ -1,5 +1,6 @@
-// Throughput of the writer's CRC-32 (slicing by 16) against the byte-at-a-time
-// table method it replaces, over the same 4 MiB. Bytes per second count input.
+// Throughput of the writer's CRC-32 (carry-less folding where the processor
+// has it, else slicing by 16) against the byte-at-a-time table method, over
+// the same 4 MiB. Bytes per second count input.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -31,7 +32,7 @@ uint32_t TableUpdate(uint32_t reg, const uint8_t* p, size_t n) {
   return reg;
 }
 
-void BM_Crc32Slicing(benchmark::State& state) {
+void BM_Crc32(benchmark::State& state) {
   const auto data = Input();
   for (auto _ : state) benchmark::DoNotOptimize(Crc32Update(0xFFFFFFFFu, data.data(), data.size()));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
@@ -43,7 +44,7 @@ void BM_Crc32ByteTable(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
 }
 
-BENCHMARK(BM_Crc32Slicing);
+BENCHMARK(BM_Crc32);
 BENCHMARK(BM_Crc32ByteTable);
 
 }  // namespace
