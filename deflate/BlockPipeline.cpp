@@ -58,14 +58,9 @@ bool BlockPipeline::start(const EncoderState& s) {
       m.slots = std::move(slots);
       m.sets = std::move(sets);
       m.coder = std::move(coder);
-    } else {
-      // An entry given up halfway may have left kind bits set and output
-      // unwritten.
-      for (unsigned i = 0; i + 1 < kSlots; ++i) {
-        std::memset(m.sets[i].kinds, 0, sizeof m.sets[i].kinds);
-      }
-      for (unsigned i = 0; i < kSlots; ++i) m.slots[i].output.Clear();
     }
+    // Kept from an entry that ended well, the slots hold no output and their
+    // kind bits are clear: deflate() lets go of what a failed entry leaves.
     slots_ = m.slots.get();
     for (unsigned i = 0; i < kSlots; ++i) {
       Slot& slot = slots_[i];

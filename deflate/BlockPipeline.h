@@ -31,11 +31,6 @@ class OutputRecorder : public DeflateHost {
   void Replay(DeflateHost& host);
   // Room for bytes of output without the doubling of a growing buffer.
   void Reserve(size_t bytes) { bytes_.reserve(bytes); }
-  // Hands on nothing recorded: what an abandoned entry left is never written.
-  void Clear() {
-    bytes_.clear();
-    pieces_.clear();
-  }
 
  private:
   std::vector<uint8_t> bytes_;

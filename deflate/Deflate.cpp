@@ -33,14 +33,11 @@ std::unique_ptr<DeflateWorkBuffers> DeflateWorkBuffers::Allocate() {
   return std::make_unique<DeflateWorkBuffers>();
 }
 
-uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
-                 DeflateEntryFields entry, DeflateOptions options) {
+namespace {
+
+uint64_t deflate_entry(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
+                       DeflateEntryFields entry, DeflateOptions options) {
   using namespace deflate_internal;
-  if (PackLevel < 1 || PackLevel > 9) {
-    throw std::invalid_argument("deflate: PackLevel " + std::to_string(PackLevel) +
-                                " is not in 1..9");
-  }
-  if (!buffers.held) buffers.held.reset(new HeldMemory);
   EncoderState s{};
   s.host = &host;
   // Declared after s: on an exception it is gone, its thread joined, before
@@ -81,4 +78,25 @@ uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
   }
   start_matching(s);
   return parse(s);
+}
+
+}  // namespace
+
+uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
+                 DeflateEntryFields entry, DeflateOptions options) {
+  using namespace deflate_internal;
+  if (PackLevel < 1 || PackLevel > 9) {
+    throw std::invalid_argument("deflate: PackLevel " + std::to_string(PackLevel) +
+                                " is not in 1..9");
+  }
+  if (!buffers.held) buffers.held.reset(new HeldMemory);
+  try {
+    return deflate_entry(host, PackLevel, buffers, entry, options);
+  } catch (...) {
+    // An entry given up halfway may leave kind bits set or output unwritten
+    // in what is kept, its threads and coder joined by now: the next entry
+    // starts from fresh memory.
+    buffers.held.reset();
+    throw;
+  }
 }

@@ -50,7 +50,8 @@ struct DeflateWorkBuffers {
   // What the parsing threads and the second thread use, made by the first
   // entry that needs it and kept for the next ones: allocated afresh for each
   // entry, it was faulted in page by page each time, and what the threads had
-  // freed stayed in their heaps, so that a run of many databases grew.
+  // freed stayed in their heaps, so that a run of many databases grew. An
+  // entry that fails lets it go.
   std::unique_ptr<deflate_internal::HeldMemory, DeflateHeldMemoryDeleter> held;
   static std::unique_ptr<DeflateWorkBuffers> Allocate();  // window cleared
 };

@@ -99,8 +99,8 @@ __attribute__((target("pclmul,sse2"))) uint32_t FoldedUpdate(uint32_t reg, const
       _mm_set_epi64x(static_cast<long long>(kFold512Last), static_cast<long long>(kFold512First));
   const __m128i by128 =
       _mm_set_epi64x(static_cast<long long>(kFold128Last), static_cast<long long>(kFold128First));
-  // The register is the complement of what the first four bytes are taken
-  // as, so it goes into them.
+  // The register acts on the stream as its first four bytes XORed with it,
+  // as the table method applies it.
   __m128i x0 = _mm_xor_si128(Load128(p), _mm_cvtsi32_si128(static_cast<int>(reg)));
   __m128i x1 = Load128(p + 16);
   __m128i x2 = Load128(p + 32);
