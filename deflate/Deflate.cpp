@@ -33,13 +33,11 @@ std::unique_ptr<DeflateWorkBuffers> DeflateWorkBuffers::Allocate() {
   return std::make_unique<DeflateWorkBuffers>();
 }
 
-uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
-                 DeflateEntryFields entry, DeflateOptions options) {
+namespace {
+
+uint64_t deflate_entry(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
+                       DeflateEntryFields entry, DeflateOptions options) {
   using namespace deflate_internal;
-  if (PackLevel < 1 || PackLevel > 9) {
-    throw std::invalid_argument("deflate: PackLevel " + std::to_string(PackLevel) +
-                                " is not in 1..9");
-  }
   if (!buffers.held) buffers.held.reset(new HeldMemory);
   EncoderState s{};
   s.host = &host;
@@ -81,4 +79,23 @@ uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
   }
   start_matching(s);
   return parse(s);
+}
+
+}  // namespace
+
+uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
+                 DeflateEntryFields entry, DeflateOptions options) {
+  if (PackLevel < 1 || PackLevel > 9) {
+    throw std::invalid_argument("deflate: PackLevel " + std::to_string(PackLevel) +
+                                " is not in 1..9");
+  }
+  try {
+    return deflate_entry(host, PackLevel, buffers, entry, options);
+  } catch (...) {
+    // An entry given up halfway never reaches its last block, which wipes the
+    // window: wiped here, its bytes cannot steer the next entry's matches
+    // past that entry's input. The second thread has been joined by now.
+    std::memset(buffers.window, 0, sizeof buffers.window - 1);
+    throw;
+  }
 }
