@@ -93,9 +93,12 @@ uint64_t deflate(DeflateHost& host, int PackLevel, DeflateWorkBuffers& buffers,
   try {
     return deflate_entry(host, PackLevel, buffers, entry, options);
   } catch (...) {
-    // An entry given up halfway may leave kind bits set or output unwritten
-    // in what is kept, its threads and coder joined by now: the next entry
-    // starts from fresh memory.
+    // An entry given up halfway, its threads and coder joined by now, never
+    // reaches its last block, which wipes the window: wiped here, its bytes
+    // cannot steer the next entry's matches past that entry's input. What is
+    // kept may hold kind bits set or output unwritten: the next entry starts
+    // from fresh memory.
+    std::memset(buffers.window, 0, sizeof buffers.window - 1);
     buffers.held.reset();
     throw;
   }

@@ -327,6 +327,17 @@ TEST(DeflateState, EarlierEntryDoesNotChangeTheNextOne) {
     ASSERT_FALSE(symbols.empty());
     EXPECT_EQ(symbols.back().length, x.size());
     EXPECT_EQ(symbols.back().distance, last_x - far_x);
+
+    // Nor can an entry given up halfway, its window full of a's bytes, on
+    // one thread or on two.
+    for (const DeflateOptions options : {DeflateOptions{}, DeflateOptions{.SecondThread = true}}) {
+      uint16_t flags = 0, internal = 2, method = 8;
+      deflate_test::MemoryHost failing(a);
+      failing.fail_on_read = 2;
+      EXPECT_THROW(deflate(failing, 6, *buffers, {&flags, &internal, &method}, options),
+                   std::runtime_error);
+      EXPECT_EQ(Compress(b, 6, buffers.get(), UINT_MAX, options).bytes, alone.bytes);
+    }
   }
 }
 
