@@ -83,7 +83,7 @@ struct EngineMemory {
   std::vector<std::unique_ptr<DeflateWorkBuffers>> windows;  // a worker's each
   std::vector<std::unique_ptr<uint8_t[]>> ring;              // chunks of kChunk bytes
   std::unique_ptr<uint8_t[]> stored;                         // 2 * kWindowHalf bytes
-  std::unique_ptr<SkipSpan[]> span_scratch;                  // kMaxBlockSymbols spans
+  std::unique_ptr<SkipSpan[]> span_scratch;                  // greedy: kMaxBlockSymbols spans
   SparePool pool;
 };
 

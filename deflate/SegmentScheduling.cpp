@@ -37,7 +37,7 @@ ParallelEngine::ParallelEngine(EncoderState& s, EngineMemory& memory, unsigned t
   for (size_t i = 0; i < chunks; ++i) ring_[i] = memory.ring[i].get();
   if (!memory.stored) memory.stored = std::make_unique_for_overwrite<uint8_t[]>(2 * kWindowHalf);
   stored_ = memory.stored.get();
-  if (!memory.span_scratch) {
+  if (row_.parse == Parse::kGreedy && !memory.span_scratch) {
     memory.span_scratch = std::make_unique_for_overwrite<SkipSpan[]>(kMaxBlockSymbols);
   }
   span_scratch_ = memory.span_scratch.get();
