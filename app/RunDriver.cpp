@@ -530,6 +530,7 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   } lent{writer};
   writer.SyncOutput = false;   // synced below, once its mode is set
   writer.LiteralNames = true;  // a database named "a*.mdf" is not a pattern
+  writer.EarlyWriteback = true;
   int added = 0;
   try {
     added = writer.Zip(cancel);

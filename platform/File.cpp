@@ -88,6 +88,12 @@ int FileSync(THandle handle) {
   return ::fsync(handle) == 0 ? 0 : errno;
 }
 
+void FileStartWriteback(THandle handle) {
+  // Without a wait flag this neither waits nor collects a write error, which
+  // the file's fsync then reports.
+  ::sync_file_range(handle, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 int FileClose(THandle handle) {
   if (handle < 0) return EBADF;
   // After EINTR the descriptor is gone on Linux; retrying could close another.

@@ -45,6 +45,10 @@ THandle FileCreate(const std::string& path);
 THandle FileOpen(const std::string& path, TFileAccess access);
 // Makes what was written to the file durable; 0 or the error number.
 int FileSync(THandle handle);
+// Asks the system to start writing what was written to the file to the disk
+// now, without waiting for it: FileSync then has less left to wait for. A
+// hint only; FileSync still makes the bytes durable and reports any error.
+void FileStartWriteback(THandle handle);
 // Closes the descriptor; 0 on success, else the error number.
 int FileClose(THandle handle);
 

@@ -118,6 +118,11 @@ int FileSync(THandle handle) {
   return ::FlushFileBuffers(win32::ToHandle(handle)) ? 0 : win32::LastError();
 }
 
+void FileStartWriteback(THandle) {
+  // Windows writes a file's cached bytes out on its own within seconds, and
+  // has no call that starts it without waiting for it.
+}
+
 int FileClose(THandle handle) {
   if (handle == InvalidHandle) return ERROR_INVALID_HANDLE;
   return ::CloseHandle(win32::ToHandle(handle)) ? 0 : win32::LastError();

@@ -20,6 +20,8 @@ __extension__ typedef unsigned __int128 uint128;
 constexpr unsigned kStoreBlock = 16000;
 // Existing entries are copied in blocks of this size on an update.
 constexpr int64_t kCopyBlock = 65536;
+// With EarlyWriteback, the output is sent on to the disk after each this many bytes.
+constexpr int64_t kWritebackStep = int64_t{8} << 20;
 // General purpose bit 3: sizes and CRC-32 follow the data.
 constexpr uint16_t kDataDescriptorFlag = 0x0008;
 // Names of the temporary archives of an update start with these letters.
@@ -179,6 +181,7 @@ void TZipWriter::OpenOutput(const std::string& path) {
   const bool callers = FreshArchive && OutputHandle != InvalidHandle;
   output_ = callers ? std::make_unique<TBufferedFileStream>(OutputHandle, path)
                     : std::make_unique<TBufferedFileStream>(path, fmCreate);
+  writtenSinceWriteback_ = 0;
   outputPath_ = path;
   // A caller's file is the caller's to remove.
   outputCreated_ = !callers;
@@ -521,6 +524,12 @@ void TZipWriter::WriteOutput(const uint8_t* buffer, size_t item_size, size_t cou
     throw EWriteError("Cannot write file " + outputPath_);
   }
   CheckOutput();
+  if ((EarlyWriteback || SyncOutput) && (writtenSinceWriteback_ += size) >= kWritebackStep) {
+    writtenSinceWriteback_ = 0;
+    output_->FlushPending();
+    CheckOutput();
+    FileStartWriteback(output_->FileHandle());
+  }
   if (!DoProcessMessages) return;
   Ui().ProcessMessages();
   if (cancel_ != nullptr && cancel_->load(std::memory_order_relaxed)) {

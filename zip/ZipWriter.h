@@ -118,6 +118,10 @@ class TZipWriter : public TZipReader, private DeflateHost {
   uint32_t SourceAttr = 0;
   // Make the archive durable before Zip returns.
   bool SyncOutput = false;
+  // The archive will be made durable once written (SyncOutput, or by the
+  // caller): its bytes are sent on to the disk every few MiB as they come,
+  // so that the sync at the end waits for the last of them only.
+  bool EarlyWriteback = false;
   // FilesList holds paths of files as they are: a name with "*", "?", "<",
   // ">" or "|" in it is that one file, not a pattern that finds others.
   bool LiteralNames = false;
@@ -229,6 +233,8 @@ class TZipWriter : public TZipReader, private DeflateHost {
   int64_t entryBytesRead_ = 0;     // source bytes of the current entry
   int64_t entryBytesWritten_ = 0;  // data bytes of the current entry
   uint32_t crc_ = 0xFFFFFFFFu;     // CRC-32 register of the current entry
+  // With EarlyWriteback: output written since it was last sent on to the disk.
+  int64_t writtenSinceWriteback_ = 0;
   uint16_t currentDisk_ = 0;
   int skipError_ = 0;
   ::TFileStamp stampAtOpen_;
