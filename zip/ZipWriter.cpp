@@ -525,9 +525,9 @@ void TZipWriter::WriteOutput(const uint8_t* buffer, size_t item_size, size_t cou
   }
   CheckOutput();
   if ((EarlyWriteback || SyncOutput) && (writtenSinceWriteback_ += size) >= kWritebackStep) {
+    // What the system has of the file so far; the buffer's bytes go with the
+    // next step, so the file is still written in whole buffers.
     writtenSinceWriteback_ = 0;
-    output_->FlushPending();
-    CheckOutput();
     FileStartWriteback(output_->FileHandle());
   }
   if (!DoProcessMessages) return;
