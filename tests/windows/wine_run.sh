@@ -3,7 +3,10 @@
 # Wine now and then fails to start a program at all: it ends at once with an
 # error status and, with WINEDEBUG=-all, says nothing. Such a start is tried
 # again, twice at most, and said so; a program that printed anything did run,
-# so its status stands as it is and it is never run twice.
+# so it is never run twice.
+# Wine's status alone is no pass: a program that crashed is at times reported
+# with status 0 once the debugger has printed its dump, so a pass also needs
+# GoogleTest's closing "[  PASSED  ]" line.
 wine=$1
 shift
 out=$(mktemp)
@@ -12,9 +15,13 @@ for attempt in 1 2 3; do
   "$wine" "$@" 2>&1 | tee "$out"
   status=${PIPESTATUS[0]}
   if [ "$status" -eq 0 ] || [ -s "$out" ]; then
-    exit "$status"
+    break
   fi
   echo "wine_run.sh: Wine did not start $1 (attempt $attempt, status $status)" >&2
-  sleep 1
+  [ "$attempt" -lt 3 ] && sleep 1
 done
+if [ "$status" -eq 0 ] && ! grep -q '^\[  PASSED  \] ' "$out"; then
+  echo "wine_run.sh: $1 ended with status 0 but without GoogleTest's closing line" >&2
+  exit 1
+fi
 exit "$status"
