@@ -28,6 +28,7 @@ expect "a crash reported as success" 1 1 'echo "Unhandled exception: page fault"
 expect "nothing printed, status 0" 1 1 'exit 0'
 expect "a failure" 1 1 'echo "[  FAILED  ] A.B"; exit 1'
 expect "a silent crash keeps its status" 3 3 'exit 3'
+expect "a silent failure after a run is not retried" 3 1 'sleep 2.1; exit 3'
 expect "a failed start, then a pass" 0 2 \
   "[ \$(wc -l <'$work/runs') -ge 2 ] || exit 1; echo '[  PASSED  ] 1 test.'"
 [ "$failures" -eq 0 ]
