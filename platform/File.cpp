@@ -88,10 +88,11 @@ int FileSync(THandle handle) {
   return ::fsync(handle) == 0 ? 0 : errno;
 }
 
-void FileStartWriteback(THandle handle) {
-  // Without a wait flag this neither waits nor collects a write error, which
-  // the file's fsync then reports.
-  ::sync_file_range(handle, 0, 0, SYNC_FILE_RANGE_WRITE);
+int FileStartWriteback(THandle handle) {
+  // Without a wait flag this does not wait for the writes, nor collect a
+  // write error recorded for the file, which its fsync then reports.
+  if (::sync_file_range(handle, 0, 0, SYNC_FILE_RANGE_WRITE) == 0) return 0;
+  return errno == EIO || errno == ENOSPC || errno == EDQUOT ? errno : 0;
 }
 
 int FileClose(THandle handle) {

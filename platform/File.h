@@ -46,9 +46,11 @@ THandle FileOpen(const std::string& path, TFileAccess access);
 // Makes what was written to the file durable; 0 or the error number.
 int FileSync(THandle handle);
 // Asks the system to start writing what was written to the file to the disk
-// now, without waiting for it: FileSync then has less left to wait for. A
-// hint only; FileSync still makes the bytes durable and reports any error.
-void FileStartWriteback(THandle handle);
+// now, without waiting for the writing to end (a busy disk may hold the call
+// for a while): FileSync then has less left to wait for. FileSync still makes
+// the bytes durable. 0, or the error number when writing the file failed; a
+// file system that does not take the hint is no failure.
+int FileStartWriteback(THandle handle);
 // Closes the descriptor; 0 on success, else the error number.
 int FileClose(THandle handle);
 

@@ -118,9 +118,10 @@ int FileSync(THandle handle) {
   return ::FlushFileBuffers(win32::ToHandle(handle)) ? 0 : win32::LastError();
 }
 
-void FileStartWriteback(THandle) {
+int FileStartWriteback(THandle) {
   // Windows writes a file's cached bytes out on its own within seconds, and
   // has no call that starts it without waiting for it.
+  return 0;
 }
 
 int FileClose(THandle handle) {

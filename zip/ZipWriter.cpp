@@ -528,7 +528,9 @@ void TZipWriter::WriteOutput(const uint8_t* buffer, size_t item_size, size_t cou
     // What the system has of the file so far; the buffer's bytes go with the
     // next step, so the file is still written in whole buffers.
     writtenSinceWriteback_ = 0;
-    FileStartWriteback(output_->FileHandle());
+    if (const int error = FileStartWriteback(output_->FileHandle()); error != 0) {
+      throw EWriteError("Cannot write file " + outputPath_ + ": " + SysErrorMessage(error), error);
+    }
   }
   if (!DoProcessMessages) return;
   Ui().ProcessMessages();

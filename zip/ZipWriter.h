@@ -119,8 +119,9 @@ class TZipWriter : public TZipReader, private DeflateHost {
   // Make the archive durable before Zip returns.
   bool SyncOutput = false;
   // The archive will be made durable once written (SyncOutput, or by the
-  // caller): its bytes are sent on to the disk every few MiB as they come,
-  // so that the sync at the end waits for the last of them only.
+  // caller): where the system allows (Linux), its bytes are sent on to the
+  // disk every few MiB as they come, so that the sync at the end waits for
+  // the last of them only.
   bool EarlyWriteback = false;
   // FilesList holds paths of files as they are: a name with "*", "?", "<",
   // ">" or "|" in it is that one file, not a pattern that finds others.
