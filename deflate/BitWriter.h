@@ -67,26 +67,35 @@ class BitSink {
     if (bit_count_ >= 32) drain();
   }
 
-  // Appends up to 48 bits, and moves the whole bytes out; at most 7 bits are
-  // left, so the next call has room. The first call must follow a drain().
-  void put_and_drain(uint64_t value, int length) {
-    bit_buf_ |= value << bit_count_;
-    bit_count_ += length;
-    drain();
-  }
-
   // Moves the whole bytes of the bit buffer to the output buffer.
   void drain() {
+    drain_bytes();
+    if (out_len_ >= kOutBufSize) hand_over();
+  }
+
+  // Appends up to 48 bits (a symbol), and moves the whole bytes out; at most
+  // 7 bits are left, so the next call has room. The first call must follow a
+  // drain(). The output buffer is not handed over: at most kSymbolsPerLook
+  // calls may come between two of hand_over_full, which the buffer has room for.
+  void put_and_keep(uint64_t value, int length) {
+    bit_buf_ |= value << bit_count_;
+    bit_count_ += length;
+    drain_bytes();
+  }
+  void hand_over_full() {
+    while (out_len_ >= kOutBufSize) hand_over();
+  }
+
+ private:
+  void drain_bytes() {
     DEFLATE_CHECK(bit_count_ < 64, "bit buffer overrun");
+    DEFLATE_CHECK(out_len_ < kOutBufSize + 6 * kSymbolsPerLook + 8, "output buffer overrun");
     store_le64(s_.out_buf + out_len_, bit_buf_);
     const int bytes = bit_count_ >> 3;  // at most 7
     out_len_ += static_cast<unsigned>(bytes);
     bit_buf_ >>= 8 * bytes;
     bit_count_ &= 7;
-    if (out_len_ >= kOutBufSize) hand_over();
   }
-
- private:
   void hand_over() {
     s_.host->WriteOutput(s_.out_buf, 1, kOutBufSize);
     out_len_ -= kOutBufSize;

@@ -113,21 +113,26 @@ void compress_block(EncoderState& s, const Node* ltree, const Node* dtree) {
   const uint8_t* const sym_kinds = s.sym_kinds;
   const unsigned count = s.sym_count;
   unsigned dx = 0;
-  for (unsigned lx = 0; lx < count; ++lx) {
-    // The kind bit read anew for each symbol: cheaper than a branch that
-    // every eighth symbol mispredicts.
-    const unsigned is_match = (sym_kinds[lx >> 3] >> (lx & 7)) & 1;
-    const CodeBits head = heads[sym_bytes[lx] | (is_match << 8)];
-    // The next distance (for a literal an unused one, kept in range).
-    const unsigned dist = sym_dists[dx] & kWindowMask;
-    dx += is_match;
-    DEFLATE_CHECK(!is_match || d_code(dist) < kDistSymbols, "bad d_code-compress_block");
-    const DistanceCode d = distances[dist < 256 ? dist : 256 + (dist >> 7)];
-    const uint64_t keep = 0 - static_cast<uint64_t>(is_match);
-    const uint64_t dist_bits = (d.code | (uint64_t{dist - d.base} << d.length)) & keep;
-    const unsigned dist_length = (d.length + d.extra) & static_cast<unsigned>(keep);
-    out.put_and_drain(head.bits | (dist_bits << head.length),
-                      static_cast<int>(head.length + dist_length));
+  // The buffer is handed over between stretches of symbols, so that no call
+  // inside a stretch makes the compiler keep its counters on the stack.
+  for (unsigned lx = 0; lx < count; out.hand_over_full()) {
+    const unsigned stretch_end = count - lx > kSymbolsPerLook ? lx + kSymbolsPerLook : count;
+    for (; lx < stretch_end; ++lx) {
+      // The kind bit read anew for each symbol: cheaper than a branch that
+      // every eighth symbol mispredicts.
+      const unsigned is_match = (sym_kinds[lx >> 3] >> (lx & 7)) & 1;
+      const CodeBits head = heads[sym_bytes[lx] | (is_match << 8)];
+      // The next distance (for a literal an unused one, kept in range).
+      const unsigned dist = sym_dists[dx] & kWindowMask;
+      dx += is_match;
+      DEFLATE_CHECK(!is_match || d_code(dist) < kDistSymbols, "bad d_code-compress_block");
+      const DistanceCode d = distances[dist < 256 ? dist : 256 + (dist >> 7)];
+      const uint64_t keep = 0 - static_cast<uint64_t>(is_match);
+      const uint64_t dist_bits = (d.code | (uint64_t{dist - d.base} << d.length)) & keep;
+      const unsigned dist_length = (d.length + d.extra) & static_cast<unsigned>(keep);
+      out.put_and_keep(head.bits | (dist_bits << head.length),
+                       static_cast<int>(head.length + dist_length));
+    }
   }
   out.put(code_of(ltree[kEndBlock]), static_cast<int>(len_of(ltree[kEndBlock])));
 }

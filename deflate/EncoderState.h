@@ -30,6 +30,8 @@ constexpr int kHashShift = 5;
 constexpr unsigned kMaxBlockSymbols = 32767;
 constexpr unsigned kMaxBlockMatches = 32768;
 constexpr unsigned kOutBufSize = 1024;
+// A block's coder hands the output buffer over only after this many symbols.
+constexpr unsigned kSymbolsPerLook = 64;
 
 // A tree node: frequency, then code, in the first field; parent node, then
 // code length, in the second.
@@ -70,8 +72,10 @@ struct EncoderState {
   uint64_t bit_buf;
   int bit_count;
   unsigned out_len;
-  uint64_t total_bits;               // bits of the entry so far, as costed by the block coder
-  uint8_t out_buf[kOutBufSize + 8];  // room for a word stored at its last byte
+  uint64_t total_bits;  // bits of the entry so far, as costed by the block coder
+  // Room for the symbols a block's coder writes between two looks at the
+  // buffer (six bytes each at most), and for a word stored at its last byte.
+  uint8_t out_buf[kOutBufSize + 6 * kSymbolsPerLook + 16];
 
   // Symbols of the current block.
   unsigned sym_count;
