@@ -189,7 +189,7 @@ TEST_F(DbzipTest, AWriteFailureLeavesNoArchiveAndNamesIt) {
   for (char& c : noise) c = static_cast<char>((x = x * 1664525 + 1013904223) >> 24);
   src.File("full.mdf", noise);
   const std::string older = out.File("full.zip", "PK\x03\x04 the archive of an earlier run");
-  // A 64 KiB file-size limit stands in for a full disk.
+  // A 32 KiB file-size limit (sh counts 512-byte blocks) stands in for a full disk.
   const ProcessResult r = RunProcess(
       {"/bin/sh", "-c", "ulimit -f 64 && exec \"$0\" \"$@\"", DBZIP_PATH, src.Root(), out.Root()});
   EXPECT_EQ(r.status, 1) << r.err;
@@ -199,6 +199,21 @@ TEST_F(DbzipTest, AWriteFailureLeavesNoArchiveAndNamesIt) {
       << r.err;
   EXPECT_EQ(Listing(out.Root()), std::vector<std::string>{"full.zip"});
   EXPECT_EQ(ReadAll(older), "PK\x03\x04 the archive of an earlier run");
+
+  // An archive past 8 MiB is sent on to the disk on the way: a limit met
+  // after that still fails it, and without the limit it is whole.
+  noise.resize(9u << 20);
+  for (char& c : noise) c = static_cast<char>((x = x * 1664525 + 1013904223) >> 24);
+  src.File("full.mdf", noise);
+  // sh counts the limit in blocks of 512 bytes: 8.5 MiB.
+  const ProcessResult past = RunProcess({"/bin/sh", "-c", "ulimit -f 17408 && exec \"$0\" \"$@\"",
+                                         DBZIP_PATH, "-l", "1", src.Root(), out.Root()});
+  EXPECT_EQ(past.status, 1) << past.err;
+  EXPECT_NE(past.err.find(": File too large\n"), std::string::npos) << past.err;
+  EXPECT_EQ(ReadAll(older), "PK\x03\x04 the archive of an earlier run");
+  const ProcessResult whole = Dbzip({"-q", "-l", "1", src.Root(), out.Root()});
+  EXPECT_EQ(whole.status, 0) << whole.err;
+  EXPECT_EQ(ZipListing(out.Path("full.zip")), "full.mdf:" + std::to_string(9u << 20));
 }
 
 // The archives our writer left half-written (only a killed run leaves any).
