@@ -82,10 +82,13 @@ TRunEnd TRun::Plan(const TRunRequest& request, const TCancelToken& cancel) {
           db.result.reason = outputProblem_;
         }
         if (!db.result.reason.empty()) continue;
-        driver_.PlanKeep(db.archivePath, db.source, db.result);
         db.replacedBy = later;
         later = *it;
       }
+      // The earlier archives move once for the group, when its first
+      // archive replaces the one in place.
+      if (later != SIZE_MAX)
+        driver_.PlanKeep(dbs_[later].archivePath, dbs_[later].source, dbs_[later].result);
     }
   }
   planning_ = false;

@@ -45,9 +45,14 @@ bool FoldersReady(const std::string& sourceDir, const std::string& outputDir) {
 }
 
 void ShowEndReport(const RunReport& report) {
-  if (report.Empty()) {
+  if (report.Empty() && !report.HasNotes()) {
     Ui().MessageBeep(BeepKind::Asterisk);
     Ui().ShowMessage(DialogKind::Information, "Information", kProcessComplete);
+  } else if (report.Empty()) {
+    // Nothing failed; what was tidied in the output folder is said beside it.
+    Ui().MessageBeep(BeepKind::Asterisk);
+    Ui().ShowMessageWithDetails(DialogKind::Information, "Information", report.Text(kReportLines),
+                                report.Details());
   } else {
     Ui().MessageBeep(BeepKind::Exclamation);
     Ui().ShowMessageWithDetails(DialogKind::Warning, "Warning", report.Text(kReportLines),

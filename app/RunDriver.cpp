@@ -1,12 +1,16 @@
 #include "RunDriver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "ArchiveMode.h"
+#include "ArchiveOwnership.h"
 #include "ArchiveVerify.h"
 #include "Errors.h"
 #include "File.h"
 #include "Files.h"
+#include "Generations.h"
 #include "SFolders.h"
 #include "Text.h"
 #include "ZipWriter.h"
@@ -27,20 +31,6 @@ std::string NotReadReason(int error) {
 
 std::string WouldReplace(const std::string& file) {
   return "its archive would replace " + file;
-}
-
-// True when the open file begins like a ZIP archive (a local header, or the
-// end record of an empty archive), or holds nothing at all: such a file is an
-// archive of an earlier run, finished or cut short, and may be replaced. The
-// error of reading it is left in error.
-bool LooksLikeOurArchive(THandle handle, int& error) {
-  unsigned char head[4] = {};
-  const TFileIo io = FileRead(handle, head, sizeof head);
-  error = io.error;
-  if (io.error != 0) return false;
-  if (io.count == 0) return true;
-  if (io.count < 4) return false;
-  return std::memcmp(head, "PK\x03\x04", 4) == 0 || std::memcmp(head, "PK\x05\x06", 4) == 0;
 }
 
 // A folder's text without the separators it may end in, so that "/out/" and
@@ -129,9 +119,24 @@ void RunReport::Add(const std::string& source, const std::string& reason) {
   cases_.push_back({source, reason});
 }
 
+void RunReport::Note(const std::string& source, const std::string& reason) {
+  std::lock_guard lock(mutex_);
+  cases_.push_back({source, reason, true});
+}
+
+bool RunReport::WroteThisRun(const TFileId& id) const {
+  std::lock_guard lock(mutex_);
+  return id.Valid() && pathOf_.count({id.device, id.index}) != 0;
+}
+
 bool RunReport::Empty() const {
   std::lock_guard lock(mutex_);
-  return cases_.empty();
+  return std::all_of(cases_.begin(), cases_.end(), [](const Case& c) { return c.note; });
+}
+
+bool RunReport::HasNotes() const {
+  std::lock_guard lock(mutex_);
+  return std::any_of(cases_.begin(), cases_.end(), [](const Case& c) { return c.note; });
 }
 
 std::vector<RunReport::Case> RunReport::Cases() const {
@@ -141,10 +146,17 @@ std::vector<RunReport::Case> RunReport::Cases() const {
 
 std::string RunReport::Text(size_t maxLines) const {
   std::lock_guard lock(mutex_);
-  std::string text = std::string(kProcessComplete) + "\n\nSome databases were not archived:";
-  const size_t shown = cases_.size() <= maxLines ? cases_.size() : maxLines;
-  for (size_t i = 0; i < shown; ++i) text += "\n" + cases_[i].source + ": " + cases_[i].reason;
-  if (shown < cases_.size()) text += "\nand " + std::to_string(cases_.size() - shown) + " more";
+  // The failures first, then the notes, each group in the order met.
+  std::vector<const Case*> ordered;
+  for (const bool notes : {false, true})
+    for (const Case& c : cases_)
+      if (c.note == notes) ordered.push_back(&c);
+  const bool failures = !ordered.empty() && !ordered.front()->note;
+  std::string text =
+      std::string(kProcessComplete) + (failures ? "\n\nSome databases were not archived:" : "\n");
+  const size_t shown = ordered.size() <= maxLines ? ordered.size() : maxLines;
+  for (size_t i = 0; i < shown; ++i) text += "\n" + ordered[i]->source + ": " + ordered[i]->reason;
+  if (shown < ordered.size()) text += "\nand " + std::to_string(ordered.size() - shown) + " more";
   return text;
 }
 
@@ -175,9 +187,12 @@ int TRunDriver::BeginRun(const std::string& outputDir, TRunMode mode) {
   openError_ = outputDir_.Open(outputDir);
   if (openError_ != 0) return openError_;
   const bool dry = mode == TRunMode::DryRun;
-  for (const std::string& name :
+  for (const TOutputDir::TStaleTemp& temp :
        outputDir_.StaleTemps(dry ? TOutputDir::TStale::Find : TOutputDir::TStale::Remove)) {
-    report_.Add(JoinPath(outputDir, name), dry ? kStaleTempFound : kStaleTempRemoved);
+    report_.Note(JoinPath(outputDir, temp.name), !temp.leftBecause.empty()
+                                                     ? kStaleTempLeft + temp.leftBecause
+                                                 : dry ? kStaleTempFound
+                                                       : kStaleTempRemoved);
   }
   return 0;
 }
@@ -223,9 +238,9 @@ bool TRunDriver::ReadAtItsName(const std::string& source, const TFileId& read) c
 std::string TRunDriver::Untouchable(const TOutputDir& dir, const std::string& archivePath,
                                     const std::string& source, bool* foreign) const {
   if (foreign != nullptr) *foreign = false;
-  const auto notOurs = [&](const std::string& file) {
+  const auto notOurs = [&](const std::string& file, const std::string& what = {}) {
     if (foreign != nullptr) *foreign = true;
-    return WouldReplace(file);
+    return WouldReplace(file) + (what.empty() ? std::string() : ", " + what);
   };
   const std::string name = ExtractFileName(archivePath);
   // The name itself, never what a link there points to.
@@ -237,25 +252,29 @@ std::string TRunDriver::Untouchable(const TOutputDir& dir, const std::string& ar
   }
   // A link is no archive of ours, and may be a database found even when it
   // points nowhere.
-  if (entry.kind == TEntryKind::Link) return notOurs(archivePath);
+  if (entry.kind == TEntryKind::Link) return notOurs(archivePath, "a link");
   if (SameFileName(archivePath, source) || SameFile(archivePath, source)) {
     return notOurs(source);
   }
   if (std::string found = FoundDatabaseAt(archivePath); !found.empty()) return notOurs(found);
-  if (entry.kind != TEntryKind::Regular) return notOurs(archivePath);
-  const THandle handle = dir.OpenForReadingAt(name);
-  int error = handle == InvalidHandle ? errno : 0;
-  if (handle != InvalidHandle) {
-    const bool ours = LooksLikeOurArchive(handle, error);
-    FileClose(handle);
-    if (ours) return {};
+  // What this run wrote is its own, whichever database of the same name it holds.
+  if (entry.kind == TEntryKind::Regular && report_.WroteThisRun(entry.stamp.id)) return {};
+  // Where others may create files, only what every check proves ours; in a
+  // folder that is the user's alone, an archive as the window always took it.
+  const TFileId firstGeneration = dir.StatusAt(name + ".1").stamp.id;
+  const TClaimCheck verdict =
+      CheckOurs(dir, name, ExtractFileName(source),
+                dir.Shared() ? TOursRule::Strict : TOursRule::Private, firstGeneration);
+  switch (verdict.verdict) {
+    case TClaim::Absent:
+    case TClaim::Ours:
+      return {};
+    case TClaim::Unreadable:
+      return Reason("its archive " + archivePath + " could not be read", verdict.error);
+    case TClaim::NotOurs:
+      break;
   }
-  // An archive of ours that is merely locked or unreadable is not foreign:
-  // the system's reason says what stands in the way.
-  if (error != 0 && error != ErrNotRegularFile && error != ELOOP) {
-    return Reason("its archive " + archivePath + " could not be read", error);
-  }
-  return notOurs(archivePath);
+  return notOurs(archivePath, verdict.what);
 }
 
 int TRunDriver::FolderOf(const std::string& archivePath, TOutputDir& own,
@@ -269,74 +288,6 @@ int TRunDriver::FolderOf(const std::string& archivePath, TOutputDir& own,
   return own.Open(folder.empty() ? "." : folder);
 }
 
-TRunDriver::TChain TRunDriver::Survey(const TOutputDir& dir, const std::string& archivePath,
-                                      const std::string& source) const {
-  TChain chain;
-  chain.ids.emplace_back();
-  const std::string name = ExtractFileName(archivePath);
-  for (int k = 1; k <= keep_; ++k) {
-    const std::string path = archivePath + "." + std::to_string(k);
-    bool foreign = false;
-    // The same rule as for the archive's own name: a file that is not an
-    // archive of ours stays, and the chain ends before it.
-    if (std::string reason = Untouchable(dir, path, source, &foreign); !reason.empty()) {
-      const std::string why =
-          foreign ? path + " is not an archive of ours and is left as it is" : reason;
-      chain.shortBy = k == 1 ? "the archive it replaces is not kept: " + why
-                             : "only " + std::to_string(k - 1) +
-                                   (k == 2 ? " earlier archive is" : " earlier archives are") +
-                                   " kept: " + why;
-      break;
-    }
-    const TEntryStatus entry = dir.StatusAt(name + "." + std::to_string(k));
-    chain.ids.push_back(entry.kind == TEntryKind::Regular ? entry.stamp.id : TFileId{});
-    // The moves end at the first free name: what lies beyond stays as it is.
-    if (!chain.ids.back().Valid()) break;
-  }
-  return chain;
-}
-
-int TRunDriver::Rotate(const TOutputDir* dir, const std::string& archivePath, const TChain& chain,
-                       const TFileId& replacedId, TZipResult& result, std::string& failedAt) const {
-  const std::string name = ExtractFileName(archivePath);
-  const auto nameAt = [&](int k) { return name + "." + std::to_string(k); };
-  const auto pathAt = [&](int k) { return archivePath + "." + std::to_string(k); };
-  const auto step = [&](int error, const std::string& path) {
-    if (error != 0) failedAt = path;
-    return error;
-  };
-  const int usable = static_cast<int>(chain.ids.size()) - 1;
-  if (usable == 0) return 0;
-  // As log rotation does: the moves reach only the first gap; with none,
-  // the oldest goes to make room.
-  int gap = 1;
-  while (gap <= usable && chain.ids[gap].Valid()) ++gap;
-  if (gap > usable) {
-    gap = usable;
-    if (dir != nullptr) {
-      if (const int error = step(dir->RemoveAt(nameAt(gap), chain.ids[gap]), pathAt(gap)))
-        return error;
-    }
-    result.kept.emplace_back(pathAt(gap), std::string());
-  }
-  for (int k = gap - 1; k >= 1; --k) {
-    if (dir != nullptr) {
-      if (const int error =
-              step(dir->KeepAs(nameAt(k), chain.ids[k], nameAt(k + 1), false), pathAt(k)))
-        return error;
-    }
-    result.kept.emplace_back(pathAt(k), pathAt(k + 1));
-  }
-  if (replacedId.Valid()) {
-    if (dir != nullptr) {
-      if (const int error = step(dir->KeepAs(name, replacedId, nameAt(1), true), archivePath))
-        return error;
-    }
-    result.kept.emplace_back(archivePath, pathAt(1));
-  }
-  return 0;
-}
-
 void TRunDriver::PlanKeep(const std::string& archivePath, const std::string& source,
                           TZipResult& result) const {
   if (keep_ <= 0) return;
@@ -344,11 +295,13 @@ void TRunDriver::PlanKeep(const std::string& archivePath, const std::string& sou
   const TOutputDir* dir = nullptr;
   if (FolderOf(archivePath, own, dir) != 0) return;
   const TEntryStatus replaced = dir->StatusAt(ExtractFileName(archivePath));
-  if (replaced.kind != TEntryKind::Regular) return;
-  const TChain chain = Survey(*dir, archivePath, source);
-  std::string unused;
-  Rotate(nullptr, archivePath, chain, replaced.stamp.id, result, unused);
-  result.keptShort = chain.shortBy;
+  // Only an archive replaced enters the chain, and one this run wrote does
+  // not: two databases of one name take one step between them.
+  if (replaced.kind != TEntryKind::Regular || report_.WroteThisRun(replaced.stamp.id)) return;
+  const TGenerationPlan plan =
+      PlanGenerations(*dir, archivePath, ExtractFileName(source), keep_, replaced.stamp.id);
+  result.kept = plan.moves;
+  result.keptShort = plan.shortBy;
 }
 
 TZipResult TRunDriver::WouldSkip(const std::string& archivePath, const std::string& source) const {
@@ -559,28 +512,22 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   if (std::string reason = Untouchable(*dir, archivePath, source); !reason.empty()) {
     return finish(TZipOutcome::NotReplaced, std::move(reason));
   }
-  // The new archive is as private as the one it replaces, never more open
-  // than the database it holds, and never setuid, setgid or sticky.
   const TEntryStatus replaced = dir->StatusAt(name);
-  const uint32_t base =
-      replaced.kind == TEntryKind::Regular ? replaced.stamp.mode & 0777u : NewFileMode();
+  const bool replacing = replaced.kind == TEntryKind::Regular;
   // The database as it was opened: a clone of it has bits and an identity of its own.
   const TFileStamp& database = result.cloned ? cloneOf : writer.SourceStampAtOpen();
-  uint32_t mode = base & database.mode & 0777u;
-  // The group's bits mean the database's group: the new file takes that
-  // group, or, where it may not (or the folder gave it another), no group
-  // bits at all.
+  TModeFacts facts;
+  facts.replacing = replacing;
+  facts.replacedMode = replaced.stamp.mode;
+  facts.newFileMode = NewFileMode();
+  facts.databaseMode = database.mode;
+  // The new file takes the database's group where it may.
   TFileStamp written;
   error = FileStampOf(temp.handle, written);
-  if (error == 0 && written.group != database.group &&
-      FileSetGroup(temp.handle, database.group) != 0) {
-    mode &= ~070u;
-  }
-  // A link at the database's name may lead into a folder closed to others,
-  // which the file's own bits do not show: what was read through one (or
-  // from a name swapped meanwhile) is archived for its owner alone.
-  if (!ReadAtItsName(source, database.id)) mode &= 0700u;
-  if (error == 0) error = FileSetMode(temp.handle, mode);
+  facts.databaseGroup = error == 0 && (written.group == database.group ||
+                                       FileSetGroup(temp.handle, database.group) == 0);
+  facts.readAtItsName = ReadAtItsName(source, database.id);
+  if (error == 0) error = FileSetMode(temp.handle, ArchiveMode(facts));
   // Its bytes and mode reach the disk before its name does.
   if (error == 0) error = FileSync(temp.handle);
   if (error != 0) {
@@ -599,24 +546,44 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   // The last moment a cancel keeps the previous archive; after the replace
   // the archive is in place and reported so, whatever follows.
   if (cancel) throw EUserCanceled("User Aborted Operation");
-  // The earlier archives move only now that the new one is complete.
-  // Only an archive replaced enters the chain: with none, nothing moves.
-  TChain chain;
-  if (keep_ > 0 && replaced.kind == TEntryKind::Regular) {
-    chain = Survey(*dir, archivePath, source);
-    std::string failedAt;
-    if (error = Rotate(dir, archivePath, chain,
-                       replaced.kind == TEntryKind::Regular ? replaced.stamp.id : TFileId{}, result,
-                       failedAt);
-        error != 0) {
-      return finish(
-          TZipOutcome::Failed,
-          Reason("not archived: the earlier archives could not be kept (" + failedAt + ")", error));
+  // The earlier archives move only now that the new one is complete, and
+  // the new one enters the chain by the same moves. Only an archive replaced
+  // enters it, and not one this run wrote: two databases of one name take
+  // one step between them.
+  std::string keptShort;
+  bool placed = false;
+  if (keep_ > 0 && replacing && !report_.WroteThisRun(replaced.stamp.id)) {
+    // A name planted in a free place of the chain since it was looked at
+    // is met by a fresh look.
+    for (int attempt = 0; attempt < 2 && !placed; ++attempt) {
+      const TGenerationPlan plan =
+          PlanGenerations(*dir, archivePath, ExtractFileName(source), keep_, replaced.stamp.id);
+      keptShort = plan.shortBy;
+      if (plan.ReplaceOnly()) break;
+      std::string failedAt;
+      error = MoveGenerations(*dir, archivePath, plan, temp, failedAt);
+      if (error == 0) {
+        placed = true;
+        result.kept = plan.moves;
+      } else if (error != EEXIST || attempt == 1) {
+        // The chain is as it was; the new archive still takes its place,
+        // if what is at its name is still ours.
+        if (std::string reason = Untouchable(*dir, archivePath, source); !reason.empty())
+          return finish(TZipOutcome::NotReplaced, std::move(reason));
+        keptShort = Reason(
+            "the archive it replaces is not kept: the earlier archives could not "
+            "be moved (" +
+                failedAt + ")",
+            error);
+        break;
+      }
     }
   }
-  if (error = dir->Replace(temp, name); error != 0) {
-    return finish(TZipOutcome::Failed,
-                  Reason("its archive could not replace " + archivePath, error));
+  if (!placed) {
+    if (error = dir->Replace(temp, name); error != 0) {
+      return finish(TZipOutcome::Failed,
+                    Reason("its archive could not replace " + archivePath, error));
+    }
   }
   result.archiveSize = FileSizeOf(temp.handle);
   TOutputDir::Release(temp);
@@ -625,11 +592,10 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   } else {
     unsynced_ = true;
   }
-  report_.Archived(archivePath, source,
-                   replaced.kind == TEntryKind::Regular ? replaced.stamp.id : TFileId{}, temp.id);
-  if (!chain.shortBy.empty()) {
-    result.keptShort = chain.shortBy;
-    report_.Add(source, chain.shortBy);
+  report_.Archived(archivePath, source, replacing ? replaced.stamp.id : TFileId{}, temp.id);
+  if (!keptShort.empty()) {
+    result.keptShort = keptShort;
+    report_.Add(source, keptShort);
   }
   const std::string changed =
       ChangedWhileRead(result, writer.SourceStampAtOpen(), writer.SourceStampAtEnd());

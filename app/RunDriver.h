@@ -62,8 +62,9 @@ using TCancelToken = std::atomic<bool>;
 class RunReport {
  public:
   struct Case {
-    std::string source;  // a database or a folder
+    std::string source;  // a database, a folder, or a file in the output folder
     std::string reason;
+    bool note = false;  // said for the record; the run still succeeds
   };
 
   void Clear();
@@ -78,11 +79,20 @@ class RunReport {
                 const TFileId& replaced = {}, const TFileId& written = {});
   // A database that was not archived, or archived with a remark.
   void Add(const std::string& source, const std::string& reason);
+  // Something the user should hear of that is no failure of the run: a
+  // temporary file a killed run left, removed or left as it is.
+  void Note(const std::string& source, const std::string& reason);
+  // Whether the run wrote the file id as an archive (still in place).
+  bool WroteThisRun(const TFileId& id) const;
 
+  // No case but notes.
   bool Empty() const;
+  bool HasNotes() const;
   std::vector<Case> Cases() const;
   // "Process Complete!", an empty line, "Some databases were not archived:"
-  // and one line per case, at most maxLines of them followed by "and N more".
+  // and one line per case (notes last), at most maxLines of them followed by
+  // "and N more"; with notes alone, "Process Complete!", an empty line and
+  // the notes.
   std::string Text(size_t maxLines = SIZE_MAX) const;
   // Every case, one per line.
   std::string Details() const;
@@ -107,6 +117,9 @@ inline constexpr size_t kReportLines = 20;
 // reported with: removed by a run, found by a dry run.
 inline constexpr char kStaleTempRemoved[] = "stale temporary file removed";
 inline constexpr char kStaleTempFound[] = "stale temporary file, the run would remove it";
+// The start of what a file that has a temporary's name but not its form is
+// reported with; the reason it is not ours follows.
+inline constexpr char kStaleTempLeft[] = "left as it is, not a temporary of ours: ";
 
 // A run that writes, or a dry run that only looks.
 enum class TRunMode { Run, DryRun };
@@ -176,25 +189,10 @@ class TRunDriver {
   // source, reached without a link.
   bool ReadAtItsName(const std::string& source, const TFileId& read) const;
   // Why the file at archivePath, in dir, must not be replaced (the report's
-  // text); empty when it may be.
-  // foreign, when given, says whether the reason is that the file is not ours.
+  // text); empty when it may be. foreign, when given, says whether the
+  // reason is that the file is not ours.
   std::string Untouchable(const TOutputDir& dir, const std::string& archivePath,
                           const std::string& source, bool* foreign = nullptr) const;
-  // The earlier archives of archivePath in dir that may move: ids[k] of
-  // NAME.zip.k, up to the first free name (an invalid id) or keep_, and why
-  // the chain stops short before a file that is not ours.
-  struct TChain {
-    std::vector<TFileId> ids;  // ids[0] unused
-    std::string shortBy;
-  };
-  TChain Survey(const TOutputDir& dir, const std::string& archivePath,
-                const std::string& source) const;
-  // Moves the earlier archives one place on, the file at the archive's name
-  // (replacedId, when valid) keeping its name too until the new one takes
-  // it. 0, or the error number with failedAt the path it met.
-  // A null dir only says in result what would move.
-  int Rotate(const TOutputDir* dir, const std::string& archivePath, const TChain& chain,
-             const TFileId& replacedId, TZipResult& result, std::string& failedAt) const;
   // The run's output folder when archivePath is in it; else own, opened on
   // archivePath's folder (0, or the error number).
   int FolderOf(const std::string& archivePath, TOutputDir& own, const TOutputDir*& dir) const;

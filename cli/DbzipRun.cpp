@@ -358,13 +358,13 @@ class DbzipView : public TRunView {
     const bool lines = !options_.json;
     size_t archived = 0, notArchived = 0, remarks = 0;
     // The stale temporaries and the folders the search could not list come
-    // first, as they were met; a stale temporary is removed, not skipped.
+    // first, as they were met; a temporary is a note, neither skipped nor a
+    // failure.
     for (const auto& c : run.Report().Cases()) {
       if (lines)
-        results_.Line(QuoteName(c.source) +
-                      (c.reason == kStaleTempFound ? ": " : ": would be skipped: ") +
+        results_.Line(QuoteName(c.source) + (c.note ? ": " : ": would be skipped: ") +
                       EscapeControls(c.reason));
-      ++notArchived;
+      if (!c.note) ++notArchived;
     }
     const auto& dbs = run.Databases();
     for (const TRunDatabase& db : dbs) {
@@ -419,11 +419,12 @@ class DbzipView : public TRunView {
     for (const auto& c : run.Report().Cases()) {
       if (isDatabase.count(c.source) != 0) continue;
       // A temporary file that a killed run left in the output folder.
-      if (c.reason == kStaleTempFound || c.reason == kStaleTempRemoved) {
+      if (c.note) {
+        const bool left = c.reason != kStaleTempFound && c.reason != kStaleTempRemoved;
         results_.Line(JsonObject()
                           .Text("type", "temporary")
                           .Text("source", c.source)
-                          .Text("outcome", plan ? "would-be-removed" : "removed")
+                          .Text("outcome", left ? "left" : plan ? "would-be-removed" : "removed")
                           .Text("reason", c.reason)
                           .Bool("dry_run", plan)
                           .Line());

@@ -31,6 +31,10 @@ inline constexpr int ErrNameTaken = -3;
 // with another file (or has no unnamed files to hold a clone).
 inline constexpr int ErrNoClone = -4;
 
+// The error of swapping two files' names where the file system cannot do it
+// in one step.
+inline constexpr int ErrNoExchange = -7;
+
 // What FileGetAttr answers when nothing exists at the path.
 inline constexpr uint32_t faInvalid = 0xFFFFFFFFu;
 

@@ -35,6 +35,8 @@ TFileStamp StampFrom(const struct stat& st) {
   stamp.changeTimeNs = Nanoseconds(st.st_ctim);
   stamp.mode = static_cast<uint32_t>(st.st_mode & 07777);
   stamp.group = static_cast<uint32_t>(st.st_gid);
+  stamp.links = static_cast<uint32_t>(st.st_nlink);
+  stamp.mine = st.st_uid == ::geteuid();
   return stamp;
 }
 
@@ -43,11 +45,6 @@ TEntryKind KindOf(mode_t mode) {
   if (S_ISDIR(mode)) return TEntryKind::Directory;
   if (S_ISLNK(mode)) return TEntryKind::Link;
   return TEntryKind::Other;
-}
-
-bool FileOwnedByUs(int fd) {
-  struct stat st {};
-  return ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid();
 }
 
 // How many tries a unique name gets before the folder is taken to refuse.
@@ -188,22 +185,33 @@ int TOutputDir::CreateTemp(const std::string& name, TTempFile& temp) const {
   return 0;
 }
 
+bool TOutputDir::Shared() const {
+  struct stat folder {};
+  if (::fstat(handle_, &folder) != 0) return true;
+  return folder.st_uid != ::geteuid() || (folder.st_mode & (S_ISVTX | S_IWGRP | S_IWOTH)) != 0;
+}
+
+int TOutputDir::NameTemp(TTempFile& temp, const std::string& name) const {
+  if (!temp.name.empty()) return 0;
+  // An unnamed file gets a name of ours through /proc, which needs no
+  // privilege, where AT_EMPTY_PATH would.
+  const std::string self = "/proc/self/fd/" + std::to_string(temp.handle);
+  int error = EEXIST;
+  for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
+    const std::string tempName = TempNameFor(name, maxName_);
+    if (::linkat(AT_FDCWD, self.c_str(), handle_, tempName.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      temp.name = tempName;
+      error = 0;
+    } else {
+      error = errno;
+    }
+  }
+  return error;
+}
+
 int TOutputDir::Replace(TTempFile& temp, const std::string& name) const {
   if (temp.name.empty()) {
-    // An unnamed file gets a name of ours only for the rename; the link
-    // through /proc needs no privilege, where AT_EMPTY_PATH would.
-    const std::string self = "/proc/self/fd/" + std::to_string(temp.handle);
-    int error = EEXIST;
-    for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
-      const std::string tempName = TempNameFor(name, maxName_);
-      if (::linkat(AT_FDCWD, self.c_str(), handle_, tempName.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-        temp.name = tempName;
-        error = 0;
-      } else {
-        error = errno;
-      }
-    }
-    if (error != 0) return error;
+    if (const int error = NameTemp(temp, name); error != 0) return error;
   } else if (const TEntryStatus named = StatusAt(temp.name);
              named.kind != TEntryKind::Regular || !(named.stamp.id == temp.id)) {
     // Another program took the temporary name: what is there now is not
@@ -213,6 +221,7 @@ int TOutputDir::Replace(TTempFile& temp, const std::string& name) const {
   NoteFileCall("rename", temp.handle);
   if (::renameat(handle_, temp.name.c_str(), handle_, name.c_str()) != 0) return errno;
   temp.name.clear();
+  NoteFileCall("renamed", temp.handle);
   // The name must hold the file written: anything else means that another
   // program put a file there in the same instant.
   const TEntryStatus now = StatusAt(name);
@@ -240,6 +249,7 @@ int TOutputDir::KeepAs(const std::string& name, const TFileId& id, const std::st
     const TEntryStatus now = StatusAt(name);
     return now.kind == TEntryKind::Regular && now.stamp.id == id;
   };
+  NoteFileCall("link", handle_);
   if (!holds()) return ErrNameTaken;
   // A second name never replaces a file at kept, and name stays filled until
   // the new archive takes it.
@@ -255,9 +265,16 @@ int TOutputDir::KeepAs(const std::string& name, const TFileId& id, const std::st
 }
 
 int TOutputDir::RemoveAt(const std::string& name, const TFileId& id) const {
+  NoteFileCall("remove", handle_);
   const TEntryStatus now = StatusAt(name);
   if (now.kind != TEntryKind::Regular || !(now.stamp.id == id)) return ErrNameTaken;
   return ::unlinkat(handle_, name.c_str(), 0) == 0 ? 0 : errno;
+}
+
+int TOutputDir::ExchangeAtomic(const std::string& a, const std::string& b) const {
+  if (::renameat2(handle_, a.c_str(), handle_, b.c_str(), RENAME_EXCHANGE) == 0) return 0;
+  // File systems that cannot swap say so in one of these ways.
+  return errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ? ErrNoExchange : errno;
 }
 
 void TOutputDir::Discard(TTempFile& temp) const {
@@ -305,34 +322,40 @@ int TOutputDir::Sync() const {
   return ::fsync(handle_) == 0 ? 0 : errno;
 }
 
-std::vector<std::string> TOutputDir::StaleTemps(TStale action) const {
-  std::vector<std::string> removed;
+std::vector<std::pair<std::string, TFileId>> TOutputDir::List() const {
+  std::vector<std::pair<std::string, TFileId>> names;
   const int listFd = ::openat(handle_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (listFd < 0) return removed;
+  if (listFd < 0) return names;
   DIR* dir = ::fdopendir(listFd);
   if (dir == nullptr) {
     ::close(listFd);
-    return removed;
+    return names;
   }
-  std::vector<std::string> candidates;
   while (const dirent* entry = ::readdir(dir)) {
-    if (IsTempName(entry->d_name)) candidates.emplace_back(entry->d_name);
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    const TEntryStatus status = StatusAt(name);
+    names.emplace_back(name, status.kind == TEntryKind::Regular ? status.stamp.id : TFileId{});
   }
   ::closedir(dir);
-  for (const std::string& name : candidates) {
-    const THandle fd = OpenForReadingAt(name);
-    if (fd == InvalidHandle) continue;
-    TFileStamp stamp;
-    // Ours: a regular file this user made, which no live run holds locked,
-    // and still the file at the name when it goes.
-    if (FileStampOf(fd, stamp) == 0 && FileOwnedByUs(fd) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      const TEntryStatus now = StatusAt(name);
-      if (now.kind == TEntryKind::Regular && now.stamp.id == stamp.id &&
-          (action == TStale::Find || ::unlinkat(handle_, name.c_str(), 0) == 0)) {
-        removed.push_back(name);
-      }
-    }
-    FileClose(fd);
-  }
-  return removed;
+  return names;
+}
+
+int TOutputDir::LookAtTemp(const std::string& name, THandle& handle, TTempLook& look) const {
+  handle = OpenForReadingAt(name);
+  if (handle == InvalidHandle) return errno;
+  if (const int error = FileStampOf(handle, look.stamp); error != 0) return error;
+  // A live run holds its temporary locked until its handle closes.
+  look.live = ::flock(handle, LOCK_EX | LOCK_NB) != 0;
+  const ssize_t got = ::pread(handle, look.head, sizeof look.head, 0);
+  look.headSize = got > 0 ? static_cast<size_t>(got) : 0;
+  return got < 0 ? errno : 0;
+}
+
+bool TOutputDir::RemoveTemp(const std::string& name, THandle handle) const {
+  // Still the file looked at, and still locked by us, when its name goes.
+  TFileStamp stamp;
+  const TEntryStatus now = StatusAt(name);
+  return FileStampOf(handle, stamp) == 0 && now.kind == TEntryKind::Regular &&
+         now.stamp.id == stamp.id && ::unlinkat(handle_, name.c_str(), 0) == 0;
 }

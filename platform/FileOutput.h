@@ -30,6 +30,10 @@ struct TFileStamp {
   int64_t changeTimeNs = 0;  // 0 where the system keeps none
   uint32_t mode = 0;         // permission bits (07777) on POSIX; 0 on Windows
   uint32_t group = 0;        // the owning group on POSIX; 0 on Windows
+  uint32_t links = 1;        // the names the file has
+  // Owned by the user this program runs as; always so on Windows, whose
+  // owners are not compared.
+  bool mine = true;
   bool SameContentAs(const TFileStamp& other) const {
     return id == other.id && size == other.size && writeTimeNs == other.writeTimeNs &&
            changeTimeNs == other.changeTimeNs;
@@ -59,7 +63,9 @@ struct TTempFile {
 
 // A test's view of the order of the calls that make an archive durable:
 // "write" (FileWrite), "sync" (FileSync, TOutputDir::Sync), "rename" (putting
-// a temporary file in place), each with its handle. Null (the default) records nothing.
+// a temporary file in place) and "renamed" (just after), and the folder's
+// steps of a rotation, "link", "exchange" and "remove" (each just before it
+// looks at the names), each with its handle. Null (the default) records nothing.
 using TFileCallObserver = void (*)(const char* call, THandle handle);
 void SetFileCallObserver(TFileCallObserver observer);
 void NoteFileCall(const char* call, THandle handle);
@@ -104,9 +110,17 @@ class TOutputDir {
   // left as FileOpen leaves it.
   THandle OpenForReadingAt(const std::string& name) const;
 
+  // Whether users other than this one may create or remove names in the
+  // folder: another owner, its sticky bit, or a group or others' write bit.
+  // Never on Windows, whose folder rights are not read here.
+  bool Shared() const;
+
   // Creates a new private (0600) file to become name, locked, not shared:
   // 0, or the error number.
   int CreateTemp(const std::string& name, TTempFile& temp) const;
+  // Gives temp, when it has no name yet, a name of ours beside name, so that
+  // it can take part in the moves of a rotation: 0, or the error number.
+  int NameTemp(TTempFile& temp, const std::string& name) const;
   // Puts temp, written and synced, in place of name in one step; then makes
   // sure name holds the file written. 0, or the error number (EXDEV when
   // another file took the name in the same instant); the handle stays open.
@@ -124,6 +138,13 @@ class TOutputDir {
   int KeepAs(const std::string& name, const TFileId& id, const std::string& kept, bool stay) const;
   // Removes name when it is still the file id: 0, ErrNameTaken, or the error.
   int RemoveAt(const std::string& name, const TFileId& id) const;
+  // Swaps the files at a and b, each of which must still be the file its id
+  // says: 0, ErrNameTaken, or the error number. Where the file system swaps
+  // in one step, neither name is ever empty; elsewhere the file at b waits
+  // under a name of ours ending ".tzk-" and six characters, which no run
+  // removes.
+  int Exchange(const std::string& a, const TFileId& idA, const std::string& b,
+               const TFileId& idB) const;
   // Closes temp and removes any name it has.
   void Discard(TTempFile& temp) const;
 
@@ -138,12 +159,35 @@ class TOutputDir {
 
   // Makes the folder's entries (new names, renames) durable: 0, or the error.
   int Sync() const;
-  // Temporary files of ours that no live run holds (an earlier run was killed
-  // while writing them): their names, each removed unless only asked to find.
+  // Temporary files that no live run holds (an earlier run was killed while
+  // writing them), each removed unless only asked to find, when it has
+  // exactly the form ours have: see TStaleTemp.
   enum class TStale { Remove, Find };
-  std::vector<std::string> StaleTemps(TStale action) const;
+  struct TStaleTemp {
+    std::string name;
+    std::string leftBecause;  // empty when ours (removed, or to be); else why it stays
+  };
+  std::vector<TStaleTemp> StaleTemps(TStale action) const;
 
  private:
+  // The system's one-step swap: 0, ErrNoExchange where it has none, or the error.
+  int ExchangeAtomic(const std::string& a, const std::string& b) const;
+  // What a name of ours that matches IsTempName is, opened without following
+  // a link or waiting: its stamp, its first bytes (up to 4) and whether a
+  // live run holds it. 0, or the error number.
+  struct TTempLook {
+    TFileStamp stamp;
+    unsigned char head[4] = {};
+    size_t headSize = 0;
+    bool live = false;
+  };
+  int LookAtTemp(const std::string& name, THandle& handle, TTempLook& look) const;
+  // Removes the temporary open at handle, which is the file at name.
+  bool RemoveTemp(const std::string& name, THandle handle) const;
+  // Every name in the folder with its file's id (an invalid id for a link or
+  // what could not be looked at).
+  std::vector<std::pair<std::string, TFileId>> List() const;
+
   THandle handle_ = InvalidHandle;
   std::string path_;
   size_t maxName_ = 255;  // the longest name the folder's file system takes
@@ -152,6 +196,16 @@ class TOutputDir {
 // True when name is one of ours: anything followed by ".tzw-" and six
 // lower-case letters or digits.
 bool IsTempName(const std::string& name);
+// Why a file found at a temporary's name (IsTempName) is not a temporary that
+// a killed run of ours left, empty when it is one: beside an archive's name
+// ("NAME.zip", or cut at the folder's longest name), not held by a live run,
+// a regular file of this user's with mode 0600, one name (or a second one
+// that is the generation it was moved from, which keeps it) and empty or
+// beginning like a ZIP archive. twinElsewhere says the file also has one of
+// the archive's names.
+std::string StaleTempRefusal(const std::string& name, size_t maxName, const TFileStamp& stamp,
+                             const unsigned char* head, size_t headSize, bool live,
+                             bool twinElsewhere);
 // A fresh name of ours for a temporary file that becomes name, cut short so
 // that the whole stays within maxName bytes.
 std::string TempNameFor(const std::string& name, size_t maxName);

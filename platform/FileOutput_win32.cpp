@@ -34,6 +34,7 @@ int StampOf(HANDLE h, TFileStamp& stamp, DWORD* attributes) {
               static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
   stamp.size =
       static_cast<int64_t>(static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow);
+  stamp.links = info.nNumberOfLinks;
   FILE_BASIC_INFO basic{};
   if (::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic)) {
     stamp.writeTimeNs = Nanoseconds(basic.LastWriteTime.QuadPart);
@@ -189,6 +190,7 @@ int TOutputDir::Replace(TTempFile& temp, const std::string& name) const {
     return win32::LastError();
   }
   temp.name.clear();
+  NoteFileCall("renamed", temp.handle);
   const TEntryStatus now = StatusAt(name);
   if (now.kind != TEntryKind::Regular || !(now.stamp.id == temp.id)) return ErrNameTaken;
   return 0;
@@ -247,31 +249,56 @@ int TOutputDir::Sync() const {
   return 0;
 }
 
-std::vector<std::string> TOutputDir::StaleTemps(TStale action) const {
-  std::vector<std::string> removed;
+bool TOutputDir::Shared() const {
+  return false;
+}
+
+int TOutputDir::NameTemp(TTempFile&, const std::string&) const {
+  return 0;  // a temporary always has its name here
+}
+
+int TOutputDir::ExchangeAtomic(const std::string&, const std::string&) const {
+  return ErrNoExchange;
+}
+
+std::vector<std::pair<std::string, TFileId>> TOutputDir::List() const {
+  std::vector<std::pair<std::string, TFileId>> names;
   WIN32_FIND_DATAW found;
   const HANDLE find = ::FindFirstFileExW(win32::FilePath(Join(path_, "*")).c_str(), FindExInfoBasic,
                                          &found, FindExSearchNameMatch, nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE) return removed;
-  std::vector<std::string> candidates;
+  if (find == INVALID_HANDLE_VALUE) return names;
   do {
     const std::string name = win32::Narrow(found.cFileName);
-    if (IsTempName(name)) candidates.push_back(name);
+    if (name == "." || name == "..") continue;
+    const TEntryStatus status = StatusAt(name);
+    names.emplace_back(name, status.kind == TEntryKind::Regular ? status.stamp.id : TFileId{});
   } while (::FindNextFileW(find, &found));
   ::FindClose(find);
-  for (const std::string& name : candidates) {
-    // A live run holds its temporary without sharing: opening it fails.
-    const HANDLE h =
-        ::CreateFileW(win32::FilePath(Join(path_, name)).c_str(), GENERIC_READ | DELETE, 0, nullptr,
-                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h == INVALID_HANDLE_VALUE) continue;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (::GetFileType(h) == FILE_TYPE_DISK && ::GetFileInformationByHandle(h, &info) &&
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
-        (action == TStale::Find || DeleteByHandle(h))) {
-      removed.push_back(name);
-    }
-    ::CloseHandle(h);
+  return names;
+}
+
+int TOutputDir::LookAtTemp(const std::string& name, THandle& handle, TTempLook& look) const {
+  // A live run holds its temporary without sharing: opening it fails.
+  const HANDLE h = ::CreateFileW(win32::FilePath(Join(path_, name)).c_str(), GENERIC_READ | DELETE,
+                                 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const int error = win32::LastError();
+    look.live = error == ERROR_SHARING_VIOLATION;
+    return look.live ? 0 : error;
   }
-  return removed;
+  handle = win32::FromHandle(h);
+  DWORD attributes = 0;
+  if (const int error = StampOf(h, look.stamp, &attributes); error != 0) return error;
+  if (::GetFileType(h) != FILE_TYPE_DISK ||
+      (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    return ErrNotRegularFile;
+  }
+  DWORD got = 0;
+  if (!::ReadFile(h, look.head, sizeof look.head, &got, nullptr)) return win32::LastError();
+  look.headSize = got;
+  return 0;
+}
+
+bool TOutputDir::RemoveTemp(const std::string&, THandle handle) const {
+  return DeleteByHandle(win32::ToHandle(handle));
 }

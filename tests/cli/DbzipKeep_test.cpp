@@ -103,7 +103,7 @@ TEST(DbzipKeepTest, ADamagedArchiveKeepsTheOldOnesAndTheDryRunForetellsTheMoves)
   EXPECT_NE(refused.out.find(src.Path("a.mdf") +
                              ": would be reported: the archive it replaces "
                              "is not kept: " +
-                             out.Path("a.zip.1") + " is not an archive of ours"),
+                             out.Path("a.zip.1") + " is not an archive of this database"),
             std::string::npos)
       << refused.out;
   const Outcome again = Dbzip({"-q", "--keep", "2", src.Root(), out.Root()});

@@ -180,7 +180,7 @@ TEST_F(DbzipTest, ErrorsAndUsage) {
   r = Dbzip({src.Root(), out.Root()});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "dbzip: " + src.Path("a.mdf") + ": its archive would replace " +
-                       out.Path("a.zip") + "\n");
+                       out.Path("a.zip") + ", not a regular file\n");
 }
 
 TEST_F(DbzipTest, AWriteFailureLeavesNoArchiveAndNamesIt) {
@@ -294,8 +294,8 @@ TEST_F(DbzipTest, EveryOddFileAndFolderIsReportedAndNothingIsLost) {
   }
   EXPECT_EQ(ReadAll(older), "PK\x03\x04 last week's archive");
   if (sticky) {
-    EXPECT_NE(r.err.find(src.Path("good.mdf") + ": its archive could not replace " +
-                         out.Path("good.zip") + ": " + std::strerror(EPERM)),
+    EXPECT_NE(r.err.find(src.Path("good.mdf") + ": its archive would replace " +
+                         out.Path("good.zip") + ", another user's file"),
               std::string::npos)
         << r.err;
     EXPECT_EQ(ReadAll(out.Path("good.zip")), "PK\x03\x04 root's archive");
@@ -335,13 +335,17 @@ TEST_F(DbzipTest, AKilledRunLeavesTheOldArchiveAtItsName) {
 }
 
 // A temporary that a killed run left is named by the dry run as the run's to
-// remove, and removed and named by the run; both end alike.
+// remove, and removed and named by the run, a note that fails nothing; a
+// file of the user's with a name like it stays. Both end alike.
 TEST_F(DbzipTest, AStaleTemporaryIsForetoldThenRemoved) {
   src.File("a.mdf", Text(3000));
   const std::string stale = out.Path("a.zip.tzw-q1w2e3");
   out.File("a.zip.tzw-q1w2e3", "PK\x03\x04 cut short");
+  ::chmod(stale.c_str(), 0600);
+  // Beside it, one of the user's own files with a name of the same pattern.
+  const std::string mine = out.File("a.zip.tzw-backup", "PK\x03\x04 the user's own");
   const ProcessResult dry = Dbzip({"-n", src.Root(), out.Root()});
-  EXPECT_EQ(dry.status, 1) << dry.err;
+  EXPECT_EQ(dry.status, 0) << dry.err;
   EXPECT_NE(dry.out.find(stale + ": stale temporary file, the run would remove it\n"),
             std::string::npos)
       << dry.out;
@@ -350,6 +354,12 @@ TEST_F(DbzipTest, AStaleTemporaryIsForetoldThenRemoved) {
   EXPECT_EQ(run.status, dry.status) << run.err;
   EXPECT_NE(run.err.find(stale + ": stale temporary file removed"), std::string::npos) << run.err;
   EXPECT_FALSE(fs::exists(stale));
+  EXPECT_EQ(ReadAll(mine), "PK\x03\x04 the user's own");
+  EXPECT_NE(
+      run.err.find(mine + ": left as it is, not a temporary of ours: its mode is not that of a "
+                          "temporary"),
+      std::string::npos)
+      << run.err;
   EXPECT_EQ(ZipListing(out.Path("a.zip")), "a.mdf:3000");
 }
 
@@ -385,7 +395,10 @@ TEST_F(DbzipTest, ADryRunForetellsTheRunAndWritesNothing) {
   ::chmod(src.Root().c_str(), 0755);
   // Someone's notes where an archive would go; the old archive of x is ours.
   out.File("foreign.zip", "my notes");
-  const std::string older = out.File("x.zip", "PK\x03\x04 an older archive");
+  TempTree earlierSrc, earlierOut;
+  earlierSrc.File("x.mdf", "an older database");
+  ASSERT_EQ(Dbzip({earlierSrc.Root(), earlierOut.Root()}).status, 0);
+  const std::string older = out.File("x.zip", ReadAll(earlierOut.Path("x.zip")));
   if (::geteuid() == 0) {
     ASSERT_EQ(::chown(older.c_str(), 65534, 65534), 0);
   }
@@ -405,10 +418,12 @@ TEST_F(DbzipTest, ADryRunForetellsTheRunAndWritesNothing) {
                         ": would be skipped: could not be listed: " + std::strerror(EACCES) + "\n" +
                         src.Path("pipe.mdf") + ": would be skipped: not a regular file\n" +
                         src.Path("foreign.mdf") + ": would be skipped: its archive would replace " +
-                        out.Path("foreign.zip") + "\n" + src.Path("good.mdf") + " -> " +
-                        out.Path("good.zip") + "\n" + first + ": its archive " + out.Path("x.zip") +
-                        " would be replaced by " + last + "\n" + last + " -> " + out.Path("x.zip") +
-                        "\n"));
+                        out.Path("foreign.zip") +
+                        (::geteuid() == 0 ? ", another user's file\n"
+                                          : ", not an archive of this database\n") +
+                        src.Path("good.mdf") + " -> " + out.Path("good.zip") + "\n" + first +
+                        ": its archive " + out.Path("x.zip") + " would be replaced by " + last +
+                        "\n" + last + " -> " + out.Path("x.zip") + "\n"));
   // The summary comes last; quiet leaves only what would not be archived.
   EXPECT_EQ(dry.out.substr(dry.out.rfind('\n', dry.out.size() - 2) + 1),
             "5 databases found, 2 would be archived\n");
@@ -725,7 +740,7 @@ TEST_F(DbzipTest, TheDryRunEndsAsTheRunWould) {
     ::chmod(shared.Root().c_str(), 01777);
     const std::string theirs = shared.File("kept.zip", "PK\x03\x04 root's archive");
     const std::string refused =
-        "its archive could not replace " + shared.Path("kept.zip") + ": " + std::strerror(EPERM);
+        "its archive would replace " + shared.Path("kept.zip") + ", another user's file";
     both({src.Root(), shared.Root()}, 1, src.Path("kept.mdf") + ": would be skipped: " + refused,
          src.Path("kept.mdf") + ": " + refused);
     EXPECT_EQ(ReadAll(theirs), "PK\x03\x04 root's archive");

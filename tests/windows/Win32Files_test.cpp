@@ -105,10 +105,17 @@ TEST(Win32FilesTest, TemporaryFilesAreHeldRemovedAndReplacedByHandle) {
   const std::string stale = tmp.File("x.zip.tzw-abc123", "PK\x03\x04 half");
   TTempFile live;
   ASSERT_EQ(dir.CreateTemp("y.zip", live), 0);
-  EXPECT_EQ(dir.StaleTemps(TOutputDir::TStale::Find), std::vector<std::string>{"x.zip.tzw-abc123"});
+  tmp.File("v.zip.tzw-def456", "not a zip");
+  const auto names = [&](TOutputDir::TStale action) {
+    std::vector<std::string> found;
+    for (const auto& t : dir.StaleTemps(action)) found.push_back(t.name + ":" + t.leftBecause);
+    return found;
+  };
+  const std::vector<std::string> expected = {"v.zip.tzw-def456:it does not begin like a ZIP archive",
+                                             "x.zip.tzw-abc123:"};
+  EXPECT_EQ(names(TOutputDir::TStale::Find), expected);
   EXPECT_TRUE(FileExists(stale));
-  EXPECT_EQ(dir.StaleTemps(TOutputDir::TStale::Remove),
-            std::vector<std::string>{"x.zip.tzw-abc123"});
+  EXPECT_EQ(names(TOutputDir::TStale::Remove), expected);
   EXPECT_FALSE(FileExists(stale));
   EXPECT_TRUE(FileExists(tmp.Path(live.name)));
 
@@ -125,7 +132,16 @@ TEST(Win32FilesTest, TemporaryFilesAreHeldRemovedAndReplacedByHandle) {
   const std::string droppedName = dropped.name;
   dir.Discard(dropped);
   EXPECT_FALSE(FileExists(tmp.Path(droppedName)));
-  EXPECT_TRUE(dir.StaleTemps(TOutputDir::TStale::Find).empty());
+  EXPECT_EQ(names(TOutputDir::TStale::Find), std::vector<std::string>{expected[0]});
+
+  // Two files swap names by three moves here, never replacing a file, and
+  // only while each name holds the file meant.
+  tmp.File("a.zip.1", "older");
+  const TFileId a = dir.StatusAt("y.zip").stamp.id, b = dir.StatusAt("a.zip.1").stamp.id;
+  EXPECT_EQ(dir.Exchange("y.zip", b, "a.zip.1", a), ErrNameTaken);
+  ASSERT_EQ(dir.Exchange("y.zip", a, "a.zip.1", b), 0);
+  EXPECT_EQ(ReadAll(tmp.Path("y.zip")), "older");
+  EXPECT_EQ(ReadAll(tmp.Path("a.zip.1")), "new");
 }
 
 TEST(Win32FilesTest, NamesConvertBothWaysWithoutLoss) {

@@ -267,7 +267,7 @@ TEST(Win32RunTest, VerifiedArchivesAndTheirEarlierOnesAreKept) {
   EXPECT_EQ(ReadAll(out + "\\a.zip.3"), "");
   tmp.File("Out\\a.zip.2", "the user's");
   EXPECT_EQ(run(5000), "only 1 earlier archive is kept: " + out + "\\a.zip.2" +
-                           " is not an archive of ours and is left as it is\n");
+                           " is not an archive of this database and is left as it is\n");
   EXPECT_EQ(size("a.zip"), 5000u);
   EXPECT_EQ(size("a.zip.1"), 4000u);
   EXPECT_EQ(ReadAll(out + "\\a.zip.2"), "the user's");
