@@ -424,7 +424,9 @@ class DbzipView : public TRunView {
         results_.Line(JsonObject()
                           .Text("type", "temporary")
                           .Text("source", c.source)
-                          .Text("outcome", left ? "left" : plan ? "would-be-removed" : "removed")
+                          .Text("outcome", left   ? "left"
+                                           : plan ? "would-be-removed"
+                                                  : "removed")
                           .Text("reason", c.reason)
                           .Bool("dry_run", plan)
                           .Line());

@@ -111,8 +111,8 @@ TEST(Win32FilesTest, TemporaryFilesAreHeldRemovedAndReplacedByHandle) {
     for (const auto& t : dir.StaleTemps(action)) found.push_back(t.name + ":" + t.leftBecause);
     return found;
   };
-  const std::vector<std::string> expected = {"v.zip.tzw-def456:it does not begin like a ZIP archive",
-                                             "x.zip.tzw-abc123:"};
+  const std::vector<std::string> expected = {
+      "v.zip.tzw-def456:it does not begin like a ZIP archive", "x.zip.tzw-abc123:"};
   EXPECT_EQ(names(TOutputDir::TStale::Find), expected);
   EXPECT_TRUE(FileExists(stale));
   EXPECT_EQ(names(TOutputDir::TStale::Remove), expected);
