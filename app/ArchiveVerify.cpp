@@ -406,6 +406,9 @@ std::string CheckRecords(TStream& archive, TArchiveFacts& facts) {
   }
   // A local header that needs ZIP64 holds both sizes in its field.
   const bool localZip64 = local.Le(18, 4) == kOnes32 || local.Le(22, 4) == kOnes32;
+  if (localZip64 && local.Le(18, 4) != local.Le(22, 4)) {
+    return local.Where("sizes", 18) + " hold all ones for one size only, not for both";
+  }
   std::vector<uint64_t> localBig;
   if (std::string problem = Zip64Values(local, localExtra, localZip64 ? 2 : 0, localBig);
       !problem.empty()) {
