@@ -537,10 +537,7 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   // What lies on the disk must decode to what was read before it may take
   // the old archive's place.
   if (verify_) {
-    const TSortedZip& entries = writer.ArchiveEntries();
-    std::string problem = entries.Count() != 1
-                              ? "not archived: the archive written could not be verified"
-                              : VerifyArchive(temp.handle, *entries[0], result.bytesRead);
+    std::string problem = VerifyArchive(temp.handle, writer, result.bytesRead);
     if (!problem.empty()) return finish(TZipOutcome::Failed, std::move(problem));
   }
   // The last moment a cancel keeps the previous archive; after the replace

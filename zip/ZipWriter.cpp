@@ -41,6 +41,31 @@ bool FileIsNewer(const std::string& path, uint32_t entryDate) {
   return RepairDosDateTime(status.Time) > RepairDosDateTime(entryDate);
 }
 
+// Passes everything on to the archive and keeps a copy of what is written
+// through it into record: the records go through one, never the data.
+class TRecordingStream : public TStream {
+ public:
+  TRecordingStream(TStream& out, TWrittenRecord& record) : out_(out), record_(record) {
+    record_.offset = out_.Position();
+    record_.bytes.clear();
+  }
+  int64_t Read(void* buffer, int64_t count) override { return out_.Read(buffer, count); }
+  int64_t Write(const void* buffer, int64_t count) override {
+    const int64_t put = out_.Write(buffer, count);
+    if (put > 0) record_.bytes.append(static_cast<const char*>(buffer), static_cast<size_t>(put));
+    return put;
+  }
+  int64_t Seek(int64_t offset, int origin) override { return out_.Seek(offset, origin); }
+  int64_t Size() override { return out_.Size(); }
+  bool Failed() const override { return out_.Failed(); }
+  int ErrorCode() const override { return out_.ErrorCode(); }
+  std::string ErrorText() const override { return out_.ErrorText(); }
+
+ private:
+  TStream& out_;
+  TWrittenRecord& record_;
+};
+
 }  // namespace
 
 int PercentOf(int64_t done, int64_t total) {
@@ -190,6 +215,7 @@ void TZipWriter::OpenOutput(const std::string& path) {
   inOrder_ =
       std::make_unique<TSortedZip>(TZipSortMode::ByNone, TDuplicates::Error, TOwnership::Owning);
   newEnd_ = std::make_unique<TEndCentral>();
+  written_.clear();
 }
 
 void TZipWriter::AddFiles(int& added) {
@@ -271,7 +297,10 @@ void TZipWriter::CopyEntry(const TZipHeaderInfo& old) {
   entry->GeneralPurposeFlags &= static_cast<uint16_t>(~kDataDescriptorFlag);
   // The sizes are known: the classic fields serve whenever they fit.
   entry->Zip64Sizes = old.CompressedSize >= Zip64Limit32 || old.UncompressedSize >= Zip64Limit32;
-  entry->SaveLocalToStream(*output_);
+  {
+    TRecordingStream record(*output_, written_.emplace_back());
+    entry->SaveLocalToStream(record);
+  }
   CheckOutput();
   std::vector<uint8_t> block(static_cast<size_t>(kCopyBlock));
   for (int64_t left = old.CompressedSize; left > 0;) {
@@ -286,12 +315,13 @@ void TZipWriter::CopyEntry(const TZipHeaderInfo& old) {
 }
 
 void TZipWriter::WriteCentralDirectory() {
-  newEnd_->CentralDirOffset = output_->Position();
+  TRecordingStream tail(*output_, written_.emplace_back());
+  newEnd_->CentralDirOffset = tail.Position();
   newEnd_->CentralStartDisk = currentDisk_;
-  for (TZipHeaderInfo* entry : *inOrder_) entry->SaveCentralToStream(*output_);
-  newEnd_->CentralSize = output_->Position() - newEnd_->CentralDirOffset;
+  for (TZipHeaderInfo* entry : *inOrder_) entry->SaveCentralToStream(tail);
+  newEnd_->CentralSize = tail.Position() - newEnd_->CentralDirOffset;
   newEnd_->ThisDiskNumber = currentDisk_;
-  newEnd_->SaveEndToStream(*output_);
+  newEnd_->SaveEndToStream(tail);
   CheckOutput();
 }
 
@@ -316,6 +346,7 @@ void TZipWriter::FailureCleanup() {
   if (output_) output_->Close();
   output_.reset();
   inOrder_.reset();
+  written_.clear();
   if (outputCreated_) DeleteFile(outputPath_);
   outputCreated_ = false;
 }
@@ -432,7 +463,11 @@ bool TZipWriter::ZipOneFile(const std::string& path, TZipHeaderInfo& header) {
     dataEnd = GrowLocalHeader(header, dataEnd);
   }
   SeekOutput(header.RelativeOffset);
-  header.SaveLocalToStream(*output_);
+  {
+    // Only this last writing of the header stays in the archive.
+    TRecordingStream record(*output_, written_.emplace_back());
+    header.SaveLocalToStream(record);
+  }
   SeekOutput(dataEnd);
   CheckOutput();
   source_.reset();

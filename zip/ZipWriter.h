@@ -46,6 +46,12 @@ using TSkippingFileEvent = std::function<void(TObject* Sender, TSkipReason Reaso
 using TFileNameEvent = std::function<void(TObject* Sender, const std::string& FName)>;
 using TFileSkipEvent = std::function<void(TObject* Sender, const std::string& FName, bool& Skip)>;
 
+// A record as the writer put it into the archive: where it starts and its bytes.
+struct TWrittenRecord {
+  int64_t offset = 0;
+  std::string bytes;
+};
+
 // A progress percentage: done of total rounded to the nearest (ties to
 // even), never above 100; 0 when total is 0 or less.
 int PercentOf(int64_t done, int64_t total);
@@ -166,6 +172,11 @@ class TZipWriter : public TZipReader, private DeflateHost {
   // was read and after the last: a difference means it changed meanwhile.
   const ::TFileStamp& SourceStampAtOpen() const { return stampAtOpen_; }
   const ::TFileStamp& SourceStampAtEnd() const { return stampAtEnd_; }
+  // Every byte of the last archive written outside its entries' data, as it
+  // was written: each entry's local header, then the central directory with
+  // the end records to the end of the file, in the order they lie there. For
+  // a caller that checks the archive on the disk against them.
+  const std::vector<TWrittenRecord>& WrittenRecords() const { return written_; }
 
  private:
   // --- The run ---
@@ -226,6 +237,7 @@ class TZipWriter : public TZipReader, private DeflateHost {
   std::unique_ptr<TSortedZip> byName_;   // this run's entries by stored name; not owning
   std::unique_ptr<TSortedZip> inOrder_;  // this run's entries in archive order; owning
   std::unique_ptr<TEndCentral> newEnd_;
+  std::vector<TWrittenRecord> written_;
   std::vector<std::string> disposeList_;
   int64_t totalBytes_ = 0;
   int64_t bytesDone_ = 0;
