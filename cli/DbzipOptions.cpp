@@ -275,6 +275,7 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
     if (operands.size() == 2) {
       o.sourceDir = operands[0];
       o.outputDir = operands[1];
+      cmd.foldersGiven = true;
     }
     cmd.kind = DbzipCommand::Kind::UsageError;
     cmd.error = std::move(error);
@@ -288,6 +289,7 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
   } else {
     o.sourceDir = operands[0];
     o.outputDir = operands[1];
+    cmd.foldersGiven = true;
   }
   return cmd;
 }

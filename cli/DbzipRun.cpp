@@ -525,14 +525,17 @@ class DbzipView : public TRunView {
 
 }  // namespace
 
-std::string DbzipNotStartedJson(const DbzipOptions& options, const std::string& error, int status) {
+std::string DbzipNotStartedJson(const DbzipOptions& options, bool foldersGiven,
+                                const std::string& error, int status) {
   JsonObject summary;
   summary.Text("type", "summary")
       .Bool("dry_run", options.dryRun)
       .Text("end", "not-started")
-      .Text("error", error)
-      .TextOrNull("source_dir", options.sourceDir)
-      .TextOrNull("output_dir", options.outputDir);
+      .Text("error", error);
+  if (foldersGiven)
+    summary.Text("source_dir", options.sourceDir).Text("output_dir", options.outputDir);
+  else
+    summary.Null("source_dir").Null("output_dir");
   // Nothing was searched: no count would be true.
   for (const char* key :
        {"found", "archived", "not_archived", "folders_not_listed", "bytes_in", "bytes_out"})
@@ -544,18 +547,18 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
              const std::atomic<bool>& cancel) {
   // A run refused before it starts still gives a monitor its summary: an
   // unmounted disk is the commonest failure of a night.
-  const auto refuse = [&](const std::string& printed, const std::string& error) {
-    err << "dbzip: " << printed << std::endl;
-    if (options.json) out << DbzipNotStartedJson(options, error, kExitUsage) << std::endl;
+  const auto refuse = [&](const std::string& text) {
+    err << "dbzip: " << text << std::endl;
+    if (options.json) out << DbzipNotStartedJson(options, true, text, kExitUsage) << std::endl;
     return kExitUsage;
   };
   for (const std::string& masks : {options.FileMask(), options.exclude.value_or("")}) {
     if (const std::string problem = MaskListProblem(masks); !problem.empty())
-      return refuse(EscapeControls(problem), problem);
+      return refuse(EscapeControls(problem));
   }
   for (const std::string* dir : {&options.sourceDir, &options.outputDir}) {
     if (const std::string problem = FolderProblem(*dir); !problem.empty())
-      return refuse(QuoteName(*dir) + ": " + problem, *dir + ": " + problem);
+      return refuse(QuoteName(*dir) + ": " + problem);
   }
   TRunRequest request;
   request.sourceDir = options.sourceDir;

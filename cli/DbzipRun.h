@@ -29,6 +29,8 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
              const std::atomic<bool>& cancel = g_dbzipInterrupted);
 
 // The --json summary of a run refused before it started (a usage error, a
-// missing folder): its end "not-started", error what was wrong, the folders as
-// given (null when not), no counts, and its exit status.
-std::string DbzipNotStartedJson(const DbzipOptions& options, const std::string& error, int status);
+// missing folder): its end "not-started", error what was wrong as standard
+// error words it, the folders when both were given (else null), no counts,
+// and its exit status.
+std::string DbzipNotStartedJson(const DbzipOptions& options, bool foldersGiven,
+                                const std::string& error, int status);

@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
       if (cmd.options.json) {
         // A reader that went away makes no other status of a usage error.
         InstallInterruptHandlers();
-        std::cout << DbzipNotStartedJson(cmd.options, cmd.error, kExitUsage) << std::endl;
+        std::cout << DbzipNotStartedJson(cmd.options, cmd.foldersGiven, cmd.error, kExitUsage)
+                  << std::endl;
       }
       return kExitUsage;
     case DbzipCommand::Kind::Run:
