@@ -33,14 +33,22 @@ void InstallInterruptHandlers() {
   sigemptyset(&action.sa_mask);
   // A write to a slow pipe goes on after the signal instead of failing.
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  // A signal ignored by whoever started dbzip stays ignored: nohup's SIGHUP,
+  // a shell's SIGINT for a background job, the SIGPIPE that systemd and many
+  // programs ignore, so that a closed pipe is a write error (EPIPE) instead.
+  const auto handle = [&action](int number) {
+    struct sigaction inherited {};
+    if (sigaction(number, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) return;
+    sigaction(number, &action, nullptr);
+  };
+  handle(SIGINT);
+  handle(SIGTERM);
   // A closed terminal ends the run the same way: the archive being written is
   // removed and the previous one kept.
-  sigaction(SIGHUP, &action, nullptr);
+  handle(SIGHUP);
   // So does a reader of the results that went away (dbzip | head): the run
   // cleans up instead of dying with an archive half written.
-  sigaction(SIGPIPE, &action, nullptr);
+  handle(SIGPIPE);
   // A file-size limit then shows as a write error that names the archive,
   // instead of killing the process with the archive half written.
   signal(SIGXFSZ, SIG_IGN);

@@ -92,13 +92,6 @@ bool ParseInt(const std::string& text, int low, int high, int& value) {
   return true;
 }
 
-DbzipCommand Usage(std::string error) {
-  DbzipCommand c;
-  c.kind = DbzipCommand::Kind::UsageError;
-  c.error = std::move(error);
-  return c;
-}
-
 // Long options without a short form take values past any character.
 constexpr int kAllowEmpty = 256;
 constexpr int kJson = 257;
@@ -188,6 +181,12 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
   // messages are off, ours follow.
   optind = 0;
   opterr = 0;
+  // The first fault is the one reported; the options after it are still
+  // read, so that a usage error is told as JSON when --json comes later.
+  std::string error;
+  const auto fail = [&error](std::string text) {
+    if (error.empty()) error = std::move(text);
+  };
   for (;;) {
     const int opt = getopt_long(argc, argv.data(), kShortOptions, kLongOptions, nullptr);
     if (opt == -1) break;
@@ -199,14 +198,14 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
         else if (SameWord(value, "interbase"))
           o.type = DatabaseType::Interbase;
         else
-          return Usage("invalid database type '" + value + "' (msde or interbase)");
+          fail("invalid database type '" + value + "' (msde or interbase)");
         break;
       case 'l':
-        if (!ParseInt(value, 1, 9, o.level)) return Usage("invalid level '" + value + "' (1 to 9)");
+        if (!ParseInt(value, 1, 9, o.level)) fail("invalid level '" + value + "' (1 to 9)");
         break;
       case 'm':
         // A list of no mask would find nothing and report success.
-        if (SplitFileMask(value).empty()) return Usage("empty mask '" + value + "'");
+        if (SplitFileMask(value).empty()) fail("empty mask '" + value + "'");
         o.mask = value;
         break;
       case 'x':
@@ -214,7 +213,7 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
         o.exclude = value;
         break;
       case 'j':
-        if (!ParseInt(value, 0, 256, o.jobs)) return Usage("invalid job count '" + value + "'");
+        if (!ParseInt(value, 0, 256, o.jobs)) fail("invalid job count '" + value + "'");
         break;
       case 'r':
         o.recursive = true;
@@ -229,7 +228,7 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
         o.verify = true;
         break;
       case kKeep:
-        if (!ParseInt(value, 0, 999, o.keep)) return Usage("invalid count to keep '" + value + "'");
+        if (!ParseInt(value, 0, 999, o.keep)) fail("invalid count to keep '" + value + "'");
         break;
       case 'q':
         o.quiet = true;
@@ -265,22 +264,32 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
         // a short option inside a bundle the one it is still reading.
         const int at = std::min(std::max(optind - 1, 1), argc - 1);
         const std::string element = at >= 1 && at < argc ? argv[static_cast<size_t>(at)] : "";
-        return Usage(Refusal(opt, optopt, element));
+        fail(Refusal(opt, optopt, element));
       }
     }
   }
   const std::vector<std::string> operands(argv.begin() + std::min(optind, argc),
                                           argv.begin() + argc);
 
-  if (help) {
+  if (!error.empty()) {
+    if (operands.size() == 2) {
+      o.sourceDir = operands[0];
+      o.outputDir = operands[1];
+      cmd.foldersGiven = true;
+    }
+    cmd.kind = DbzipCommand::Kind::UsageError;
+    cmd.error = std::move(error);
+  } else if (help) {
     cmd.kind = DbzipCommand::Kind::Help;
   } else if (version) {
     cmd.kind = DbzipCommand::Kind::Version;
   } else if (operands.size() != 2) {
-    return Usage(operands.size() < 2 ? "missing SOURCE_DIR or OUTPUT_DIR" : "too many operands");
+    cmd.kind = DbzipCommand::Kind::UsageError;
+    cmd.error = operands.size() < 2 ? "missing SOURCE_DIR or OUTPUT_DIR" : "too many operands";
   } else {
     o.sourceDir = operands[0];
     o.outputDir = operands[1];
+    cmd.foldersGiven = true;
   }
   return cmd;
 }
@@ -305,7 +314,12 @@ std::string MaskListProblem(const std::string& fileMask) {
              ": a path separator (masks match file names, not paths)";
     }
     try {
-      TMask mask(item);
+      // The window takes a reversed range as the empty range it is; here it
+      // would quietly leave databases unfound, so it is refused.
+      if (const size_t at = TMask(item).ReversedRangeAt(); at != 0) {
+        return "invalid mask '" + fileMask + "' at character " + std::to_string(offset + at) +
+               ": a range whose end comes before its start";
+      }
     } catch (const EMaskError& e) {
       const char* fault = "";
       switch (e.Fault) {

@@ -34,8 +34,11 @@ struct DbzipOptions {
 // What the command line asks for.
 struct DbzipCommand {
   enum class Kind { Run, Help, Version, UsageError } kind = Kind::Run;
+  // For UsageError, every option read (--json among them, wherever it
+  // stands) and both folders when two operands were given.
   DbzipOptions options;
-  std::string error;  // for UsageError: what was wrong
+  bool foldersGiven = false;  // both operands were read into the options
+  std::string error;          // for UsageError: the first thing that was wrong
 };
 
 // Parses the arguments after the program's name, GNU style (getopt_long):

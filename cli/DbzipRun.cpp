@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -527,19 +528,40 @@ class DbzipView : public TRunView {
 
 }  // namespace
 
+std::string DbzipNotStartedJson(const DbzipOptions& options, bool foldersGiven,
+                                const std::string& error, int status) {
+  JsonObject summary;
+  summary.Text("type", "summary")
+      .Bool("dry_run", options.dryRun)
+      .Text("end", "not-started")
+      .Text("error", error);
+  if (foldersGiven)
+    summary.Text("source_dir", options.sourceDir).Text("output_dir", options.outputDir);
+  else
+    summary.Null("source_dir").Null("output_dir");
+  // Nothing was searched: no count would be true.
+  for (const char* key :
+       {"found", "archived", "not_archived", "folders_not_listed", "bytes_in", "bytes_out"})
+    summary.Null(key);
+  return summary.Null("seconds").Number("exit_status", static_cast<uint64_t>(status)).Line();
+}
+
 int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, bool statusLine,
              const std::atomic<bool>& cancel) {
+  // A run refused before it starts still gives a monitor its summary: an
+  // unmounted disk is the commonest failure of a night.
+  const auto refuse = [&](const std::string& text) {
+    err << "dbzip: " << text << std::endl;
+    if (options.json) out << DbzipNotStartedJson(options, true, text, kExitUsage) << std::endl;
+    return kExitUsage;
+  };
   for (const std::string& masks : {options.FileMask(), options.exclude.value_or("")}) {
-    if (const std::string problem = MaskListProblem(masks); !problem.empty()) {
-      err << "dbzip: " << EscapeControls(problem) << std::endl;
-      return kExitUsage;
-    }
+    if (const std::string problem = MaskListProblem(masks); !problem.empty())
+      return refuse(EscapeControls(problem));
   }
   for (const std::string* dir : {&options.sourceDir, &options.outputDir}) {
-    if (const std::string problem = FolderProblem(*dir); !problem.empty()) {
-      err << "dbzip: " << QuoteName(*dir) << ": " << problem << std::endl;
-      return kExitUsage;
-    }
+    if (const std::string problem = FolderProblem(*dir); !problem.empty())
+      return refuse(QuoteName(*dir) + ": " + problem);
   }
   TRunRequest request;
   request.sourceDir = options.sourceDir;
@@ -569,6 +591,13 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   // Results that never reached their file (a full disk, a closed pipe) are a
   // failure of the run, not a success.
   if (results.Error() == 0) return view.Status();
-  err << "dbzip: standard output: " << SysErrorMessage(results.Error()) << std::endl;
+  err << "dbzip: cannot write the results to standard output: " << SysErrorMessage(results.Error())
+      << std::endl;
+#ifdef SIGPIPE
+  // A reader that went away ends the run by SIGPIPE whenever its write came,
+  // during the run or after it, as the signal's own action would have; where
+  // SIGPIPE is ignored the write failed with EPIPE and the run went on.
+  if (g_dbzipSignal == SIGPIPE) return 128 + SIGPIPE;
+#endif
   return view.Status() == kExitOk ? kExitNotAllArchived : view.Status();
 }

@@ -17,6 +17,12 @@ int main(int argc, char** argv) {
       return kExitOk;
     case DbzipCommand::Kind::UsageError:
       std::cerr << "dbzip: " << cmd.error << "\nTry 'dbzip --help' for more information.\n";
+      if (cmd.options.json) {
+        // A reader that went away makes no other status of a usage error.
+        InstallInterruptHandlers();
+        std::cout << DbzipNotStartedJson(cmd.options, cmd.foldersGiven, cmd.error, kExitUsage)
+                  << std::endl;
+      }
       return kExitUsage;
     case DbzipCommand::Kind::Run:
       break;

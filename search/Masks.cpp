@@ -58,7 +58,7 @@ TMask::TMask(std::string_view mask) : mask_(mask) {
   Emit(State{}, pendingSkipTo, skipToCount, mask_.size() + 1);  // the end state
 }
 
-void TMask::CompileSet(State& state, size_t& pos) const {
+void TMask::CompileSet(State& state, size_t& pos) {
   const size_t length = mask_.size();
   const size_t open = pos + 1;
   ++pos;
@@ -76,6 +76,7 @@ void TMask::CompileSet(State& state, size_t& pos) const {
       // The upper end is taken as it stands, even a `]`; a range leaves the
       // last single member as it was, so [a-c-e] holds A to E.
       const unsigned high = Up(static_cast<unsigned char>(mask_[pos]));
+      if (high < static_cast<unsigned>(lastSingle) && reversedRangeAt_ == 0) reversedRangeAt_ = pos;
       for (unsigned code = static_cast<unsigned>(lastSingle); code <= high; ++code) {
         AddMember(state.set, code);
         empty = false;

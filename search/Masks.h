@@ -50,6 +50,12 @@ class TMask {
   // The mask text as it was compiled.
   const std::string& Mask() const { return mask_; }
 
+  // The 1-based position of the `-` of the first range whose upper end comes
+  // before its lower one once both are upper-cased (`[z-a]`, `[_-a]`): such a
+  // range adds nothing, which the mask allows but a user rarely means. 0 when
+  // there is none.
+  size_t ReversedRangeAt() const { return reversedRangeAt_; }
+
  private:
   enum class Kind : uint8_t { Literal = 0, Any = 1, Set = 2 };
 
@@ -64,13 +70,14 @@ class TMask {
   };
 
   // Reads the set that starts at mask[pos] (its `[`); leaves pos on its `]`.
-  void CompileSet(State& state, size_t& pos) const;
+  void CompileSet(State& state, size_t& pos);
   void Emit(State state, bool& pendingSkipTo, int& skipToCount, size_t position);
   // Raises the mask error stopped at position, for fault at character at.
   [[noreturn]] void Invalid(size_t position, EMaskError::TFault fault, size_t at) const;
 
   std::string mask_;
   std::vector<State> states_;  // never empty: the last one is the end state
+  size_t reversedRangeAt_ = 0;
 };
 
 // An item of the mask list: one compiled mask.

@@ -147,6 +147,12 @@ TEST_F(DbzipTest, ErrorsAndUsage) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err,
             "dbzip: invalid mask '*.mdf,[abc' at character 7: a set '[' without its closing ']'\n");
+  // A reversed range, which would quietly find nothing of it, is refused.
+  r = Dbzip({"-m", "*.mdf,db[0-9z-a].mdf", src.Root(), out.Root()});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err,
+            "dbzip: invalid mask '*.mdf,db[0-9z-a].mdf' at character 14: a range whose end "
+            "comes before its start\n");
   // So are the masks left out, by the same rules.
   r = Dbzip({"-x", "old/*.mdf", src.Root(), out.Root()});
   EXPECT_EQ(r.status, 2);
@@ -165,7 +171,8 @@ TEST_F(DbzipTest, ErrorsAndUsage) {
   r = RunProcess({"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full", DBZIP_PATH, "--rec", src.Root(),
                   out.Root()});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "dbzip: standard output: " + std::string(std::strerror(ENOSPC)) + "\n");
+  EXPECT_EQ(r.err, "dbzip: cannot write the results to standard output: " +
+                       std::string(std::strerror(ENOSPC)) + "\n");
   EXPECT_EQ(ZipListing(out.Path("a.zip")), "a.mdf:1");
   fs::remove(out.Path("a.zip"));
   // Help and version on standard output.
@@ -181,6 +188,30 @@ TEST_F(DbzipTest, ErrorsAndUsage) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "dbzip: " + src.Path("a.mdf") + ": its archive would replace " +
                        out.Path("a.zip") + ", not a regular file\n");
+}
+
+// A monitor reading --json hears of a run refused before it began (an
+// unmounted disk, a faulty job) as of any other: one summary line.
+TEST_F(DbzipTest, ARefusedRunStillGivesItsJsonSummary) {
+  const std::string nulls =
+      R"("found":null,"archived":null,"not_archived":null,"folders_not_listed":null,)"
+      R"("bytes_in":null,"bytes_out":null,"seconds":null,"exit_status":2})";
+  ProcessResult r = Dbzip({"--json", "-n", src.Root(), out.Path("nope")});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, R"({"type":"summary","dry_run":true,"end":"not-started","error":")" +
+                       out.Path("nope") + ": " + std::strerror(ENOENT) + R"(","source_dir":")" +
+                       src.Root() + R"(","output_dir":")" + out.Path("nope") + R"(",)" + nulls +
+                       "\n");
+  EXPECT_EQ(r.err, "dbzip: " + out.Path("nope") + ": " + std::strerror(ENOENT) + "\n");
+  // A usage error, with --json after the fault and no folders.
+  r = Dbzip({"--level", "12", "--json"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out,
+            R"({"type":"summary","dry_run":false,"end":"not-started",)"
+            R"j("error":"invalid level '12' (1 to 9)","source_dir":null,"output_dir":null,)j" +
+                nulls + "\n");
+  EXPECT_EQ(r.err,
+            "dbzip: invalid level '12' (1 to 9)\nTry 'dbzip --help' for more information.\n");
 }
 
 TEST_F(DbzipTest, AWriteFailureLeavesNoArchiveAndNamesIt) {
@@ -588,6 +619,38 @@ TEST_F(DbzipTest, AReaderOfTheOutputGoingAwayEndsTheRunCleanly) {
   // db0.zip is the earlier archive or a whole new one, never a part of one.
   if (ReadAll(older) != "PK\x03\x04 the archive of an earlier run") {
     EXPECT_EQ(ZipListing(older), "db0.mdf:" + std::to_string(data.size()));
+  }
+}
+
+// A standard output with no reader from the start: the JSON results come only
+// at the end, so the run has archived everything before its first write.
+// SIGPIPE ends it with 141 when it may; ignored, the write fails and says so.
+TEST_F(DbzipTest, AClosedOutputHasOneStatusWhateverTheTiming) {
+  src.File("a.mdf", Text(1000));
+  for (const bool ignored : {false, true}) {
+    SCOPED_TRACE(ignored ? "SIGPIPE ignored" : "SIGPIPE default");
+    TempTree into;
+    const std::string errFile = into.Path("err.txt");
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    ::close(pipeFds[0]);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::dup2(pipeFds[1], 1);
+      ::dup2(::open(errFile.c_str(), O_WRONLY | O_CREAT, 0600), 2);
+      ::signal(SIGPIPE, ignored ? SIG_IGN : SIG_DFL);
+      ::execl(DBZIP_PATH, DBZIP_PATH, "--json", src.Root().c_str(), out.Root().c_str(),
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), ignored ? 1 : 128 + SIGPIPE);
+    EXPECT_EQ(ReadAll(errFile), "dbzip: cannot write the results to standard output: " +
+                                    std::string(std::strerror(EPIPE)) + "\n");
+    EXPECT_EQ(ZipListing(out.Path("a.zip")), "a.mdf:1000");
   }
 }
 
