@@ -153,6 +153,13 @@ TEST(GenerationsTest, EveryGenerationKeepsANameAtEveryStep) {
   EXPECT_EQ(Inode(out.Path("a.zip.1")), six);
   EXPECT_EQ(Inode(out.Path("a.zip.2")), versionAt[4]);
   EXPECT_EQ(fs::hard_link_count(out.Path("a.zip.1")), 1u);
+  // Two databases of one archive name move the chain once between them.
+  const ino_t seven = Inode(out.Path("a.zip"));
+  src.File("b/a.mdf", Version(8));
+  KeepRun shared(src.Root(), out.Root(), 3);
+  EXPECT_EQ(Inode(out.Path("a.zip.1")), seven);
+  EXPECT_EQ(Inode(out.Path("a.zip.2")), six);
+  EXPECT_EQ(Inode(out.Path("a.zip.3")), versionAt[4]);
   for (const auto& e : fs::directory_iterator(out.Root()))
     EXPECT_EQ(e.path().filename().string().find(".tz"), std::string::npos) << e.path();
 }
@@ -231,6 +238,30 @@ TEST(GenerationsTest, ACoUsersFilesAreNeverMovedRemovedOrAdopted) {
     EXPECT_EQ(r.reason, "its archive would replace " + out.Path("a.zip") + ", another user's file");
   }
   EXPECT_EQ(Inode(out.Path("a.zip")), theirs);
+
+  // An operator who is not root meets root's forged end record in the
+  // chain: it neither stops the night's archive nor is moved.
+  fs::remove(out.Path("a.zip"));
+  fs::remove_all(src.Path("two"));
+  out.File("a.zip.1", "PK\x05\x06");
+  for (const std::string& path : {src.Root(), src.Path("one")})
+    ASSERT_EQ(::chmod(path.c_str(), 0755), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgid(kOther) != 0 || ::setuid(kOther) != 0) ::_exit(2);
+    KeepRun night1(src.Root(), out.Root(), 2);
+    KeepRun night2(src.Root(), out.Root(), 2);
+    const bool ok = night1.results.at(0).InPlace() && night2.results.at(0).InPlace() &&
+                    night2.results[0].keptShort ==
+                        "the archive it replaces is not kept: " + out.Path("a.zip.1") +
+                            " is another user's file and is left as it is";
+    ::_exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadAll(out.Path("a.zip.1")), "PK\x05\x06");
+  EXPECT_TRUE(fs::exists(out.Path("a.zip")));
 }
 
 // The new archive's bits: as private as the archive replaced, never more open
