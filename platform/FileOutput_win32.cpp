@@ -162,10 +162,13 @@ THandle TOutputDir::OpenForReadingAt(const std::string& name) const {
   if (!disk || !::GetFileInformationByHandle(h, &info) ||
       (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
     ::CloseHandle(h);
-    if (!disk)
-      NameError(name, ErrNotRegularFile);
-    else
+    // A folder or a link is no archive; a device answering for the name is
+    // the name's fault.
+    if (disk) {
       win32::SetError(ErrNotRegularFile);
+    } else {
+      NameError(name, ErrNotRegularFile);
+    }
     return InvalidHandle;
   }
   return win32::FromHandle(h);
@@ -233,7 +236,7 @@ int TOutputDir::KeepAs(const std::string& name, const TFileId& id, const std::st
   if (stay && (::GetLastError() == ERROR_ALREADY_EXISTS || ::GetLastError() == ERROR_FILE_EXISTS))
     return win32::LastError();
   if (::MoveFileExW(from.c_str(), to.c_str(), 0)) return 0;
-  return NameError(kept, win32::LastError());
+  return win32::LastError();
 }
 
 int TOutputDir::RemoveAt(const std::string& name, const TFileId& id) const {
