@@ -18,6 +18,8 @@
 namespace {
 
 std::string Reason(const std::string& what, int error) {
+  // A name the system takes for a device is the whole cause, whatever the step.
+  if (error == ErrDeviceName) return SysErrorMessage(error);
   return error != 0 ? what + ": " + SysErrorMessage(error) : what;
 }
 
