@@ -201,17 +201,21 @@ int TOutputDir::CreateTemp(const std::string& name, TTempFile& temp) const {
   return ERROR_FILE_EXISTS;
 }
 
-int TOutputDir::Replace(TTempFile& temp, const std::string& name) const {
-  const std::wstring target = win32::FilePath(Join(path_, name));
+// Gives the open file h the path target (replacing a file there only when
+// asked): true, or false with the system's error.
+bool RenameByHandle(HANDLE h, const std::wstring& target, bool replace) {
   std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
   auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  rename->ReplaceIfExists = TRUE;
+  rename->ReplaceIfExists = replace ? TRUE : FALSE;
   rename->RootDirectory = nullptr;
   rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
   std::memcpy(rename->FileName, target.c_str(), target.size() * sizeof(wchar_t));
+  return ::SetFileInformationByHandle(h, FileRenameInfo, rename, static_cast<DWORD>(buffer.size()));
+}
+
+int TOutputDir::Replace(TTempFile& temp, const std::string& name) const {
   NoteFileCall("rename", temp.handle);
-  if (!::SetFileInformationByHandle(win32::ToHandle(temp.handle), FileRenameInfo, rename,
-                                    static_cast<DWORD>(buffer.size()))) {
+  if (!RenameByHandle(win32::ToHandle(temp.handle), win32::FilePath(Join(path_, name)), true)) {
     return NameError(name, win32::LastError());
   }
   temp.name.clear();
@@ -284,6 +288,17 @@ int TOutputDir::NameTemp(TTempFile&, const std::string&) const {
 
 int TOutputDir::ExchangeAtomic(const std::string&, const std::string&) const {
   return ErrNoExchange;
+}
+
+int TOutputDir::MoveHeld(const std::string& name, const TFileId& id, const std::string& to,
+                         THandle held) const {
+  // A temporary of ours is held without sharing: only its handle moves it.
+  if (held == InvalidHandle) return KeepAs(name, id, to, false);
+  const TEntryStatus now = StatusAt(name);
+  if (now.kind != TEntryKind::Regular || !(now.stamp.id == id)) return ErrNameTaken;
+  if (!RenameByHandle(win32::ToHandle(held), win32::FilePath(Join(path_, to)), false))
+    return NameError(to, win32::LastError());
+  return 0;
 }
 
 std::vector<std::pair<std::string, TFileId>> TOutputDir::List() const {
