@@ -577,7 +577,12 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
     }
   }
   if (!placed) {
-    if (error = dir->Replace(temp, name); error != 0) {
+    if (error = dir->Replace(temp, name, !replacing); error != 0) {
+      // A file put at the free name since it was looked at is left as it is.
+      if (!replacing) {
+        if (std::string reason = Untouchable(*dir, archivePath, source); !reason.empty())
+          return finish(TZipOutcome::NotReplaced, std::move(reason));
+      }
       return finish(TZipOutcome::Failed,
                     Reason("its archive could not replace " + archivePath, error));
     }

@@ -176,11 +176,11 @@ int TOutputDir::CreateTemp(const std::string& name, TTempFile& temp) const {
   return ERROR_FILE_EXISTS;
 }
 
-int TOutputDir::Replace(TTempFile& temp, const std::string& name) const {
+int TOutputDir::Replace(TTempFile& temp, const std::string& name, bool nameFree) const {
   const std::wstring target = win32::FilePath(Join(path_, name));
   std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
   auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  rename->ReplaceIfExists = TRUE;
+  rename->ReplaceIfExists = nameFree ? FALSE : TRUE;
   rename->RootDirectory = nullptr;
   rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
   std::memcpy(rename->FileName, target.c_str(), target.size() * sizeof(wchar_t));
