@@ -70,8 +70,8 @@ struct KeepRun {
 std::string g_folder;
 std::vector<std::map<std::string, ino_t>> g_seen;
 std::function<void(const char*)> g_step;
-// Files seen under a temporary's name with other bits than a temporary's:
-// a stop there would leave them for good.
+// Files seen under a temporary's name with other bits than a temporary's
+// and no second name: a stop there would leave them for good.
 std::vector<std::string> g_openTemps;
 void SeeStep(const char* call, THandle) {
   const std::string c = call;
@@ -81,7 +81,7 @@ void SeeStep(const char* call, THandle) {
     names[e.path().filename()] = Inode(e.path());
     struct stat st {};
     if (e.path().filename().string().find(".tzw-") != std::string::npos &&
-        ::lstat(e.path().c_str(), &st) == 0 && (st.st_mode & 07777) != 0600)
+        ::lstat(e.path().c_str(), &st) == 0 && (st.st_mode & 07777) != 0600 && st.st_nlink == 1)
       g_openTemps.push_back(c + " " + e.path().filename().string());
   }
   g_seen.push_back(names);
