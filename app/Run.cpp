@@ -136,10 +136,15 @@ bool TRun::Begin(const TRunRequest& request, const TCancelToken& cancel) {
   driver_.SetVerify(request.verify);
   driver_.SetKeep(request.keep);
   if (const int error =
-          driver_.BeginRun(request.outputDir, planning_ ? TRunMode::DryRun : TRunMode::Run);
+          driver_.BeginRun(request.outputDir, planning_ ? TRunMode::DryRun : TRunMode::Run,
+                           request.waitForFolder, &cancel);
       error != 0) {
-    Fail(std::make_exception_ptr(
-        std::runtime_error(request.outputDir + ": " + SysErrorMessage(error))));
+    const long holder = driver_.LockHolder();
+    const std::string why =
+        error == ErrFolderBusy && holder > 0
+            ? "another run (process " + std::to_string(holder) + ") is writing into it"
+            : SysErrorMessage(error);
+    Fail(std::make_exception_ptr(std::runtime_error(request.outputDir + ": " + why)));
     return false;
   }
   return true;

@@ -31,6 +31,8 @@ struct TRunRequest {
   bool clone = true;     // read each database from a clone where its file system makes one
   bool verify = false;   // each archive read back and decoded before it replaces the old one
   int keep = 0;          // earlier archives kept beside each new one (dbzip)
+  // Another run holding the output folder is waited for, not reported (dbzip).
+  bool waitForFolder = false;
   // The caller's thread runs a window: its pending messages run during the
   // search and after each block written, so it stays responsive, and one
   // database is zipped at a time, on that thread.

@@ -80,7 +80,8 @@ void TRunDriver::SetUpSearch(TSearchFolders& search, const std::string& sourceDi
   search.DoRecursive = recursive;
 }
 
-int TRunDriver::BeginRun(const std::string& outputDir, TRunMode mode) {
+int TRunDriver::BeginRun(const std::string& outputDir, TRunMode mode, bool wait,
+                         const TCancelToken* cancel) {
   report_.Clear();
   foundByName_.clear();
   sourceRoot_.clear();
@@ -89,6 +90,14 @@ int TRunDriver::BeginRun(const std::string& outputDir, TRunMode mode) {
   openError_ = outputDir_.Open(outputDir);
   if (openError_ != 0) return openError_;
   const bool dry = mode == TRunMode::DryRun;
+  // Two runs into one folder would take each other's names and generations.
+  const TCancelToken never{false};
+  if (const int error =
+          outputDir_.Lock(!dry, wait, cancel != nullptr ? *cancel : never, lockHolder_);
+      error != 0) {
+    outputDir_.Close();
+    return openError_ = error;
+  }
   for (const TOutputDir::TStaleTemp& temp :
        outputDir_.StaleTemps(dry ? TOutputDir::TStale::Find : TOutputDir::TStale::Remove)) {
     report_.Note(JoinPath(outputDir, temp.name), !temp.leftBecause.empty()

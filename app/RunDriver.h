@@ -68,10 +68,16 @@ class TRunDriver {
   static void SetUpSearch(TSearchFolders& search, const std::string& sourceDir, bool recursive);
 
   // Starts a run into outputDir: the report afresh, the folder opened once
-  // for the whole run, and temporary files that killed runs left there
+  // for the whole run and taken for it against other runs (a dry run shares
+  // it with other dry runs), and temporary files that killed runs left there
   // removed (a dry run only finds them) and reported. 0, or the error number
-  // when the folder cannot be opened.
-  int BeginRun(const std::string& outputDir, TRunMode mode = TRunMode::Run);
+  // when the folder cannot be opened, or ErrFolderBusy when another run holds
+  // it (LockHolder says which) and wait was not asked, or cancel came first.
+  int BeginRun(const std::string& outputDir, TRunMode mode = TRunMode::Run, bool wait = false,
+               const TCancelToken* cancel = nullptr);
+  // The process that held the output folder when BeginRun met ErrFolderBusy
+  // (0 where the system does not say).
+  long LockHolder() const { return lockHolder_; }
   // Takes the finished search's results: the databases found (whose files no
   // archive may replace) and the folders it could not list.
   void SearchDone(const TSearchFolders& search);
@@ -151,6 +157,7 @@ class TRunDriver {
   bool cloning_ = true;
   TSourceCloner cloner_;
   int openError_ = 0;  // why BeginRun could not open the folder
+  long lockHolder_ = 0;
   // Archives were put in place since the folder was last synced.
   std::atomic<bool> unsynced_{false};
   RunReport report_;

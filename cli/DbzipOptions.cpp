@@ -36,6 +36,8 @@ const char* const kDbzipHelp =
     "      --allow-empty    finding no database is no failure (exit status 0)\n"
     "      --no-clone       read each database directly, not from a clone taken at\n"
     "                       one instant where its file system can make one\n"
+    "      --wait           wait for another run writing into OUTPUT to end, not\n"
+    "                       fail at once\n"
 #ifdef _WIN32
     "  -h, --help, /?       show this help and exit\n"
 #else
@@ -97,27 +99,21 @@ constexpr int kAllowEmpty = 256;
 constexpr int kJson = 257;
 constexpr int kNoClone = 258;
 constexpr int kKeep = 259;
+constexpr int kWait = 260;
 
 // The options; a leading ':' has getopt_long tell a missing argument apart.
 // The digits are zip's and gzip's levels.
 constexpr char kShortOptions[] = ":t:rl:km:x:j:nTqhV123456789";
-const option kLongOptions[] = {{"type", required_argument, nullptr, 't'},
-                               {"recursive", no_argument, nullptr, 'r'},
-                               {"level", required_argument, nullptr, 'l'},
-                               {"keep-tags", no_argument, nullptr, 'k'},
-                               {"mask", required_argument, nullptr, 'm'},
-                               {"exclude", required_argument, nullptr, 'x'},
-                               {"jobs", required_argument, nullptr, 'j'},
-                               {"dry-run", no_argument, nullptr, 'n'},
-                               {"verify", no_argument, nullptr, 'T'},
-                               {"keep", required_argument, nullptr, kKeep},
-                               {"quiet", no_argument, nullptr, 'q'},
-                               {"allow-empty", no_argument, nullptr, kAllowEmpty},
-                               {"json", no_argument, nullptr, kJson},
-                               {"no-clone", no_argument, nullptr, kNoClone},
-                               {"help", no_argument, nullptr, 'h'},
-                               {"version", no_argument, nullptr, 'V'},
-                               {nullptr, 0, nullptr, 0}};
+const option kLongOptions[] = {
+    {"type", required_argument, nullptr, 't'},  {"recursive", no_argument, nullptr, 'r'},
+    {"level", required_argument, nullptr, 'l'}, {"keep-tags", no_argument, nullptr, 'k'},
+    {"mask", required_argument, nullptr, 'm'},  {"exclude", required_argument, nullptr, 'x'},
+    {"jobs", required_argument, nullptr, 'j'},  {"dry-run", no_argument, nullptr, 'n'},
+    {"verify", no_argument, nullptr, 'T'},      {"keep", required_argument, nullptr, kKeep},
+    {"quiet", no_argument, nullptr, 'q'},       {"allow-empty", no_argument, nullptr, kAllowEmpty},
+    {"json", no_argument, nullptr, kJson},      {"no-clone", no_argument, nullptr, kNoClone},
+    {"wait", no_argument, nullptr, kWait},      {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},     {nullptr, 0, nullptr, 0}};
 
 bool TakesValue(int opt) {
   for (const option* o = kLongOptions; o->name != nullptr; ++o)
@@ -235,6 +231,9 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
         break;
       case kAllowEmpty:
         o.allowEmpty = true;
+        break;
+      case kWait:
+        o.wait = true;
         break;
       case kNoClone:
         o.clone = false;

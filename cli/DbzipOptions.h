@@ -21,6 +21,7 @@ struct DbzipOptions {
   int keep = 0;         // earlier archives kept beside each new one
   bool quiet = false;
   bool allowEmpty = false;  // finding no database is no failure
+  bool wait = false;        // another run into the output folder is waited for
   bool clone = true;        // read each database from a clone where its file system makes one
   std::string sourceDir;
   std::string outputDir;

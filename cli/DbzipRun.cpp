@@ -229,6 +229,7 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   request.clone = options.clone;
   request.verify = options.verify;
   request.keep = options.keep;
+  request.waitForFolder = options.wait;
 
   ResultOut results(out);
   Printer printer(results, err, statusLine && !options.dryRun, options.quiet, options.json,

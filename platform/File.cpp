@@ -253,6 +253,7 @@ std::string SysErrorMessage(int error) {
   if (error == ErrNameTaken) return "another file took its name";
   if (error == ErrNoClone) return "the file system cannot clone files";
   if (error == ErrDeviceName) return "its archive name is a device name on Windows";
+  if (error == ErrFolderBusy) return "another run is writing into it";
   char text[256];
   // The GNU variant may return a static string instead of filling text.
   return std::string(::strerror_r(error, text, sizeof text));

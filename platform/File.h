@@ -39,6 +39,8 @@ inline constexpr int ErrNoExchange = -7;
 // (CON, NUL, COM1 with any extension on Windows) even through the full path
 // form, which names files only: the name, not the disk, is the cause.
 inline constexpr int ErrDeviceName = -8;
+// The error of taking a folder for a run while another run holds it.
+inline constexpr int ErrFolderBusy = -9;
 
 // What FileGetAttr answers when nothing exists at the path.
 inline constexpr uint32_t faInvalid = 0xFFFFFFFFu;

@@ -14,10 +14,16 @@
 #include <linux/fs.h>
 #endif
 
+#include <sys/sysmacros.h>
+
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -336,6 +342,44 @@ int TOutputDir::CloneUnnamed(THandle source, THandle& clone) const {
   (void)source;
   return ErrNoClone;
 #endif
+}
+
+namespace {
+
+// The process that holds a lock on the file (device, inode), as /proc/locks
+// shows it; 0 when it does not.
+long LockHolder(const struct stat& st) {
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  while (std::getline(locks, line)) {
+    std::istringstream fields(line);
+    std::string number, kind, advisory, mode, pid, file;
+    if (!(fields >> number >> kind)) continue;
+    if (kind == "->") fields >> kind;  // a waiter, shown under the holder
+    if (!(fields >> advisory >> mode >> pid >> file)) continue;
+    unsigned major = 0, minor = 0;
+    unsigned long long inode = 0;
+    if (std::sscanf(file.c_str(), "%x:%x:%llu", &major, &minor, &inode) == 3 &&
+        inode == st.st_ino && major == ::major(st.st_dev) && minor == ::minor(st.st_dev)) {
+      return std::atol(pid.c_str());
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int TOutputDir::Lock(bool write, bool wait, const std::atomic<bool>& cancel, long& holder) const {
+  holder = 0;
+  for (;;) {
+    if (::flock(handle_, (write ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return 0;
+    if (errno != EWOULDBLOCK) return errno;
+    if (!wait || cancel) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  struct stat st {};
+  if (::fstat(handle_, &st) == 0) holder = LockHolder(st);
+  return ErrFolderBusy;
 }
 
 int TOutputDir::Sync() const {

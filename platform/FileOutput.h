@@ -5,6 +5,7 @@
 // a name holds and whether a file changed while it was read.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -162,6 +163,13 @@ class TOutputDir {
 
   // Makes the folder's entries (new names, renames) durable: 0, or the error.
   int Sync() const;
+  // Takes the folder for this run against every other run that asks, until
+  // Close: alone to write (shared, to look only), by a lock on the folder
+  // itself, so no name that others may replace holds it. 0; ErrFolderBusy
+  // with holder the process that holds it (0 where the system does not
+  // say); or the error number. With wait, waits for it, until cancel is
+  // set. Windows takes no such lock here: 0.
+  int Lock(bool write, bool wait, const std::atomic<bool>& cancel, long& holder) const;
   // Temporary files that no live run holds (an earlier run was killed while
   // writing them), each removed unless only asked to find, when it has
   // exactly the form ours have: see TStaleTemp.

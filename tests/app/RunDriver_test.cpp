@@ -667,6 +667,7 @@ TEST(RunDriverTest, StaleTemporaryFilesGoLiveOnesStay) {
   ASSERT_EQ(dry.BeginRun(out.Root(), TRunMode::DryRun), 0);
   notes(dry.Report(), kStaleTempFound);
   EXPECT_TRUE(fs::exists(stale));
+  EXPECT_EQ(dry.EndRun(), 0);
 
   for (const bool named : {false, true}) {
     SCOPED_TRACE(named ? "named temporary files" : "unnamed temporary files");
