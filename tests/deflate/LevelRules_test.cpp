@@ -4,12 +4,15 @@
 // the 3-byte matches too far back, and the early block end at its two limits.
 // The expected streams are those of the independent reference encoder
 // (reference/deflate_ref.py), recorded as size and CRC-32: the rules fix every
-// byte, so any other stream breaks one of them. To record them again, run
-// this test with DEFLATE_RULES_DUMP set to a directory, which receives each
-// input as NAME.in, and run deflate_ref.py LEVEL NAME.in NAME.out on them.
+// byte, so any other stream breaks one of them. The early end is also checked
+// on the parallel engine, which measures blocks its own way. To record the
+// streams again, run this test with DEFLATE_RULES_DUMP set to a directory,
+// which receives each input as NAME.in, and run deflate_ref.py LEVEL NAME.in
+// NAME.out on them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -150,10 +153,10 @@ Bytes TooFarInput() {
 }
 
 // Letters with 17 copies of one string among them (a marker, the copy, a
-// marker): the first 4,096 symbols cover twice the estimate of their coded
-// size plus `shift` bytes, measured up to the start of the last of them. The
-// greedy loop ends the block there from shift 1 on, the lazy one (whose
-// measure takes one byte more) from shift 0 on.
+// marker), the last copy `shift` bytes longer: measured up to the start of
+// the last of them, the first 4,096 symbols cover twice the estimate of their
+// coded size plus 1 + shift bytes. The greedy loop ends the block there from
+// shift 1 on, the lazy one (whose measure takes one byte more) from shift 0.
 Bytes EstimateInput(int shift) {
   const Bytes letters = deflate_test::DeBruijn3(16);
   Bytes b;
@@ -174,10 +177,11 @@ Bytes EstimateInput(int shift) {
   return b;
 }
 
-// Runs of 16 byte values, 8 bytes each, a literal before each: from its
-// start, exactly every other symbol of the block is a match, and the block
-// codes to far less than half its input. With one literal more, the first
-// 4,096 symbols hold one match fewer than half of them and the block ends.
+// Runs of 16 byte values, 8 bytes each, then the same runs again and again
+// with a literal before each: exactly every other symbol of the block is a
+// match, and the block codes to far less than half its input. With one
+// literal more, the first 4,096 symbols hold one match fewer than half of
+// them and the block ends there.
 Bytes HalfInput(bool literal_more) {
   Bytes b{0xEF};
   const auto run = [&b](size_t c) { b.insert(b.end(), 8, static_cast<uint8_t>(0xF0 + c)); };
@@ -208,6 +212,22 @@ void ExpectReferenceStreams(const std::string& name, const Bytes& input,
     const deflate_test::Compressed out = deflate_test::Compress(input, e.level);
     EXPECT_EQ(out.bytes.size(), e.size) << name << " at level " << e.level;
     EXPECT_EQ(Crc32(out.bytes), e.crc) << name << " at level " << e.level;
+  }
+}
+
+// The parallel engine ends blocks early by a measure of its own: parsed by
+// threads, which take on an entry more than one read long, the input (with
+// text after it) gives the same stream as parsed alone.
+void ExpectSameOnThreads(Bytes input) {
+  const Bytes tail = deflate_test::EnglishText(80000, 7);
+  input.insert(input.end(), tail.begin(), tail.end());
+  DeflateOptions threads;
+  threads.Threads = 2;
+  threads.SegmentBytes = 4096;
+  for (int level : {3, 4}) {
+    EXPECT_EQ(deflate_test::Compress(input, level, nullptr, UINT_MAX, threads).bytes,
+              deflate_test::Compress(input, level).bytes)
+        << "level " << level;
   }
 }
 
@@ -267,6 +287,9 @@ TEST(DeflateLevelRules, BlockEndsEarlyBelowHalfItsInputWithFewerMatchesThanHalf)
                          {{2, 4305, 0x6EA2BC34}, {3, 4305, 0x6EA2BC34}, {9, 4308, 0x6131A21F}});
   ExpectReferenceStreams("half_literal", HalfInput(true),
                          {{2, 4308, 0xD766BBD7}, {3, 4259, 0x776E5645}, {9, 4261, 0x166987F1}});
+  for (int shift : {-1, 0, 1}) ExpectSameOnThreads(EstimateInput(shift));
+  ExpectSameOnThreads(HalfInput(false));
+  ExpectSameOnThreads(HalfInput(true));
 }
 
 }  // namespace
