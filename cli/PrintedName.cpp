@@ -148,8 +148,10 @@ std::string JsonString(std::string_view text) {
     if (cp == '"' || cp == '\\') {
       json += '\\';
       json += static_cast<char>(cp);
-    } else if (cp < 0x20 || cp == 0x7F || cp == 0x2028 || cp == 0x2029) {
-      // Readers that take JSON for JavaScript end a line at U+2028 and U+2029.
+    } else if (Unprintable(cp)) {
+      // What a plain line would escape: readers that take JSON for JavaScript
+      // end a line at U+2028 and U+2029, Unicode line splitting (Python's
+      // splitlines) at U+0085 as well. The escape keeps the character.
       json += "\\u";
       for (int shift = 12; shift >= 0; shift -= 4) json += kHex[(cp >> shift) & 0xF];
     } else {

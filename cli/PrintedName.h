@@ -17,9 +17,10 @@ std::string EscapeControls(std::string_view text);
 // Whether text is UTF-8 throughout (no overlong forms, no surrogates).
 bool IsUtf8(std::string_view text);
 // text as a JSON string, quotes included: UTF-8 as it is, with the quote,
-// the backslash, the control characters and the line and paragraph
-// separators escaped, and each byte that is not UTF-8 as U+FFFD. Always
-// valid JSON; lossless when IsUtf8(text).
+// the backslash and every character QuoteName escapes (control characters,
+// the line and paragraph separators, the direction controls) escaped, and
+// each byte that is not UTF-8 as U+FFFD. Always valid JSON; lossless when
+// IsUtf8(text).
 std::string JsonString(std::string_view text);
 // text in standard base64 with padding.
 std::string Base64(std::string_view text);

@@ -110,6 +110,10 @@ class TZipHeaderInfo : public TPersistent {
   uint32_t FileNameLength() const { return static_cast<uint32_t>(storedName_.size()); }
   uint32_t FileCommentLength() const { return static_cast<uint32_t>(fileComment_.size()); }
 
+  // Whether a size is too large for the local header's classic fields, so
+  // that the local header must hold both sizes in its ZIP64 field.
+  bool SizesNeedZip64() const { return Zip64Uncompressed() || Zip64Compressed(); }
+
   int64_t LocalHeaderSize() const;    // 30 + name + extra field
   int64_t CentralHeaderSize() const;  // 46 + name + extra field + comment
 

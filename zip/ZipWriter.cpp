@@ -296,7 +296,7 @@ void TZipWriter::CopyEntry(const TZipHeaderInfo& old) {
   // The new local header carries the sizes and CRC-32; no descriptor follows.
   entry->GeneralPurposeFlags &= static_cast<uint16_t>(~kDataDescriptorFlag);
   // The sizes are known: the classic fields serve whenever they fit.
-  entry->Zip64Sizes = old.CompressedSize >= Zip64Limit32 || old.UncompressedSize >= Zip64Limit32;
+  entry->Zip64Sizes = old.SizesNeedZip64();
   {
     TRecordingStream record(*output_, written_.emplace_back());
     entry->SaveLocalToStream(record);
@@ -458,8 +458,7 @@ bool TZipWriter::ZipOneFile(const std::string& path, TZipHeaderInfo& header) {
   header.CRC32 = ~crc_;
 
   int64_t dataEnd = output_->Position();
-  if (!header.Zip64Sizes &&
-      (header.CompressedSize >= Zip64Limit32 || header.UncompressedSize >= Zip64Limit32)) {
+  if (!header.Zip64Sizes && header.SizesNeedZip64()) {
     dataEnd = GrowLocalHeader(header, dataEnd);
   }
   SeekOutput(header.RelativeOffset);

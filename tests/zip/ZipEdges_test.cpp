@@ -117,6 +117,30 @@ TEST_F(WriterEdges, FileThatChangesSizeWhileReadIsRecordedAsRead) {
   }
 }
 
+// The size of a file when it is opened decides its local header: from all
+// ones on, the header holds the ZIP64 sizes from the start. The file shrinks
+// once opened, so the decision costs no 4 GiB of reading.
+TEST_F(WriterEdges, SizeAtOpenFromAllOnesOnGivesTheLocalHeaderZip64Sizes) {
+  for (const int64_t size : {int64_t{0xFFFFFFFE}, int64_t{0xFFFFFFFF}}) {
+    SCOPED_TRACE(size);
+    const std::string source = tree.File("huge.mdf", "");
+    const std::string archive = tree.Path("huge.zip");
+    DeleteFile(archive);
+    ASSERT_EQ(::truncate(source.c_str(), size), 0);
+    writer.OnStartZip = [&](TObject*, const std::string&, TZipHeaderInfo&, bool&) {
+      ASSERT_EQ(::truncate(source.c_str(), 5), 0);
+    };
+    ASSERT_EQ(ZipOne(archive, source, 6), 1);
+    const ac::Report r = ac::CheckArchive(archive, ac::kZipfile | ac::kUnzip);
+    ASSERT_TRUE(r.ok) << r.log;
+    const bool zip64 = size >= 0xFFFFFFFF;
+    EXPECT_EQ(r.entries[0].Num("usize"), 5u);
+    EXPECT_EQ(r.entries[0].Num("local_version"), zip64 ? 45u : 20u);
+    EXPECT_EQ(r.entries[0].Hex("local_extra").size(), zip64 ? 20u : 0u);
+    EXPECT_EQ(r.entries[0].Hex("extra"), "");
+  }
+}
+
 TEST_F(WriterEdges, ArchiveWhoseValuesFitHasNoZip64Record) {
   const std::string source = tree.File("mega.mdf", RandomBytes(1 << 20, 5));
   const std::string archive = tree.Path("mega.zip");

@@ -282,6 +282,71 @@ TEST(ZipRecordsZip64, EndRecordsWhenCountsOrPositionsDoNotFit) {
   EXPECT_EQ(out.Size(), 22);
 }
 
+// Every value alone either side of its classic field's all-ones value, which
+// readers already take as "see the ZIP64 record": one less stays classic,
+// all ones and beyond go to ZIP64, and a local header without room for the
+// ZIP64 sizes refuses them.
+TEST(ZipRecordsZip64, EachValueLeavesItsClassicFieldAtAllOnes) {
+  const auto get32 = [](const Bytes& b, size_t at) {
+    return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 |
+           uint32_t{b[at + 3]} << 24;
+  };
+  struct HeaderValue {
+    const char* what;
+    int64_t TZipHeaderInfo::*value;
+    size_t centralAt, localAt;  // the classic field; no local one for the offset
+  };
+  for (const HeaderValue& f :
+       {HeaderValue{"uncompressed", &TZipHeaderInfo::UncompressedSize, 24, 22},
+        {"compressed", &TZipHeaderInfo::CompressedSize, 20, 18},
+        {"offset", &TZipHeaderInfo::RelativeOffset, 42, 0}}) {
+    for (const int64_t v : {int64_t{0xFFFFFFFE}, int64_t{0xFFFFFFFF}, int64_t{0x100000000}}) {
+      SCOPED_TRACE(std::string(f.what) + " " + std::to_string(v));
+      const bool big = v >= 0xFFFFFFFF;
+      TZipHeaderInfo h = SampleHeader();
+      h.*f.value = v;
+      EXPECT_EQ(h.SizesNeedZip64(), big && f.localAt != 0);
+      TMemoryStream central;
+      h.SaveCentralToStream(central);
+      EXPECT_EQ(get32(central.Bytes(), f.centralAt), big ? 0xFFFFFFFF : v);
+      EXPECT_EQ(central.Bytes()[30], big ? 12 : 0);  // the ZIP64 field holds this value alone
+      EXPECT_EQ(central.Bytes()[6], big ? 45 : 20);
+      if (f.localAt == 0) continue;
+      TZipHeaderInfo fresh = SampleHeader();
+      fresh.*f.value = v;
+      TMemoryStream local;
+      if (big) {
+        EXPECT_THROW(fresh.SaveLocalToStream(local), EZipFieldOverflow);
+      } else {
+        fresh.SaveLocalToStream(local);
+        EXPECT_EQ(get32(local.Bytes(), f.localAt), v);
+      }
+    }
+  }
+  struct EndValue {
+    const char* what;
+    int64_t TEndCentral::*value;
+    int64_t allOnes;
+  };
+  for (const EndValue& f : {EndValue{"entries on this disk", &TEndCentral::EntriesThisDisk, 0xFFFF},
+                            {"total entries", &TEndCentral::TotalEntries, 0xFFFF},
+                            {"central size", &TEndCentral::CentralSize, 0xFFFFFFFF},
+                            {"central offset", &TEndCentral::CentralDirOffset, 0xFFFFFFFF}}) {
+    for (const int64_t v : {f.allOnes - 1, f.allOnes, f.allOnes + 1}) {
+      SCOPED_TRACE(std::string(f.what) + " " + std::to_string(v));
+      TEndCentral e;
+      e.EntriesThisDisk = e.TotalEntries = 1;
+      e.CentralSize = 0x35;
+      e.CentralDirOffset = 0x1234;
+      e.*f.value = v;
+      EXPECT_EQ(e.NeedsZip64(), v >= f.allOnes);
+      TMemoryStream out;
+      e.SaveEndToStream(out);
+      EXPECT_EQ(out.Size(), v >= f.allOnes ? 98 : 22);
+    }
+  }
+}
+
 struct NameCase {
   const char* directory;
   const char* fileName;
