@@ -229,11 +229,33 @@ std::string InflateEntry(TStream& stream, int64_t size, int64_t expectedSize,
   return {};
 }
 
-std::string CheckRecords(TStream& archive, TArchiveFacts& facts) {
-  const int64_t size = archive.Size();
-  if (size < EndCentralFixedSize) return "it is too short to be an archive";
+// What the records read so far say, for the steps that read the next ones.
+struct TRecordsRead {
+  int64_t size = 0;  // of the whole archive
+  TRecord end{"the end record"};
+  TRecord locator{"the ZIP64 end locator"};
+  TRecord end64{"the ZIP64 end record"};
+  bool zip64 = false;      // the locator is there, and with it the ZIP64 end record
+  int64_t centralEnd = 0;  // where the record after the central directory starts
+  uint64_t centralSize = 0, centralOffset = 0;
+  TRecord central{"the central header"};
+  std::string name;
+  TExtra centralExtra;
+  uint64_t compressed = 0, uncompressed = 0;
+  uint64_t localSize = 0;  // of the local header, where the data starts
+};
 
-  // The end record is the last one whose comment runs exactly to the end.
+// With the ZIP64 end records a classic field of the end record may hold all
+// ones instead of its value.
+uint64_t Classic(const TRecordsRead& read, size_t at, int width, uint64_t want) {
+  const uint64_t ones = width == 2 ? kOnes16 : kOnes32;
+  return read.zip64 && read.end.Le(at, width) == ones ? ones : want;
+}
+
+// The end record is the last one whose comment runs exactly to the end.
+std::string FindEndRecord(TStream& archive, TRecordsRead& read) {
+  const int64_t size = read.size = archive.Size();
+  if (size < EndCentralFixedSize) return "it is too short to be an archive";
   TRecord tail{"the end"};
   const int64_t window = std::min<int64_t>(size, EndCentralFixedSize + int64_t{kOnes16});
   if (std::string problem = ReadRecord(archive, tail, size - window, size_t(window));
@@ -250,7 +272,7 @@ std::string CheckRecords(TStream& archive, TArchiveFacts& facts) {
     }
   }
   if (endAt < 0 && misfit < 0) return "it has no end record";
-  TRecord end{"the end record"};
+  TRecord& end = read.end;
   end.at = endAt < 0 ? misfit : endAt;
   end.bytes = tail.bytes.substr(size_t(end.at - tail.at), EndCentralFixedSize);
   if (endAt < 0) {
@@ -258,74 +280,89 @@ std::string CheckRecords(TStream& archive, TArchiveFacts& facts) {
            ", but the bytes that follow it are " +
            std::to_string(size - misfit - EndCentralFixedSize);
   }
+  return {};
+}
 
-  // The ZIP64 end record and its locator, when the locator is there.
-  TRecord locator{"the ZIP64 end locator"}, end64{"the ZIP64 end record"};
-  facts.zip64 = endAt >= Zip64LocatorSize &&
-                ReadRecord(archive, locator, endAt - Zip64LocatorSize, Zip64LocatorSize).empty() &&
-                locator.Le(0, 4) == Zip64LocatorSignature;
-  // With them a classic field may hold all ones instead of its value.
-  const auto classic = [&](size_t at, int width, uint64_t want) -> uint64_t {
-    const uint64_t ones = width == 2 ? kOnes16 : kOnes32;
-    return facts.zip64 && end.Le(at, width) == ones ? ones : want;
-  };
-  if (std::string problem = FirstWrong(end, {{"number of this disk", 4, 2, 0},
-                                             {"disk where the central directory starts", 6, 2, 0},
-                                             {"entries on this disk", 8, 2, classic(8, 2, 1)},
-                                             {"total entries", 10, 2, classic(10, 2, 1)}});
+// The end record's disks and counts; whether the ZIP64 end locator is there.
+std::string CheckEndRecord(TStream& archive, TRecordsRead& read) {
+  const int64_t endAt = read.end.at;
+  read.zip64 =
+      endAt >= Zip64LocatorSize &&
+      ReadRecord(archive, read.locator, endAt - Zip64LocatorSize, Zip64LocatorSize).empty() &&
+      read.locator.Le(0, 4) == Zip64LocatorSignature;
+  if (std::string problem =
+          FirstWrong(read.end, {{"number of this disk", 4, 2, 0},
+                                {"disk where the central directory starts", 6, 2, 0},
+                                {"entries on this disk", 8, 2, Classic(read, 8, 2, 1)},
+                                {"total entries", 10, 2, Classic(read, 10, 2, 1)}});
       !problem.empty()) {
     return problem;
   }
-  int64_t centralEnd = endAt;
-  uint64_t centralSize = end.Le(12, 4), centralOffset = end.Le(16, 4);
-  const TRecord* sizes = &end;  // the record the directory's size and offset come from
-  if (facts.zip64) {
-    const int64_t end64At = locator.at - Zip64EndFixedSize;
-    if (end64At < 0) return "there is no room for the ZIP64 end record before its locator";
-    if (std::string problem =
-            FirstWrong(locator, {{"disk of the ZIP64 end record", 4, 4, 0},
-                                 {"offset of the ZIP64 end record", 8, 8, uint64_t(end64At)},
-                                 {"number of disks", 16, 4, 1}});
-        !problem.empty()) {
-      return problem;
-    }
-    if (std::string problem = ReadRecord(archive, end64, end64At, Zip64EndFixedSize);
-        !problem.empty()) {
-      return problem;
-    }
-    if (std::string problem = NoSignature(end64, Zip64EndSignature); !problem.empty()) {
-      return problem;
-    }
-    if (std::string problem =
-            FirstWrong(end64, {{"record size", 4, 8, Zip64EndFixedSize - 12},
-                               {"number of this disk", 16, 4, 0},
-                               {"disk where the central directory starts", 20, 4, 0},
-                               {"entries on this disk", 24, 8, 1},
-                               {"total entries", 32, 8, 1}});
-        !problem.empty()) {
-      return problem;
-    }
-    centralEnd = end64At;
-    centralSize = end64.Le(40, 8);
-    centralOffset = end64.Le(48, 8);
-    sizes = &end64;
+  read.centralEnd = endAt;
+  read.centralSize = read.end.Le(12, 4);
+  read.centralOffset = read.end.Le(16, 4);
+  return {};
+}
+
+// The ZIP64 end locator and record, when the locator is there: the central
+// directory's size and offset are then the ZIP64 end record's.
+std::string CheckZip64End(TStream& archive, TRecordsRead& read) {
+  if (!read.zip64) return {};
+  const int64_t end64At = read.locator.at - Zip64EndFixedSize;
+  if (end64At < 0) return "there is no room for the ZIP64 end record before its locator";
+  if (std::string problem =
+          FirstWrong(read.locator, {{"disk of the ZIP64 end record", 4, 4, 0},
+                                    {"offset of the ZIP64 end record", 8, 8, uint64_t(end64At)},
+                                    {"number of disks", 16, 4, 1}});
+      !problem.empty()) {
+    return problem;
   }
-  if (centralOffset > uint64_t(centralEnd) || centralSize != uint64_t(centralEnd) - centralOffset) {
-    return sizes->Where("central directory size and offset", sizes == &end ? 12 : 40) +
+  TRecord& end64 = read.end64;
+  if (std::string problem = ReadRecord(archive, end64, end64At, Zip64EndFixedSize);
+      !problem.empty()) {
+    return problem;
+  }
+  if (std::string problem = NoSignature(end64, Zip64EndSignature); !problem.empty()) {
+    return problem;
+  }
+  if (std::string problem =
+          FirstWrong(end64, {{"record size", 4, 8, Zip64EndFixedSize - 12},
+                             {"number of this disk", 16, 4, 0},
+                             {"disk where the central directory starts", 20, 4, 0},
+                             {"entries on this disk", 24, 8, 1},
+                             {"total entries", 32, 8, 1}});
+      !problem.empty()) {
+    return problem;
+  }
+  read.centralEnd = end64At;
+  read.centralSize = end64.Le(40, 8);
+  read.centralOffset = end64.Le(48, 8);
+  return {};
+}
+
+// The central directory ends where the next record starts, and the end record
+// says where it lies.
+std::string CheckDirectorySpan(TStream&, TRecordsRead& read) {
+  const uint64_t centralSize = read.centralSize, centralOffset = read.centralOffset;
+  if (centralOffset > uint64_t(read.centralEnd) ||
+      centralSize != uint64_t(read.centralEnd) - centralOffset) {
+    // The record the directory's size and offset come from.
+    const TRecord& sizes = read.zip64 ? read.end64 : read.end;
+    return sizes.Where("central directory size and offset", read.zip64 ? 40 : 12) +
            " put its end at " + std::to_string(centralOffset + centralSize) +
-           ", but the next record starts at " + std::to_string(centralEnd);
+           ", but the next record starts at " + std::to_string(read.centralEnd);
   }
-  if (std::string problem =
-          FirstWrong(end, {{"central directory size", 12, 4, classic(12, 4, centralSize)},
-                           {"central directory offset", 16, 4, classic(16, 4, centralOffset)}});
-      !problem.empty()) {
-    return problem;
-  }
+  return FirstWrong(read.end,
+                    {{"central directory size", 12, 4, Classic(read, 12, 4, centralSize)},
+                     {"central directory offset", 16, 4, Classic(read, 16, 4, centralOffset)}});
+}
 
-  // The central header: the whole directory.
-  TRecord central{"the central header"};
+// The central header: the whole directory, of one plain entry whose local
+// header is at the start.
+std::string CheckCentralHeader(TStream& archive, TRecordsRead& read) {
+  TRecord& central = read.central;
   if (std::string problem =
-          ReadRecord(archive, central, int64_t(centralOffset), CentralHeaderFixedSize);
+          ReadRecord(archive, central, int64_t(read.centralOffset), CentralHeaderFixedSize);
       !problem.empty()) {
     return problem;
   }
@@ -334,37 +371,36 @@ std::string CheckRecords(TStream& archive, TArchiveFacts& facts) {
   }
   const uint64_t nameLength = central.Le(28, 2), extraLength = central.Le(30, 2);
   const uint64_t headerSize = CentralHeaderFixedSize + nameLength + extraLength + central.Le(32, 2);
-  if (headerSize != centralSize) {
+  if (headerSize != read.centralSize) {
     return central.Where("name, extra field and comment lengths", 28) + " make it " +
            std::to_string(headerSize) + " bytes, but the central directory is " +
-           std::to_string(centralSize);
+           std::to_string(read.centralSize);
   }
   if (std::string problem = ReadRecord(archive, central, central.at, size_t(headerSize));
       !problem.empty()) {
     return problem;
   }
-  const std::string name = central.bytes.substr(CentralHeaderFixedSize, nameLength);
-  TExtra centralExtra;
+  read.name = central.bytes.substr(CentralHeaderFixedSize, nameLength);
   std::vector<uint64_t> big;
   const bool bigUncompressed = central.Le(24, 4) == kOnes32;
   const bool bigCompressed = central.Le(20, 4) == kOnes32;
   const bool bigOffset = central.Le(42, 4) == kOnes32;
   if (std::string problem =
           ReadExtra(central, CentralHeaderFixedSize + nameLength,
-                    CentralHeaderFixedSize + nameLength + extraLength, centralExtra);
+                    CentralHeaderFixedSize + nameLength + extraLength, read.centralExtra);
       !problem.empty()) {
     return problem;
   }
-  if (std::string problem = Zip64Values(
-          central, centralExtra, int{bigUncompressed} + int{bigCompressed} + int{bigOffset}, big);
+  if (std::string problem =
+          Zip64Values(central, read.centralExtra,
+                      int{bigUncompressed} + int{bigCompressed} + int{bigOffset}, big);
       !problem.empty()) {
     return problem;
   }
   size_t next = 0;
-  const uint64_t uncompressed = bigUncompressed ? big[next++] : central.Le(24, 4);
-  const uint64_t compressed = bigCompressed ? big[next++] : central.Le(20, 4);
+  read.uncompressed = bigUncompressed ? big[next++] : central.Le(24, 4);
+  read.compressed = bigCompressed ? big[next++] : central.Le(20, 4);
   const uint64_t localOffset = bigOffset ? big[next++] : central.Le(42, 4);
-  const bool centralZip64 = centralExtra.hasZip64;
   if (localOffset != 0) {
     return central.Where("offset of the local header", 42) + " is " + std::to_string(localOffset) +
            ", not 0";
@@ -377,16 +413,16 @@ std::string CheckRecords(TStream& archive, TArchiveFacts& facts) {
     return central.Where("flags", 8) + " are " + Hex(central.Le(8, 2)) +
            ", which ask for more than a plain entry";
   }
-  const uint64_t method = central.Le(10, 2);
-  if (method != 0 && method != 8) {
+  if (const uint64_t method = central.Le(10, 2); method != 0 && method != 8) {
     return central.Where("compression method", 10) + " is " + std::to_string(method) +
            ", neither stored (0) nor deflated (8)";
   }
-  if (std::string problem = UnicodePathOf(central, centralExtra, name); !problem.empty()) {
-    return problem;
-  }
+  return UnicodePathOf(central, read.centralExtra, read.name);
+}
 
-  // The local header, at the start, as the central header describes it.
+// The local header, at the start, as the central header describes it.
+std::string CheckLocalHeader(TStream& archive, TRecordsRead& read) {
+  const TRecord& central = read.central;
   TRecord local{"the local header"};
   if (std::string problem = ReadRecord(archive, local, 0, LocalHeaderFixedSize); !problem.empty()) {
     return problem;
@@ -394,8 +430,9 @@ std::string CheckRecords(TStream& archive, TArchiveFacts& facts) {
   if (std::string problem = NoSignature(local, LocalHeaderSignature); !problem.empty()) {
     return problem;
   }
-  const uint64_t localSize = LocalHeaderFixedSize + local.Le(26, 2) + local.Le(28, 2);
-  if (std::string problem = ReadRecord(archive, local, 0, size_t(localSize)); !problem.empty()) {
+  read.localSize = LocalHeaderFixedSize + local.Le(26, 2) + local.Le(28, 2);
+  if (std::string problem = ReadRecord(archive, local, 0, size_t(read.localSize));
+      !problem.empty()) {
     return problem;
   }
   TExtra localExtra;
@@ -431,37 +468,54 @@ std::string CheckRecords(TStream& archive, TArchiveFacts& facts) {
              ", but the central header's is " + Hex(theirs);
     }
   }
-  if (localUncompressed != uncompressed || localCompressed != compressed) {
+  if (localUncompressed != read.uncompressed || localCompressed != read.compressed) {
     return local.Where("sizes", 18) + " are " + std::to_string(localCompressed) + " and " +
            std::to_string(localUncompressed) + ", but the central header's are " +
-           std::to_string(compressed) + " and " + std::to_string(uncompressed);
+           std::to_string(read.compressed) + " and " + std::to_string(read.uncompressed);
   }
-  if (local.bytes.compare(LocalHeaderFixedSize, local.Le(26, 2), name) != 0) {
+  if (local.bytes.compare(LocalHeaderFixedSize, local.Le(26, 2), read.name) != 0) {
     return local.Where("name", LocalHeaderFixedSize) + " differs from the central header's";
   }
-  if (localExtra.unicodePath != centralExtra.unicodePath) {
+  if (localExtra.unicodePath != read.centralExtra.unicodePath) {
     return std::string(local.name) + "'s Unicode path field differs from the central header's";
   }
-  if ((localZip64 || centralZip64) && central.Le(6, 2) < Zip64Version) {
+  if ((localZip64 || read.centralExtra.hasZip64) && central.Le(6, 2) < Zip64Version) {
     return central.Where("version needed to extract", 6) + " is " +
            std::to_string(central.Le(6, 2)) + ", too low for its ZIP64 field";
   }
+  return {};
+}
 
-  // The data fills the space between the local header and the directory.
-  if (compressed > uint64_t{INT64_MAX} || uncompressed > uint64_t{INT64_MAX} ||
-      localSize > centralOffset || compressed != centralOffset - localSize) {
-    return "the entry's data from offset " + std::to_string(localSize) + " is " +
-           std::to_string(compressed) + " bytes, but the central directory starts at " +
-           std::to_string(centralOffset);
+// The data fills the space between the local header and the directory.
+std::string CheckDataSpan(TStream&, TRecordsRead& read) {
+  if (read.compressed > uint64_t{INT64_MAX} || read.uncompressed > uint64_t{INT64_MAX} ||
+      read.localSize > read.centralOffset ||
+      read.compressed != read.centralOffset - read.localSize) {
+    return "the entry's data from offset " + std::to_string(read.localSize) + " is " +
+           std::to_string(read.compressed) + " bytes, but the central directory starts at " +
+           std::to_string(read.centralOffset);
   }
-  facts.storedName = name;
-  facts.method = static_cast<uint16_t>(method);
-  facts.crc = static_cast<uint32_t>(central.Le(16, 4));
-  facts.compressedSize = int64_t(compressed);
-  facts.uncompressedSize = int64_t(uncompressed);
-  facts.dataOffset = int64_t(localSize);
-  facts.centralOffset = int64_t(centralOffset);
-  facts.size = size;
+  return {};
+}
+
+// Reads the records from the end backwards, each step trusting only what the
+// ones before it checked.
+std::string CheckRecords(TStream& archive, TArchiveFacts& facts) {
+  using TStep = std::string (*)(TStream&, TRecordsRead&);
+  TRecordsRead read;
+  for (const TStep step : {FindEndRecord, CheckEndRecord, CheckZip64End, CheckDirectorySpan,
+                           CheckCentralHeader, CheckLocalHeader, CheckDataSpan}) {
+    if (std::string problem = step(archive, read); !problem.empty()) return problem;
+  }
+  facts.storedName = read.name;
+  facts.method = static_cast<uint16_t>(read.central.Le(10, 2));
+  facts.crc = static_cast<uint32_t>(read.central.Le(16, 4));
+  facts.compressedSize = int64_t(read.compressed);
+  facts.uncompressedSize = int64_t(read.uncompressed);
+  facts.dataOffset = int64_t(read.localSize);
+  facts.centralOffset = int64_t(read.centralOffset);
+  facts.size = read.size;
+  facts.zip64 = read.zip64;
   return {};
 }
 

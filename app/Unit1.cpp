@@ -92,6 +92,28 @@ TForm1::TForm1(QWidget* parent)
 TForm1::~TForm1() = default;
 
 void TForm1::CreateControls() {
+  CreateTypeGroup();
+  CreateFolderGroup();
+  CreateLevelGroup();
+  CreateButtonsAndStatusBar();
+  FitIndicatorTexts();
+  NameControls();
+
+  // Tab order: the group boxes 0..2, then Start and Close; inside each group
+  // its own order.
+  QWidget::setTabOrder(optMsde, optInterbase);
+  QWidget::setTabOrder(optInterbase, edtSourceDir);
+  QWidget::setTabOrder(edtSourceDir, cbRecursive);
+  QWidget::setTabOrder(cbRecursive, edtDestDir);
+  QWidget::setTabOrder(edtDestDir, cboLevel);
+  QWidget::setTabOrder(cboLevel, chkRemTags);
+  QWidget::setTabOrder(chkRemTags, btnStart);
+  QWidget::setTabOrder(btnStart, btnClose);
+
+  ConnectHandlers();
+}
+
+void TForm1::CreateTypeGroup() {
   grp1 = new QGroupBox("Database Types", this);
   grp1->setGeometry(8, 5, 337, 52);
   optMsde = new QRadioButton("MSDE Databases", grp1);
@@ -99,7 +121,9 @@ void TForm1::CreateControls() {
   optMsde->setChecked(true);
   optInterbase = new QRadioButton("Interbase Databases", grp1);
   optInterbase->setGeometry(176, 24, 121, 17);
+}
 
+void TForm1::CreateFolderGroup() {
   grp2 = new QGroupBox("Directory Information", this);
   grp2->setGeometry(8, 60, 337, 149);
   Label1 = MakeLabel("Select directory containing Tamblewick remote databases:", grp2, 24, 24);
@@ -112,7 +136,9 @@ void TForm1::CreateControls() {
   edtDestDir = new TBrowseEdit(grp2);
   edtDestDir->setGeometry(24, 109, 289, 20);
   edtDestDir->StartWithLast = false;
+}
 
+void TForm1::CreateLevelGroup() {
   grp3 = new QGroupBox("Compression File Information", this);
   grp3->setGeometry(8, 213, 337, 84);
   cboLevel = new QComboBox(grp3);
@@ -124,7 +150,9 @@ void TForm1::CreateControls() {
   chkRemTags = new QCheckBox("Remove 'QRN_' and '_dat' from zip file name?", grp3);
   chkRemTags->setGeometry(32, 56, 233, 17);
   chkRemTags->setChecked(true);
+}
 
+void TForm1::CreateButtonsAndStatusBar() {
   btnStart = new QPushButton("&Start", this);
   btnStart->setGeometry(352, 10, 81, 25);
   btnClose = new QPushButton("&Close", this);
@@ -139,7 +167,9 @@ void TForm1::CreateControls() {
   StatusBar1->setFont(DesignFont(DesignFace::Tahoma, 9));
   StatusBar1->setGeometry(0, 321 - 17, 438, 17);
   StatusBar1->showMessage("Zips each database found into an archive of its own.");
+}
 
+void TForm1::FitIndicatorTexts() {
   for (QAbstractButton* b :
        std::initializer_list<QAbstractButton*>{optMsde, optInterbase, cbRecursive, chkRemTags}) {
     b->setStyle(IndicatorStyle());
@@ -149,7 +179,9 @@ void TForm1::CreateControls() {
     if (const int lacking = TextShortfall(*b); lacking > 0)
       b->resize(b->width() + lacking, b->height());
   }
+}
 
+void TForm1::NameControls() {
   // Object names let tests and accessibility tools find the controls.
   grp1->setObjectName("grp1");
   optMsde->setObjectName("optMsde");
@@ -177,18 +209,9 @@ void TForm1::CreateControls() {
     field->setAccessibleName(label->text());
   }
   StatusBar1->setAccessibleName("Status");
+}
 
-  // Tab order: the group boxes 0..2, then Start and Close; inside each group
-  // its own order.
-  QWidget::setTabOrder(optMsde, optInterbase);
-  QWidget::setTabOrder(optInterbase, edtSourceDir);
-  QWidget::setTabOrder(edtSourceDir, cbRecursive);
-  QWidget::setTabOrder(cbRecursive, edtDestDir);
-  QWidget::setTabOrder(edtDestDir, cboLevel);
-  QWidget::setTabOrder(cboLevel, chkRemTags);
-  QWidget::setTabOrder(chkRemTags, btnStart);
-  QWidget::setTabOrder(btnStart, btnClose);
-
+void TForm1::ConnectHandlers() {
   // The handler runs only when a click changes the selection.
   for (QRadioButton* option : {optMsde, optInterbase}) {
     connect(option, &QRadioButton::toggled, this, [this, option](bool checked) {

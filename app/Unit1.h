@@ -77,7 +77,15 @@ class TForm1 : public QWidget, private TWindowRunView {
 
  private:
   void ZipDatabase(const std::string& archivePath, const std::string& sourcePath) override;
+  // The controls as the layout places them, group by group, in the tab order.
   void CreateControls();
+  void CreateTypeGroup();
+  void CreateFolderGroup();
+  void CreateLevelGroup();
+  void CreateButtonsAndStatusBar();
+  void FitIndicatorTexts();
+  void NameControls();
+  void ConnectHandlers();
   // The window's part in a run.
   TWindowChoices Choices() const override;
   void EnableStartAndClose(bool enabled) override;
