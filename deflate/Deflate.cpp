@@ -11,8 +11,8 @@
 #include "EncoderState.h"
 #include "LevelTable.h"
 #include "MatchFinder.h"
-#include "ParallelDeflate.h"
-#include "ParallelEngine.h"
+#include "parallel/ParallelDeflate.h"
+#include "parallel/ParallelEngine.h"
 
 namespace deflate_internal {
 

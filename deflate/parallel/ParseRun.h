@@ -1,11 +1,11 @@
 // What a stretch of an entry's input parsed away from the block coder, for
 // the parallel encoder, is made of: the run's symbols, its parse's marks,
 // the spans a greedy parse leaves out of its chains, and the control through
-// which the parse reports to the engine. The parse itself is the match
-// finder's (run_parse in MatchFinder.h): the same steps as the parsing
-// loops, with the symbols recorded in the run's own buffers, no block ends,
-// and a stop where the control says. Positions here are input offsets
-// (window_base + cur_pos), which do not depend on when the window slid.
+// which the parse reports to the engine; and the parse itself (ParseRun.cpp):
+// the same steps as the single-threaded loops, with the symbols recorded in
+// the run's own buffers, no block ends, and a stop where the control says.
+// Positions here are input offsets (window_base + cur_pos), which do not
+// depend on when the window slid.
 #pragma once
 
 #include <algorithm>
@@ -256,5 +256,23 @@ class RunControl {
   uint64_t record_from = 0;
   SymbolRun* out = nullptr;
 };
+
+// Parsing for the parallel encoder, a stretch at a time.
+
+// Sets up s, whose host serves the input from offset start on, for a run
+// from start: a fresh parse, after inserting the first insert_only positions
+// into the hash chains without parsing them (so that the parse proper starts
+// at start + insert_only with the chains it would have had).
+void start_run(EncoderState& s, uint64_t start, unsigned insert_only);
+
+// Parses from s's position until control ends the run. The input must last
+// 262 bytes beyond every turn the run makes.
+void run_parse(EncoderState& s, RunControl& control);
+
+// Gives s's chains the positions [from, to) of the window, less those in the
+// sorted skip spans (input offsets), as a parse that inserted them would
+// have; the head table must be clear. Sets the rolling key for position to.
+void rebuild_chains(EncoderState& s, unsigned from, unsigned to,
+                    const std::vector<SkipSpan>& skips);
 
 }  // namespace deflate_internal

@@ -8,6 +8,7 @@
 #include "Checks.h"
 #include "MatchFinder.h"
 #include "ParallelEngine.h"
+#include "ParseRun.h"
 
 namespace deflate_internal {
 

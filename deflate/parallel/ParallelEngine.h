@@ -7,7 +7,10 @@
 // workers), SegmentScheduling.cpp (set-up, workers claiming segments,
 // dropping runs), SegmentMeeting.cpp (a worker's parse looking for the next
 // segment's run), and Splice.cpp (the spliced symbols through the block
-// coder, and the ordinary loop for the tail).
+// coder, and the ordinary loop for the tail). What a run is and how it
+// parses, with the single-threaded encoder's steps, is in ParseRun.h and
+// ParseRun.cpp; everything else the engine uses is that encoder's, in the
+// folder above.
 #pragma once
 
 #include <algorithm>

@@ -8,8 +8,8 @@
 #include <chrono>
 
 #include "Checks.h"
-#include "MatchFinder.h"
 #include "ParallelEngine.h"
+#include "ParseRun.h"
 
 namespace deflate_internal {
 
