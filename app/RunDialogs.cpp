@@ -3,9 +3,11 @@
 #include <thread>
 #include <utility>
 
+#include "PatternSearch.h"
 #include "RunDriver.h"
 #include "SFolders.h"
 #include "Ui.h"
+#include "WriterServices.h"
 #include "ZipWriter.h"
 
 void SetUpComponents(TSearchFolders& search, TZipWriter& writer) {
@@ -20,6 +22,14 @@ void SetUpComponents(TSearchFolders& search, TZipWriter& writer) {
   // A window zips one database at a time, which leaves the other cores idle.
   writer.SecondThread = std::thread::hardware_concurrency() > 1;
   writer.Threads = std::thread::hardware_concurrency();
+}
+
+void InstallWriterServices() {
+  SetPatternSearch(SearchPatternFiles);
+  SetWriterMessage([](const std::string& caption, const std::string& text) {
+    // The box has its caption and no icon of its own.
+    Ui().ShowMessage(DialogKind::Plain, caption, text);
+  });
 }
 
 bool FoldersReady(const std::string& sourceDir, const std::string& outputDir) {

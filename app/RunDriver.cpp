@@ -462,31 +462,18 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
     }
   } cloneCloser{clone};
 
-  writer.FilesList.clear();
-  writer.SetZipName(archivePath);
-  writer.FilesList.push_back(source);
-  writer.Recurse = false;
-  writer.SetStorePaths(false);
-  writer.PackLevel = level;
-  writer.FreshArchive = true;
-  writer.OutputHandle = temp.handle;
-  // The handle is the driver's: the writer never keeps it beyond this call.
-  writer.SourceHandle = clone;
-  writer.SourceTime = cloneTime;
-  writer.SourceAttr = cloneAttr;
-  struct HandleLent {
-    TZipWriter& writer;
-    ~HandleLent() {
-      writer.OutputHandle = InvalidHandle;
-      writer.SourceHandle = InvalidHandle;
-    }
-  } lent{writer};
-  writer.SyncOutput = false;   // synced below, once its mode is set
-  writer.LiteralNames = true;  // a database named "a*.mdf" is not a pattern
-  writer.EarlyWriteback = true;
+  // The handles are the driver's: the writer never keeps them beyond this
+  // call. The archive is synced below, once its mode is set.
+  const TArchiveJob job{.archivePath = archivePath,
+                        .output = temp.handle,
+                        .source = source,
+                        .sourceHandle = clone,
+                        .sourceTime = cloneTime,
+                        .sourceAttr = cloneAttr,
+                        .level = level};
   int added = 0;
   try {
-    added = writer.Zip(cancel);
+    added = writer.ZipOne(job, cancel);
   } catch (const EUserCanceled&) {
     throw;  // the temporary file goes with the guard; the run ends
   } catch (const EReadError& e) {
