@@ -92,9 +92,11 @@ int MoveGenerations(const TOutputDir& dir, const std::string& archivePath,
     TFileId idA, idB;
   };
   std::vector<TSwap> made;
+  // The new archive is always the first of a swap: where only its handle
+  // can move it, the swap is given that.
   const auto swap = [&](const std::string& a, const TFileId& idA, const std::string& b,
                         const TFileId& idB) {
-    const int error = dir.Exchange(a, idA, b, idB);
+    const int error = dir.Exchange(a, idA, b, idB, temp.handle);
     if (error == 0) made.push_back({a, b, idA, idB});
     return error;
   };
@@ -106,7 +108,8 @@ int MoveGenerations(const TOutputDir& dir, const std::string& archivePath,
   }
   if (error != 0) {
     failedAt = NameAt(archivePath, at);
-    for (auto s = made.rbegin(); s != made.rend(); ++s) dir.Exchange(s->a, s->idB, s->b, s->idA);
+    for (auto s = made.rbegin(); s != made.rend(); ++s)
+      dir.Exchange(s->b, s->idA, s->a, s->idB, temp.handle);
     // The second name given goes only while the first still holds the file.
     if (plan.grow && Holds(dir, NameAt(name, hole), plan.ids[hole]))
       dir.RemoveAt(NameAt(name, hole + 1), plan.ids[hole]);

@@ -18,6 +18,8 @@
 namespace {
 
 std::string Reason(const std::string& what, int error) {
+  // A name the system takes for a device is the whole cause, whatever the step.
+  if (error == ErrDeviceName) return SysErrorMessage(error);
   return error != 0 ? what + ": " + SysErrorMessage(error) : what;
 }
 
@@ -70,103 +72,6 @@ TFolderProblem CheckFolder(const std::string& path) {
   }
 }
 
-// --- RunReport ---
-
-void RunReport::Clear() {
-  std::lock_guard lock(mutex_);
-  written_.clear();
-  pathOf_.clear();
-  cases_.clear();
-}
-
-void RunReport::FolderNotListed(const std::string& folder, int error) {
-  Add(folder, Reason("could not be listed", error));
-}
-
-void RunReport::Archived(const std::string& archivePath, const std::string& source,
-                         const TFileId& replaced, const TFileId& written) {
-  std::lock_guard lock(mutex_);
-  auto earlier = written_.find(archivePath);
-  if (earlier == written_.end() && replaced.Valid()) {
-    // The same file under another spelling, not a number the file system
-    // gave again once another process replaced that earlier archive.
-    if (const auto byId = pathOf_.find({replaced.device, replaced.index});
-        byId != pathOf_.end() && SameFile(byId->second, archivePath)) {
-      earlier = written_.find(byId->second);
-    }
-  }
-  if (earlier != written_.end()) {
-    cases_.push_back({earlier->second.source, "its archive was replaced by " + source});
-    Forget(earlier->first);
-  }
-  written_[archivePath] = {source, written};
-  if (written.Valid()) pathOf_[{written.device, written.index}] = archivePath;
-}
-
-void RunReport::Forget(const std::string& archivePath) {
-  const auto it = written_.find(archivePath);
-  if (it == written_.end()) return;
-  const TFileId id = it->second.id;
-  if (const auto byId = pathOf_.find({id.device, id.index});
-      id.Valid() && byId != pathOf_.end() && byId->second == archivePath) {
-    pathOf_.erase(byId);
-  }
-  written_.erase(it);
-}
-
-void RunReport::Add(const std::string& source, const std::string& reason) {
-  std::lock_guard lock(mutex_);
-  cases_.push_back({source, reason});
-}
-
-void RunReport::Note(const std::string& source, const std::string& reason) {
-  std::lock_guard lock(mutex_);
-  cases_.push_back({source, reason, true});
-}
-
-bool RunReport::WroteThisRun(const TFileId& id) const {
-  std::lock_guard lock(mutex_);
-  return id.Valid() && pathOf_.count({id.device, id.index}) != 0;
-}
-
-bool RunReport::Empty() const {
-  std::lock_guard lock(mutex_);
-  return std::all_of(cases_.begin(), cases_.end(), [](const Case& c) { return c.note; });
-}
-
-bool RunReport::HasNotes() const {
-  std::lock_guard lock(mutex_);
-  return std::any_of(cases_.begin(), cases_.end(), [](const Case& c) { return c.note; });
-}
-
-std::vector<RunReport::Case> RunReport::Cases() const {
-  std::lock_guard lock(mutex_);
-  return cases_;
-}
-
-std::string RunReport::Text(size_t maxLines) const {
-  std::lock_guard lock(mutex_);
-  // The failures first, then the notes, each group in the order met.
-  std::vector<const Case*> ordered;
-  for (const bool notes : {false, true})
-    for (const Case& c : cases_)
-      if (c.note == notes) ordered.push_back(&c);
-  const bool failures = !ordered.empty() && !ordered.front()->note;
-  std::string text =
-      std::string(kProcessComplete) + (failures ? "\n\nSome databases were not archived:" : "\n");
-  const size_t shown = ordered.size() <= maxLines ? ordered.size() : maxLines;
-  for (size_t i = 0; i < shown; ++i) text += "\n" + ordered[i]->source + ": " + ordered[i]->reason;
-  if (shown < ordered.size()) text += "\nand " + std::to_string(ordered.size() - shown) + " more";
-  return text;
-}
-
-std::string RunReport::Details() const {
-  std::lock_guard lock(mutex_);
-  std::string text;
-  for (const Case& c : cases_) text += c.source + ": " + c.reason + "\n";
-  return text;
-}
-
 // --- TRunDriver ---
 
 void TRunDriver::SetUpSearch(TSearchFolders& search, const std::string& sourceDir, bool recursive) {
@@ -180,10 +85,7 @@ int TRunDriver::BeginRun(const std::string& outputDir, TRunMode mode) {
   foundByName_.clear();
   sourceRoot_.clear();
   unsynced_ = false;
-  {
-    std::lock_guard lock(noCloneMutex_);
-    noClone_.clear();
-  }
+  cloner_.Reset();
   openError_ = outputDir_.Open(outputDir);
   if (openError_ != 0) return openError_;
   const bool dry = mode == TRunMode::DryRun;
@@ -235,14 +137,13 @@ bool TRunDriver::ReadAtItsName(const std::string& source, const TFileId& read) c
   return FileAtPathBelow(ExtractFilePath(source), ExtractFileName(source), read);
 }
 
-std::string TRunDriver::Untouchable(const TOutputDir& dir, const std::string& archivePath,
-                                    const std::string& source, bool* foreign) const {
-  if (foreign != nullptr) *foreign = false;
+std::string TRunDriver::Untouchable(const TArchiveTarget& target, const std::string& source) const {
+  const TOutputDir& dir = *target.dir;
+  const std::string& archivePath = target.path;
+  const std::string& name = target.name;
   const auto notOurs = [&](const std::string& file, const std::string& what = {}) {
-    if (foreign != nullptr) *foreign = true;
     return WouldReplace(file) + (what.empty() ? std::string() : ", " + what);
   };
-  const std::string name = ExtractFileName(archivePath);
   // The name itself, never what a link there points to.
   const TEntryStatus entry = dir.StatusAt(name);
   if (entry.kind == TEntryKind::None) {
@@ -277,14 +178,16 @@ std::string TRunDriver::Untouchable(const TOutputDir& dir, const std::string& ar
   return notOurs(archivePath, verdict.what);
 }
 
-int TRunDriver::FolderOf(const std::string& archivePath, TOutputDir& own,
-                         const TOutputDir*& dir) const {
+int TRunDriver::Resolve(const std::string& archivePath, TOutputDir& own,
+                        TArchiveTarget& target) const {
+  target.path = archivePath;
+  target.name = ExtractFileName(archivePath);
   const std::string folder = ExtractFilePath(archivePath);
   if (outputDir_.IsOpen() && FolderText(folder) == FolderText(outputDir_.Path())) {
-    dir = &outputDir_;
+    target.dir = &outputDir_;
     return 0;
   }
-  dir = &own;
+  target.dir = &own;
   return own.Open(folder.empty() ? "." : folder);
 }
 
@@ -292,14 +195,14 @@ void TRunDriver::PlanKeep(const std::string& archivePath, const std::string& sou
                           TZipResult& result) const {
   if (keep_ <= 0) return;
   TOutputDir own;
-  const TOutputDir* dir = nullptr;
-  if (FolderOf(archivePath, own, dir) != 0) return;
-  const TEntryStatus replaced = dir->StatusAt(ExtractFileName(archivePath));
+  TArchiveTarget target;
+  if (Resolve(archivePath, own, target) != 0) return;
+  const TEntryStatus replaced = target.dir->StatusAt(target.name);
   // Only an archive replaced enters the chain, and one this run wrote does
   // not: two databases of one name take one step between them.
   if (replaced.kind != TEntryKind::Regular || report_.WroteThisRun(replaced.stamp.id)) return;
   const TGenerationPlan plan =
-      PlanGenerations(*dir, archivePath, ExtractFileName(source), keep_, replaced.stamp.id);
+      PlanGenerations(*target.dir, archivePath, ExtractFileName(source), keep_, replaced.stamp.id);
   result.kept = plan.moves;
   result.keptShort = plan.shortBy;
 }
@@ -332,17 +235,17 @@ TZipResult TRunDriver::WouldSkip(const std::string& archivePath, const std::stri
     return skip(TZipOutcome::NotRead, NotReadReason(error));
   }
   TOutputDir own;
-  const TOutputDir* dir = nullptr;
-  if (const int error = FolderOf(archivePath, own, dir); error != 0) {
+  TArchiveTarget target;
+  if (const int error = Resolve(archivePath, own, target); error != 0) {
     return skip(TZipOutcome::Failed,
                 Reason("could not create a file beside " + archivePath, error));
   }
-  if (std::string reason = Untouchable(*dir, archivePath, source); !reason.empty()) {
+  if (std::string reason = Untouchable(target, source); !reason.empty()) {
     return skip(TZipOutcome::NotReplaced, std::move(reason));
   }
   // Said before a byte is read, so that a dry run foresees what the replace
   // would meet and the run does not zip for nothing.
-  if (const int error = dir->ReplaceRefusal(ExtractFileName(archivePath)); error != 0) {
+  if (const int error = target.dir->ReplaceRefusal(target.name); error != 0) {
     return skip(TZipOutcome::Failed, Reason("its archive could not replace " + archivePath, error));
   }
   return result;
@@ -359,123 +262,53 @@ std::string TRunDriver::OutputProblem() const {
   return {};
 }
 
-bool TRunDriver::CloneSource(const std::string& source, const TOutputDir& outDir, THandle& clone,
-                             TFileStamp& stamp, uint32_t& time, uint32_t& attr) {
-  clone = InvalidHandle;
-  const THandle original = FileOpen(source, TFileAccess::Read);
-  // What stands in the way is said by the writer's own open, as without a clone.
-  if (original == InvalidHandle) return false;
-  struct Closer {
-    THandle handle;
-    ~Closer() { FileClose(handle); }
-  } closer{original};
-  if (FileStampOf(original, stamp) != 0) return false;
-  {
-    std::lock_guard lock(noCloneMutex_);
-    if (noClone_.count(stamp.id.device) != 0) return false;
-  }
-  attr = FileGetAttr(source);
-  if (attr == faInvalid) return false;
+// One database on its way: where its archive goes, the temporary it is
+// written into, the clone it is read from, and what became of it.
+struct TRunDriver::TZipJob {
+  std::string source;
   TOutputDir own;
-  const std::string folder = ExtractFilePath(source);
-  const bool ownOpen = own.Open(folder.empty() ? "." : folder) == 0;
-  // A file written without pause moves its stamp during any clone; a few
-  // tries find a moment between writes, so that the time stored is the
-  // time of the data. Should none come, the last clone still holds the
-  // database between two of its writes, with the time from before it.
-  constexpr int kAttempts = 3;
-  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-    TFileStamp before;
-    if (FileStampOf(original, before) != 0) return false;
-    const uint32_t timeBefore = FileDosDateTime(original);
-    // Its own folder first; the output folder where the database's own
-    // cannot take a file but shares its file system.
-    const int ownError = ownOpen ? own.CloneUnnamed(original, clone) : ENOENT;
-    if (ownError != 0) {
-      // The database's file system can make no clone: not asked again.
-      if (ownError == ErrNoClone) {
-        std::lock_guard lock(noCloneMutex_);
-        noClone_.insert(stamp.id.device);
-        return false;
-      }
-      if (!outDir.IsOpen() || outDir.CloneUnnamed(original, clone) != 0) return false;
-    }
-    TFileStamp after;
-    const bool still = FileStampOf(original, after) == 0 && before.SameContentAs(after);
-    if (still || attempt == kAttempts) {
-      stamp = before;
-      time = timeBefore;
-      return true;
-    }
-    FileClose(clone);
-    clone = InvalidHandle;
-  }
-  return false;
-}
-
-TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archivePath,
-                                   const std::string& source, int level,
-                                   const TCancelToken& cancel) {
+  TArchiveTarget target;
+  TTempFile temp;
+  TSourceClone clone;
   TZipResult result;
-  const auto finish = [&](TZipOutcome outcome, std::string reason) {
+  TEntryStatus replaced;  // the file at the archive's name when it was sealed
+
+  ~TZipJob() {
+    if (target.dir != nullptr) target.dir->Discard(temp);
+    if (clone.handle != InvalidHandle) FileClose(clone.handle);
+  }
+  bool Stop(TZipOutcome outcome, std::string reason) {
     result.outcome = outcome;
     result.reason = std::move(reason);
-    if (!result.reason.empty()) report_.Add(source, result.reason);
-    return result;
+    return false;
+  }
+};
+
+bool TRunDriver::WriteArchive(TZipWriter& writer, TZipJob& job, int level,
+                              const TCancelToken& cancel) {
+  const std::string& source = job.source;
+  const std::string& archivePath = job.target.path;
+  const TTempFile& temp = job.temp;
+  TZipResult& result = job.result;
+  const THandle clone = job.clone.handle;
+  const uint32_t cloneTime = job.clone.time, cloneAttr = job.clone.attr;
+  const auto finish = [&](TZipOutcome outcome, std::string reason) {
+    return job.Stop(outcome, std::move(reason));
   };
-  if (cancel) throw EUserCanceled("User Aborted Operation");
-
-  if (TZipResult skip = WouldSkip(archivePath, source); !skip.reason.empty()) {
-    return finish(skip.outcome, std::move(skip.reason));
-  }
-
-  // The archive is written into a private file of its own, through its
-  // handle alone, and put in place only when complete, so the previous
-  // archive stays until then and a crash leaves nothing at the final name
-  // but it.
-  TOutputDir own;
-  const TOutputDir* dir = nullptr;
-  const std::string name = ExtractFileName(archivePath);
-  TTempFile temp;
-  int error = FolderOf(archivePath, own, dir);
-  if (error == 0) error = dir->CreateTemp(name, temp);
-  if (error != 0) {
-    return finish(TZipOutcome::Failed,
-                  Reason("could not create a file beside " + archivePath, error));
-  }
-  struct TempGuard {
-    const TOutputDir& dir;
-    TTempFile& temp;
-    ~TempGuard() { dir.Discard(temp); }
-  } guard{*dir, temp};
-
-  // Read from a clone where the file system makes one: the archive then
-  // holds the database as one instant left it, whatever is written meanwhile.
-  THandle clone = InvalidHandle;
-  TFileStamp cloneOf;
-  uint32_t cloneTime = 0xFFFFFFFFu, cloneAttr = 0;
-  if (cloning_) result.cloned = CloneSource(source, *dir, clone, cloneOf, cloneTime, cloneAttr);
-  struct CloneCloser {
-    THandle handle;
-    ~CloneCloser() {
-      if (handle != InvalidHandle) FileClose(handle);
-    }
-  } cloneCloser{clone};
-
   // The handles are the driver's: the writer never keeps them beyond this
-  // call. The archive is synced below, once its mode is set.
-  const TArchiveJob job{.archivePath = archivePath,
-                        .output = temp.handle,
-                        .source = source,
-                        .sourceHandle = clone,
-                        .sourceTime = cloneTime,
-                        .sourceAttr = cloneAttr,
-                        .level = level};
+  // call. The archive is synced later, once its mode is set.
+  const TArchiveJob archive{.archivePath = archivePath,
+                            .output = temp.handle,
+                            .source = source,
+                            .sourceHandle = clone,
+                            .sourceTime = cloneTime,
+                            .sourceAttr = cloneAttr,
+                            .level = level};
   int added = 0;
   try {
-    added = writer.ZipOne(job, cancel);
+    added = writer.ZipOne(archive, cancel);
   } catch (const EUserCanceled&) {
-    throw;  // the temporary file goes with the guard; the run ends
+    throw;  // the temporary file goes with the job; the run ends
   } catch (const EReadError& e) {
     if (IsInUseError(e.OsError())) return finish(TZipOutcome::NotRead, NotReadReason(e.OsError()));
     return finish(TZipOutcome::NotRead,
@@ -494,69 +327,73 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
       return finish(TZipOutcome::NotRegular, "not a regular file");
     return finish(TZipOutcome::NotRead, NotReadReason(skipError));
   }
+  return true;
+}
 
+bool TRunDriver::Seal(TZipWriter& writer, TZipJob& job) {
   // Looked at again: the other file may have appeared while this one was written.
-  if (std::string reason = Untouchable(*dir, archivePath, source); !reason.empty()) {
-    return finish(TZipOutcome::NotReplaced, std::move(reason));
-  }
-  const TEntryStatus replaced = dir->StatusAt(name);
-  const bool replacing = replaced.kind == TEntryKind::Regular;
+  if (std::string reason = Untouchable(job.target, job.source); !reason.empty())
+    return job.Stop(TZipOutcome::NotReplaced, std::move(reason));
+  job.replaced = job.target.dir->StatusAt(job.target.name);
   // The database as it was opened: a clone of it has bits and an identity of its own.
-  const TFileStamp& database = result.cloned ? cloneOf : writer.SourceStampAtOpen();
+  const TFileStamp& database = job.result.cloned ? job.clone.stamp : writer.SourceStampAtOpen();
+  const THandle handle = job.temp.handle;
   TModeFacts facts;
-  facts.replacing = replacing;
-  facts.replacedMode = replaced.stamp.mode;
+  facts.replacing = job.replaced.kind == TEntryKind::Regular;
+  facts.replacedMode = job.replaced.stamp.mode;
   facts.newFileMode = NewFileMode();
   facts.databaseMode = database.mode;
   // The new file takes the database's group where it may.
   TFileStamp written;
-  error = FileStampOf(temp.handle, written);
-  facts.databaseGroup = error == 0 && (written.group == database.group ||
-                                       FileSetGroup(temp.handle, database.group) == 0);
-  facts.readAtItsName = ReadAtItsName(source, database.id);
-  if (error == 0) error = FileSetMode(temp.handle, ArchiveMode(facts));
+  int error = FileStampOf(handle, written);
+  facts.databaseGroup =
+      error == 0 && (written.group == database.group || FileSetGroup(handle, database.group) == 0);
+  facts.readAtItsName = ReadAtItsName(job.source, database.id);
+  if (error == 0) error = FileSetMode(handle, ArchiveMode(facts));
   // Its bytes and mode reach the disk before its name does.
-  if (error == 0) error = FileSync(temp.handle);
+  if (error == 0) error = FileSync(handle);
   if (error != 0) {
-    return finish(TZipOutcome::Failed,
-                  Reason("not archived: Cannot write file " + archivePath, error));
+    return job.Stop(TZipOutcome::Failed,
+                    Reason("not archived: Cannot write file " + job.target.path, error));
   }
   // What lies on the disk must decode to what was read before it may take
   // the old archive's place.
   if (verify_) {
-    std::string problem = VerifyArchive(temp.handle, writer, result.bytesRead);
-    if (!problem.empty()) return finish(TZipOutcome::Failed, std::move(problem));
+    if (std::string problem = VerifyArchive(handle, writer, job.result.bytesRead); !problem.empty())
+      return job.Stop(TZipOutcome::Failed, std::move(problem));
   }
-  // The last moment a cancel keeps the previous archive; after the replace
-  // the archive is in place and reported so, whatever follows.
-  if (cancel) throw EUserCanceled("User Aborted Operation");
+  return true;
+}
+
+bool TRunDriver::PutInPlace(TZipJob& job) {
+  const TArchiveTarget& target = job.target;
+  const TEntryStatus& replaced = job.replaced;
   // The earlier archives move only now that the new one is complete, and
   // the new one enters the chain by the same moves. Only an archive replaced
   // enters it, and not one this run wrote: two databases of one name take
   // one step between them.
-  std::string keptShort;
   bool placed = false;
-  if (keep_ > 0 && replacing && !report_.WroteThisRun(replaced.stamp.id)) {
+  if (keep_ > 0 && replaced.kind == TEntryKind::Regular &&
+      !report_.WroteThisRun(replaced.stamp.id)) {
     // A name planted in a free place of the chain since it was looked at
     // is met by a fresh look.
     for (int attempt = 0; attempt < 2 && !placed; ++attempt) {
-      const TGenerationPlan plan =
-          PlanGenerations(*dir, archivePath, ExtractFileName(source), keep_, replaced.stamp.id);
-      keptShort = plan.shortBy;
+      const TGenerationPlan plan = PlanGenerations(
+          *target.dir, target.path, ExtractFileName(job.source), keep_, replaced.stamp.id);
+      job.result.keptShort = plan.shortBy;
       if (plan.ReplaceOnly()) break;
       std::string failedAt;
-      error = MoveGenerations(*dir, archivePath, plan, temp, failedAt);
+      const int error = MoveGenerations(*target.dir, target.path, plan, job.temp, failedAt);
       if (error == 0) {
         placed = true;
-        result.kept = plan.moves;
+        job.result.kept = plan.moves;
       } else if (error != EEXIST || attempt == 1) {
         // The chain is as it was; the new archive still takes its place,
         // if what is at its name is still ours.
-        if (std::string reason = Untouchable(*dir, archivePath, source); !reason.empty())
-          return finish(TZipOutcome::NotReplaced, std::move(reason));
-        keptShort = Reason(
-            "the archive it replaces is not kept: the earlier archives could not "
-            "be moved (" +
+        if (std::string reason = Untouchable(target, job.source); !reason.empty())
+          return job.Stop(TZipOutcome::NotReplaced, std::move(reason));
+        job.result.keptShort = Reason(
+            "the archive it replaces is not kept: the earlier archives could not be moved (" +
                 failedAt + ")",
             error);
         break;
@@ -564,24 +401,63 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
     }
   }
   if (!placed) {
-    if (error = dir->Replace(temp, name); error != 0) {
-      return finish(TZipOutcome::Failed,
-                    Reason("its archive could not replace " + archivePath, error));
+    if (const int error = target.dir->Replace(job.temp, target.name); error != 0) {
+      job.result.keptShort.clear();
+      return job.Stop(TZipOutcome::Failed,
+                      Reason("its archive could not replace " + target.path, error));
     }
   }
-  result.archiveSize = FileSizeOf(temp.handle);
-  TOutputDir::Release(temp);
-  if (dir == &own) {
-    own.Sync();
+  return true;
+}
+
+TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archivePath,
+                                   const std::string& source, int level,
+                                   const TCancelToken& cancel) {
+  if (cancel) throw EUserCanceled("User Aborted Operation");
+  TZipJob job;
+  job.source = source;
+  const auto finish = [&]() {
+    if (!job.result.reason.empty()) report_.Add(source, job.result.reason);
+    return job.result;
+  };
+  if (TZipResult skip = WouldSkip(archivePath, source); !skip.reason.empty()) {
+    job.Stop(skip.outcome, std::move(skip.reason));
+    return finish();
+  }
+  // The archive is written into a private file of its own, through its
+  // handle alone, and put in place only when complete, so the previous
+  // archive stays until then and a crash leaves nothing at the final name
+  // but it.
+  int error = Resolve(archivePath, job.own, job.target);
+  if (error == 0) error = job.target.dir->CreateTemp(job.target.name, job.temp);
+  if (error != 0) {
+    job.Stop(TZipOutcome::Failed, Reason("could not create a file beside " + archivePath, error));
+    return finish();
+  }
+  // Read from a clone where the file system makes one: the archive then
+  // holds the database as one instant left it, whatever is written meanwhile.
+  if (cloning_) job.result.cloned = cloner_.Take(source, *job.target.dir, job.clone);
+  if (!WriteArchive(writer, job, level, cancel) || !Seal(writer, job)) return finish();
+  // The last moment a cancel keeps the previous archive; after the replace
+  // the archive is in place and reported so, whatever follows.
+  if (cancel) throw EUserCanceled("User Aborted Operation");
+  if (!PutInPlace(job)) return finish();
+
+  TZipResult& result = job.result;
+  result.archiveSize = FileSizeOf(job.temp.handle);
+  TOutputDir::Release(job.temp);
+  if (job.target.dir == &job.own) {
+    job.own.Sync();
   } else {
     unsynced_ = true;
   }
-  report_.Archived(archivePath, source, replacing ? replaced.stamp.id : TFileId{}, temp.id);
-  if (!keptShort.empty()) {
-    result.keptShort = keptShort;
-    report_.Add(source, keptShort);
-  }
+  report_.Archived(archivePath, source,
+                   job.replaced.kind == TEntryKind::Regular ? job.replaced.stamp.id : TFileId{},
+                   job.temp.id);
+  if (!result.keptShort.empty()) report_.Add(source, result.keptShort);
   const std::string changed =
       ChangedWhileRead(result, writer.SourceStampAtOpen(), writer.SourceStampAtEnd());
-  return finish(changed.empty() ? TZipOutcome::Archived : TZipOutcome::ArchivedChanged, changed);
+  result.outcome = changed.empty() ? TZipOutcome::Archived : TZipOutcome::ArchivedChanged;
+  result.reason = changed;
+  return finish();
 }

@@ -17,6 +17,8 @@
 
 #include "ArchiveName.h"
 #include "FileOutput.h"
+#include "RunReport.h"
+#include "SourceClone.h"
 
 class TSearchFolders;
 class TZipWriter;
@@ -56,70 +58,6 @@ TFolderProblem CheckFolder(const std::string& path);
 
 // A request to end the run, from any thread or a signal handler.
 using TCancelToken = std::atomic<bool>;
-
-// Everything of one run that the user must hear about, in the order met.
-// Safe to use from several threads at once.
-class RunReport {
- public:
-  struct Case {
-    std::string source;  // a database, a folder, or a file in the output folder
-    std::string reason;
-    bool note = false;  // said for the record; the run still succeeds
-  };
-
-  void Clear();
-  // A folder of the search that could not be listed.
-  void FolderNotListed(const std::string& folder, int error);
-  // A database whose archive is now in place at archivePath, as the file
-  // written, having taken the place of the file replaced (when one was
-  // there). An earlier database of this run whose archive was that file, or
-  // was at the same path, is recorded as replaced: names that differ only in
-  // a way the file system ignores are one file.
-  void Archived(const std::string& archivePath, const std::string& source,
-                const TFileId& replaced = {}, const TFileId& written = {});
-  // A database that was not archived, or archived with a remark.
-  void Add(const std::string& source, const std::string& reason);
-  // Something the user should hear of that is no failure of the run: a
-  // temporary file a killed run left, removed or left as it is.
-  void Note(const std::string& source, const std::string& reason);
-  // Whether the run wrote the file id as an archive (still in place).
-  bool WroteThisRun(const TFileId& id) const;
-
-  // No case but notes.
-  bool Empty() const;
-  bool HasNotes() const;
-  std::vector<Case> Cases() const;
-  // "Process Complete!", an empty line, "Some databases were not archived:"
-  // and one line per case (notes last), at most maxLines of them followed by
-  // "and N more"; with notes alone, "Process Complete!", an empty line and
-  // the notes.
-  std::string Text(size_t maxLines = SIZE_MAX) const;
-  // Every case, one per line.
-  std::string Details() const;
-
- private:
-  struct Written {
-    std::string source;
-    TFileId id;
-  };
-  void Forget(const std::string& archivePath);
-
-  mutable std::mutex mutex_;
-  std::unordered_map<std::string, Written> written_;             // by archive path
-  std::map<std::pair<uint64_t, uint64_t>, std::string> pathOf_;  // archive path by file id
-  std::vector<Case> cases_;
-};
-
-// The lines the window's end report shows before "and N more".
-inline constexpr size_t kReportLines = 20;
-
-// What a temporary file that a killed run left in the output folder is
-// reported with: removed by a run, found by a dry run.
-inline constexpr char kStaleTempRemoved[] = "stale temporary file removed";
-inline constexpr char kStaleTempFound[] = "stale temporary file, the run would remove it";
-// The start of what a file that has a temporary's name but not its form is
-// reported with; the reason it is not ours follows.
-inline constexpr char kStaleTempLeft[] = "left as it is, not a temporary of ours: ";
 
 // A run that writes, or a dry run that only looks.
 enum class TRunMode { Run, DryRun };
@@ -188,25 +126,30 @@ class TRunDriver {
   // Whether the file read (id read) is the regular file the search found at
   // source, reached without a link.
   bool ReadAtItsName(const std::string& source, const TFileId& read) const;
-  // Why the file at archivePath, in dir, must not be replaced (the report's
-  // text); empty when it may be. foreign, when given, says whether the
-  // reason is that the file is not ours.
-  std::string Untouchable(const TOutputDir& dir, const std::string& archivePath,
-                          const std::string& source, bool* foreign = nullptr) const;
-  // The run's output folder when archivePath is in it; else own, opened on
-  // archivePath's folder (0, or the error number).
-  int FolderOf(const std::string& archivePath, TOutputDir& own, const TOutputDir*& dir) const;
+  // Where an archive goes: the folder's handle (the run's output folder, or
+  // own, opened on another) and the archive's path and name in it, resolved
+  // once and passed down.
+  struct TArchiveTarget {
+    const TOutputDir* dir = nullptr;
+    std::string path;
+    std::string name;
+  };
+  // The target of archivePath; 0, or the error number of opening its folder.
+  int Resolve(const std::string& archivePath, TOutputDir& own, TArchiveTarget& target) const;
+  // Why the file at the target must not be replaced (the report's text);
+  // empty when it may be.
+  std::string Untouchable(const TArchiveTarget& target, const std::string& source) const;
 
-  // Takes a clone of the database at source for the writer; false when its
-  // file system cannot make one (it is then read directly).
-  bool CloneSource(const std::string& source, const TOutputDir& outDir, THandle& clone,
-                   TFileStamp& stamp, uint32_t& time, uint32_t& attr);
+  // One database on its way to its archive, and the steps it takes; each
+  // step answers false after recording in job.result why it stopped.
+  struct TZipJob;
+  bool WriteArchive(TZipWriter& writer, TZipJob& job, int level, const TCancelToken& cancel);
+  bool Seal(TZipWriter& writer, TZipJob& job);
+  bool PutInPlace(TZipJob& job);
 
   TOutputDir outputDir_;
   bool cloning_ = true;
-  // File systems (by device) that made no clone in this run: not tried again.
-  std::mutex noCloneMutex_;
-  std::set<uint64_t> noClone_;
+  TSourceCloner cloner_;
   int openError_ = 0;  // why BeginRun could not open the folder
   // Archives were put in place since the folder was last synced.
   std::atomic<bool> unsynced_{false};

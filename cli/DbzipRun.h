@@ -6,6 +6,7 @@
 #include <ostream>
 #include <string>
 
+#include "DbzipJson.h"
 #include "DbzipOptions.h"
 
 // The run's one cancel token: the signal handlers set it to end the run (the
@@ -27,10 +28,3 @@ inline constexpr int kExitInterrupted = 130;  // by SIGINT or Ctrl-C
 // ends it. Returns the exit status.
 int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, bool statusLine,
              const std::atomic<bool>& cancel = g_dbzipInterrupted);
-
-// The --json summary of a run refused before it started (a usage error, a
-// missing folder): its end "not-started", error what was wrong as standard
-// error words it, the folders when both were given (else null), no counts,
-// and its exit status.
-std::string DbzipNotStartedJson(const DbzipOptions& options, bool foldersGiven,
-                                const std::string& error, int status);

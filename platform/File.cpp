@@ -252,6 +252,7 @@ std::string SysErrorMessage(int error) {
   if (error == ErrNotRegularFile) return "not a regular file";
   if (error == ErrNameTaken) return "another file took its name";
   if (error == ErrNoClone) return "the file system cannot clone files";
+  if (error == ErrDeviceName) return "its archive name is a device name on Windows";
   char text[256];
   // The GNU variant may return a static string instead of filling text.
   return std::string(::strerror_r(error, text, sizeof text));

@@ -35,6 +35,11 @@ inline constexpr int ErrNoClone = -4;
 // in one step.
 inline constexpr int ErrNoExchange = -7;
 
+// The error of writing a file under a name that the system takes for a device
+// (CON, NUL, COM1 with any extension on Windows) even through the full path
+// form, which names files only: the name, not the disk, is the cause.
+inline constexpr int ErrDeviceName = -8;
+
 // What FileGetAttr answers when nothing exists at the path.
 inline constexpr uint32_t faInvalid = 0xFFFFFFFFu;
 

@@ -271,6 +271,11 @@ int TOutputDir::RemoveAt(const std::string& name, const TFileId& id) const {
   return ::unlinkat(handle_, name.c_str(), 0) == 0 ? 0 : errno;
 }
 
+int TOutputDir::MoveHeld(const std::string& name, const TFileId& id, const std::string& to,
+                         THandle) const {
+  return KeepAs(name, id, to, false);
+}
+
 int TOutputDir::ExchangeAtomic(const std::string& a, const std::string& b) const {
   if (::renameat2(handle_, a.c_str(), handle_, b.c_str(), RENAME_EXCHANGE) == 0) return 0;
   // File systems that cannot swap say so in one of these ways.

@@ -143,8 +143,10 @@ class TOutputDir {
   // in one step, neither name is ever empty; elsewhere the file at b waits
   // under a name of ours ending ".tzk-" and six characters, which no run
   // removes.
-  int Exchange(const std::string& a, const TFileId& idA, const std::string& b,
-               const TFileId& idB) const;
+  // heldA, when given, is a handle of ours open on a's file, by which it
+  // moves where a file held open cannot be moved by its name (Windows).
+  int Exchange(const std::string& a, const TFileId& idA, const std::string& b, const TFileId& idB,
+               THandle heldA = InvalidHandle) const;
   // Closes temp and removes any name it has.
   void Discard(TTempFile& temp) const;
 
@@ -172,6 +174,10 @@ class TOutputDir {
  private:
   // The system's one-step swap: 0, ErrNoExchange where it has none, or the error.
   int ExchangeAtomic(const std::string& a, const std::string& b) const;
+  // Gives the file at name (still id), open at held where valid, the name
+  // to instead, never replacing a file there: 0, or the error number.
+  int MoveHeld(const std::string& name, const TFileId& id, const std::string& to,
+               THandle held) const;
   // What a name of ours that matches IsTempName is, opened without following
   // a link or waiting: its stamp, its first bytes (up to 4) and whether a
   // live run holds it. 0, or the error number.

@@ -157,7 +157,7 @@ std::vector<TOutputDir::TStaleTemp> TOutputDir::StaleTemps(TStale action) const 
 }
 
 int TOutputDir::Exchange(const std::string& a, const TFileId& idA, const std::string& b,
-                         const TFileId& idB) const {
+                         const TFileId& idB, THandle heldA) const {
   const auto holds = [&](const std::string& name, const TFileId& id) {
     const TEntryStatus now = StatusAt(name);
     return now.kind == TEntryKind::Regular && now.stamp.id == id;
@@ -182,12 +182,12 @@ int TOutputDir::Exchange(const std::string& a, const TFileId& idA, const std::st
     error = KeepAs(b, idB, aside, false);
   }
   if (error != 0) return error;
-  if ((error = KeepAs(a, idA, b, false)) != 0) {
+  if ((error = MoveHeld(a, idA, b, heldA)) != 0) {
     KeepAs(aside, idB, b, false);
     return error;
   }
   if ((error = KeepAs(aside, idB, a, false)) != 0) {
-    if (KeepAs(b, idA, a, false) == 0) KeepAs(aside, idB, b, false);
+    if (MoveHeld(b, idA, a, heldA) == 0) KeepAs(aside, idB, b, false);
     return error;
   }
   return 0;

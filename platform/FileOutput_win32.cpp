@@ -55,6 +55,19 @@ bool DeleteByHandle(HANDLE h) {
   return ::SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
+// The error of a call on name that failed with error, or opened something
+// other than a file. The full path form makes the system take a device's name
+// for a file's; where it still answers as for a device (a share whose server
+// refuses such names), the name is the cause, not what the system says.
+int NameError(const std::string& name, int error) {
+  const bool deviceLike = error == ERROR_INVALID_HANDLE || error == ERROR_INVALID_PARAMETER ||
+                          error == ERROR_INVALID_NAME || error == ERROR_FILE_NOT_FOUND ||
+                          error == ERROR_PATH_NOT_FOUND || error == ErrNotRegularFile;
+  if (deviceLike && win32::IsDeviceName(name)) error = ErrDeviceName;
+  win32::SetError(error);
+  return error;
+}
+
 std::string Join(const std::string& dir, const std::string& name) {
   if (dir.empty()) return name;
   const char last = dir.back();
@@ -117,6 +130,7 @@ TEntryStatus TOutputDir::StatusAt(const std::string& name) const {
   if (h == INVALID_HANDLE_VALUE) {
     status.error = win32::LastError();
     status.absent = status.error == ERROR_FILE_NOT_FOUND || status.error == ERROR_PATH_NOT_FOUND;
+    if (!status.absent) status.error = NameError(name, status.error);
     return status;
   }
   DWORD attributes = 0;
@@ -128,8 +142,12 @@ TEntryStatus TOutputDir::StatusAt(const std::string& name) const {
     status.kind = TEntryKind::Link;
   } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     status.kind = TEntryKind::Directory;
+  } else if (disk) {
+    status.kind = TEntryKind::Regular;
+  } else if (win32::IsDeviceName(name)) {
+    status.error = NameError(name, ErrNotRegularFile);  // the device, not a file there
   } else {
-    status.kind = disk ? TEntryKind::Regular : TEntryKind::Other;
+    status.kind = TEntryKind::Other;
   }
   return status;
 }
@@ -138,12 +156,19 @@ THandle TOutputDir::OpenForReadingAt(const std::string& name) const {
   const HANDLE h = ::CreateFileW(win32::FilePath(Join(path_, name)).c_str(), GENERIC_READ,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return win32::LastError(), InvalidHandle;
+  if (h == INVALID_HANDLE_VALUE) return NameError(name, win32::LastError()), InvalidHandle;
   BY_HANDLE_FILE_INFORMATION info;
-  if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileInformationByHandle(h, &info) ||
+  const bool disk = ::GetFileType(h) == FILE_TYPE_DISK;
+  if (!disk || !::GetFileInformationByHandle(h, &info) ||
       (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
     ::CloseHandle(h);
-    win32::SetError(ErrNotRegularFile);
+    // A folder or a link is no archive; a device answering for the name is
+    // the name's fault.
+    if (disk) {
+      win32::SetError(ErrNotRegularFile);
+    } else {
+      NameError(name, ErrNotRegularFile);
+    }
     return InvalidHandle;
   }
   return win32::FromHandle(h);
@@ -161,7 +186,7 @@ int TOutputDir::CreateTemp(const std::string& name, TTempFile& temp) const {
     if (h == INVALID_HANDLE_VALUE) {
       const int error = win32::LastError();
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-      return error;
+      return NameError(tempName, error);
     }
     temp.handle = win32::FromHandle(h);
     temp.name = tempName;
@@ -176,18 +201,22 @@ int TOutputDir::CreateTemp(const std::string& name, TTempFile& temp) const {
   return ERROR_FILE_EXISTS;
 }
 
-int TOutputDir::Replace(TTempFile& temp, const std::string& name) const {
-  const std::wstring target = win32::FilePath(Join(path_, name));
+// Gives the open file h the path target (replacing a file there only when
+// asked): true, or false with the system's error.
+bool RenameByHandle(HANDLE h, const std::wstring& target, bool replace) {
   std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
   auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  rename->ReplaceIfExists = TRUE;
+  rename->ReplaceIfExists = replace ? TRUE : FALSE;
   rename->RootDirectory = nullptr;
   rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
   std::memcpy(rename->FileName, target.c_str(), target.size() * sizeof(wchar_t));
+  return ::SetFileInformationByHandle(h, FileRenameInfo, rename, static_cast<DWORD>(buffer.size()));
+}
+
+int TOutputDir::Replace(TTempFile& temp, const std::string& name) const {
   NoteFileCall("rename", temp.handle);
-  if (!::SetFileInformationByHandle(win32::ToHandle(temp.handle), FileRenameInfo, rename,
-                                    static_cast<DWORD>(buffer.size()))) {
-    return win32::LastError();
+  if (!RenameByHandle(win32::ToHandle(temp.handle), win32::FilePath(Join(path_, name)), true)) {
+    return NameError(name, win32::LastError());
   }
   temp.name.clear();
   NoteFileCall("renamed", temp.handle);
@@ -259,6 +288,17 @@ int TOutputDir::NameTemp(TTempFile&, const std::string&) const {
 
 int TOutputDir::ExchangeAtomic(const std::string&, const std::string&) const {
   return ErrNoExchange;
+}
+
+int TOutputDir::MoveHeld(const std::string& name, const TFileId& id, const std::string& to,
+                         THandle held) const {
+  // A temporary of ours is held without sharing: only its handle moves it.
+  if (held == InvalidHandle) return KeepAs(name, id, to, false);
+  const TEntryStatus now = StatusAt(name);
+  if (now.kind != TEntryKind::Regular || !(now.stamp.id == id)) return ErrNameTaken;
+  if (!RenameByHandle(win32::ToHandle(held), win32::FilePath(Join(path_, to)), false))
+    return NameError(to, win32::LastError());
+  return 0;
 }
 
 std::vector<std::pair<std::string, TFileId>> TOutputDir::List() const {

@@ -313,6 +313,7 @@ std::string SysErrorMessage(int error) {
   if (error == ErrNotRegularFile) return "not a regular file";
   if (error == ErrNameTaken) return "another file took its name";
   if (error == ErrNoClone) return "the file system cannot clone files";
+  if (error == ErrDeviceName) return "its archive name is a device name on Windows";
   wchar_t* text = nullptr;
   // The system's text in the user's language; ALLOCATE_BUFFER because some
   // messages are long.

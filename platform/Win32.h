@@ -2,7 +2,7 @@
 // services and their tests): <windows.h> without the macros that would rename
 // this program's own functions (DeleteFile, FormatMessage, ReplaceFile,
 // MessageBeep...), and the conversions every Win32 call needs: UTF-8 names to
-// UTF-16 (Win32Text.h, with the long-path prefix where needed) and back,
+// UTF-16 (Win32Text.h, in the full "\\?\" path form) and back,
 // FILETIME to local MS-DOS time, GetLastError kept in errno.
 #pragma once
 
@@ -39,10 +39,18 @@
 
 namespace win32 {
 
-// The UTF-16 form of a path for the file calls: made absolute and given the
-// "\\?\" prefix ("\\?\UNC\" for a share) when it is too long for the classic
-// limit, so paths of any length work without the system's long-path opt-in.
+// The UTF-16 form of a path for the file calls, the one conversion they all
+// take: made absolute and clean, then given the "\\?\" prefix ("\\?\UNC\" for
+// a share), so that paths of any length work without the system's long-path
+// opt-in and a name such as "con.zip" or "LPT1.mdf" is a file, not a device.
+// The last name is kept as it is, trailing dots and spaces too; a path that
+// already starts with "\\?\" or "\\.\" is taken as given.
 std::wstring FilePath(const std::string& path);
+
+// Whether the system takes a file name for a device outside the full path
+// form: CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-COM9 and LPT0-LPT9 (also
+// with the superscript digits 1, 2, 3), in any case, with any extension.
+bool IsDeviceName(std::string_view name);
 
 // Last-write time (UTC) to local MS-DOS date and time, clamped to
 // 1980-01-01 00:00:00 .. 2107-12-31 23:59:58; 0xFFFFFFFF when it cannot be converted.

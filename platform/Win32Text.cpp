@@ -1,5 +1,6 @@
-// UTF-8 and UTF-16 at the Win32 boundary, long paths, and MS-DOS times from
-// FILETIME.
+// UTF-8 and UTF-16 at the Win32 boundary, the full path form of every file
+// call, device names, and MS-DOS times from FILETIME.
+#include <algorithm>
 #include <vector>
 
 #include "Utf8.h"
@@ -46,26 +47,74 @@ std::string Narrow(std::wstring_view w) {
 }
 
 namespace {
-// Below this many characters every file call takes a path as it is: the
-// classic limit is 260 with the terminating NUL, 248 for a folder that is to
-// be created or listed with "\*" appended.
-constexpr size_t kClassicLimit = 240;
+
+bool StartsWith(std::wstring_view s, std::wstring_view prefix) {
+  return s.substr(0, prefix.size()) == prefix;
+}
+
+// The absolute, clean form of a folder or path as the system reads a name
+// (current folder and drive, "." and "..", "/", runs of separators); empty
+// when the system cannot make one.
+std::wstring FullPathName(const std::wstring& path) {
+  const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return {};
+  std::vector<wchar_t> full(needed + 1);
+  const DWORD got = ::GetFullPathNameW(path.c_str(), needed + 1, full.data(), nullptr);
+  if (got == 0 || got > needed) return {};
+  return std::wstring(full.data(), got);
+}
+
+// ASCII letters to upper case, the way the system compares device names.
+wchar_t Upper(wchar_t c) {
+  return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+}
+
 }  // namespace
 
 std::wstring FilePath(const std::string& path) {
   std::wstring wide = Widen(path);
-  if (wide.size() < kClassicLimit) return wide;
-  if (wide.rfind(L"\\\\?\\", 0) == 0 || wide.rfind(L"\\\\.\\", 0) == 0) return wide;
-  // The prefix turns off the system's own clean-up of the name (".", "..",
-  // forward slashes), so the name is made absolute and clean first.
-  const DWORD needed = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return wide;
-  std::vector<wchar_t> full(needed + 1);
-  const DWORD got = ::GetFullPathNameW(wide.c_str(), needed + 1, full.data(), nullptr);
-  if (got == 0 || got > needed) return wide;
-  const std::wstring absolute(full.data(), got);
-  if (absolute.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + absolute.substr(2);
-  return L"\\\\?\\" + absolute;
+  if (wide.empty() || StartsWith(wide, L"\\\\?\\") || StartsWith(wide, L"\\\\.\\")) return wide;
+  // Only the folder goes through the system's clean-up: for a last name such
+  // as "con.zip" it answers the device "\\.\con", and it would cut the dots
+  // and spaces a real name may end in. The last name is kept as it is.
+  size_t cut = wide.find_last_of(L"\\/");
+  if (cut == std::wstring::npos && wide.size() >= 2 && wide[1] == L':') cut = 1;  // "C:name"
+  std::wstring folder = cut == std::wstring::npos ? std::wstring() : wide.substr(0, cut + 1);
+  std::wstring name = cut == std::wstring::npos ? wide : wide.substr(cut + 1);
+  if (name.empty() || name == L"." || name == L"..") {
+    folder = wide;
+    name.clear();
+  }
+  std::wstring full = FullPathName(folder.empty() ? L"." : folder);
+  if (full.empty()) return wide;
+  if (!name.empty()) {
+    if (full.back() != L'\\') full += L'\\';
+    full += name;
+  }
+  if (StartsWith(full, L"\\\\?\\") || StartsWith(full, L"\\\\.\\")) return full;
+  if (StartsWith(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+bool IsDeviceName(std::string_view name) {
+  const std::wstring wide = Widen(name);
+  // The part before the first dot, without the spaces that may end it.
+  std::wstring_view base(wide);
+  base = base.substr(0, std::min(base.find(L'.'), base.size()));
+  while (!base.empty() && base.back() == L' ') base.remove_suffix(1);
+  std::wstring upper;
+  for (const wchar_t c : base) upper += Upper(c);
+  static constexpr std::wstring_view kNames[] = {L"CON", L"PRN",    L"AUX",
+                                                 L"NUL", L"CONIN$", L"CONOUT$"};
+  for (const std::wstring_view device : kNames) {
+    if (upper == device) return true;
+  }
+  // COM0 to COM9 and LPT0 to LPT9, and with the superscript digits 1, 2, 3.
+  if (upper.size() != 4 || (upper.compare(0, 3, L"COM") != 0 && upper.compare(0, 3, L"LPT") != 0))
+    return false;
+  const wchar_t digit = upper[3];
+  return (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' ||
+         digit == L'\u00B3';
 }
 
 uint32_t DosDateTimeFromFileTime(const FILETIME& utc) {

@@ -123,9 +123,13 @@ TEST(GenerationsTest, EveryGenerationKeepsANameAtEveryStep) {
       std::set<ino_t> named;
       for (const auto& [name, id] : g_seen[step]) named.insert(id);
       for (const ino_t id : before)
-        if (step + 1 < g_seen.size() || v <= 4) EXPECT_EQ(named.count(id), 1u) << v << " " << step;
+        if (step + 1 < g_seen.size() || v <= 4) {
+          EXPECT_EQ(named.count(id), 1u) << v << " " << step;
+        }
     }
-    if (v > 1) EXPECT_GE(g_seen.size(), 2u) << "the moves are seen";
+    if (v > 1) {
+      EXPECT_GE(g_seen.size(), 2u) << "the moves are seen";
+    }
   }
   SetFileCallObserver(nullptr);
   EXPECT_EQ(Inode(out.Path("a.zip.1")), versionAt[4]);

@@ -1,7 +1,7 @@
 // The Win32 file layer: Unicode names (outside the Basic Multilingual Plane
-// too) and paths past 260 characters through every call, attributes as the
-// file system keeps them, a file locked by another handle, the same-file and
-// same-name checks, and error texts.
+// too), paths past 260 characters and names of devices through every call,
+// attributes as the file system keeps them, a file locked by another handle,
+// the same-file and same-name checks, and error texts.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -237,10 +237,12 @@ TEST(Win32FilesTest, OnlyRegularFilesOpenForReading) {
   EXPECT_EQ(FileOpen(tmp.Root(), TFileAccess::Read), InvalidHandle);
   EXPECT_EQ(errno, ErrNotRegularFile);
   EXPECT_EQ(SysErrorMessage(ErrNotRegularFile), "not a regular file");
-  // A device name in any folder is the device, which could wait for ever.
-  EXPECT_EQ(FileOpen(tmp.Path("NUL"), TFileAccess::Read), InvalidHandle);
+  // A device, named as one, is no file: reading it could wait for ever. In a
+  // folder its name is a file's (DeviceNamesAreFileNames).
+  EXPECT_EQ(FileOpen("\\\\.\\NUL", TFileAccess::Read), InvalidHandle);
   EXPECT_EQ(errno, ErrNotRegularFile);
-  EXPECT_EQ(FileKindOf(tmp.Path("NUL")), TFileKind::Other);
+  EXPECT_EQ(FileKindOf("\\\\.\\NUL"), TFileKind::Other);
+  EXPECT_EQ(FileKindOf(tmp.Path("NUL")), TFileKind::None);
   EXPECT_EQ(FileKindOf(tmp.Root()), TFileKind::Directory);
   EXPECT_EQ(FileOpen(tmp.Path("missing.mdf"), TFileAccess::Read), InvalidHandle);
   EXPECT_EQ(errno, ERROR_FILE_NOT_FOUND);
@@ -268,6 +270,71 @@ TEST(Win32FilesTest, NamesCompareWithoutCaseAndFilesByIdentity) {
   if (::CreateHardLinkW(win32::FilePath(link).c_str(), win32::FilePath(a).c_str(), nullptr)) {
     EXPECT_TRUE(SameFile(a, link));
   }
+}
+
+// Names that Windows takes for devices outside the full path form (and Wine
+// too, but for the superscript digits) are files through every call: the
+// archives an MSDE run names con.zip or lpt2.zip, and databases named so.
+TEST(Win32FilesTest, DeviceNamesAreFileNames) {
+  WinTempDir tmp;
+  TOutputDir dir;
+  ASSERT_EQ(dir.Open(tmp.Root()), 0);
+  const std::vector<std::string> names = {"con.zip", "nul.zip",  "aux.zip",        "com1.zip",
+                                          "prn.zip", "lpt2.zip", "CON.mdf",        "LPT1.mdf",
+                                          "NUL",     "conout$",  "com\xC2\xB9.zip"};  // COM¹
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(win32::IsDeviceName(name));
+    EXPECT_TRUE(dir.StatusAt(name).absent);
+    TTempFile temp;
+    ASSERT_EQ(dir.CreateTemp(name, temp), 0) << SysErrorMessage(errno);
+    EXPECT_EQ(FileWrite(temp.handle, name.data(), static_cast<int64_t>(name.size())).count,
+              static_cast<int64_t>(name.size()));
+    const TFileId id = temp.id;
+    ASSERT_EQ(dir.Replace(temp, name), 0) << SysErrorMessage(errno);
+    TOutputDir::Release(temp);
+    EXPECT_EQ(dir.StatusAt(name).kind, TEntryKind::Regular);
+    EXPECT_EQ(FileKindOf(tmp.Path(name)), TFileKind::Regular);
+    EXPECT_EQ(ReadAll(tmp.Path(name)), name);
+    EXPECT_EQ(List(tmp.Root()).count(name), 1u);
+    // Kept under its next name and removed by identity, as the rotation does.
+    ASSERT_EQ(dir.KeepAs(name, id, name + ".1", false), 0) << SysErrorMessage(errno);
+    EXPECT_EQ(dir.RemoveAt(name + ".1", id), 0);
+    EXPECT_EQ(FileKindOf(tmp.Path(name + ".1")), TFileKind::None);
+  }
+  for (const char* name : {"console.zip", "com10.zip", "lpt.mdf", "xnul.zip", "sales.zip"})
+    EXPECT_FALSE(win32::IsDeviceName(name)) << name;
+  EXPECT_TRUE(win32::IsDeviceName("Aux .tar.gz"));
+  EXPECT_EQ(SysErrorMessage(ErrDeviceName), "its archive name is a device name on Windows");
+}
+
+// Every path reaches the system in the full form, cleaned first since the
+// system no longer cleans it; the last name is the file's own, dots and all.
+TEST(Win32FilesTest, PathsTakeTheFullForm) {
+  EXPECT_EQ(win32::FilePath("C:\\data\\con.zip"), L"\\\\?\\C:\\data\\con.zip");
+  EXPECT_EQ(win32::FilePath("C:/data/./old\\\\..\\LPT1.mdf"), L"\\\\?\\C:\\data\\LPT1.mdf");
+  EXPECT_EQ(win32::FilePath("C:\\data\\old\\.."), L"\\\\?\\C:\\data");
+  EXPECT_EQ(win32::FilePath("C:\\"), L"\\\\?\\C:\\");
+  EXPECT_EQ(win32::FilePath("\\\\server\\share\\db\\nul.zip"),
+            L"\\\\?\\UNC\\server\\share\\db\\nul.zip");
+  EXPECT_EQ(win32::FilePath("\\\\?\\C:\\a\\..\\b"), L"\\\\?\\C:\\a\\..\\b");
+  wchar_t current[MAX_PATH];
+  ASSERT_GT(::GetCurrentDirectoryW(MAX_PATH, current), 0u);
+  std::wstring here = current;
+  if (here.back() != L'\\') here += L'\\';
+  EXPECT_EQ(win32::FilePath("aux.zip"), L"\\\\?\\" + here + L"aux.zip");
+
+  // A name that ends in a dot or a space is another file than the one
+  // without: each opens as itself.
+  WinTempDir tmp;
+  const std::string plain = tmp.File("a.mdf", "plain");
+  const std::string dotted = tmp.File("a.mdf.", "dot");
+  const std::string spaced = tmp.File("a.mdf ", "space");
+  EXPECT_EQ(ReadAll(plain), "plain");
+  EXPECT_EQ(ReadAll(dotted), "dot");
+  EXPECT_EQ(ReadAll(spaced), "space");
+  EXPECT_EQ(List(tmp.Root()).size(), 5u);
+  EXPECT_FALSE(SameFile(plain, dotted));
 }
 
 TEST(Win32FilesTest, PathsFollowTheWindowsRules) {

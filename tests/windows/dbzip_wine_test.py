@@ -6,7 +6,8 @@ Usage: dbzip_wine_test.py WINE DBZIP_EXE [LINUX_DBZIP]
 On one tree of databases (names in CP437 and beyond, tags, sub-folders, a
 read-only and a hidden file, empty and incompressible contents) both programs
 run at several levels in one time zone; every archive must be byte for byte
-the same, and valid for python's zipfile. Then the texts and exit codes of
+the same, and valid for python's zipfile; so must the archives whose names
+Windows takes for devices (con.zip, lpt2.zip). Then the texts and exit codes of
 dbzip.exe (help, usage, a missing folder, a database that is not a file) and
 Ctrl-C (Wine turns SIGINT into the console's CTRL_C_EVENT): the archive being
 written is removed, the previous archive kept, and the run ends with 130. Without LINUX_DBZIP the
@@ -97,6 +98,51 @@ def compare_with_peer(env, src, work):
                 check(z.testzip() is None, f"level {level}: {name} fails zipfile's test")
 
 
+def device_names(env, work):
+    """Archive and database names that Windows takes for devices outside the
+    full path form are files: archived, replaced, read back, and byte for
+    byte the Linux archives. CON.mdf would share
+    con.zip with QRN_CON_dat.mdf, so the plain names have a folder of their own."""
+    folders = {
+        "tagged": ["QRN_CON_dat.mdf", "QRN_nul_dat.mdf", "QRN_Aux_dat.mdf", "QRN_com1_dat.mdf",
+                   "QRN_PRN_dat.mdf", "QRN_lpt2_dat.mdf"],
+        "plain": ["CON.mdf", "LPT1.mdf"],
+    }
+    for folder, names in folders.items():
+        src, win = os.path.join(work, "dev-" + folder), os.path.join(work, "dev-win-" + folder)
+        os.makedirs(src)
+        os.makedirs(win)
+        for i, name in enumerate(names):
+            with open(os.path.join(src, name), "wb") as f:
+                f.write(name.encode() * (200 + i))
+        archive_of = {n: n.replace("QRN_", "").replace("_dat", "").lower()[:-4] + ".zip"
+                      for n in names}
+        archives = sorted(archive_of.values())
+        # The second run meets the archives of the first: it reads them,
+        # replaces them and reads the new ones back.
+        for args in ([], ["--verify"]):
+            r = run_exe(env, "-q", *args, win_path(src), win_path(win))
+            check(r.returncode == 0 and not r.stderr,
+                  f"device names {folder} {args}: exit {r.returncode}: {r.stderr!r}")
+        left = sorted(os.listdir(win))
+        check(left == archives, f"device names {folder}: {left}")
+        for name, archive in archive_of.items():
+            path = os.path.join(win, archive)
+            if not os.path.exists(path):
+                continue
+            with zipfile.ZipFile(path) as z:
+                check(z.namelist() == [name] and z.read(name) == open(os.path.join(src, name), "rb").read(),
+                      f"device names: {archive} holds {z.namelist()}")
+        if PEER:
+            lin = os.path.join(work, "dev-lin-" + folder)
+            os.makedirs(lin)
+            subprocess.run([PEER, "-q", src, lin], env=env, timeout=600, check=True)
+            for archive in archives:
+                a = open(os.path.join(lin, archive), "rb").read()
+                b = open(os.path.join(win, archive), "rb").read() if archive in left else b""
+                check(a == b, f"device names: {archive} differs from the Linux archive")
+
+
 def texts_and_codes(env, src, work):
     out = os.path.join(work, "out")
     os.makedirs(out)
@@ -179,6 +225,7 @@ def main():
             compare_with_peer(env, src, work)
         else:
             print("no Linux dbzip given: the byte comparison is skipped")
+        device_names(env, work)
         texts_and_codes(env, src, work)
         interrupt(env, work)
         os.chmod(os.path.join(src, "sub/read-only.mdf"), 0o644)
