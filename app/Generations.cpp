@@ -81,16 +81,19 @@ int MoveGenerations(const TOutputDir& dir, const std::string& archivePath,
   // The oldest waits under the temporary's name until it goes: with a
   // temporary's bits, so that a stop in between leaves a file the next run
   // knows as ours. Its bits come back if the moves are undone.
-  TFileStamp oldest;
-  const THandle leaving = plan.drops ? dir.OpenForReadingAt(NameAt(name, hole)) : InvalidHandle;
-  struct Closer {
-    THandle handle;
-    ~Closer() {
-      if (handle != InvalidHandle) FileClose(handle);
-    }
-  } closer{leaving};
-  const bool privateNow = leaving != InvalidHandle && FileStampOf(leaving, oldest) == 0 &&
-                          oldest.id == plan.ids[hole] && FileSetMode(leaving, 0600) == 0;
+  // Held open only for the change: an open file cannot be moved on Windows.
+  const auto setMode = [&](uint32_t mode, uint32_t* before) {
+    const THandle handle = dir.OpenForReadingAt(NameAt(name, hole));
+    if (handle == InvalidHandle) return false;
+    TFileStamp now;
+    bool done = FileStampOf(handle, now) == 0 && now.id == plan.ids[hole];
+    if (done && before != nullptr) *before = now.mode;
+    done = done && FileSetMode(handle, mode) == 0;
+    FileClose(handle);
+    return done;
+  };
+  uint32_t oldestMode = 0;
+  const bool privateNow = plan.drops && setMode(0600, &oldestMode);
   if (plan.grow) {
     if (const int error =
             dir.KeepAs(NameAt(name, hole), plan.ids[hole], NameAt(name, hole + 1), true);
@@ -126,7 +129,7 @@ int MoveGenerations(const TOutputDir& dir, const std::string& archivePath,
     // The second name given goes only while the first still holds the file.
     if (plan.grow && Holds(dir, NameAt(name, hole), plan.ids[hole]))
       dir.RemoveAt(NameAt(name, hole + 1), plan.ids[hole]);
-    if (privateNow) FileSetMode(leaving, oldest.mode);
+    if (privateNow) setMode(oldestMode, nullptr);
     return error;
   }
   // The temporary's name now holds the oldest, which leaves, or a second
