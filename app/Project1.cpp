@@ -5,6 +5,7 @@
 #include <csignal>
 
 #include "QtUi.h"
+#include "RunDialogs.h"
 #include "Ui.h"
 #include "Unit1.h"
 #include "Unit2.h"
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
   InstallFontSubstitutes();
   QtPlatformUi ui;
   SetUi(&ui);
+  InstallWriterServices();
 
   Form1 = new TForm1;
   frmProgress = new TfrmProgress(Form1);

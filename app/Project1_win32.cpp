@@ -8,6 +8,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include "RunDialogs.h"
 #include "Ui.h"
 #include "Unit1_win32.h"
 #include "Unit2_win32.h"
@@ -22,6 +23,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // taskbar shows the main window's own caption.
   Win32PlatformUi ui;
   SetUi(&ui);
+  InstallWriterServices();
 
   int rc = 0;
   {

@@ -2,9 +2,11 @@
 
 #include <utility>
 
+#include "PatternSearch.h"
 #include "RunDriver.h"
 #include "SFolders.h"
 #include "Ui.h"
+#include "WriterServices.h"
 #include "ZipWriter.h"
 
 void SetUpComponents(TSearchFolders& search, TZipWriter& writer) {
@@ -16,6 +18,14 @@ void SetUpComponents(TSearchFolders& search, TZipWriter& writer) {
   search.Messages = true;
   search.DoRecursive = false;
   writer.Name = "ZipWriter1";
+}
+
+void InstallWriterServices() {
+  SetPatternSearch(SearchPatternFiles);
+  SetWriterMessage([](const std::string& caption, const std::string& text) {
+    // The box has its caption and no icon of its own.
+    Ui().ShowMessage(DialogKind::Plain, caption, text);
+  });
 }
 
 bool FoldersReady(const std::string& sourceDir, const std::string& outputDir) {

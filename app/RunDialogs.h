@@ -13,6 +13,10 @@ class TZipWriter;
 // whose components they are wires their events and sets them up for each
 // run as its request says.
 void SetUpComponents(TSearchFolders& search, TZipWriter& writer);
+// What the window program gives every archive writer (WriterServices.h): the
+// folder search for pattern entries and the message box. A run uses neither;
+// the component behaves as it was designed to all the same.
+void InstallWriterServices();
 // Start's checks, as every window makes them: both folder fields filled
 // and naming folders; otherwise the exclamation beep, a warning, and false.
 bool FoldersReady(const std::string& sourceDir, const std::string& outputDir);

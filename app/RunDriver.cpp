@@ -305,31 +305,18 @@ bool TRunDriver::WriteArchive(TZipWriter& writer, TZipJob& job, int level,
   const auto finish = [&](TZipOutcome outcome, std::string reason) {
     return job.Stop(outcome, std::move(reason));
   };
-  writer.FilesList.clear();
-  writer.SetZipName(archivePath);
-  writer.FilesList.push_back(source);
-  writer.Recurse = false;
-  writer.SetStorePaths(false);
-  writer.PackLevel = level;
-  writer.FreshArchive = true;
-  writer.OutputHandle = temp.handle;
-  // The handle is the driver's: the writer never keeps it beyond this call.
-  writer.SourceHandle = clone;
-  writer.SourceTime = cloneTime;
-  writer.SourceAttr = cloneAttr;
-  struct HandleLent {
-    TZipWriter& writer;
-    ~HandleLent() {
-      writer.OutputHandle = InvalidHandle;
-      writer.SourceHandle = InvalidHandle;
-    }
-  } lent{writer};
-  writer.SyncOutput = false;   // synced below, once its mode is set
-  writer.LiteralNames = true;  // a database named "a*.mdf" is not a pattern
-  writer.EarlyWriteback = true;
+  // The handles are the driver's: the writer never keeps them beyond this
+  // call. The archive is synced later, once its mode is set.
+  const TArchiveJob archive{.archivePath = archivePath,
+                            .output = temp.handle,
+                            .source = source,
+                            .sourceHandle = clone,
+                            .sourceTime = cloneTime,
+                            .sourceAttr = cloneAttr,
+                            .level = level};
   int added = 0;
   try {
-    added = writer.Zip(cancel);
+    added = writer.ZipOne(archive, cancel);
   } catch (const EUserCanceled&) {
     throw;  // the temporary file goes with the job; the run ends
   } catch (const EReadError& e) {

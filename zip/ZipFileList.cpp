@@ -8,49 +8,13 @@
 #include "File.h"
 #include "Files.h"
 #include "Masks.h"
-#include "SFolders.h"
 #include "Text.h"
+#include "WriterServices.h"
 #include "ZipWriter.h"
 
 namespace {
 
 constexpr const char* kPatternCharacters = "*?<>|";
-
-// Files of a directory before its sub-directories, each in name order: the
-// separator sorts before every other character.
-bool InSearchOrder(const TFilePack& a, const TFilePack& b) {
-  const auto key = [](char c) { return c == PathDelim ? -1 : static_cast<unsigned char>(c); };
-  if (a.Dir != b.Dir) {
-    return std::lexicographical_compare(a.Dir.begin(), a.Dir.end(), b.Dir.begin(), b.Dir.end(),
-                                        [&](char x, char y) { return key(x) < key(y); });
-  }
-  return a.FileName < b.FileName;
-}
-
-// The files (no directories) under dir whose names match the pattern's name
-// part, in search order; with recurse, those of its sub-directories too.
-std::vector<TFilePack> SearchPattern(const std::string& dir, const std::string& name, bool recurse,
-                                     bool processMessages) {
-  TSearchFolders search;
-  // The folder search splits its mask at commas and trims spaces: a name that
-  // holds either is matched here alone.
-  const bool plain = !name.empty() && name.find(',') == std::string::npos && name.front() != ' ' &&
-                     name.back() != ' ';
-  search.FileMask = plain ? name : "*";
-  search.ScanOptions = TScanOptions::soSpecifiedDir;
-  search.ScanDir = dir;
-  search.DoRecursive = recurse;
-  search.Messages = processMessages;
-  search.Scan();
-  const TMask mask(name);
-  std::vector<TFilePack> files;
-  for (TFilePack& found : search.FoundFiles) {
-    if ((found.Attr & faDirectory) == 0 && mask.MatchName(found.FileName))
-      files.push_back(std::move(found));
-  }
-  std::sort(files.begin(), files.end(), InSearchOrder);
-  return files;
-}
 
 }  // namespace
 
@@ -62,7 +26,7 @@ void TZipWriter::ExpandFileList() {
   while (index < FilesList.size()) {
     std::string& entry = FilesList[index];
     const auto drop = [&] { FilesList.erase(FilesList.begin() + static_cast<ptrdiff_t>(index)); };
-    if (!LiteralNames && entry.find_first_of(kPatternCharacters) != std::string::npos) {
+    if (!run_.literalNames && entry.find_first_of(kPatternCharacters) != std::string::npos) {
       patterns.push_back(entry);
       drop();
       continue;
@@ -87,8 +51,11 @@ void TZipWriter::ExpandFileList() {
     ++index;
   }
 
+  // The program installs the search; without it a pattern finds nothing.
+  const TPatternSearch& search = PatternSearch();
   for (std::string pattern : patterns) {
-    bool recurse = Recurse;
+    if (!search) break;
+    bool recurse = run_.recurse;
     if (pattern.front() == '|' || pattern.front() == '>') {
       recurse = pattern.front() == '>';
       pattern.erase(0, 1);
@@ -98,15 +65,15 @@ void TZipWriter::ExpandFileList() {
     // With no directory named at all there is nothing to search: the
     // current directory is not a stand-in for RootDir.
     if (!DirectoryExists(dir)) continue;
-    for (const TFilePack& file :
-         SearchPattern(dir, ExtractFileName(pattern), recurse, DoProcessMessages)) {
-      const std::string path = file.Dir + file.FileName;
+    for (const TPatternFile& file :
+         search(dir, ExtractFileName(pattern), recurse, DoProcessMessages)) {
+      const std::string& path = file.Path;
       if (MatchesList(path, ExcludeList) || SameFileName(path, ZipName()) ||
           (SkipIfArchiveBitNotSet && (file.Attr & faArchive) == 0) || FreshensNothing(path)) {
         continue;
       }
       FilesList.push_back(path);
-      // The search keeps 32 bits of a size; the total needs all of them.
+      // The search reports no size: the total takes the file's own.
       totalBytes_ += FileStatusOf(path).Size;
     }
   }
@@ -125,7 +92,7 @@ bool TZipWriter::MatchesList(const std::string& path, const std::vector<std::str
 }
 
 std::string TZipWriter::StoredDirectory(const std::string& path) const {
-  if (!storePaths_) return std::string();
+  if (!run_.storePaths) return std::string();
   std::string dir = ExtractFilePath(path);
   if (relativePaths_) {
     // RootDir is a prefix of text, whatever case the file system gives it.

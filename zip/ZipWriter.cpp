@@ -11,6 +11,7 @@
 #include "SortedZip.h"
 #include "Text.h"
 #include "Ui.h"
+#include "WriterServices.h"
 
 namespace {
 
@@ -119,6 +120,41 @@ int TZipWriter::Zip() {
 }
 
 int TZipWriter::Zip(const std::atomic<bool>& cancel) {
+  TRunSettings settings;
+  settings.fresh = FreshArchive;
+  settings.output = FreshArchive ? OutputHandle : InvalidHandle;
+  // A handle stands for one file: with more, each is read by its name.
+  settings.source = FreshArchive && FilesList.size() == 1 ? SourceHandle : InvalidHandle;
+  settings.sourceTime = SourceTime;
+  settings.sourceAttr = SourceAttr;
+  settings.level = PackLevel;
+  settings.recurse = Recurse;
+  settings.storePaths = storePaths_;
+  settings.literalNames = LiteralNames;
+  settings.sync = SyncOutput;
+  settings.earlyWriteback = EarlyWriteback;
+  return Run(settings, cancel);
+}
+
+int TZipWriter::ZipOne(const TArchiveJob& job, const std::atomic<bool>& cancel) {
+  FilesList.assign(1, job.source);
+  SetZipName(job.archivePath);
+  TRunSettings settings;
+  settings.fresh = true;
+  settings.output = job.output;
+  settings.source = job.sourceHandle;
+  settings.sourceTime = job.sourceTime;
+  settings.sourceAttr = job.sourceAttr;
+  settings.level = job.level;
+  // A database named "a*.mdf" is that file, not a pattern.
+  settings.literalNames = true;
+  // The caller syncs the file once it has set its mode.
+  settings.earlyWriteback = true;
+  return Run(settings, cancel);
+}
+
+int TZipWriter::Run(const TRunSettings& settings, const std::atomic<bool>& cancel) {
+  run_ = settings;
   cancel_ = &cancel;
   struct TokenScope {
     const std::atomic<bool>*& slot;
@@ -153,19 +189,18 @@ int TZipWriter::ProcessFiles() {
   skipError_ = 0;
   // Freshening needs the directory of the archive before the list is
   // filtered by it, also when no earlier run left it in memory.
-  if (ZipAction == TZipAction::zaFreshen && !FreshArchive && FileExists(ZipName())) {
+  if (ZipAction == TZipAction::zaFreshen && !run_.fresh && FileExists(ZipName())) {
     LoadArchiveDirectory();
   }
-  const bool lentSource = FreshArchive && SourceHandle != InvalidHandle && FilesList.size() == 1;
-  if (lentSource) {
+  if (run_.source != InvalidHandle) {
     // The caller's file is the one to read, whatever its name holds by now.
-    totalBytes_ = std::max<int64_t>(FileSizeOf(SourceHandle), 0);
+    totalBytes_ = std::max<int64_t>(FileSizeOf(run_.source), 0);
     bytesDone_ = 0;
   } else if (!FilesList.empty()) {
     ExpandFileList();
   }
 
-  const bool update = !FreshArchive && FileExists(ZipName());
+  const bool update = !run_.fresh && FileExists(ZipName());
   std::string tempPath;
   int added = 0;
   try {
@@ -203,8 +238,8 @@ int TZipWriter::ProcessFiles() {
 }
 
 void TZipWriter::OpenOutput(const std::string& path) {
-  const bool callers = FreshArchive && OutputHandle != InvalidHandle;
-  output_ = callers ? std::make_unique<TBufferedFileStream>(OutputHandle, path)
+  const bool callers = run_.output != InvalidHandle;
+  output_ = callers ? std::make_unique<TBufferedFileStream>(run_.output, path)
                     : std::make_unique<TBufferedFileStream>(path, fmCreate);
   writtenSinceWriteback_ = 0;
   outputPath_ = path;
@@ -327,7 +362,7 @@ void TZipWriter::WriteCentralDirectory() {
 
 void TZipWriter::FinishOutput() {
   if (!KeepEncoderMemory) buffers_.reset();
-  if (SyncOutput) {
+  if (run_.sync) {
     output_->FlushPending();
     CheckOutput();
     if (const int error = FileSync(output_->FileHandle()); error != 0) {
@@ -358,9 +393,10 @@ bool TZipWriter::ReplaceArchive(const std::string& tempPath) {
   if (CopyFileContents(tempPath, ZipName()) < 0) {
     // The temporary archive is now the only copy: it stays where the
     // message says.
-    // The box has its caption and no icon of its own.
-    Ui().ShowMessage(DialogKind::Plain, "Error",
-                     "Could not copy from " + tempPath + " -> " + ZipName());
+    // The box, where the program shows one, has its caption and no icon of its own.
+    if (const TWriterMessage& message = WriterMessage()) {
+      message("Error", "Could not copy from " + tempPath + " -> " + ZipName());
+    }
     return false;
   }
   DeleteFile(tempPath);
@@ -379,14 +415,14 @@ void TZipWriter::DisposeFiles() {
 
 bool TZipWriter::ZipOneFile(const std::string& path, TZipHeaderInfo& header) {
   fileBytes_ = 0;
-  const bool lent = FreshArchive && SourceHandle != InvalidHandle;
+  const bool lent = run_.source != InvalidHandle;
   if (!lent && !FileExists(path)) {
     skipError_ = ENOENT;
     return false;
   }
-  header.ExternalAttributes = lent ? SourceAttr : FileGetAttr(path);
+  header.ExternalAttributes = lent ? run_.sourceAttr : FileGetAttr(path);
   try {
-    source_ = lent ? std::make_unique<TBufferedFileStream>(SourceHandle, path)
+    source_ = lent ? std::make_unique<TBufferedFileStream>(run_.source, path)
                    : std::make_unique<TBufferedFileStream>(path, fmOpenReadShared);
   } catch (const Exception& e) {
     skipError_ = e.OsError();
@@ -398,7 +434,7 @@ bool TZipWriter::ZipOneFile(const std::string& path, TZipHeaderInfo& header) {
     ~SourceCloser() { source.reset(); }
   } closer{source_};
 
-  header.LastModDateTime = lent ? SourceTime : FileDosDateTime(source_->FileHandle());
+  header.LastModDateTime = lent ? run_.sourceTime : FileDosDateTime(source_->FileHandle());
   stampAtOpen_ = {};
   FileStampOf(source_->FileHandle(), stampAtOpen_);
   fileSizeAtOpen_ = source_->Size();
@@ -410,7 +446,7 @@ bool TZipWriter::ZipOneFile(const std::string& path, TZipHeaderInfo& header) {
   header.RelativeOffset = output_->Position();
   header.InternalAttributes = 2;
   header.DiskNumberStart = currentDisk_;
-  if (storePaths_) header.SetDirectory(StoredDirectory(path));
+  if (run_.storePaths) header.SetDirectory(StoredDirectory(path));
 
   // Entries copied from an archive on disk carry a name that is not UTF-8 in
   // its read-back form; look for that form too.
@@ -431,7 +467,7 @@ bool TZipWriter::ZipOneFile(const std::string& path, TZipHeaderInfo& header) {
     }
   }
 
-  const bool store = PackLevel == 0 || MatchesList(header.FileName(), NoCompressList);
+  const bool store = run_.level == 0 || MatchesList(header.FileName(), NoCompressList);
   // A file of 4 GiB or more cannot have its size in the classic fields: its
   // local header holds the ZIP64 sizes from the start. Any other entry gets
   // the classic header; should its data not fit after all, the header grows
@@ -524,7 +560,7 @@ void TZipWriter::Compress(TZipHeaderInfo& header) {
   header.CompressionMethod = 8;
   // The encoder's result is the count of bytes it passed to WriteOutput,
   // which the writer has counted itself.
-  deflate(*this, PackLevel, *buffers_,
+  deflate(*this, run_.level, *buffers_,
           {&header.GeneralPurposeFlags, &header.InternalAttributes, &header.CompressionMethod},
           DeflateOptions{
               .SecondThread = SecondThread,
@@ -558,7 +594,7 @@ void TZipWriter::WriteOutput(const uint8_t* buffer, size_t item_size, size_t cou
     throw EWriteError("Cannot write file " + outputPath_);
   }
   CheckOutput();
-  if ((EarlyWriteback || SyncOutput) && (writtenSinceWriteback_ += size) >= kWritebackStep) {
+  if ((run_.earlyWriteback || run_.sync) && (writtenSinceWriteback_ += size) >= kWritebackStep) {
     // What the system has of the file so far; the buffer's bytes go with the
     // next step, so the file is still written in whole buffers.
     writtenSinceWriteback_ = 0;

@@ -52,6 +52,31 @@ struct TWrittenRecord {
   std::string bytes;
 };
 
+// One file written as a fresh archive of one entry, stored under its bare
+// name, into a file the caller holds and will make durable: all that a run
+// asks of the writer.
+struct TArchiveJob {
+  // The archive's path: ZipName becomes it and messages name it; nothing is
+  // created or opened there.
+  std::string archivePath;
+  // The open file the archive is written into; the caller's to keep, sync
+  // and close. Its bytes are sent on to the disk as they come
+  // (EarlyWriteback), so that the caller's sync waits for the last of them
+  // only.
+  THandle output = InvalidHandle;
+  // The file the entry is, taken by its name as it is (never a pattern).
+  std::string source;
+  // Optional: an open file its data is read from instead (a clone taken at
+  // one instant, say), from where it stands, which is its start when freshly
+  // opened; kept and closed by the caller. The entry then takes sourceTime
+  // and sourceAttr, the file's own as the caller saw them.
+  THandle sourceHandle = InvalidHandle;
+  uint32_t sourceTime = 0xFFFFFFFFu;
+  uint32_t sourceAttr = 0;
+  // 0 stores the entry; 1..9 is the deflate level.
+  int level = 6;
+};
+
 // A progress percentage: done of total rounded to the nearest (ties to
 // even), never above 100; 0 when total is 0 or less.
 int PercentOf(int64_t done, int64_t total);
@@ -152,7 +177,9 @@ class TZipWriter : public TZipReader, private DeflateHost {
   TFileSkipEvent OnDeleteEntry;
 
   // Writes the archive ZipName from FilesList (updating it when it exists)
-  // and returns the number of files added. Fires OnZipComplete after a normal
+  // and returns the number of files added. Pattern entries are found by the
+  // search the program installs (WriterServices.h); without one they add
+  // nothing. Fires OnZipComplete after a normal
   // end. On failure the exception leaves Zip, no partial archive is left and
   // an existing archive is as it was. When cancel becomes true, Zip ends at
   // its next read (or, with DoProcessMessages, write) with EUserCanceled;
@@ -160,6 +187,12 @@ class TZipWriter : public TZipReader, private DeflateHost {
   int Zip(const std::atomic<bool>& cancel);
   // A Zip that nothing cancels.
   int Zip();
+  // Zips the job as Zip does, with its events, results and failures; the
+  // job stands in for the properties it covers (FilesList and ZipName become
+  // its file and its name), which are otherwise left as they are. The
+  // writer's other settings (DoProcessMessages, the threads, the encoder's
+  // memory) and events apply.
+  int ZipOne(const TArchiveJob& job, const std::atomic<bool>& cancel);
 
   // The sum of the sizes of the files to add, and the bytes read so far, in
   // the current (or last) run.
@@ -180,6 +213,23 @@ class TZipWriter : public TZipReader, private DeflateHost {
 
  private:
   // --- The run ---
+  // What one call writes, and how: taken from the properties by Zip and from
+  // the job by ZipOne, and fixed for the whole call.
+  struct TRunSettings {
+    bool fresh = false;
+    THandle output = InvalidHandle;
+    // The lent file, for a run of one file only.
+    THandle source = InvalidHandle;
+    uint32_t sourceTime = 0xFFFFFFFFu;
+    uint32_t sourceAttr = 0;
+    int level = 6;
+    bool recurse = false;
+    bool storePaths = false;
+    bool literalNames = false;
+    bool sync = false;
+    bool earlyWriteback = false;
+  };
+  int Run(const TRunSettings& settings, const std::atomic<bool>& cancel);
   int ProcessFiles();
   void OpenOutput(const std::string& path);
   void AddFiles(int& added);
@@ -229,6 +279,7 @@ class TZipWriter : public TZipReader, private DeflateHost {
   bool storeVolumes_ = false;
 
   // --- State of one run ---
+  TRunSettings run_;
   std::unique_ptr<DeflateWorkBuffers> buffers_;
   std::unique_ptr<TBufferedFileStream> output_;
   std::string outputPath_;

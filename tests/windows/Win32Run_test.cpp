@@ -12,6 +12,7 @@
 #include "CodePage.h"
 #include "File.h"
 #include "Files.h"
+#include "PatternSearch.h"
 #include "RecorderUi.h"
 #include "Run.h"
 #include "SFolders.h"
@@ -154,7 +155,12 @@ TEST(Win32RunTest, ALockedDatabaseIsSkippedAndTheArchiveNameComparesWithoutCase)
   EXPECT_EQ(bytes.substr(0, 4), std::string("PK\x05\x06", 4));
 
   // The archive's own name in another case is still the archive: a pattern
-  // that takes every file of the folder leaves it out.
+  // that takes every file of the folder leaves it out. Patterns find files
+  // through the folder search, as in the window program.
+  SetPatternSearch(SearchPatternFiles);
+  struct Uninstall {
+    ~Uninstall() { SetPatternSearch({}); }
+  } uninstall;
   DeleteFile(archive);
   tmp.File("other.mdf", "other");
   writer.FilesList = {tmp.Path("*.*")};

@@ -3,6 +3,7 @@
 // part of stored names.
 #include "Errors.h"
 #include "Files.h"
+#include "PatternSearch.h"
 #include "Text.h"
 #include "WriterFixture.h"
 
@@ -12,7 +13,10 @@ using namespace writer_test;
 
 class WriterFileList : public WriterTest {
  protected:
+  // Pattern entries find files through the folder search, as in the window
+  // program.
   void SetUp() override {
+    SetPatternSearch(SearchPatternFiles);
     data = tree.Dir("data") + "/";
     tree.File("data/a.mdf", TextBytes(2000));
     tree.File("data/b.MDF", TextBytes(1000));
@@ -23,6 +27,7 @@ class WriterFileList : public WriterTest {
     tree.Link("data/sub/loop", data);
     archive = tree.Path("list.zip");
   }
+  void TearDown() override { SetPatternSearch({}); }
 
   std::vector<std::string> ZipNames(const std::vector<std::string>& files) {
     DeleteFile(archive);
@@ -173,6 +178,14 @@ TEST_F(WriterFileList, PatternWithoutAnyDirectoryFindsNothing) {
   std::filesystem::current_path(saved);
   EXPECT_EQ(names, Names{});
   EXPECT_EQ(writer.TotalBytes(), 0);
+}
+
+TEST_F(WriterFileList, WithoutAnInstalledSearchPatternsFindNothing) {
+  SetPatternSearch({});
+  writer.Recurse = true;
+  EXPECT_EQ(ZipNames({data + "*.mdf", data + "c.txt", data + "[abc*"}), Names{"c.txt"});
+  EXPECT_EQ(writer.TotalBytes(), 4);
+  EXPECT_EQ(completions, std::vector<int>{1});
 }
 
 TEST_F(WriterFileList, MissingFilesAreReportedAndBadPatternsRaise) {

@@ -7,6 +7,7 @@
 #include "Errors.h"
 #include "Files.h"
 #include "WriterFixture.h"
+#include "WriterServices.h"
 
 namespace {
 
@@ -227,6 +228,13 @@ TEST_F(WriterUpdate, FailedUpdateLeavesTheArchiveAsItWas) {
 }
 
 TEST_F(WriterUpdate, ArchiveThatCannotBeReplacedIsReportedAndItsUpdateKept) {
+  // The message box as the window program installs it.
+  SetWriterMessage([&](const std::string& caption, const std::string& text) {
+    Ui().ShowMessage(DialogKind::Plain, caption, text);
+  });
+  struct Uninstall {
+    ~Uninstall() { SetWriterMessage({}); }
+  } uninstall;
   ChangeSources();
   // Something takes the archive's place while the update is written.
   writer.OnEndZip = [&](TObject*, const std::string&, int64_t, int64_t, int64_t) {

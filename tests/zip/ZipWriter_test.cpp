@@ -490,3 +490,72 @@ TEST_F(WriterRun, ALentHandleIsReadUnderTheFilesNameTimeAndAttributes) {
   EXPECT_EQ(entry.Num("dostime"), time);
   EXPECT_EQ(entry.Num("external") & 0xFFu, faArchive | faReadOnly);
 }
+
+// The run's one call: a job writes into the caller's file exactly what Zip
+// writes with the same settings as properties, with the same events, and
+// leaves the properties as they were.
+TEST_F(WriterRun, AJobWritesWhatItsSettingsAsPropertiesWrite) {
+  const std::string source = tree.File("a*.mdf", RandomBytes(40000) + TextBytes(160000));
+  const THandle lent = FileOpen(tree.File("clone", TextBytes(90000)), TFileAccess::Read);
+  ASSERT_NE(lent, InvalidHandle);
+  const uint32_t time = (41u << 25) | (2u << 21) | (3u << 16) | (4u << 11) | (5u << 5) | 6u;
+  const std::atomic<bool> never{false};
+  for (const int level : {0, 9}) {
+    for (const THandle clone : {InvalidHandle, lent}) {
+      SCOPED_TRACE(std::to_string(level) + (clone == lent ? " lent" : ""));
+      const std::string byProperties = tree.Path("properties.zip");
+      const std::string byJob = tree.Path("job.zip");
+      DeleteFile(byProperties);
+      DeleteFile(byJob);
+      const THandle first = FileCreate(byProperties);
+      const THandle second = FileCreate(byJob);
+      ASSERT_NE(first, InvalidHandle);
+      ASSERT_NE(second, InvalidHandle);
+
+      writer.FilesList = {source};
+      writer.SetZipName(byProperties);
+      writer.FreshArchive = true;
+      writer.OutputHandle = first;
+      writer.SourceHandle = clone;
+      writer.SourceTime = time;
+      writer.SourceAttr = faArchive | faReadOnly;
+      writer.PackLevel = level;
+      writer.LiteralNames = true;
+      writer.EarlyWriteback = true;
+      percents.clear();
+      completions.clear();
+      // The lent file is read from where it stands: at its start.
+      FileSeek(lent, 0, 0);
+      ASSERT_EQ(writer.Zip(never), 1);
+      const std::vector<int> propertyPercents = percents;
+
+      writer.FreshArchive = false;
+      writer.OutputHandle = InvalidHandle;
+      writer.SourceHandle = InvalidHandle;
+      writer.PackLevel = 6;
+      writer.LiteralNames = false;
+      writer.EarlyWriteback = false;
+      percents.clear();
+      FileSeek(lent, 0, 0);
+      const TArchiveJob job{.archivePath = byJob,
+                            .output = second,
+                            .source = source,
+                            .sourceHandle = clone,
+                            .sourceTime = time,
+                            .sourceAttr = faArchive | faReadOnly,
+                            .level = level};
+      ASSERT_EQ(writer.ZipOne(job, never), 1);
+      EXPECT_EQ(FileClose(first), 0);
+      EXPECT_EQ(FileClose(second), 0);
+      EXPECT_TRUE(ReadAll(byJob) == ReadAll(byProperties));
+      EXPECT_EQ(percents, propertyPercents);
+      EXPECT_EQ(completions, (std::vector<int>{1, 1}));
+      EXPECT_EQ(writer.ZipName(), byJob);
+      EXPECT_EQ(writer.FilesList, std::vector<std::string>{source});
+      EXPECT_FALSE(writer.FreshArchive || writer.LiteralNames || writer.EarlyWriteback);
+      EXPECT_EQ(writer.PackLevel, 6);
+      EXPECT_EQ(writer.OutputHandle, InvalidHandle);
+    }
+  }
+  EXPECT_EQ(FileClose(lent), 0);
+}
