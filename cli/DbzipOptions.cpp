@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "DbzipHints.h"
 #include "Masks.h"
 #include "Version.h"
 
@@ -285,7 +286,8 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
     cmd.kind = DbzipCommand::Kind::Version;
   } else if (operands.size() != 2) {
     cmd.kind = DbzipCommand::Kind::UsageError;
-    cmd.error = operands.size() < 2 ? "missing SOURCE_DIR or OUTPUT_DIR" : "too many operands";
+    cmd.error = operands.size() < 2 ? "missing SOURCE_DIR or OUTPUT_DIR"
+                                    : "too many operands" + KeepTagsHint(args);
   } else {
     o.sourceDir = operands[0];
     o.outputDir = operands[1];
