@@ -181,7 +181,7 @@ TEST(DbzipOptionsTest, NamesArePrintedQuotedWhenTheyCouldForgeALine) {
            {"", "''"},
            {"x: 5 bytes -> 1 bytes", "'x:'' 5 bytes -''> 1 bytes'"},
            // Beside a separator, these would read as a shorter name.
-           {"a ->", "'a ->'"},
+           {"a ->", "'a -''>'"},
            {"-> b", "'-> b'"},
            {"\xFF.mdf", "$'\\377''.mdf'"},
            {"\xC0\xAF.mdf", "$'\\300\\257''.mdf'"},  // an overlong '/'
