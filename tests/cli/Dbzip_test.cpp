@@ -187,6 +187,7 @@ TEST_F(DbzipTest, ErrorsAndUsage) {
   r = Dbzip({"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out.rfind("Usage: dbzip", 0), 0u);
+  EXPECT_NE(r.out.find("\nSee RESTORE in man dbzip.\n"), std::string::npos) << r.out;
   r = Dbzip({"--version"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("2.0.0"), std::string::npos);
