@@ -141,8 +141,8 @@ class DbzipView : public TRunView {
     std::ostringstream summary;
     summary << found << (found == 1 ? " database" : " databases") << " found, " << outcome.archived
             << " archived";
-    // Told only where a clone was made: a count of none would say nothing of
-    // cloning that was off or file systems that cannot clone.
+    // Said only where a clone was made: a count of none would read as a
+    // fault where cloning was off or no file system could clone.
     if (outcome.cloned > 0) summary << " (" << outcome.cloned << " read from a clone)";
     summary << ", " << outcome.bytesIn << " bytes in, " << outcome.bytesOut << " bytes out, "
             << timeText;
