@@ -14,8 +14,13 @@
 #include "Win32Text.h"
 
 // Last, so that its macros rename nothing declared above; shellapi.h builds on it.
+// The C++ library's own headers may have defined them already.
+#ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 // clang-format off
 #include <windows.h>
 #include <shellapi.h>

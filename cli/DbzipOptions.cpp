@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "DbzipHints.h"
 #include "Masks.h"
 #include "Version.h"
 
@@ -47,8 +48,15 @@ const char* const kDbzipHelp =
     "\n"
 #ifdef _WIN32
     "Example: dbzip -r -l 6 C:\\Data\\Databases D:\\Backup\n"
+    "\n"
+    "Restore: NAME.zip is the newest archive, NAME.zip.1 (with --keep) the one\n"
+    "before: tar -xf ARCHIVE -C FOLDER extracts one. See RESTORE in the manual.\n"
 #else
     "Example: dbzip -r -l 6 /srv/databases /var/backups/databases\n"
+    "\n"
+    "Restore: NAME.zip is the newest archive, NAME.zip.1 (with --keep) the one\n"
+    "before: check one with unzip -t, extract it with unzip -d FOLDER ARCHIVE.\n"
+    "See RESTORE in man dbzip.\n"
 #endif
     "\n"
     "Names that hold control characters, bytes that are not UTF-8, a quote, \": \"\n"
@@ -284,7 +292,8 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
     cmd.kind = DbzipCommand::Kind::Version;
   } else if (operands.size() != 2) {
     cmd.kind = DbzipCommand::Kind::UsageError;
-    cmd.error = operands.size() < 2 ? "missing SOURCE_DIR or OUTPUT_DIR" : "too many operands";
+    cmd.error = operands.size() < 2 ? "missing SOURCE_DIR or OUTPUT_DIR"
+                                    : "too many operands" + KeepTagsHint(args);
   } else {
     o.sourceDir = operands[0];
     o.outputDir = operands[1];

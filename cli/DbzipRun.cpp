@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "DbzipHints.h"
 #include "DbzipJson.h"
 #include "DbzipStatus.h"
 #include "Errors.h"
@@ -124,7 +125,8 @@ class DbzipView : public TRunView {
     if (outcome.end == TRunEnd::Failed) printer_.Error(EscapeControls(failure));
     if (outcome.end == TRunEnd::Canceled) printer_.Error("interrupted");
     if (outcome.end == TRunEnd::Finished && outcome.nothingFound)
-      printer_.Error("no database found in " + QuoteName(options_.sourceDir));
+      printer_.Error("no database found in " + QuoteName(options_.sourceDir) +
+                     SubfolderHint(options_));
   }
 
   // Everything reported, in the order met, then the summary.
@@ -138,8 +140,12 @@ class DbzipView : public TRunView {
     const size_t found = outcome.databases.size();
     std::ostringstream summary;
     summary << found << (found == 1 ? " database" : " databases") << " found, " << outcome.archived
-            << " archived (" << outcome.cloned << " read from a clone), " << outcome.bytesIn
-            << " bytes in, " << outcome.bytesOut << " bytes out, " << timeText;
+            << " archived";
+    // Said only where a clone was made: a count of none would read as a
+    // fault where cloning was off or no file system could clone.
+    if (outcome.cloned > 0) summary << " (" << outcome.cloned << " read from a clone)";
+    summary << ", " << outcome.bytesIn << " bytes in, " << outcome.bytesOut << " bytes out, "
+            << timeText;
     printer_.Line(summary.str());
     TellEnd(outcome, failure);
   }

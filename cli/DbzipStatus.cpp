@@ -52,7 +52,10 @@ double Printer::Finished(int slot, const TRunDatabase& db) {
     return seconds;
   }
   ClearStatus();
-  out_.Line(QuoteName(db.source) + ": " + std::to_string(db.result.bytesRead) + " bytes -> " +
+  // The dry run's line, SOURCE -> ARCHIVE, with the sizes after ": ", which
+  // no printed name holds whole.
+  out_.Line(QuoteName(db.source) + " -> " + QuoteName(db.archivePath) + ": " +
+            std::to_string(db.result.bytesRead) + " bytes -> " +
             std::to_string(db.result.archiveSize) + " bytes");
   if (status_) DrawStatus();
   return seconds;

@@ -70,7 +70,10 @@ void AppendEscape(std::string& out, unsigned char c) {
 std::string QuoteName(std::string_view name) {
   bool quote = name.empty() || name.find('\'') != std::string_view::npos ||
                name.find(": ") != std::string_view::npos ||
-               name.find(" -> ") != std::string_view::npos;
+               name.find(" -> ") != std::string_view::npos ||
+               // Beside a separator these would make a second " -> " that
+               // overlaps it: "a ->" + " -> " reads as "a" + " -> ".
+               name.ends_with(" ->") || name.starts_with("-> ");
   for (size_t i = 0, len = 0; !quote && i < name.size(); i += len) {
     if (EscapedAt(name, i, len) != 0) quote = true;
   }

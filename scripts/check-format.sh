@@ -27,10 +27,19 @@ is_pending() {
 if [ $# -gt 0 ]; then
   files=("$@")
 else
+  # A failed listing (no git, no repository) must not pass for a clean tree.
+  if ! listed=$(git ls-files '*.cpp' '*.h'); then
+    echo "cannot list the sources: git ls-files failed" >&2
+    exit 1
+  fi
   files=()
   while IFS= read -r f; do
-    is_pending "$f" || files+=("$f")
-  done < <(git ls-files '*.cpp' '*.h')
+    [ -n "$f" ] && ! is_pending "$f" && files+=("$f")
+  done <<<"$listed"
+fi
+if [ ${#files[@]} -eq 0 ]; then
+  echo "no sources to check" >&2
+  exit 1
 fi
 
 if [ "$fix" -eq 1 ]; then

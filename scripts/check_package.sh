@@ -5,12 +5,17 @@
 # mandoc warnings, the programs stripped, position-independent and bound at
 # start; the dbzip package free of anything graphical and the window's package
 # depending on it; dbzip's systemd units through systemd-analyze verify, and
-# the service's exposure through systemd-analyze security (5.0 at most).
-# With --no-window, tamblewick-dbzip alone, as build_packages.sh builds it.
+# the service's exposure through systemd-analyze security (5.0 at most);
+# that tamblewick-dbzip recommends man-db, and that its rotation of the cron
+# logs is a conffile that logrotate reads without fault. Installs what is
+# missing. With --no-window, tamblewick-dbzip alone, as build_packages.sh
+# builds it.
 # Usage: scripts/check_package.sh [--no-window] [BUILD_TREE]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/environment.sh
+source scripts/deps.sh
+tw_install_missing "${TW_CHECK_PACKAGES[@]}"
 build_options=()
 if [ "${1:-}" = "--no-window" ]; then
   build_options=(--no-window)
@@ -65,6 +70,24 @@ else
     failed=1
   fi
   [ -x "$work/tamblewick-dbzip/usr/bin/dbzip" ] || { echo "tamblewick-dbzip: no dbzip"; failed=1; }
+  # "man dbzip" on a server that has no man-db yet.
+  dpkg-deb -f "$dbzip_deb" Recommends | grep -qw man-db || {
+    echo "tamblewick-dbzip does not recommend man-db"
+    failed=1
+  }
+  # The cron logs' rotation: the administrator's file, read by logrotate
+  # as it would read it (in debug mode, which rotates nothing).
+  rotation=/etc/logrotate.d/tamblewick-dbzip
+  dpkg-deb --ctrl-tarfile "$dbzip_deb" | tar -xO ./conffiles 2>/dev/null | grep -qx "$rotation" || {
+    echo "tamblewick-dbzip: $rotation is not a conffile"
+    failed=1
+  }
+  if ! logrotate --debug --state "$work/logrotate.state" "$work/tamblewick-dbzip$rotation" \
+         >"$work/logrotate.log" 2>&1 || grep -qi 'error' "$work/logrotate.log"; then
+    echo "logrotate: $rotation:"
+    cat "$work/logrotate.log"
+    failed=1
+  fi
 fi
 if [ -n "$window_deb" ]; then
   version=$(dpkg-deb -f "$window_deb" Version)

@@ -1,9 +1,10 @@
 # The Debian packages the project needs, installed only when missing (through
 # sudo when not root). Sourced by run.sh, which needs what building and running
-# the programs takes, by scripts/build_packages.sh, which adds what making the
-# Debian packages takes, and by test.sh, which adds the tests, the benchmarks,
-# the independent checkers and the package checks (systemd for
-# systemd-analyze).
+# the programs takes (without a display, what building dbzip alone takes), by
+# scripts/build_packages.sh, which adds what making the Debian packages takes,
+# by scripts/check_package.sh, which adds what checking them takes, and by
+# test.sh, which adds the tests, the benchmarks, the independent checkers, the
+# format check and the package checks.
 # What building dbzip alone takes; the window adds Qt and its fonts.
 TW_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config zlib1g-dev)
 TW_RUN_PACKAGES=(
@@ -14,14 +15,19 @@ TW_RUN_PACKAGES=(
 # The Debian packages (scripts/build_packages.sh): dpkg-dev for the libraries'
 # package dependencies, and file, which cpack runs on every installed file.
 TW_PACKAGE_PACKAGES=(dpkg-dev file)
+# The package check (scripts/check_package.sh): lintian, mandoc for the
+# manuals, binutils for readelf, systemd for systemd-analyze, and logrotate,
+# which reads the packaged rotation of the cron logs.
+TW_CHECK_PACKAGES=(lintian mandoc binutils systemd logrotate)
+# The tests; git lists the sources that the format check reads.
 TW_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-dev clang-format python3
+  clang libclang-rt-dev clang-format git python3
   unzip 7zip libarchive-tools
   pigz libdeflate-tools
   btrfs-progs xfsprogs
   desktop-file-utils appstream
-  dpkg-dev file lintian mandoc systemd
+  "${TW_PACKAGE_PACKAGES[@]}" "${TW_CHECK_PACKAGES[@]}"
 )
 
 # The Windows build (scripts/build-windows.sh): the mingw-w64 cross compiler,

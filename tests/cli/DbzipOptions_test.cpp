@@ -99,6 +99,15 @@ TEST(DbzipOptionsTest, UsageErrorsAreWordedTheSameEverywhere) {
            {{}, "missing SOURCE_DIR or OUTPUT_DIR"},
            {{"only-one"}, "missing SOURCE_DIR or OUTPUT_DIR"},
            {{"a", "b", "c"}, "too many operands"},
+           // -k is --keep-tags: a count after it meant --keep.
+           {{"-r", "-k", "2", "a", "b"},
+            "too many operands (-k is --keep-tags; to keep earlier archives use --keep N)"},
+           {{"a", "b", "-rk", "3"},
+            "too many operands (-k is --keep-tags; to keep earlier archives use --keep N)"},
+           {{"--keep-t", "10", "a", "b"},
+            "too many operands (-k is --keep-tags; to keep earlier archives use --keep N)"},
+           {{"-k", "a", "b", "c"}, "too many operands"},
+           {{"-k", "--", "2", "a", "b"}, "too many operands"},
            {{"-l", "0", "a", "b"}, "invalid level '0' (1 to 9)"},
            {{"-l", "10", "a", "b"}, "invalid level '10' (1 to 9)"},
            {{"--level=x", "a", "b"}, "invalid level 'x' (1 to 9)"},
@@ -171,6 +180,9 @@ TEST(DbzipOptionsTest, NamesArePrintedQuotedWhenTheyCouldForgeALine) {
            {"'", "\\'"},
            {"", "''"},
            {"x: 5 bytes -> 1 bytes", "'x:'' 5 bytes -''> 1 bytes'"},
+           // Beside a separator, these would read as a shorter name.
+           {"a ->", "'a -''>'"},
+           {"-> b", "'-> b'"},
            {"\xFF.mdf", "$'\\377''.mdf'"},
            {"\xC0\xAF.mdf", "$'\\300\\257''.mdf'"},  // an overlong '/'
            {"a\xE2\x80\xAE"

@@ -84,9 +84,17 @@ TEST_F(DbzipTest, ArchivesEveryDatabaseAsTheWindowNamesThem) {
   EXPECT_EQ(ZipListing(out.Path("stock.zip")), "Stock.mdf:0");
   // Not a terminal: plain lines.
   EXPECT_NE(r.out.find("Zipping " + src.Path("QRN_Sales_dat.mdf") + "...\n"), std::string::npos);
-  EXPECT_NE(r.out.find(src.Path("qrn_Office_DAT.MDF") + ": 3000 bytes -> "), std::string::npos);
+  EXPECT_NE(r.out.find(src.Path("qrn_Office_DAT.MDF") + " -> " + out.Path("office.zip") +
+                       ": 3000 bytes -> "),
+            std::string::npos)
+      << r.out;
   EXPECT_NE(r.out.find("3 databases found, 3 archived"), std::string::npos);
   EXPECT_TRUE(r.err.empty());
+  // Read directly, as asked: the summary speaks of no clone.
+  const ProcessResult direct = Dbzip({"-r", "--no-clone", src.Root(), out.Root()});
+  EXPECT_NE(direct.out.find("\n3 databases found, 3 archived, 103000 bytes in, "),
+            std::string::npos)
+      << direct.out;
 
   // Interbase keeps its tags; the quiet run prints nothing.
   TempTree out2;
@@ -182,6 +190,7 @@ TEST_F(DbzipTest, ErrorsAndUsage) {
   r = Dbzip({"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out.rfind("Usage: dbzip", 0), 0u);
+  EXPECT_NE(r.out.find("\nSee RESTORE in man dbzip.\n"), std::string::npos) << r.out;
   r = Dbzip({"--version"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("2.0.0"), std::string::npos);
@@ -563,7 +572,10 @@ TEST_F(DbzipTest, TheStatusLineIsDrawnOnATerminalStandardErrorOnly) {
     EXPECT_EQ(r.status, 1) << r.terminal;
     // Standard output gets the results, whatever the terminal.
     EXPECT_EQ(r.out.find('\033'), std::string::npos);
-    EXPECT_NE(r.out.find(src.Path("alpha.mdf") + ": 300000 bytes -> "), std::string::npos) << r.out;
+    EXPECT_NE(
+        r.out.find(src.Path("alpha.mdf") + " -> " + into.Path("alpha.zip") + ": 300000 bytes -> "),
+        std::string::npos)
+        << r.out;
     EXPECT_NE(r.out.find("3 databases found, 2 archived"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("Zipping") != std::string::npos, !status) << r.out;
     // The terminal gets the status line and the diagnostics; a dumb one the
@@ -762,10 +774,16 @@ TEST_F(DbzipTest, NoNameForgesOrErasesALine) {
   for (const std::string& line : lines) {
     if (line.rfind("Zipping ", 0) == 0) continue;
     if (line.find(" databases found") != std::string::npos) continue;
-    const size_t colon = line.find(": ");
+    // SOURCE -> ARCHIVE: N bytes -> M bytes: each separator once where it
+    // belongs, neither in a name.
+    const size_t arrow = line.find(" -> "), colon = line.find(": ");
+    ASSERT_LT(arrow, colon) << line;
     ASSERT_EQ(line.find(": ", colon + 1), std::string::npos) << line;
-    EXPECT_EQ(AsBashReadsIt(line.substr(0, colon)), src.Path(evil));
-    EXPECT_EQ(line.find(" -> "), line.rfind(" -> ")) << line;
+    EXPECT_EQ(line.find(" -> ", arrow + 1), line.rfind(" -> ")) << line;
+    EXPECT_GT(line.rfind(" -> "), colon) << line;
+    EXPECT_EQ(AsBashReadsIt(line.substr(0, arrow)), src.Path(evil));
+    EXPECT_EQ(AsBashReadsIt(line.substr(arrow + 4, colon - arrow - 4)),
+              out.Path(Listing(out.Root()).at(0)));
   }
   const std::string prefix = "dbzip: ";
   const size_t colon = err[0].find(": ", prefix.size());
@@ -777,6 +795,24 @@ TEST_F(DbzipTest, NoNameForgesOrErasesALine) {
     EXPECT_EQ(AsBashReadsIt(line.substr(0, arrow)), src.Path(evil));
     EXPECT_EQ(AsBashReadsIt(line.substr(arrow + 4)), out.Path(Listing(out.Root()).at(0)));
   }
+}
+
+// A run that finds nothing where databases lie in sub-folders says that -r
+// would take them; not for a name left out, nor through a link.
+TEST_F(DbzipTest, NothingFoundPointsAtTheSubFolders) {
+  src.File("notes.txt", "no database");
+  src.File("site/2024/QRN_Sales_dat.mdf", Text(100));
+  const std::string nothing = "dbzip: no database found in " + src.Root();
+  for (const char* dry : {"-q", "-n"}) {
+    const ProcessResult r = Dbzip({dry, src.Root(), out.Root()});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, nothing + "; databases lie in its sub-folders: use -r\n");
+  }
+  EXPECT_EQ(Dbzip({"-x", "qrn_*", src.Root(), out.Root()}).err, nothing + "\n");
+  TempTree elsewhere;
+  fs::rename(src.Path("site"), elsewhere.Path("site"));
+  src.Link("site", elsewhere.Path("site"));
+  EXPECT_EQ(Dbzip({src.Root(), out.Root()}).err, nothing + "\n");
 }
 
 // The dry run's exit status is the run's, for each fault on its own: a
