@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -65,7 +66,13 @@ class TCheckPool {
         check.verdict = TCheckVerdict::Unreadable;
         check.reason = "its folder could not be opened: " + SysErrorMessage(openError);
       } else {
-        check = CheckStoredArchive(dir, entry, cancel_);
+        try {
+          check = CheckStoredArchive(dir, entry, cancel_);
+        } catch (const std::exception& e) {
+          // Out of memory, say: told of this archive, never the end of the others.
+          check.verdict = TCheckVerdict::Unreadable;
+          check.reason = std::string("it could not be read: ") + e.what();
+        }
       }
       std::lock_guard lock(mutex_);
       results_[index] = std::move(check);
@@ -177,9 +184,12 @@ class TCheckTeller {
     if (c.verdict == TCheckVerdict::NotOurs || c.verdict == TCheckVerdict::Gone)
       return Other(e.path, c.verdict, c.reason);
     const bool whole = c.verdict == TCheckVerdict::Whole;
-    (whole                                 ? totals_.whole
-     : c.verdict == TCheckVerdict::Damaged ? totals_.damaged
-                                           : totals_.unreadable)++;
+    if (whole)
+      ++totals_.whole;
+    else if (c.verdict == TCheckVerdict::Damaged)
+      ++totals_.damaged;
+    else
+      ++totals_.unreadable;
     totals_.bytes += static_cast<uint64_t>(c.bytes);
     if (options_.json) {
       out_.Line(JsonObject()
@@ -307,7 +317,7 @@ int CheckDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err
 #ifdef SIGPIPE
   if (g_dbzipSignal == SIGPIPE) return 128 + SIGPIPE;
 #endif
-  return status == kExitOk || status == kExitNothingFound ? kExitNotAllArchived : status;
+  return status == kExitOk ? kExitNotAllArchived : status;
 }
 
 std::string DbzipCheckNotStartedJson(const DbzipOptions& options, bool dirGiven,
