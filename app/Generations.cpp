@@ -78,6 +78,22 @@ int MoveGenerations(const TOutputDir& dir, const std::string& archivePath,
     failedAt = archivePath;
     return error;
   }
+  // The oldest waits under the temporary's name until it goes: with a
+  // temporary's bits, so that a stop in between leaves a file the next run
+  // knows as ours. Its bits come back if the moves are undone.
+  // Held open only for the change: an open file cannot be moved on Windows.
+  const auto setMode = [&](uint32_t mode, uint32_t* before) {
+    const THandle handle = dir.OpenForReadingAt(NameAt(name, hole));
+    if (handle == InvalidHandle) return false;
+    TFileStamp now;
+    bool done = FileStampOf(handle, now) == 0 && now.id == plan.ids[hole];
+    if (done && before != nullptr) *before = now.mode;
+    done = done && FileSetMode(handle, mode) == 0;
+    FileClose(handle);
+    return done;
+  };
+  uint32_t oldestMode = 0;
+  const bool privateNow = plan.drops && setMode(0600, &oldestMode);
   if (plan.grow) {
     if (const int error =
             dir.KeepAs(NameAt(name, hole), plan.ids[hole], NameAt(name, hole + 1), true);
@@ -113,6 +129,7 @@ int MoveGenerations(const TOutputDir& dir, const std::string& archivePath,
     // The second name given goes only while the first still holds the file.
     if (plan.grow && Holds(dir, NameAt(name, hole), plan.ids[hole]))
       dir.RemoveAt(NameAt(name, hole + 1), plan.ids[hole]);
+    if (privateNow) setMode(oldestMode, nullptr);
     return error;
   }
   // The temporary's name now holds the oldest, which leaves, or a second

@@ -39,22 +39,52 @@ std::string ArchiveGroupKey(const std::string& archivePath) {
 #endif
 }
 
-TRun::TRun(TRunView& view)
-    : view_(view), ownSearch_(std::make_unique<TSearchFolders>()), search_(*ownSearch_) {
-  search_.UpdateList = true;
-  search_.ScanOptions = TScanOptions::soSpecifiedDir;
-  search_.Messages = false;
-  search_.OnProcess = [this](TObject*, const std::string& dir, int32_t count, int32_t) {
+namespace {
+
+// How a run shares the machine, decided here alone for every shell.
+
+// The databases zipped at once: the jobs asked for, no more than there are
+// archive names; one where the caller's thread runs a window, whose
+// messages run on that thread only.
+int Workers(const TRunRequest& request, size_t groups) {
+  if (request.processMessages) return 1;
+  return static_cast<int>(std::min<size_t>(std::max(request.jobs, 1), std::max<size_t>(groups, 1)));
+}
+
+// A writer set up for one of workers jobs.
+void SetUpWriter(TZipWriter& writer, const TRunRequest& request, int workers) {
+  const unsigned cores = std::max(std::thread::hardware_concurrency(), 1u);
+  writer.DoProcessMessages = request.processMessages && workers == 1;
+  // One job leaves a core idle: the encoder codes its blocks on it.
+  writer.SecondThread = workers == 1 && cores > 1;
+  // The cores are shared out among the jobs: a lone database gets them all.
+  writer.Threads = request.threads != 0 ? request.threads : cores / static_cast<unsigned>(workers);
+}
+
+}  // namespace
+
+TRun::TRun(TRunView& view) : view_(view), search_(std::make_unique<TSearchFolders>()) {
+  search_->UpdateList = true;
+  search_->ScanOptions = TScanOptions::soSpecifiedDir;
+  search_->OnProcess = [this](TObject*, const std::string& dir, int32_t count, int32_t) {
     view_.Searching(dir, count);
   };
-  search_.OnChanged = [this](TObject*, int32_t count, int32_t) {
+  search_->OnChanged = [this](TObject*, int32_t count, int32_t) {
     view_.SearchEnded(count);
     if (!planning_) ZipFound();
   };
+  AddWriter();
 }
 
-TRun::TRun(TRunView& view, TSearchFolders& search, TZipWriter& writer)
-    : view_(view), search_(search), windowWriter_(&writer) {}
+void TRun::AddWriter() {
+  const int slot = static_cast<int>(writers_.size());
+  auto writer = std::make_unique<TZipWriter>();
+  writer->OnTotalPercentDone = [this, slot](TObject*, int percent) {
+    view_.Percent(slot, percent);
+  };
+  writer->OnZipComplete = [this, slot](TObject*, int files) { view_.Written(slot, files); };
+  writers_.push_back(std::move(writer));
+}
 
 TRun::~TRun() = default;
 
@@ -116,10 +146,11 @@ bool TRun::Begin(const TRunRequest& request, const TCancelToken& cancel) {
 }
 
 void TRun::Search() {
-  TRunDriver::SetUpSearch(search_, request_.sourceDir, request_.recursive);
-  search_.FileMask = request_.mask;
+  TRunDriver::SetUpSearch(*search_, request_.sourceDir, request_.recursive);
+  search_->FileMask = request_.mask;
+  search_->Messages = request_.processMessages;
   try {
-    search_.Scan(*cancel_);
+    search_->Scan(*cancel_);
   } catch (const EUserCanceled&) {
     // The token says so; Finish tells.
   } catch (...) {
@@ -131,12 +162,12 @@ void TRun::Found() {
   dbs_.clear();
   groups_.clear();
   if (*cancel_) return;  // nothing will be zipped: a million names need no index
-  driver_.SearchDone(search_);
-  dbs_.reserve(search_.FoundFiles.size());
+  driver_.SearchDone(*search_);
+  dbs_.reserve(search_->FoundFiles.size());
   // The request's masks were checked by the shell; an empty list leaves
   // nothing out.
   const TMaskList excluded(request_.exclude);
-  for (const TFilePack& pack : search_.FoundFiles) {
+  for (const TFilePack& pack : search_->FoundFiles) {
     if (*cancel_) break;  // a million sizes take seconds
     if (excluded.Matches(pack.FileName)) continue;
     TRunDatabase db;
@@ -174,11 +205,7 @@ void TRun::ZipFound() {
   Found();
   view_.Counted(dbs_);
   if (dbs_.empty()) return;
-  const int workers = windowWriter_ != nullptr
-                          ? 1
-                          : static_cast<int>(std::min<size_t>(std::max(request_.jobs, 1),
-                                                              std::max<size_t>(groups_.size(), 1)));
-  ZipGroups(workers);
+  ZipGroups(Workers(request_, groups_.size()));
 }
 
 void TRun::ZipGroups(int workers) {
@@ -198,24 +225,12 @@ void TRun::ZipGroups(int workers) {
   std::atomic<size_t> nextGroup{0};
   std::atomic<bool> failed{false};  // a worker met what ends the run
   std::mutex failureMutex;
-  const unsigned cores = std::max(std::thread::hardware_concurrency(), 1u);
+  while (writers_.size() < static_cast<size_t>(workers)) AddWriter();
+  for (int slot = 0; slot < workers; ++slot)
+    SetUpWriter(*writers_[static_cast<size_t>(slot)], request_, workers);
 
   auto work = [&](int slot) {
-    std::unique_ptr<TZipWriter> own;
-    TZipWriter* writer = windowWriter_;
-    if (writer == nullptr) {
-      own = std::make_unique<TZipWriter>();
-      writer = own.get();
-      writer->DoProcessMessages = false;
-      writer->OnTotalPercentDone = [this, slot](TObject*, int percent) {
-        view_.Percent(slot, percent);
-      };
-      // One job leaves a core idle: the encoder codes its blocks on it.
-      writer->SecondThread = workers == 1 && cores > 1;
-      // The cores are shared out among the jobs: a lone database gets them all.
-      writer->Threads =
-          request_.threads != 0 ? request_.threads : cores / static_cast<unsigned>(workers);
-    }
+    TZipWriter* writer = writers_[static_cast<size_t>(slot)].get();
     // The encoder's buffers serve every database of the run and go with it.
     struct KeptMemory {
       TZipWriter& writer;

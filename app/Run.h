@@ -31,6 +31,10 @@ struct TRunRequest {
   bool clone = true;     // read each database from a clone where its file system makes one
   bool verify = false;   // each archive read back and decoded before it replaces the old one
   int keep = 0;          // earlier archives kept beside each new one (dbzip)
+  // The caller's thread runs a window: its pending messages run during the
+  // search and after each block written, so it stays responsive, and one
+  // database is zipped at a time, on that thread.
+  bool processMessages = false;
 };
 
 // One database found, and what became of it.
@@ -53,8 +57,9 @@ enum class TRunEnd {
 
 class TRun;
 
-// What a shell hears of a run. Zipping, Percent and Zipped come from worker
-// threads when jobs > 1 (slot tells which), all else from the caller's.
+// What a shell hears of a run. Zipping, Percent, Written and Zipped come
+// from worker threads when jobs > 1 (slot tells which), all else from the
+// caller's.
 class TRunView {
  public:
   virtual ~TRunView() = default;
@@ -66,6 +71,9 @@ class TRunView {
   virtual void Counted(const std::vector<TRunDatabase>& /*dbs*/) {}
   virtual void Zipping(int /*slot*/, const TRunDatabase& /*db*/) {}
   virtual void Percent(int /*slot*/, int /*percent*/) {}
+  // The writer has written the archive, not yet put in place, with files
+  // entries (its OnZipComplete); a database never read has none of this.
+  virtual void Written(int /*slot*/, int /*files*/) {}
   // A database's outcome is db.result: in place, or why not.
   virtual void Zipped(int /*slot*/, const TRunDatabase& /*db*/) {}
   // The end, once everything called archived is durable.
@@ -74,31 +82,18 @@ class TRunView {
 
 class TRun {
  public:
-  // A run with its own search and writers, whose events go to view.
+  // A run whose events go to view; one TRun serves run after run.
   explicit TRun(TRunView& view);
-  // A window's run, through the window's own components, whose events stay
-  // the window's; it zips one database at a time.
-  TRun(TRunView& view, TSearchFolders& search, TZipWriter& writer);
   ~TRun();
 
-  // The whole run: Begin, Search (whose end zips what it found) and Finish.
+  // The whole run: the output folder opened, the search, the databases it
+  // found zipped (those that share an archive name, by the output system's
+  // rules, one after the other), the folder's sync, and Ended.
   TRunEnd Execute(const TRunRequest& request, const TCancelToken& cancel);
   // A dry run: the search, then for each database what the run would do
   // (WouldSkip, the output folder's check, the archive names shared), in
   // Databases(); writes nothing. Ended follows.
   TRunEnd Plan(const TRunRequest& request, const TCancelToken& cancel);
-
-  // The steps of Execute, for a window whose handlers take them in turn.
-  // Begin clears the last run; false (the report says why) when the output
-  // folder cannot be opened.
-  bool Begin(const TRunRequest& request, const TCancelToken& cancel);
-  // Runs the search; the window's OnChanged handler calls ZipFound.
-  void Search();
-  // Zips every database the search found, in order; databases that share an
-  // archive name (by the output system's rules) one after the other.
-  void ZipFound();
-  // The folder's sync, and Ended.
-  TRunEnd Finish();
 
   const std::vector<TRunDatabase>& Databases() const { return dbs_; }
   const RunReport& Report() const { return driver_.Report(); }
@@ -110,15 +105,30 @@ class TRun {
   // each archive name put in place.
   std::vector<const TRunDatabase*> Survivors() const;
 
+  // The run's components, kept from one run to the next with their events
+  // wired to the view: the search, and the writer of the first job (a run of
+  // one job's only one). A window names them as its own and shows what they
+  // hold; each run sets them up as its request says.
+  TSearchFolders& SearchComponent() { return *search_; }
+  TZipWriter& WriterComponent() { return *writers_.front(); }
+
  private:
+  // Clears the last run; false (the report says why) when the output folder
+  // cannot be opened.
+  bool Begin(const TRunRequest& request, const TCancelToken& cancel);
+  // Runs the search, whose end zips what it found unless planning.
+  void Search();
   void Found();
-  void Fail(std::exception_ptr failure);
+  void ZipFound();
   void ZipGroups(int workers);
+  void AddWriter();
+  void Fail(std::exception_ptr failure);
+  // The folder's sync, and Ended.
+  TRunEnd Finish();
 
   TRunView& view_;
-  std::unique_ptr<TSearchFolders> ownSearch_;
-  TSearchFolders& search_;
-  TZipWriter* windowWriter_ = nullptr;
+  std::unique_ptr<TSearchFolders> search_;
+  std::vector<std::unique_ptr<TZipWriter>> writers_;  // one per job, by slot
   TRunDriver driver_;
   TRunRequest request_;
   const TCancelToken* cancel_ = nullptr;

@@ -1,6 +1,5 @@
 #include "RunDialogs.h"
 
-#include <thread>
 #include <utility>
 
 #include "RunDriver.h"
@@ -17,9 +16,6 @@ void SetUpComponents(TSearchFolders& search, TZipWriter& writer) {
   search.Messages = true;
   search.DoRecursive = false;
   writer.Name = "ZipWriter1";
-  // A window zips one database at a time, which leaves the other cores idle.
-  writer.SecondThread = std::thread::hardware_concurrency() > 1;
-  writer.Threads = std::thread::hardware_concurrency();
 }
 
 bool FoldersReady(const std::string& sourceDir, const std::string& outputDir) {

@@ -9,9 +9,9 @@ class RunReport;
 class TSearchFolders;
 class TZipWriter;
 
-// The main window's two components as its stored layout gives them; the
-// writer zips one database at a time with every core. Events are the
-// window's own.
+// The main window's two components as its stored layout gives them. The run
+// whose components they are wires their events and sets them up for each
+// run as its request says.
 void SetUpComponents(TSearchFolders& search, TZipWriter& writer);
 // Start's checks, as every window makes them: both folder fields filled
 // and naming folders; otherwise the exclamation beep, a warning, and false.

@@ -272,6 +272,7 @@ struct TRunDriver::TZipJob {
   TSourceClone clone;
   TZipResult result;
   TEntryStatus replaced;  // the file at the archive's name when it was sealed
+  uint32_t mode = 0600;   // the bits it takes once it has the archive's name
 
   ~TZipJob() {
     if (target.dir != nullptr) target.dir->Discard(temp);
@@ -362,8 +363,12 @@ bool TRunDriver::Seal(TZipWriter& writer, TZipJob& job) {
   facts.databaseGroup =
       error == 0 && (written.group == database.group || FileSetGroup(handle, database.group) == 0);
   facts.readAtItsName = ReadAtItsName(job.source, database.id);
-  if (error == 0) error = FileSetMode(handle, ArchiveMode(facts));
-  // Its bytes and mode reach the disk before its name does.
+  // It keeps a temporary's 0600 until it has the archive's name: a file left
+  // under a temporary's name by a stop in between is then one a later run
+  // knows as ours. A stop after the name leaves it more private, never
+  // more open.
+  job.mode = ArchiveMode(facts);
+  // Its bytes reach the disk before its name does.
   if (error == 0) error = FileSync(handle);
   if (error != 0) {
     return job.Stop(TZipOutcome::Failed,
@@ -414,7 +419,16 @@ bool TRunDriver::PutInPlace(TZipJob& job) {
     }
   }
   if (!placed) {
-    if (const int error = target.dir->Replace(job.temp, target.name); error != 0) {
+    const bool replacing = job.replaced.kind == TEntryKind::Regular;
+    int error = target.dir->Replace(job.temp, target.name, !replacing);
+    // A file put at the free name since it was looked at is left as it is,
+    // unless it is ours too (another run's archive of the database).
+    if (!replacing && error == EEXIST) {
+      if (std::string reason = Untouchable(target, job.source); !reason.empty())
+        return job.Stop(TZipOutcome::NotReplaced, std::move(reason));
+      error = target.dir->Replace(job.temp, target.name);
+    }
+    if (error != 0) {
       job.result.keptShort.clear();
       return job.Stop(TZipOutcome::Failed,
                       Reason("its archive could not replace " + target.path, error));
@@ -457,6 +471,9 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   if (!PutInPlace(job)) return finish();
 
   TZipResult& result = job.result;
+  // In place: an archive of ours whatever its bits, which only a failure of
+  // the system could leave private.
+  FileSetMode(job.temp.handle, job.mode);
   result.archiveSize = FileSizeOf(job.temp.handle);
   TOutputDir::Release(job.temp);
   if (job.target.dir == &job.own) {

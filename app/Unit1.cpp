@@ -70,8 +70,8 @@ QLabel* MakeLabel(const char* text, QWidget* parent, int left, int top) {
 TForm1::TForm1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      SearchFolders(std::make_unique<TSearchFolders>()),
-      ZipWriter1(std::make_unique<TZipWriter>()) {
+      SearchFolders(&RunSearch()),
+      ZipWriter1(&RunWriter()) {
   setObjectName("Form1");
   setWindowTitle(kMainCaption);
   setFont(DesignFont(DesignFace::MsSansSerif, 11));
@@ -86,15 +86,6 @@ TForm1::TForm1(QWidget* parent)
   CreateControls();
 
   SetUpComponents(*SearchFolders, *ZipWriter1);
-  SearchFolders->OnProcess = [this](TObject* s, const std::string& d, int32_t c, int32_t z) {
-    SearchFoldersProcess(s, d, c, z);
-  };
-  SearchFolders->OnChanged = [this](TObject* s, int32_t c, int32_t z) {
-    SearchFoldersChanged(s, c, z);
-  };
-  ZipWriter1->OnTotalPercentDone = [this](TObject* s, int p) { ZipWriter1TotalPercentDone(s, p); };
-  ZipWriter1->OnZipComplete = [this](TObject* s, int n) { ZipWriter1ZipComplete(s, n); };
-
   FormCreate(this);
 }
 
@@ -237,51 +228,44 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  if (running_) {
-    // Ends the run promptly: the search stops, the archive being written is
-    // abandoned (its previous version stays), nothing further is zipped;
-    // then the window closes.
-    cancel_ = true;
+  if (CloseQuery())
+    event->accept();
+  else
     event->ignore();
-    return;
-  }
-  if (frmProgress) frmProgress->Close();
-  event->accept();
 }
 
 void TForm1::btnStartClick(QObject*) {
-  const std::string sourceDir = edtSourceDir->text().toStdString();
-  const std::string destDir = edtDestDir->text().toStdString();
-  if (!FoldersReady(sourceDir, destDir)) return;
-  btnStart->setEnabled(false);
-  btnClose->setEnabled(false);
-  frmProgress->Show();
-  Ui().ProcessMessages();
-  // The choices are taken once: the output folder is opened for the whole
-  // run, and every database of it is zipped alike.
-  TRunRequest request;
-  request.sourceDir = sourceDir;
-  request.outputDir = destDir;
-  request.recursive = cbRecursive->isChecked();
-  request.mask = SearchFolders->FileMask;
-  request.level = cboLevel->currentText().toInt();
-  request.tags =
-      chkRemTags->isChecked() && optMsde->isChecked() ? TagRemoval::Remove : TagRemoval::Keep;
-  cancel_ = false;
-  running_ = true;
-  if (run_.Begin(request, cancel_)) run_.Search();
-  // Still running while the end is shown: a close asked for meanwhile (a
-  // signal while the closing message is up) waits for this to return.
-  run_.Finish();
-  running_ = false;
-  if (cancel_) close();
+  StartRun(edtSourceDir->text().toStdString(), edtDestDir->text().toStdString());
 }
 
-void TForm1::EndRun() {
-  Ui().SetWaitCursor(false);
-  btnStart->setEnabled(true);
-  btnClose->setEnabled(true);
-  frmProgress->Close();
+TWindowChoices TForm1::Choices() const {
+  TWindowChoices choices;
+  choices.recursive = cbRecursive->isChecked();
+  choices.msde = optMsde->isChecked();
+  choices.removeTags = chkRemTags->isChecked();
+  choices.level = cboLevel->currentText().toInt();
+  return choices;
+}
+
+void TForm1::EnableStartAndClose(bool enabled) {
+  btnStart->setEnabled(enabled);
+  btnClose->setEnabled(enabled);
+}
+
+void TForm1::ShowProgressWindow() {
+  frmProgress->Show();
+}
+
+void TForm1::CloseProgressWindow() {
+  if (frmProgress) frmProgress->Close();
+}
+
+void TForm1::ShowCurrentFile(const std::string& path) {
+  frmProgress->lblCurrFile->SetCaption(path);
+}
+
+void TForm1::CloseWindow() {
+  close();
 }
 
 void TForm1::SearchFoldersProcess(TObject*, const std::string& Dir, int32_t CountFiles, int32_t) {
@@ -296,28 +280,6 @@ void TForm1::SearchFoldersChanged(TObject*, int32_t CountFiles, int32_t) {
     Ui().SetWaitCursor(true);
     frmProgress->lblTotalFiles->setText(QString::number(CountFiles) + " databases found");
     frmProgress->lblTotalFiles->adjustSize();
-  }
-  run_.ZipFound();
-}
-
-void TForm1::Zipping(int, const TRunDatabase& db) {
-  frmProgress->lblCurrFile->SetCaption(db.source);
-  ZipDatabase(db.archivePath, db.source);
-}
-
-void TForm1::Ended(const TRun& run, TRunEnd end) {
-  switch (end) {
-    case TRunEnd::Canceled:  // the window closes without the closing report
-      EndRun();
-      break;
-    case TRunEnd::Failed:
-      RunGuarded([&] { std::rethrow_exception(run.Failure()); });
-      EndRun();
-      break;
-    case TRunEnd::Finished:
-      EndRun();
-      ShowEndReport(run.Report());
-      break;
   }
 }
 

@@ -1,5 +1,6 @@
-// The main window: the user's choices, and the run driver that searches the
-// source directory and zips every database found into its own archive.
+// The main window: the user's choices, and the run that searches the source
+// directory and zips every database found into its own archive, shown as
+// every window shows it (WindowRunView.h).
 #pragma once
 
 #include <QCheckBox>
@@ -10,34 +11,31 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QWidget>
-#include <memory>
 #include <string>
 
 #include "ArchiveName.h"
 #include "BrowseEdit.h"
-#include "Run.h"
 #include "RunDriver.h"
 #include "SFolders.h"
 #include "Version.h"
+#include "WindowRunView.h"
 #include "ZipWriter.h"
 
 class TfrmProgress;
 
 inline constexpr const char* kMainCaption = kProductCaption;
 
-class TForm1 : public QWidget, private TRunView {
+class TForm1 : public QWidget, private TWindowRunView {
   Q_OBJECT
  public:
   explicit TForm1(QWidget* parent = nullptr);
   ~TForm1() override;
 
-  // The progress window the run driver writes into (created after this window).
+  // The progress window the run writes into (created after this window).
   void SetProgressWindow(TfrmProgress* progress) { frmProgress = progress; }
-  bool Running() const { return running_; }
-  const RunReport& LastReport() const { return run_.Report(); }
-  // The one token that ends a run: closing the window sets it, and so may a
-  // signal handler.
-  TCancelToken& RunCancel() { return cancel_; }
+  using TWindowRunView::LastReport;
+  using TWindowRunView::RunCancel;
+  using TWindowRunView::Running;
 
   // Controls, named as the layout names them.
   QGroupBox* grp1;
@@ -57,9 +55,10 @@ class TForm1 : public QWidget, private TRunView {
   QPushButton* btnClose;
   QStatusBar* StatusBar1;
 
-  // Non-visual components.
-  std::unique_ptr<TSearchFolders> SearchFolders;
-  std::unique_ptr<TZipWriter> ZipWriter1;
+  // Non-visual components: the run's, named and set up as the stored layout
+  // says; the run brings their news to the handlers.
+  TSearchFolders* const SearchFolders;
+  TZipWriter* const ZipWriter1;
 
   // Handlers.
   void FormCreate(QObject* Sender);
@@ -67,29 +66,28 @@ class TForm1 : public QWidget, private TRunView {
   void btnCloseClick(QObject* Sender);
   void btnStartClick(QObject* Sender);
   void SearchFoldersProcess(TObject* Sender, const std::string& Dir, int32_t CountFiles,
-                            int32_t SizeOfFiles);
-  void SearchFoldersChanged(TObject* Sender, int32_t CountFiles, int32_t SizeOfFiles);
-  void ZipWriter1TotalPercentDone(TObject* Sender, int Percent);
-  void ZipWriter1ZipComplete(TObject* Sender, int FileCount);
+                            int32_t SizeOfFiles) override;
+  void SearchFoldersChanged(TObject* Sender, int32_t CountFiles, int32_t SizeOfFiles) override;
+  void ZipWriter1TotalPercentDone(TObject* Sender, int Percent) override;
+  void ZipWriter1ZipComplete(TObject* Sender, int FileCount) override;
 
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  void ZipDatabase(const std::string& archivePath, const std::string& sourcePath);
+  void ZipDatabase(const std::string& archivePath, const std::string& sourcePath) override;
   void CreateControls();
-  // The idle state, after a run however it ended.
-  void EndRun();
-  // The run's news, where the window's components do not bring it.
-  void Zipping(int slot, const TRunDatabase& db) override;
-  void Ended(const TRun& run, TRunEnd end) override;
+  // The window's part in a run.
+  TWindowChoices Choices() const override;
+  void EnableStartAndClose(bool enabled) override;
+  void ShowProgressWindow() override;
+  void CloseProgressWindow() override;
+  void ShowCurrentFile(const std::string& path) override;
+  void CloseWindow() override;
 
   TfrmProgress* frmProgress = nullptr;
   bool centred_ = false;
-  bool running_ = false;
-  TCancelToken cancel_{false};
-  TRun run_{*this, *SearchFolders, *ZipWriter1};
 };
 
 // SIGTERM, SIGHUP and SIGINT end a run as closing the window does (the

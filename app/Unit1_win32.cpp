@@ -50,9 +50,7 @@ constexpr win32::DesignRect kGrp2{8, 60, 337, 149};
 constexpr win32::DesignRect kGrp3{8, 213, 337, 84};
 }  // namespace
 
-TForm1::TForm1(HICON icon)
-    : SearchFolders(std::make_unique<TSearchFolders>()),
-      ZipWriter1(std::make_unique<TZipWriter>()) {
+TForm1::TForm1(HICON icon) : SearchFolders(&RunSearch()), ZipWriter1(&RunWriter()) {
   Create(L"TamblewickZipper", kMainCaption, kStyle, kExStyle, nullptr, icon);
   dpi_ = win32::WindowDpi(Handle());
   font_ = win32::CreateDesignFont(win32::DesignFace::MsSansSerif, 11, dpi_);
@@ -64,15 +62,6 @@ TForm1::TForm1(HICON icon)
   win32::AddDialogWindow(Handle());
 
   SetUpComponents(*SearchFolders, *ZipWriter1);
-  SearchFolders->OnProcess = [this](TObject* s, const std::string& d, int32_t c, int32_t z) {
-    SearchFoldersProcess(s, d, c, z);
-  };
-  SearchFolders->OnChanged = [this](TObject* s, int32_t c, int32_t z) {
-    SearchFoldersChanged(s, c, z);
-  };
-  ZipWriter1->OnTotalPercentDone = [this](TObject* s, int p) { ZipWriter1TotalPercentDone(s, p); };
-  ZipWriter1->OnZipComplete = [this](TObject* s, int n) { ZipWriter1ZipComplete(s, n); };
-
   FormCreate(nullptr);
 }
 
@@ -249,18 +238,6 @@ void TForm1::Command(HWND control, WORD code) {
   }
 }
 
-bool TForm1::CloseQuery() {
-  if (running_) {
-    // Ends the run promptly: the search stops, the archive being written is
-    // abandoned (its previous version stays), nothing further is zipped;
-    // then the window closes.
-    cancel_ = true;
-    return false;
-  }
-  if (frmProgress) frmProgress->Close();
-  return true;
-}
-
 LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
@@ -323,37 +300,37 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void TForm1::btnStartClick(TObject*) {
-  const std::string sourceDir = edtSourceDir->Text();
-  const std::string destDir = edtDestDir->Text();
-  if (!FoldersReady(sourceDir, destDir)) return;
-  ::EnableWindow(btnStart, FALSE);
-  ::EnableWindow(btnClose, FALSE);
-  frmProgress->Show();
-  Ui().ProcessMessages();
-  // The choices are taken once: the output folder is opened for the whole
-  // run, and every database of it is zipped alike.
-  TRunRequest request;
-  request.sourceDir = sourceDir;
-  request.outputDir = destDir;
-  request.recursive = Checked(cbRecursive);
-  request.mask = SearchFolders->FileMask;
-  request.level = Level();
-  request.tags = Checked(chkRemTags) && Checked(optMsde) ? TagRemoval::Remove : TagRemoval::Keep;
-  cancel_ = false;
-  running_ = true;
-  if (run_.Begin(request, cancel_)) run_.Search();
-  // Still running while the end is shown: a close asked for meanwhile (a
-  // signal while the closing message is up) waits for this to return.
-  run_.Finish();
-  running_ = false;
-  if (cancel_) Close();
+  StartRun(edtSourceDir->Text(), edtDestDir->Text());
 }
 
-void TForm1::EndRun() {
-  Ui().SetWaitCursor(false);
-  ::EnableWindow(btnStart, TRUE);
-  ::EnableWindow(btnClose, TRUE);
-  frmProgress->Close();
+TWindowChoices TForm1::Choices() const {
+  TWindowChoices choices;
+  choices.recursive = Checked(cbRecursive);
+  choices.msde = Checked(optMsde);
+  choices.removeTags = Checked(chkRemTags);
+  choices.level = Level();
+  return choices;
+}
+
+void TForm1::EnableStartAndClose(bool enabled) {
+  ::EnableWindow(btnStart, enabled ? TRUE : FALSE);
+  ::EnableWindow(btnClose, enabled ? TRUE : FALSE);
+}
+
+void TForm1::ShowProgressWindow() {
+  frmProgress->Show();
+}
+
+void TForm1::CloseProgressWindow() {
+  if (frmProgress) frmProgress->Close();
+}
+
+void TForm1::ShowCurrentFile(const std::string& path) {
+  frmProgress->lblCurrFile->SetCaption(path);
+}
+
+void TForm1::CloseWindow() {
+  Close();
 }
 
 void TForm1::SearchFoldersProcess(TObject*, const std::string& Dir, int32_t CountFiles, int32_t) {
@@ -366,28 +343,6 @@ void TForm1::SearchFoldersChanged(TObject*, int32_t CountFiles, int32_t) {
   if (!SearchFolders->FoundFiles.empty()) {
     Ui().SetWaitCursor(true);
     frmProgress->SetTotalFiles(std::to_string(CountFiles) + " databases found");
-  }
-  run_.ZipFound();
-}
-
-void TForm1::Zipping(int, const TRunDatabase& db) {
-  frmProgress->lblCurrFile->SetCaption(db.source);
-  ZipDatabase(db.archivePath, db.source);
-}
-
-void TForm1::Ended(const TRun& run, TRunEnd end) {
-  switch (end) {
-    case TRunEnd::Canceled:  // the window closes without the closing report
-      EndRun();
-      break;
-    case TRunEnd::Failed:
-      RunGuarded([&] { std::rethrow_exception(run.Failure()); });
-      EndRun();
-      break;
-    case TRunEnd::Finished:
-      EndRun();
-      ShowEndReport(run.Report());
-      break;
   }
 }
 

@@ -1,6 +1,6 @@
 // The main window on Windows, native Win32: the user's choices, and the run
-// driver that searches the source directory and zips every database found
-// into its own archive. It behaves as the Qt window does, over the same driver.
+// that searches the source directory and zips every database found into its
+// own archive. It shows the run as the Qt window does (WindowRunView.h).
 #pragma once
 
 #include <memory>
@@ -8,11 +8,11 @@
 
 #include "ArchiveName.h"
 #include "BrowseEdit_win32.h"
-#include "Run.h"
 #include "RunDriver.h"
 #include "SFolders.h"
 #include "Version.h"
 #include "Win32Ui.h"
+#include "WindowRunView.h"
 #include "ZipWriter.h"
 
 class TfrmProgress;
@@ -21,14 +21,14 @@ inline constexpr const char* kMainCaption = kProductCaption;
 // The status bar's one line.
 inline constexpr const char* kStatusLine = "Zips each database found into an archive of its own.";
 
-class TForm1 : public win32::Window, private TRunView {
+class TForm1 : public win32::Window, private TWindowRunView {
  public:
   // Creates the window hidden, with its controls in their initial state, and
   // runs FormCreate. icon: the window's icon (may be null).
   explicit TForm1(HICON icon = nullptr);
   ~TForm1() override;
 
-  // The progress window the run driver writes into (created after this window).
+  // The progress window the run writes into (created after this window).
   void SetProgressWindow(TfrmProgress* progress) { frmProgress = progress; }
   // Closing this window ends the message loop (the program's main window).
   void SetQuitOnClose(bool quit) { quitOnClose_ = quit; }
@@ -37,8 +37,8 @@ class TForm1 : public win32::Window, private TRunView {
   // Closes the window as its close box does.
   void Close();
 
-  bool Running() const { return running_; }
-  const RunReport& LastReport() const { return run_.Report(); }
+  using TWindowRunView::LastReport;
+  using TWindowRunView::Running;
   // The search's file mask the database type set.
   const std::string& FileMask() const { return SearchFolders->FileMask; }
 
@@ -60,9 +60,10 @@ class TForm1 : public win32::Window, private TRunView {
   HWND btnClose;
   HWND StatusBar1;
 
-  // Non-visual components.
-  std::unique_ptr<TSearchFolders> SearchFolders;
-  std::unique_ptr<TZipWriter> ZipWriter1;
+  // Non-visual components: the run's, named and set up as the stored layout
+  // says; the run brings their news to the handlers.
+  TSearchFolders* const SearchFolders;
+  TZipWriter* const ZipWriter1;
 
   // Handlers.
   void FormCreate(TObject* Sender);
@@ -70,10 +71,10 @@ class TForm1 : public win32::Window, private TRunView {
   void btnCloseClick(TObject* Sender);
   void btnStartClick(TObject* Sender);
   void SearchFoldersProcess(TObject* Sender, const std::string& Dir, int32_t CountFiles,
-                            int32_t SizeOfFiles);
-  void SearchFoldersChanged(TObject* Sender, int32_t CountFiles, int32_t SizeOfFiles);
-  void ZipWriter1TotalPercentDone(TObject* Sender, int Percent);
-  void ZipWriter1ZipComplete(TObject* Sender, int FileCount);
+                            int32_t SizeOfFiles) override;
+  void SearchFoldersChanged(TObject* Sender, int32_t CountFiles, int32_t SizeOfFiles) override;
+  void ZipWriter1TotalPercentDone(TObject* Sender, int Percent) override;
+  void ZipWriter1ZipComplete(TObject* Sender, int FileCount) override;
 
  protected:
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -82,15 +83,14 @@ class TForm1 : public win32::Window, private TRunView {
   void CreateControls();
   void Layout(UINT dpi);
   void Command(HWND control, WORD code);
-  // What the close box and the Close button do; false when a run was asked
-  // to end first and the window closes once it has.
-  bool CloseQuery();
-  void ZipDatabase(const std::string& archivePath, const std::string& sourcePath);
-  // The idle state, after a run however it ended.
-  void EndRun();
-  // The run's news, where the window's components do not bring it.
-  void Zipping(int slot, const TRunDatabase& db) override;
-  void Ended(const TRun& run, TRunEnd end) override;
+  void ZipDatabase(const std::string& archivePath, const std::string& sourcePath) override;
+  // The window's part in a run.
+  TWindowChoices Choices() const override;
+  void EnableStartAndClose(bool enabled) override;
+  void ShowProgressWindow() override;
+  void CloseProgressWindow() override;
+  void ShowCurrentFile(const std::string& path) override;
+  void CloseWindow() override;
   bool Checked(HWND button) const;
   int Level() const;
 
@@ -101,9 +101,6 @@ class TForm1 : public win32::Window, private TRunView {
   HWND focused_ = nullptr;
   UINT dpi_ = win32::kDesignDpi;
   bool centred_ = false;
-  bool running_ = false;
   bool quitOnClose_ = false;
   bool msdeSelected_ = true;
-  TCancelToken cancel_{false};  // the one token that ends a run
-  TRun run_{*this, *SearchFolders, *ZipWriter1};
 };

@@ -209,7 +209,7 @@ int TOutputDir::NameTemp(TTempFile& temp, const std::string& name) const {
   return error;
 }
 
-int TOutputDir::Replace(TTempFile& temp, const std::string& name) const {
+int TOutputDir::Replace(TTempFile& temp, const std::string& name, bool nameFree) const {
   if (temp.name.empty()) {
     if (const int error = NameTemp(temp, name); error != 0) return error;
   } else if (const TEntryStatus named = StatusAt(temp.name);
@@ -219,7 +219,23 @@ int TOutputDir::Replace(TTempFile& temp, const std::string& name) const {
     return ErrNameTaken;
   }
   NoteFileCall("rename", temp.handle);
-  if (::renameat(handle_, temp.name.c_str(), handle_, name.c_str()) != 0) return errno;
+  if (nameFree) {
+    // A name found free may be taken by anyone who may create files here
+    // before the move: what they put there is theirs, and stays.
+    if (::renameat2(handle_, temp.name.c_str(), handle_, name.c_str(), RENAME_NOREPLACE) != 0) {
+      if (errno != EINVAL && errno != ENOSYS) return errno;
+      // A file system without the flag: a second name never replaces a file.
+      if (::linkat(handle_, temp.name.c_str(), handle_, name.c_str(), 0) == 0) {
+        ::unlinkat(handle_, temp.name.c_str(), 0);
+      } else if (errno == EEXIST) {
+        return EEXIST;
+      } else if (::renameat(handle_, temp.name.c_str(), handle_, name.c_str()) != 0) {
+        return errno;
+      }
+    }
+  } else if (::renameat(handle_, temp.name.c_str(), handle_, name.c_str()) != 0) {
+    return errno;
+  }
   temp.name.clear();
   NoteFileCall("renamed", temp.handle);
   // The name must hold the file written: anything else means that another

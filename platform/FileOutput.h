@@ -124,8 +124,9 @@ class TOutputDir {
   // Puts temp, written and synced, in place of name in one step; then makes
   // sure name holds the file written. 0, or the error number (EXDEV when
   // another file took the name in the same instant); the handle stays open.
-  // The folder's entry is durable only after Sync.
-  int Replace(TTempFile& temp, const std::string& name) const;
+  // When name was found free, a file another program puts there meanwhile is
+  // never replaced: EEXIST. The folder's entry is durable only after Sync.
+  int Replace(TTempFile& temp, const std::string& name, bool nameFree = false) const;
   // Why the system would refuse to put a file in place of name, as Replace
   // would meet it: EPERM for another user's file in a folder whose sticky bit
   // keeps others' files (unless this user owns the folder or is root); 0

@@ -102,11 +102,11 @@ std::string StaleTempRefusal(const std::string& name, size_t maxName, const TFil
   if (!besideArchive) return "its name is not that of an archive's temporary";
   if (live) return {};  // held by a live run: neither ours to remove nor to report
   if (!stamp.mine) return "another user's file";
+  if (stamp.links > 2 || (stamp.links == 2 && !twinElsewhere)) return "it has other names";
+  if (stamp.links == 2) return {};  // a generation's second name: removing it loses nothing
 #ifndef _WIN32
   if (stamp.mode != 0600) return "its mode is not that of a temporary";
 #endif
-  if (stamp.links > 2 || (stamp.links == 2 && !twinElsewhere)) return "it has other names";
-  if (stamp.links == 2) return {};  // a generation's second name: removing it loses nothing
   const bool zipLike =
       headSize == 0 || (headSize == 4 && (std::memcmp(head, "PK\x03\x04", 4) == 0 ||
                                           std::memcmp(head, "PK\x05\x06", 4) == 0));

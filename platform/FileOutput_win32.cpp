@@ -213,9 +213,10 @@ bool RenameByHandle(HANDLE h, const std::wstring& target, bool replace) {
   return ::SetFileInformationByHandle(h, FileRenameInfo, rename, static_cast<DWORD>(buffer.size()));
 }
 
-int TOutputDir::Replace(TTempFile& temp, const std::string& name) const {
+int TOutputDir::Replace(TTempFile& temp, const std::string& name, bool nameFree) const {
   NoteFileCall("rename", temp.handle);
-  if (!RenameByHandle(win32::ToHandle(temp.handle), win32::FilePath(Join(path_, name)), true)) {
+  if (!RenameByHandle(win32::ToHandle(temp.handle), win32::FilePath(Join(path_, name)),
+                      !nameFree)) {
     return NameError(name, win32::LastError());
   }
   temp.name.clear();

@@ -70,12 +70,20 @@ struct KeepRun {
 std::string g_folder;
 std::vector<std::map<std::string, ino_t>> g_seen;
 std::function<void(const char*)> g_step;
+// Files seen under a temporary's name with other bits than a temporary's
+// and no second name: a stop there would leave them for good.
+std::vector<std::string> g_openTemps;
 void SeeStep(const char* call, THandle) {
   const std::string c = call;
   if (c != "link" && c != "exchange" && c != "remove" && c != "rename") return;
   std::map<std::string, ino_t> names;
-  for (const auto& e : fs::directory_iterator(g_folder))
+  for (const auto& e : fs::directory_iterator(g_folder)) {
     names[e.path().filename()] = Inode(e.path());
+    struct stat st {};
+    if (e.path().filename().string().find(".tzw-") != std::string::npos &&
+        ::lstat(e.path().c_str(), &st) == 0 && (st.st_mode & 07777) != 0600 && st.st_nlink == 1)
+      g_openTemps.push_back(c + " " + e.path().filename().string());
+  }
   g_seen.push_back(names);
   if (g_step) g_step(call);
 }
@@ -132,6 +140,7 @@ TEST(GenerationsTest, EveryGenerationKeepsANameAtEveryStep) {
     }
   }
   SetFileCallObserver(nullptr);
+  EXPECT_EQ(g_openTemps, std::vector<std::string>{});
   EXPECT_EQ(Inode(out.Path("a.zip.1")), versionAt[4]);
   EXPECT_EQ(Inode(out.Path("a.zip.2")), versionAt[3]);
   EXPECT_EQ(Inode(out.Path("a.zip.3")), versionAt[2]);

@@ -23,6 +23,7 @@
 #include <memory>
 #include <set>
 #include <sstream>
+#include <utility>
 
 #include "ArchiveCheck.h"
 #include "ArchiveVerify.h"
@@ -750,6 +751,34 @@ TEST(RunDriverTest, EachArchiveIsWrittenSyncedAndRenamedInThatOrder) {
     EXPECT_GT(i, renames.back());
   }
   EXPECT_EQ(folderSyncs, 1u);
+}
+
+// A name found free may be taken by another user's program (in a shared
+// folder, at any moment) before the archive is moved there: what they put
+// there stays theirs, even for a run as root, and the database is reported.
+std::string g_plantAt;
+void PlantAtRename(const char* call, THandle) {
+  if (std::string(call) == "rename" && !g_plantAt.empty())
+    std::ofstream(std::exchange(g_plantAt, std::string())) << "someone's";
+}
+
+TEST(RunDriverTest, AFilePutAtAFreeNameBeforeTheMoveIsNeverReplaced) {
+  TempTree src, out;
+  src.File("a.mdf", Rows(20000));
+  for (const bool named : {false, true}) {
+    UseNamedTempFiles(named);
+    g_plantAt = out.Path("a.zip");
+    SetFileCallObserver(PlantAtRename);
+    DriverRun run;
+    run.Go(src.Root(), out.Root());
+    SetFileCallObserver(nullptr);
+    UseNamedTempFiles(false);
+    EXPECT_EQ(run.ReasonFor(src.Path("a.mdf")),
+              "its archive would replace " + out.Path("a.zip") + ", not a ZIP archive");
+    EXPECT_EQ(ReadAll(out.Path("a.zip")), "someone's");
+    EXPECT_EQ(Listing(out.Root()), std::vector<std::string>{"a.zip"});
+    fs::remove(out.Path("a.zip"));
+  }
 }
 
 // Where /proc is not mounted (a bare chroot) an unnamed file could never be
