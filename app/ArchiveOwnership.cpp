@@ -52,8 +52,9 @@ bool HoldsOnly(THandle handle, const std::string& storedName, int& error) {
 
 }  // namespace
 
-TClaimCheck CheckOurs(const TOutputDir& dir, const std::string& name, const std::string& entryName,
-                      TOursRule rule, const TFileId& twinA, const TFileId& twinB) {
+TClaimCheck OpenToClaim(const TOutputDir& dir, const std::string& name, TOursRule rule,
+                        THandle& handle, const TFileId& twinA, const TFileId& twinB) {
+  handle = InvalidHandle;
   TClaimCheck verdict;
   const TEntryStatus entry = dir.StatusAt(name);
   if (entry.kind == TEntryKind::None) {
@@ -68,22 +69,38 @@ TClaimCheck CheckOurs(const TOutputDir& dir, const std::string& name, const std:
                                                (twinB.Valid() && twinB == entry.stamp.id));
   if (strict && entry.stamp.links != 1 && !twin) return NotOurs(verdict, "a file with other names");
 
-  const THandle handle = dir.OpenForReadingAt(name);
-  if (handle == InvalidHandle) {
+  const THandle opened = dir.OpenForReadingAt(name);
+  if (opened == InvalidHandle) {
     const int error = errno;
     if (error == ErrNotRegularFile || error == ELOOP || error == EISDIR)
       return NotOurs(verdict, "not a regular file");
     return Unreadable(verdict, error);
   }
+  TFileStamp stamp;
+  if (const int error = FileStampOf(opened, stamp); error != 0) {
+    FileClose(opened);
+    return Unreadable(verdict, error);
+  }
+  if (!(stamp.id == entry.stamp.id)) {
+    FileClose(opened);
+    return NotOurs(verdict, "a file that changed while looked at");
+  }
+  handle = opened;
+  verdict.verdict = TClaim::Ours;
+  return verdict;
+}
+
+TClaimCheck CheckOurs(const TOutputDir& dir, const std::string& name, const std::string& entryName,
+                      TOursRule rule, const TFileId& twinA, const TFileId& twinB) {
+  THandle handle = InvalidHandle;
+  TClaimCheck verdict = OpenToClaim(dir, name, rule, handle, twinA, twinB);
+  if (verdict.verdict != TClaim::Ours) return verdict;
   struct Closer {
     THandle handle;
     ~Closer() { FileClose(handle); }
   } closer{handle};
-  TFileStamp opened;
-  if (const int error = FileStampOf(handle, opened); error != 0) return Unreadable(verdict, error);
-  if (!(opened.id == entry.stamp.id))
-    return NotOurs(verdict, "a file that changed while looked at");
 
+  const bool strict = rule == TOursRule::Strict;
   int error = 0;
   bool ours = false;
   if (strict) {
@@ -93,10 +110,7 @@ TClaimCheck CheckOurs(const TOutputDir& dir, const std::string& name, const std:
   } else {
     ours = BeginsLikeAZip(handle, error);
   }
-  if (ours) {
-    verdict.verdict = TClaim::Ours;
-    return verdict;
-  }
+  if (ours) return verdict;
   // An archive of ours that merely cannot be read now is not foreign: the
   // system's reason says what stands in the way.
   if (error != 0) return Unreadable(verdict, error);

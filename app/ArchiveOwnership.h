@@ -36,6 +36,15 @@ enum class TOursRule {
   Private,
 };
 
+// The steps of CheckOurs that come before the file's contents: name in dir,
+// never through a link, is a regular file (under Strict this user's, with one
+// name or a second that is twinA's or twinB's), opened for reading as the
+// file that was looked at. Ours then means only that its contents are left to
+// check, and handle is open for the caller to close; any other verdict
+// leaves handle InvalidHandle.
+TClaimCheck OpenToClaim(const TOutputDir& dir, const std::string& name, TOursRule rule,
+                        THandle& handle, const TFileId& twinA = {}, const TFileId& twinB = {});
+
 // Looks at name in dir, never through a link, for the database whose file
 // name is entryName. A file with a second name counts as one name when that
 // name is twinA's or twinB's file: a move between two generations that a

@@ -12,8 +12,10 @@
 
 const char* const kDbzipHelp =
     "Usage: dbzip [OPTIONS] SOURCE_DIR OUTPUT_DIR\n"
+    "       dbzip --check [-r] [-j N] [-q] [--json] [--allow-empty] DIR\n"
     "Zip every database file found in SOURCE_DIR into an archive of its own in\n"
-    "OUTPUT_DIR, as the Tamblewick Remote Database Zipper window does.\n"
+    "OUTPUT_DIR, as the Tamblewick Remote Database Zipper window does; or check\n"
+    "the archives already stored in DIR.\n"
     "\n"
     "  -t, --type TYPE      msde (files *.mdf, the default) or interbase (*.gdb),\n"
     "                       in any case\n"
@@ -39,6 +41,10 @@ const char* const kDbzipHelp =
     "                       one instant where its file system can make one\n"
     "      --wait           wait for another run writing into OUTPUT to end, not\n"
     "                       fail at once\n"
+    "      --check          read every archive stored in DIR (NAME.zip and NAME.zip.N;\n"
+    "                       with -r, in its sub-folders too) and decode it, and tell\n"
+    "                       each whole or damaged; write nothing. Takes -r, -j, -q,\n"
+    "                       --json and --allow-empty\n"
 #ifdef _WIN32
     "  -h, --help, /?       show this help and exit\n"
 #else
@@ -47,12 +53,14 @@ const char* const kDbzipHelp =
     "  -V, --version        show the version and exit\n"
     "\n"
 #ifdef _WIN32
-    "Example: dbzip -r -l 6 C:\\Data\\Databases D:\\Backup\n"
+    "Examples: dbzip -r -l 6 C:\\Data\\Databases D:\\Backup\n"
+    "          dbzip --check -r -j 0 D:\\Backup\n"
     "\n"
     "Restore: NAME.zip is the newest archive, NAME.zip.1 (with --keep) the one\n"
     "before: tar -xf ARCHIVE -C FOLDER extracts one. See RESTORE in the manual.\n"
 #else
-    "Example: dbzip -r -l 6 /srv/databases /var/backups/databases\n"
+    "Examples: dbzip -r -l 6 /srv/databases /var/backups/databases\n"
+    "          dbzip --check -r -j 0 /var/backups/databases\n"
     "\n"
     "Restore: NAME.zip is the newest archive, NAME.zip.1 (with --keep) the one\n"
     "before: check one with unzip -t, extract it with unzip -d FOLDER ARCHIVE.\n"
@@ -67,12 +75,14 @@ const char* const kDbzipHelp =
     "usage error, 3 when no database was found (0 with --allow-empty), 130 when\n"
 #ifdef _WIN32
     "interrupted by Ctrl-C: the archive being written was deleted, and those\n"
-    "archived before are in place and listed.\n";
+    "archived before are in place and listed.\n"
 #else
     "interrupted by Ctrl-C (143 by SIGTERM, 129 by SIGHUP, 141 by SIGPIPE): the\n"
     "archive being written was deleted, and those archived before are in place\n"
-    "and listed.\n";
+    "and listed.\n"
 #endif
+    "With --check: 0 when every archive is whole, 1 when any is damaged or cannot\n"
+    "be read, 3 when none was found (0 with --allow-empty).\n";
 
 const std::string kDbzipVersion =
     std::string("dbzip (Tamblewick Remote Database Zipper) ") + kProductVersion + "\n";
@@ -108,6 +118,7 @@ constexpr int kJson = 257;
 constexpr int kNoClone = 258;
 constexpr int kKeep = 259;
 constexpr int kWait = 260;
+constexpr int kCheck = 261;
 
 // The options; a leading ':' has getopt_long tell a missing argument apart.
 // The digits are zip's and gzip's levels.
@@ -120,7 +131,8 @@ const option kLongOptions[] = {
     {"verify", no_argument, nullptr, 'T'},      {"keep", required_argument, nullptr, kKeep},
     {"quiet", no_argument, nullptr, 'q'},       {"allow-empty", no_argument, nullptr, kAllowEmpty},
     {"json", no_argument, nullptr, kJson},      {"no-clone", no_argument, nullptr, kNoClone},
-    {"wait", no_argument, nullptr, kWait},      {"help", no_argument, nullptr, 'h'},
+    {"wait", no_argument, nullptr, kWait},      {"check", no_argument, nullptr, kCheck},
+    {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},     {nullptr, 0, nullptr, 0}};
 
 bool TakesValue(int opt) {
@@ -191,12 +203,19 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
   const auto fail = [&error](std::string text) {
     if (error.empty()) error = std::move(text);
   };
+  // The first option given that only a run of the archiver takes: --check
+  // refuses it rather than leave the user believing it did something.
+  std::string runOnly;
+  const auto forRun = [&runOnly](const char* name) {
+    if (runOnly.empty()) runOnly = name;
+  };
   for (;;) {
     const int opt = getopt_long(argc, argv.data(), kShortOptions, kLongOptions, nullptr);
     if (opt == -1) break;
     const std::string value = optarg != nullptr ? optarg : "";
     switch (opt) {
       case 't':
+        forRun("--type");
         if (SameWord(value, "msde"))
           o.type = DatabaseType::Msde;
         else if (SameWord(value, "interbase"))
@@ -205,14 +224,17 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
           fail("invalid database type '" + value + "' (msde or interbase)");
         break;
       case 'l':
+        forRun("--level");
         if (!ParseInt(value, 1, 9, o.level)) fail("invalid level '" + value + "' (1 to 9)");
         break;
       case 'm':
+        forRun("--mask");
         // A list of no mask would find nothing and report success.
         if (SplitFileMask(value).empty()) fail("empty mask '" + value + "'");
         o.mask = value;
         break;
       case 'x':
+        forRun("--exclude");
         // An empty list leaves nothing out, which is what it says.
         o.exclude = value;
         break;
@@ -223,15 +245,19 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
         o.recursive = true;
         break;
       case 'k':
+        forRun("--keep-tags");
         o.keepTags = true;
         break;
       case 'n':
+        forRun("--dry-run");
         o.dryRun = true;
         break;
       case 'T':
+        forRun("--verify");
         o.verify = true;
         break;
       case kKeep:
+        forRun("--keep");
         if (!ParseInt(value, 0, 999, o.keep)) fail("invalid count to keep '" + value + "'");
         break;
       case 'q':
@@ -241,10 +267,15 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
         o.allowEmpty = true;
         break;
       case kWait:
+        forRun("--wait");
         o.wait = true;
         break;
       case kNoClone:
+        forRun("--no-clone");
         o.clone = false;
+        break;
+      case kCheck:
+        o.check = true;
         break;
       case kJson:
         o.json = true;
@@ -258,6 +289,7 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
       case '7':
       case '8':
       case '9':
+        forRun("--level");
         o.level = opt - '0';
         break;
       case 'h':
@@ -278,26 +310,32 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
   const std::vector<std::string> operands(argv.begin() + std::min(optind, argc),
                                           argv.begin() + argc);
 
-  if (!error.empty()) {
-    if (operands.size() == 2) {
+  const size_t wanted = o.check ? 1 : 2;
+  if (error.empty() && !help && !version) {
+    if (o.check && !runOnly.empty())
+      error = "option '" + runOnly + "' cannot be used with --check";
+    else if (operands.size() != wanted)
+      error = operands.size() <= wanted
+                  ? (o.check ? "missing DIR" : "missing SOURCE_DIR or OUTPUT_DIR")
+              : o.check ? "too many operands: --check takes one DIR"
+                        : "too many operands" + KeepTagsHint(args);
+  }
+  if (operands.size() == wanted) {
+    if (o.check) {
+      o.checkDir = operands[0];
+    } else {
       o.sourceDir = operands[0];
       o.outputDir = operands[1];
-      cmd.foldersGiven = true;
     }
+    cmd.foldersGiven = true;
+  }
+  if (!error.empty()) {
     cmd.kind = DbzipCommand::Kind::UsageError;
     cmd.error = std::move(error);
   } else if (help) {
     cmd.kind = DbzipCommand::Kind::Help;
   } else if (version) {
     cmd.kind = DbzipCommand::Kind::Version;
-  } else if (operands.size() != 2) {
-    cmd.kind = DbzipCommand::Kind::UsageError;
-    cmd.error = operands.size() < 2 ? "missing SOURCE_DIR or OUTPUT_DIR"
-                                    : "too many operands" + KeepTagsHint(args);
-  } else {
-    o.sourceDir = operands[0];
-    o.outputDir = operands[1];
-    cmd.foldersGiven = true;
   }
   return cmd;
 }

@@ -25,6 +25,10 @@ struct DbzipOptions {
   bool clone = true;        // read each database from a clone where its file system makes one
   std::string sourceDir;
   std::string outputDir;
+  // --check: read the archives stored in checkDir (and with recursive its
+  // sub-folders), write nothing.
+  bool check = false;
+  std::string checkDir;
 
   // The mask list the search uses: --mask, else the type's own.
   std::string FileMask() const;
@@ -38,8 +42,9 @@ struct DbzipCommand {
   // For UsageError, every option read (--json among them, wherever it
   // stands) and both folders when two operands were given.
   DbzipOptions options;
-  bool foldersGiven = false;  // both operands were read into the options
-  std::string error;          // for UsageError: the first thing that was wrong
+  // Both operands were read into the options (with --check, its one folder).
+  bool foldersGiven = false;
+  std::string error;  // for UsageError: the first thing that was wrong
 };
 
 // Parses the arguments after the program's name, GNU style (getopt_long):

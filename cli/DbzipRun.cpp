@@ -29,26 +29,6 @@ std::atomic<int> g_dbzipSignal{0};
 
 namespace {
 
-// Why dir cannot be a source or output directory, with the system's reason
-// where it has one; empty when it can.
-std::string FolderProblem(const std::string& dir) {
-  switch (CheckFolder(dir)) {
-    case TFolderProblem::None:
-      return {};
-    case TFolderProblem::NotAFolder:
-      return "not a directory";
-    case TFolderProblem::Missing:
-      break;
-  }
-  // Missing or out of reach: opening it tells which, in the system's words.
-  const THandle handle = FileOpen(dir, TFileAccess::Read);
-  if (handle != InvalidHandle) {
-    FileClose(handle);
-    return "not a directory";
-  }
-  return SysErrorMessage(errno);
-}
-
 std::string FailureText(std::exception_ptr failure) {
   try {
     std::rethrow_exception(failure);
@@ -59,11 +39,6 @@ std::string FailureText(std::exception_ptr failure) {
   } catch (...) {
     return "unknown error";
   }
-}
-
-int InterruptedStatus() {
-  const int signal = g_dbzipSignal;
-  return signal > 0 ? 128 + signal : kExitInterrupted;
 }
 
 // dbzip as a view of the run: each database as it starts and ends, then the
@@ -111,7 +86,7 @@ class DbzipView : public TRunView {
       case TExitClass::NothingFound:
         return kExitNothingFound;
       case TExitClass::Interrupted:
-        return InterruptedStatus();
+        return DbzipInterruptedStatus();
       case TExitClass::NotAllArchived:
         break;
     }
@@ -203,6 +178,29 @@ class DbzipView : public TRunView {
 
 }  // namespace
 
+std::string DbzipFolderProblem(const std::string& dir) {
+  switch (CheckFolder(dir)) {
+    case TFolderProblem::None:
+      return {};
+    case TFolderProblem::NotAFolder:
+      return "not a directory";
+    case TFolderProblem::Missing:
+      break;
+  }
+  // Missing or out of reach: opening it tells which, in the system's words.
+  const THandle handle = FileOpen(dir, TFileAccess::Read);
+  if (handle != InvalidHandle) {
+    FileClose(handle);
+    return "not a directory";
+  }
+  return SysErrorMessage(errno);
+}
+
+int DbzipInterruptedStatus() {
+  const int signal = g_dbzipSignal;
+  return signal > 0 ? 128 + signal : kExitInterrupted;
+}
+
 int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, bool statusLine,
              const std::atomic<bool>& cancel) {
   // A run refused before it starts still gives a monitor its summary: an
@@ -217,7 +215,7 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
       return refuse(EscapeControls(problem));
   }
   for (const std::string* dir : {&options.sourceDir, &options.outputDir}) {
-    if (const std::string problem = FolderProblem(*dir); !problem.empty())
+    if (const std::string problem = DbzipFolderProblem(*dir); !problem.empty())
       return refuse(QuoteName(*dir) + ": " + problem);
   }
   TRunRequest request;

@@ -22,6 +22,13 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitNothingFound = 3;
 inline constexpr int kExitInterrupted = 130;  // by SIGINT or Ctrl-C
 
+// Why dir cannot be a folder dbzip works on, in the system's words where it
+// gave some ("not a directory" else); empty when it can.
+std::string DbzipFolderProblem(const std::string& dir);
+// The exit status of a run the signal handlers ended: 128 + the signal's
+// number, 130 when none is stored.
+int DbzipInterruptedStatus();
+
 // Runs dbzip with parsed options: results go to out, diagnostics to err, and
 // with statusLine a line redrawn in place on err shows the databases being
 // zipped and the run's progress (else out gets a line as each starts). cancel

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "Console.h"
+#include "DbzipCheck.h"
 #include "DbzipOptions.h"
 #include "DbzipRun.h"
 
@@ -20,7 +21,10 @@ int main(int argc, char** argv) {
       if (cmd.options.json) {
         // A reader that went away makes no other status of a usage error.
         InstallInterruptHandlers();
-        std::cout << DbzipNotStartedJson(cmd.options, cmd.foldersGiven, cmd.error, kExitUsage)
+        std::cout << (cmd.options.check ? DbzipCheckNotStartedJson(cmd.options, cmd.foldersGiven,
+                                                                   cmd.error, kExitUsage)
+                                        : DbzipNotStartedJson(cmd.options, cmd.foldersGiven,
+                                                              cmd.error, kExitUsage))
                   << std::endl;
       }
       return kExitUsage;
@@ -29,7 +33,9 @@ int main(int argc, char** argv) {
   }
   InstallInterruptHandlers();
   const bool statusLine = PrepareConsoleOutput();
-  const int status = RunDbzip(cmd.options, std::cout, std::cerr, statusLine);
+  // A check prints a line per archive as it is read and draws no status line.
+  const int status = cmd.options.check ? CheckDbzip(cmd.options, std::cout, std::cerr)
+                                       : RunDbzip(cmd.options, std::cout, std::cerr, statusLine);
   ConsoleRunEnded();
   return status;
 }
