@@ -30,6 +30,9 @@ const char* const kDbzipHelp =
     "                       before it replaces the old one\n"
     "      --keep N         keep the N previous archives as NAME.zip.1 (newest)\n"
     "                       to NAME.zip.N beside the new NAME.zip (0 to 999)\n"
+    "  -u, --update         leave an archive that already holds its database as it\n"
+    "                       would be written again (the database is still read\n"
+    "                       whole for its CRC-32); reported as unchanged\n"
     "  -q, --quiet          print only errors\n"
     "      --json           print one JSON object per database and one for the\n"
     "                       summary on standard output, one per line\n"
@@ -100,7 +103,7 @@ constexpr int kKeep = 259;
 
 // The options; a leading ':' has getopt_long tell a missing argument apart.
 // The digits are zip's and gzip's levels.
-constexpr char kShortOptions[] = ":t:rl:km:x:j:nTqhV123456789";
+constexpr char kShortOptions[] = ":t:rl:km:x:j:nTuqhV123456789";
 const option kLongOptions[] = {{"type", required_argument, nullptr, 't'},
                                {"recursive", no_argument, nullptr, 'r'},
                                {"level", required_argument, nullptr, 'l'},
@@ -111,6 +114,7 @@ const option kLongOptions[] = {{"type", required_argument, nullptr, 't'},
                                {"dry-run", no_argument, nullptr, 'n'},
                                {"verify", no_argument, nullptr, 'T'},
                                {"keep", required_argument, nullptr, kKeep},
+                               {"update", no_argument, nullptr, 'u'},
                                {"quiet", no_argument, nullptr, 'q'},
                                {"allow-empty", no_argument, nullptr, kAllowEmpty},
                                {"json", no_argument, nullptr, kJson},
@@ -229,6 +233,9 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
         break;
       case kKeep:
         if (!ParseInt(value, 0, 999, o.keep)) fail("invalid count to keep '" + value + "'");
+        break;
+      case 'u':
+        o.update = true;
         break;
       case 'q':
         o.quiet = true;

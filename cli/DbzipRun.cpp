@@ -138,8 +138,10 @@ class DbzipView : public TRunView {
     const size_t found = outcome.databases.size();
     std::ostringstream summary;
     summary << found << (found == 1 ? " database" : " databases") << " found, " << outcome.archived
-            << " archived (" << outcome.cloned << " read from a clone), " << outcome.bytesIn
-            << " bytes in, " << outcome.bytesOut << " bytes out, " << timeText;
+            << " archived (";
+    if (options_.update) summary << outcome.unchanged << " unchanged, ";
+    summary << outcome.cloned << " read from a clone), " << outcome.bytesIn << " bytes in, "
+            << outcome.bytesOut << " bytes out, " << timeText;
     printer_.Line(summary.str());
     TellEnd(outcome, failure);
   }
@@ -157,7 +159,9 @@ class DbzipView : public TRunView {
     if (!options_.quiet) {
       const size_t found = outcome.databases.size();
       results_.Line(std::to_string(found) + (found == 1 ? " database" : " databases") + " found, " +
-                    std::to_string(outcome.archived) + " would be archived");
+                    std::to_string(outcome.archived) + " would be archived" +
+                    (options_.update ? " (" + std::to_string(outcome.unchanged) + " unchanged)"
+                                     : std::string()));
     }
     TellEnd(outcome, failure);
   }
@@ -173,6 +177,10 @@ class DbzipView : public TRunView {
       results_.Line(QuoteName(db.source) + ": would be skipped: " + EscapeControls(o.reason));
       return;
     }
+    if (o.outcome == TOutcome::Unchanged) {
+      if (!options_.quiet) results_.Line(QuoteName(db.source) + ": unchanged");
+      return;
+    }
     if (!options_.quiet) {
       results_.Line(QuoteName(db.source) + " -> " + QuoteName(db.archivePath));
       for (const auto& [from, to] : db.result.kept) {
@@ -184,6 +192,8 @@ class DbzipView : public TRunView {
       results_.Line(QuoteName(db.source) +
                     ": would be reported: " + EscapeControls(db.result.keptShort));
     }
+    if (!db.result.damaged.empty())
+      results_.Line(QuoteName(db.source) + ": would be reported: " + EscapeControls(o.reason));
   }
 
   const DbzipOptions& options_;
@@ -229,6 +239,7 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   request.clone = options.clone;
   request.verify = options.verify;
   request.keep = options.keep;
+  request.update = options.update;
 
   ResultOut results(out);
   Printer printer(results, err, statusLine && !options.dryRun, options.quiet, options.json,

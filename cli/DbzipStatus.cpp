@@ -52,8 +52,12 @@ double Printer::Finished(int slot, const TRunDatabase& db) {
     return seconds;
   }
   ClearStatus();
-  out_.Line(QuoteName(db.source) + ": " + std::to_string(db.result.bytesRead) + " bytes -> " +
-            std::to_string(db.result.archiveSize) + " bytes");
+  if (db.result.outcome == TZipOutcome::Unchanged) {
+    out_.Line(QuoteName(db.source) + ": unchanged");
+  } else {
+    out_.Line(QuoteName(db.source) + ": " + std::to_string(db.result.bytesRead) + " bytes -> " +
+              std::to_string(db.result.archiveSize) + " bytes");
+  }
   if (status_) DrawStatus();
   return seconds;
 }
