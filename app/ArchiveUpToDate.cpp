@@ -9,6 +9,7 @@
 #include "ArchiveVerify.h"
 #include "Crc32.h"
 #include "EntryCoding.h"
+#include "Errors.h"
 #include "FileOutput.h"
 #include "Streams.h"
 #include "ZipRecords.h"
@@ -25,8 +26,10 @@ constexpr size_t kCodedBytes = size_t{16} << 10;
 // first, then for the rest; keeps its CRC-32 and count.
 class TDatabaseRead {
  public:
-  explicit TDatabaseRead(THandle data) : data_(data) {}
+  TDatabaseRead(THandle data, const std::atomic<bool>& cancel) : data_(data), cancel_(cancel) {}
   size_t Read(uint8_t* buffer, size_t count) {
+    // A database of gigabytes on a slow disk takes a while.
+    if (cancel_.load(std::memory_order_relaxed)) throw EUserCanceled("User Aborted Operation");
     if (error_ != 0) return 0;
     const TFileIo io = FileRead(data_, buffer, static_cast<int64_t>(count));
     error_ = io.error;
@@ -46,6 +49,7 @@ class TDatabaseRead {
 
  private:
   THandle data_;
+  const std::atomic<bool>& cancel_;
   uint32_t crc_ = Crc32Preset;
   int64_t bytes_ = 0;
   int error_ = 0;
@@ -64,7 +68,7 @@ bool DataStartsWith(TStream& archive, const TArchiveFacts& facts, const std::str
 }  // namespace
 
 TUpToDateAnswer ArchiveUpToDate(THandle archive, THandle data, const TDatabaseLook& look, int level,
-                                TDecode decode) {
+                                TDecode decode, const std::atomic<bool>& cancel) {
   TUpToDateAnswer answer;
   TFileStream stream(archive, "archive");
   TArchiveFacts facts;
@@ -83,7 +87,7 @@ TUpToDateAnswer ArchiveUpToDate(THandle archive, THandle data, const TDatabaseLo
 #ifndef _WIN32
   ::posix_fadvise(data, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
-  TDatabaseRead read(data);
+  TDatabaseRead read(data, cancel);
   const TEntryCoding coding = WriterCoding(
       look.fileName, level, [&](uint8_t* buffer, size_t count) { return read.Read(buffer, count); },
       kCodedBytes);

@@ -4,6 +4,7 @@
 // without moving its time, so its time and size alone prove nothing.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -41,6 +42,7 @@ struct TUpToDateAnswer {
 // flags tell only three classes of level apart). With decode, the data is
 // decoded too: Damaged when all else holds but it does not decode. The
 // database is read only when its records could match; one that changes
-// while it is read is not up to date.
+// while it is read is not up to date. Raises EUserCanceled at its next read
+// once cancel is set.
 TUpToDateAnswer ArchiveUpToDate(THandle archive, THandle data, const TDatabaseLook& look, int level,
-                                TDecode decode);
+                                TDecode decode, const std::atomic<bool>& cancel);

@@ -119,13 +119,18 @@ TRunEnd TRun::Plan(const TRunRequest& request, const TCancelToken& cancel) {
       // checks it, until one would be written: an archive this run wrote is
       // never left for another database.
       bool moves = later != SIZE_MAX;
-      for (auto it = group.begin(); request_.update && it != group.end() && !cancel; ++it) {
-        TRunDatabase& db = dbs_[*it];
-        if (!db.result.reason.empty()) continue;
-        if (driver_.PlanUpdate(db.archivePath, db.source, request_.level, db.result)) continue;
-        // A damaged archive of the database as it is enters no chain.
-        moves = db.result.damaged.empty();
-        break;
+      try {
+        for (auto it = group.begin(); request_.update && it != group.end(); ++it) {
+          TRunDatabase& db = dbs_[*it];
+          if (!db.result.reason.empty()) continue;
+          if (driver_.PlanUpdate(db.archivePath, db.source, request_.level, db.result, cancel))
+            continue;
+          // A damaged archive of the database as it is enters no chain.
+          moves = db.result.damaged.empty();
+          break;
+        }
+      } catch (const EUserCanceled&) {
+        break;  // the token says so; Finish tells
       }
       // The earlier archives move once for the group, when its first
       // archive replaces the one in place.

@@ -208,8 +208,8 @@ void TRunDriver::PlanKeep(const std::string& archivePath, const std::string& sou
 }
 
 TUpToDateAnswer TRunDriver::CheckUpToDate(const TArchiveTarget& target, const std::string& source,
-                                          const TSourceClone* clone, int level,
-                                          TFileId& archive) const {
+                                          const TSourceClone* clone, int level, TFileId& archive,
+                                          const TCancelToken& cancel) const {
   const TEntryStatus entry = target.dir->StatusAt(target.name);
   // An archive this run wrote holds another database of the same name.
   if (entry.kind != TEntryKind::Regular || report_.WroteThisRun(entry.stamp.id)) return {};
@@ -243,17 +243,17 @@ TUpToDateAnswer TRunDriver::CheckUpToDate(const TArchiveTarget& target, const st
     look.attr = FileGetAttr(source);
   }
   return ArchiveUpToDate(archiveHandle.handle, data, look, level,
-                         verify_ ? TDecode::Data : TDecode::RecordsOnly);
+                         verify_ ? TDecode::Data : TDecode::RecordsOnly, cancel);
 }
 
 bool TRunDriver::PlanUpdate(const std::string& archivePath, const std::string& source, int level,
-                            TZipResult& result) const {
+                            TZipResult& result, const TCancelToken& cancel) const {
   if (!update_) return false;
   TOutputDir own;
   TArchiveTarget target;
   if (Resolve(archivePath, own, target) != 0) return false;
   TFileId archive;
-  const TUpToDateAnswer answer = CheckUpToDate(target, source, nullptr, level, archive);
+  const TUpToDateAnswer answer = CheckUpToDate(target, source, nullptr, level, archive, cancel);
   if (answer.verdict == TUpToDate::Damaged) result.damaged = answer.damage;
   if (answer.verdict != TUpToDate::Yes) return false;
   result.outcome = TZipOutcome::Unchanged;
@@ -339,10 +339,10 @@ struct TRunDriver::TZipJob {
   }
 };
 
-bool TRunDriver::Settled(TZipJob& job, int level) {
+bool TRunDriver::Settled(TZipJob& job, int level, const TCancelToken& cancel) {
   TFileId archive;
   const TUpToDateAnswer answer = CheckUpToDate(
-      job.target, job.source, job.result.cloned ? &job.clone : nullptr, level, archive);
+      job.target, job.source, job.result.cloned ? &job.clone : nullptr, level, archive, cancel);
   if (answer.verdict == TUpToDate::Damaged) {
     job.damaged = archive;
     job.result.damaged = answer.damage;
@@ -548,7 +548,7 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
     // holds the database as one instant left it, whatever is written
     // meanwhile.
     if (cloning_) job.result.cloned = cloner_.Take(source, *job.target.dir, job.clone);
-    if (update_ && Settled(job, level)) return finish();
+    if (update_ && Settled(job, level, cancel)) return finish();
     // The archive is written into a private file of its own, through its
     // handle alone, and put in place only when complete, so the previous
     // archive stays until then and a crash leaves nothing at the final name

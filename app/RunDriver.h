@@ -128,9 +128,10 @@ class TRunDriver {
   // What ZipDatabase's update check would find for a database that WouldSkip
   // lets through: true and result Unchanged when its archive would be left;
   // else result's damaged says why it would be written again, if damaged.
-  // Reads the database directly, never a clone.
+  // Reads the database directly, never a clone; raises EUserCanceled once
+  // cancel is set.
   bool PlanUpdate(const std::string& archivePath, const std::string& source, int level,
-                  TZipResult& result) const;
+                  TZipResult& result, const TCancelToken& cancel) const;
 
   // Makes every archive this run put in place durable (their folder's
   // entries); the run's summary comes after it. 0, or the error number.
@@ -163,7 +164,8 @@ class TRunDriver {
   // would be written at level, read from clone or else opened now; archive
   // is the archive's id when it was read.
   TUpToDateAnswer CheckUpToDate(const TArchiveTarget& target, const std::string& source,
-                                const TSourceClone* clone, int level, TFileId& archive) const;
+                                const TSourceClone* clone, int level, TFileId& archive,
+                                const TCancelToken& cancel) const;
 
   // One database on its way to its archive, and the steps it takes; each
   // step answers false after recording in job.result why it stopped.
@@ -171,7 +173,7 @@ class TRunDriver {
   // The update check: true when nothing more is to be done, the archive
   // left as it is (Unchanged) or the clone not readable again (NotRead);
   // else the database is to be written, its clone read from its start.
-  bool Settled(TZipJob& job, int level);
+  bool Settled(TZipJob& job, int level, const TCancelToken& cancel);
   bool WriteArchive(TZipWriter& writer, TZipJob& job, int level, const TCancelToken& cancel);
   bool Seal(TZipWriter& writer, TZipJob& job);
   bool PutInPlace(TZipJob& job);
