@@ -509,6 +509,9 @@ std::string CheckRecords(TStream& archive, TArchiveFacts& facts) {
   }
   facts.storedName = read.name;
   facts.method = static_cast<uint16_t>(read.central.Le(10, 2));
+  facts.flags = static_cast<uint16_t>(read.central.Le(8, 2));
+  facts.dosTime = static_cast<uint32_t>(read.central.Le(12, 4));
+  facts.externalAttributes = static_cast<uint32_t>(read.central.Le(38, 4));
   facts.crc = static_cast<uint32_t>(read.central.Le(16, 4));
   facts.compressedSize = int64_t(read.compressed);
   facts.uncompressedSize = int64_t(read.uncompressed);
@@ -540,6 +543,18 @@ std::string CheckArchive(TStream& archive, TArchiveFacts& facts) {
         !problem.empty()) {
       return "the entry's data at offset " + std::to_string(found.dataOffset) + " " + problem;
     }
+  } catch (const Exception& e) {
+    return "it could not be read: " + e.Message();
+  }
+  facts = std::move(found);
+  return {};
+}
+
+std::string CheckArchiveRecords(TStream& archive, TArchiveFacts& facts) {
+  facts = {};
+  TArchiveFacts found;
+  try {
+    if (std::string problem = CheckRecords(archive, found); !problem.empty()) return problem;
   } catch (const Exception& e) {
     return "it could not be read: " + e.Message();
   }

@@ -16,6 +16,9 @@ class TZipWriter;
 struct TArchiveFacts {
   std::string storedName;  // the name's bytes as both headers hold them
   uint16_t method = 0;
+  uint16_t flags = 0;    // general purpose, as both headers hold them
+  uint32_t dosTime = 0;  // modification time and date, as both headers hold them
+  uint32_t externalAttributes = 0;
   uint32_t crc = 0;
   int64_t compressedSize = 0;
   int64_t uncompressedSize = 0;
@@ -34,6 +37,9 @@ struct TArchiveFacts {
 // when it is sound, with facts filled; else what is wrong: the record, the
 // field and its offset.
 std::string CheckArchive(TStream& archive, TArchiveFacts& facts);
+// CheckArchive without the data: the records alone, which a few reads near
+// the start and the end of the archive give.
+std::string CheckArchiveRecords(TStream& archive, TArchiveFacts& facts);
 
 // Checks the archive the writer has just written into the file open at
 // handle: CheckArchive, then every byte of it outside the entry's data equal

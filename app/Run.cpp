@@ -115,9 +115,26 @@ TRunEnd TRun::Plan(const TRunRequest& request, const TCancelToken& cancel) {
         db.replacedBy = later;
         later = *it;
       }
+      // Each database is checked against the archive in place, as the run
+      // checks it, until one would be written: an archive this run wrote is
+      // never left for another database.
+      bool moves = later != SIZE_MAX;
+      try {
+        for (auto it = group.begin(); request_.update && it != group.end(); ++it) {
+          TRunDatabase& db = dbs_[*it];
+          if (!db.result.reason.empty()) continue;
+          if (driver_.PlanUpdate(db.archivePath, db.source, request_.level, db.result, cancel))
+            continue;
+          // A damaged archive of the database as it is enters no chain.
+          moves = db.result.damaged.empty();
+          break;
+        }
+      } catch (const EUserCanceled&) {
+        break;  // the token says so; Finish tells
+      }
       // The earlier archives move once for the group, when its first
       // archive replaces the one in place.
-      if (later != SIZE_MAX)
+      if (moves && dbs_[later].result.outcome != TZipOutcome::Unchanged)
         driver_.PlanKeep(dbs_[later].archivePath, dbs_[later].source, dbs_[later].result);
     }
   }
@@ -135,6 +152,7 @@ bool TRun::Begin(const TRunRequest& request, const TCancelToken& cancel) {
   driver_.SetCloning(request.clone);
   driver_.SetVerify(request.verify);
   driver_.SetKeep(request.keep);
+  driver_.SetUpdate(request.update);
   if (const int error =
           driver_.BeginRun(request.outputDir, planning_ ? TRunMode::DryRun : TRunMode::Run,
                            request.waitForFolder, &cancel);

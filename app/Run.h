@@ -33,6 +33,7 @@ struct TRunRequest {
   int keep = 0;          // earlier archives kept beside each new one (dbzip)
   // Another run holding the output folder is waited for, not reported (dbzip).
   bool waitForFolder = false;
+  bool update = false;   // an archive that already holds its database as it stands is left (dbzip)
   // The caller's thread runs a window: its pending messages run during the
   // search and after each block written, so it stays responsive, and one
   // database is zipped at a time, on that thread.
@@ -93,7 +94,8 @@ class TRun {
   // rules, one after the other), the folder's sync, and Ended.
   TRunEnd Execute(const TRunRequest& request, const TCancelToken& cancel);
   // A dry run: the search, then for each database what the run would do
-  // (WouldSkip, the output folder's check, the archive names shared), in
+  // (WouldSkip, the output folder's check, the update check, the archive
+  // names shared), in
   // Databases(); writes nothing. Ended follows.
   TRunEnd Plan(const TRunRequest& request, const TCancelToken& cancel);
 

@@ -216,6 +216,59 @@ void TRunDriver::PlanKeep(const std::string& archivePath, const std::string& sou
   result.keptShort = plan.shortBy;
 }
 
+TUpToDateAnswer TRunDriver::CheckUpToDate(const TArchiveTarget& target, const std::string& source,
+                                          const TSourceClone* clone, int level, TFileId& archive,
+                                          const TCancelToken& cancel) const {
+  const TEntryStatus entry = target.dir->StatusAt(target.name);
+  // An archive this run wrote holds another database of the same name.
+  if (entry.kind != TEntryKind::Regular || report_.WroteThisRun(entry.stamp.id)) return {};
+  struct Closer {
+    THandle handle = InvalidHandle;
+    ~Closer() {
+      if (handle != InvalidHandle) FileClose(handle);
+    }
+  } archiveHandle, sourceHandle;
+  archiveHandle.handle = target.dir->OpenForReadingAt(target.name);
+  TFileStamp opened;
+  if (archiveHandle.handle == InvalidHandle || FileStampOf(archiveHandle.handle, opened) != 0 ||
+      !(opened.id == entry.stamp.id)) {
+    return {};
+  }
+  archive = opened.id;
+  // The database as the writer would take it: the clone's time and
+  // attributes, or its own as opened now.
+  TDatabaseLook look;
+  look.fileName = ExtractFileName(source);
+  THandle data = InvalidHandle;
+  if (clone != nullptr) {
+    data = clone->handle;
+    look.dosTime = clone->time;
+    look.attr = clone->attr;
+  } else {
+    // Opened as the writer opens it.
+    data = sourceHandle.handle = FileOpen(source, TFileAccess::Read);
+    if (data == InvalidHandle) return {};
+    look.dosTime = FileDosDateTime(data);
+    look.attr = FileGetAttr(source);
+  }
+  return ArchiveUpToDate(archiveHandle.handle, data, look, level,
+                         verify_ ? TDecode::Data : TDecode::RecordsOnly, cancel);
+}
+
+bool TRunDriver::PlanUpdate(const std::string& archivePath, const std::string& source, int level,
+                            TZipResult& result, const TCancelToken& cancel) const {
+  if (!update_) return false;
+  TOutputDir own;
+  TArchiveTarget target;
+  if (Resolve(archivePath, own, target) != 0) return false;
+  TFileId archive;
+  const TUpToDateAnswer answer = CheckUpToDate(target, source, nullptr, level, archive, cancel);
+  if (answer.verdict == TUpToDate::Damaged) result.damaged = answer.damage;
+  if (answer.verdict != TUpToDate::Yes) return false;
+  result.outcome = TZipOutcome::Unchanged;
+  return true;
+}
+
 TZipResult TRunDriver::WouldSkip(const std::string& archivePath, const std::string& source) const {
   TZipResult result;
   const auto skip = [&](TZipOutcome outcome, std::string reason) {
@@ -282,6 +335,7 @@ struct TRunDriver::TZipJob {
   TZipResult result;
   TEntryStatus replaced;  // the file at the archive's name when it was sealed
   uint32_t mode = 0600;   // the bits it takes once it has the archive's name
+  TFileId damaged;        // the archive in place, found damaged by the update check
 
   ~TZipJob() {
     if (target.dir != nullptr) target.dir->Discard(temp);
@@ -293,6 +347,33 @@ struct TRunDriver::TZipJob {
     return false;
   }
 };
+
+bool TRunDriver::Settled(TZipJob& job, int level, const TCancelToken& cancel) {
+  TFileId archive;
+  const TUpToDateAnswer answer = CheckUpToDate(
+      job.target, job.source, job.result.cloned ? &job.clone : nullptr, level, archive, cancel);
+  if (answer.verdict == TUpToDate::Damaged) {
+    job.damaged = archive;
+    job.result.damaged = answer.damage;
+  }
+  if (answer.verdict != TUpToDate::Yes) {
+    // The writer reads the clone from where its offset stands.
+    if (job.result.cloned && FileSeek(job.clone.handle, 0, 0) != 0) {
+      job.Stop(TZipOutcome::NotRead, Reason("could not be read", errno));
+      return true;
+    }
+    return false;
+  }
+  TZipResult& result = job.result;
+  result.outcome = TZipOutcome::Unchanged;
+  result.sizeAtStart = result.bytesRead = answer.bytesRead;
+  result.archiveSize = answer.archiveSize;
+  // Told like an archive put in place, so that a later database of the same
+  // name that replaces it is reported; yet not as one this run wrote: that
+  // one would still enter the chain of earlier archives, and be checked.
+  report_.Archived(job.target.path, job.source);
+  return true;
+}
 
 bool TRunDriver::WriteArchive(TZipWriter& writer, TZipJob& job, int level,
                               const TCancelToken& cancel) {
@@ -386,9 +467,11 @@ bool TRunDriver::PutInPlace(TZipJob& job) {
   // the new one enters the chain by the same moves. Only an archive replaced
   // enters it, and not one this run wrote: two databases of one name take
   // one step between them.
+  // Nor does a damaged archive of the database as it is now: it would push
+  // a real earlier archive out of the chain for a broken copy of this one.
   bool placed = false;
   if (keep_ > 0 && replaced.kind == TEntryKind::Regular &&
-      !report_.WroteThisRun(replaced.stamp.id)) {
+      !report_.WroteThisRun(replaced.stamp.id) && !(job.damaged == replaced.stamp.id)) {
     // A name planted in a free place of the chain since it was looked at
     // is met by a fresh look.
     for (int attempt = 0; attempt < 2 && !placed; ++attempt) {
@@ -440,6 +523,14 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
   TZipJob job;
   job.source = source;
   const auto finish = [&]() {
+    // A damaged archive is told whatever became of the database.
+    if (const std::string& damage = job.result.damaged; !damage.empty()) {
+      std::string& reason = job.result.reason;
+      reason += (reason.empty() ? "" : "; ") +
+                std::string(job.result.InPlace() ? "its archive was damaged and is written again: "
+                                                 : "its archive in place is damaged: ") +
+                damage;
+    }
     if (!job.result.reason.empty()) report_.Add(source, job.result.reason);
     return job.result;
   };
@@ -447,19 +538,23 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
     job.Stop(skip.outcome, std::move(skip.reason));
     return finish();
   }
-  // The archive is written into a private file of its own, through its
-  // handle alone, and put in place only when complete, so the previous
-  // archive stays until then and a crash leaves nothing at the final name
-  // but it.
   int error = Resolve(archivePath, job.own, job.target);
-  if (error == 0) error = job.target.dir->CreateTemp(job.target.name, job.temp);
+  if (error == 0) {
+    // Read from a clone where the file system makes one: the archive then
+    // holds the database as one instant left it, whatever is written
+    // meanwhile.
+    if (cloning_) job.result.cloned = cloner_.Take(source, *job.target.dir, job.clone);
+    if (update_ && Settled(job, level, cancel)) return finish();
+    // The archive is written into a private file of its own, through its
+    // handle alone, and put in place only when complete, so the previous
+    // archive stays until then and a crash leaves nothing at the final name
+    // but it.
+    error = job.target.dir->CreateTemp(job.target.name, job.temp);
+  }
   if (error != 0) {
     job.Stop(TZipOutcome::Failed, Reason("could not create a file beside " + archivePath, error));
     return finish();
   }
-  // Read from a clone where the file system makes one: the archive then
-  // holds the database as one instant left it, whatever is written meanwhile.
-  if (cloning_) job.result.cloned = cloner_.Take(source, *job.target.dir, job.clone);
   if (!WriteArchive(writer, job, level, cancel) || !Seal(writer, job)) return finish();
   // The last moment a cancel keeps the previous archive; after the replace
   // the archive is in place and reported so, whatever follows.

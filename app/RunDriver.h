@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ArchiveName.h"
+#include "ArchiveUpToDate.h"
 #include "FileOutput.h"
 #include "RunReport.h"
 #include "SourceClone.h"
@@ -27,6 +28,7 @@ class TZipWriter;
 enum class TZipOutcome {
   Archived,         // the archive holds the database as it stood
   ArchivedChanged,  // archived as read, but it changed while it was read
+  Unchanged,        // its archive already held it as it would be written: left as it is
   NotRegular,       // a FIFO, device, socket or folder: never opened
   NotRead,          // it could not be opened or read; the old archive is kept
   NotReplaced,      // its archive would have replaced a file that is not ours
@@ -46,9 +48,13 @@ struct TZipResult {
   std::vector<std::pair<std::string, std::string>> kept;
   // Why fewer earlier archives are kept than asked (reported, exit 1).
   std::string keptShort;
+  // With update and verify: why the archive in place, whose records held the
+  // database as it is, did not decode; it is (or would be) written again.
+  std::string damaged;
 
   bool InPlace() const {
-    return outcome == TZipOutcome::Archived || outcome == TZipOutcome::ArchivedChanged;
+    return outcome == TZipOutcome::Archived || outcome == TZipOutcome::ArchivedChanged ||
+           outcome == TZipOutcome::Unchanged;
   }
 };
 
@@ -118,6 +124,20 @@ class TRunDriver {
   // result's kept and keptShort, as ZipDatabase would do it. Looks only.
   void PlanKeep(const std::string& archivePath, const std::string& source,
                 TZipResult& result) const;
+  // With update, ZipDatabase leaves an archive that already holds the
+  // database exactly as it would write it at its level (read whole for its
+  // CRC-32, from the clone where one is taken): Unchanged, and no earlier
+  // archive moves. An archive this run wrote is never left so for another
+  // database. With verify the archive's data is decoded too; one that does
+  // not decode is written again and reported.
+  void SetUpdate(bool update) { update_ = update; }
+  // What ZipDatabase's update check would find for a database that WouldSkip
+  // lets through: true and result Unchanged when its archive would be left;
+  // else result's damaged says why it would be written again, if damaged.
+  // Reads the database directly, never a clone; raises EUserCanceled once
+  // cancel is set.
+  bool PlanUpdate(const std::string& archivePath, const std::string& source, int level,
+                  TZipResult& result, const TCancelToken& cancel) const;
 
   // Makes every archive this run put in place durable (their folder's
   // entries); the run's summary comes after it. 0, or the error number.
@@ -146,9 +166,20 @@ class TRunDriver {
   // empty when it may be.
   std::string Untouchable(const TArchiveTarget& target, const std::string& source) const;
 
+  // Whether the archive at the target holds the database at source as it
+  // would be written at level, read from clone or else opened now; archive
+  // is the archive's id when it was read.
+  TUpToDateAnswer CheckUpToDate(const TArchiveTarget& target, const std::string& source,
+                                const TSourceClone* clone, int level, TFileId& archive,
+                                const TCancelToken& cancel) const;
+
   // One database on its way to its archive, and the steps it takes; each
   // step answers false after recording in job.result why it stopped.
   struct TZipJob;
+  // The update check: true when nothing more is to be done, the archive
+  // left as it is (Unchanged) or the clone not readable again (NotRead);
+  // else the database is to be written, its clone read from its start.
+  bool Settled(TZipJob& job, int level, const TCancelToken& cancel);
   bool WriteArchive(TZipWriter& writer, TZipJob& job, int level, const TCancelToken& cancel);
   bool Seal(TZipWriter& writer, TZipJob& job);
   bool PutInPlace(TZipJob& job);
@@ -163,6 +194,7 @@ class TRunDriver {
   RunReport report_;
   bool verify_ = false;
   int keep_ = 0;
+  bool update_ = false;
   // Found databases by file name, for the check that an archive never
   // replaces one of them.
   std::unordered_multimap<std::string, std::string> foundByName_;

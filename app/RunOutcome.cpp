@@ -11,6 +11,8 @@ TOutcome FromZip(TZipOutcome outcome) {
       return TOutcome::Archived;
     case TZipOutcome::ArchivedChanged:
       return TOutcome::ArchivedChanged;
+    case TZipOutcome::Unchanged:
+      return TOutcome::Unchanged;
     case TZipOutcome::NotRegular:
       return TOutcome::NotRegular;
     case TZipOutcome::NotRead:
@@ -36,8 +38,10 @@ TDatabaseOutcome Planned(const TRunDatabase& db, const std::vector<TRunDatabase>
     o.replacedBy = &dbs[db.replacedBy];
     o.reason = "its archive would be replaced by " + o.replacedBy->source;
   } else {
-    o.outcome = TOutcome::Archived;
+    o.outcome = FromZip(db.result.outcome);
     o.inPlace = true;
+    if (!db.result.damaged.empty())
+      o.reason = "its archive is damaged and would be written again: " + db.result.damaged;
   }
   return o;
 }
@@ -50,6 +54,8 @@ const char* OutcomeName(TOutcome outcome) {
       return "archived";
     case TOutcome::ArchivedChanged:
       return "archived-changed";
+    case TOutcome::Unchanged:
+      return "unchanged";
     case TOutcome::NotRegular:
       return "not-regular";
     case TOutcome::NotRead:
@@ -89,7 +95,7 @@ TRunOutcome OutcomeOf(const TRun& run, TRunEnd end, bool plan, bool allowEmpty) 
     TDatabaseOutcome o;
     if (plan) {
       o = Planned(db, dbs, end);
-      remarks |= o.inPlace && !db.result.keptShort.empty();
+      remarks |= o.inPlace && (!db.result.keptShort.empty() || !db.result.damaged.empty());
     } else {
       o.db = &db;
       o.reason = db.result.reason;
@@ -106,6 +112,7 @@ TRunOutcome OutcomeOf(const TRun& run, TRunEnd end, bool plan, bool allowEmpty) 
     }
     if (o.inPlace) {
       ++result.archived;
+      if (o.outcome == TOutcome::Unchanged) ++result.unchanged;
       result.bytesIn += static_cast<uint64_t>(db.result.bytesRead);
       result.bytesOut += static_cast<uint64_t>(db.result.archiveSize);
       if (db.result.cloned) ++result.cloned;

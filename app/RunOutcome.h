@@ -13,6 +13,7 @@
 enum class TOutcome {
   Archived,         // in place (or would be)
   ArchivedChanged,  // in place, archived as read though it changed meanwhile
+  Unchanged,        // in place: its archive already held it as it stands (--update)
   NotRegular,
   NotRead,
   NotReplaced,
@@ -45,8 +46,9 @@ struct TRunOutcome {
   // The report's cases that are no database: notes (temporaries) and the
   // folders that could not be listed, as met.
   std::vector<RunReport::Case> notes, folders;
-  size_t archived = 0;  // in place at the end
-  size_t cloned = 0;    // of those, read from a clone
+  size_t archived = 0;   // in place at the end
+  size_t unchanged = 0;  // of those, left as they were
+  size_t cloned = 0;     // of those, read from a clone
   uint64_t bytesIn = 0, bytesOut = 0;
   TExitClass exitClass = TExitClass::Ok;
   // A finished run found no database and an empty run is not allowed: said

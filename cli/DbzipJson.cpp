@@ -77,6 +77,7 @@ std::vector<std::string> DbzipJsonLines(const TRunOutcome& outcome, const DbzipO
       .Text("output_dir", options.outputDir)
       .Number("found", found)
       .Number("archived", outcome.archived)
+      .Number("unchanged", outcome.unchanged)
       .Number("not_archived", found - outcome.archived)
       .Number("folders_not_listed", outcome.folders.size())
       .Number("bytes_in", outcome.bytesIn)
@@ -99,8 +100,8 @@ std::string DbzipNotStartedJson(const DbzipOptions& options, bool foldersGiven,
   else
     summary.Null("source_dir").Null("output_dir");
   // Nothing was searched: no count would be true.
-  for (const char* key :
-       {"found", "archived", "not_archived", "folders_not_listed", "bytes_in", "bytes_out"})
+  for (const char* key : {"found", "archived", "unchanged", "not_archived", "folders_not_listed",
+                          "bytes_in", "bytes_out"})
     summary.Null(key);
   return summary.Null("seconds").Number("exit_status", static_cast<uint64_t>(status)).Line();
 }

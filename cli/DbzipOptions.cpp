@@ -33,6 +33,9 @@ const char* const kDbzipHelp =
     "                       before it replaces the old one\n"
     "      --keep N         keep the N previous archives as NAME.zip.1 (newest)\n"
     "                       to NAME.zip.N beside the new NAME.zip (0 to 999)\n"
+    "  -u, --update         leave an archive that already holds its database as it\n"
+    "                       would be written again (the database is still read\n"
+    "                       whole for its CRC-32); reported as unchanged\n"
     "  -q, --quiet          print only errors\n"
     "      --json           print one JSON object per database and one for the\n"
     "                       summary on standard output, one per line\n"
@@ -122,7 +125,7 @@ constexpr int kCheck = 261;
 
 // The options; a leading ':' has getopt_long tell a missing argument apart.
 // The digits are zip's and gzip's levels.
-constexpr char kShortOptions[] = ":t:rl:km:x:j:nTqhV123456789";
+constexpr char kShortOptions[] = ":t:rl:km:x:j:nTuqhV123456789";
 const option kLongOptions[] = {
     {"type", required_argument, nullptr, 't'},  {"recursive", no_argument, nullptr, 'r'},
     {"level", required_argument, nullptr, 'l'}, {"keep-tags", no_argument, nullptr, 'k'},
@@ -132,7 +135,7 @@ const option kLongOptions[] = {
     {"quiet", no_argument, nullptr, 'q'},       {"allow-empty", no_argument, nullptr, kAllowEmpty},
     {"json", no_argument, nullptr, kJson},      {"no-clone", no_argument, nullptr, kNoClone},
     {"wait", no_argument, nullptr, kWait},      {"check", no_argument, nullptr, kCheck},
-    {"help", no_argument, nullptr, 'h'},
+    {"update", no_argument, nullptr, 'u'},      {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},     {nullptr, 0, nullptr, 0}};
 
 bool TakesValue(int opt) {
@@ -259,6 +262,9 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
       case kKeep:
         forRun("--keep");
         if (!ParseInt(value, 0, 999, o.keep)) fail("invalid count to keep '" + value + "'");
+        break;
+      case 'u':
+        o.update = true;
         break;
       case 'q':
         o.quiet = true;

@@ -19,6 +19,7 @@ struct DbzipOptions {
   bool dryRun = false;                 // list what a run would do, write nothing
   bool verify = false;  // read each archive back and decode it before it replaces the old one
   int keep = 0;         // earlier archives kept beside each new one
+  bool update = false;  // leave an archive that already holds its database as it stands
   bool quiet = false;
   bool allowEmpty = false;  // finding no database is no failure
   bool wait = false;        // another run into the output folder is waited for

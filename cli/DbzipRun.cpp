@@ -116,9 +116,14 @@ class DbzipView : public TRunView {
     std::ostringstream summary;
     summary << found << (found == 1 ? " database" : " databases") << " found, " << outcome.archived
             << " archived";
-    // Said only where a clone was made: a count of none would read as a
-    // fault where cloning was off or no file system could clone.
-    if (outcome.cloned > 0) summary << " (" << outcome.cloned << " read from a clone)";
+    // Said only where they apply: a count of no clone would read as a fault
+    // where cloning was off or no file system could clone.
+    std::string counts;
+    if (options_.update) counts = std::to_string(outcome.unchanged) + " unchanged";
+    if (outcome.cloned > 0)
+      counts +=
+          (counts.empty() ? "" : ", ") + std::to_string(outcome.cloned) + " read from a clone";
+    if (!counts.empty()) summary << " (" << counts << ")";
     summary << ", " << outcome.bytesIn << " bytes in, " << outcome.bytesOut << " bytes out, "
             << timeText;
     printer_.Line(summary.str());
@@ -138,7 +143,9 @@ class DbzipView : public TRunView {
     if (!options_.quiet) {
       const size_t found = outcome.databases.size();
       results_.Line(std::to_string(found) + (found == 1 ? " database" : " databases") + " found, " +
-                    std::to_string(outcome.archived) + " would be archived");
+                    std::to_string(outcome.archived) + " would be archived" +
+                    (options_.update ? " (" + std::to_string(outcome.unchanged) + " unchanged)"
+                                     : std::string()));
     }
     TellEnd(outcome, failure);
   }
@@ -154,6 +161,10 @@ class DbzipView : public TRunView {
       results_.Line(QuoteName(db.source) + ": would be skipped: " + EscapeControls(o.reason));
       return;
     }
+    if (o.outcome == TOutcome::Unchanged) {
+      if (!options_.quiet) results_.Line(QuoteName(db.source) + ": unchanged");
+      return;
+    }
     if (!options_.quiet) {
       results_.Line(QuoteName(db.source) + " -> " + QuoteName(db.archivePath));
       for (const auto& [from, to] : db.result.kept) {
@@ -165,6 +176,8 @@ class DbzipView : public TRunView {
       results_.Line(QuoteName(db.source) +
                     ": would be reported: " + EscapeControls(db.result.keptShort));
     }
+    if (!db.result.damaged.empty())
+      results_.Line(QuoteName(db.source) + ": would be reported: " + EscapeControls(o.reason));
   }
 
   const DbzipOptions& options_;
@@ -234,6 +247,7 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   request.verify = options.verify;
   request.keep = options.keep;
   request.waitForFolder = options.wait;
+  request.update = options.update;
 
   ResultOut results(out);
   Printer printer(results, err, statusLine && !options.dryRun, options.quiet, options.json,

@@ -52,11 +52,15 @@ double Printer::Finished(int slot, const TRunDatabase& db) {
     return seconds;
   }
   ClearStatus();
-  // The dry run's line, SOURCE -> ARCHIVE, with the sizes after ": ", which
-  // no printed name holds whole.
-  out_.Line(QuoteName(db.source) + " -> " + QuoteName(db.archivePath) + ": " +
-            std::to_string(db.result.bytesRead) + " bytes -> " +
-            std::to_string(db.result.archiveSize) + " bytes");
+  if (db.result.outcome == TZipOutcome::Unchanged) {
+    out_.Line(QuoteName(db.source) + ": unchanged");
+  } else {
+    // The dry run's line, SOURCE -> ARCHIVE, with the sizes after ": ", which
+    // no printed name holds whole.
+    out_.Line(QuoteName(db.source) + " -> " + QuoteName(db.archivePath) + ": " +
+              std::to_string(db.result.bytesRead) + " bytes -> " +
+              std::to_string(db.result.archiveSize) + " bytes");
+  }
   if (status_) DrawStatus();
   return seconds;
 }

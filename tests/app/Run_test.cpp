@@ -24,6 +24,8 @@ const char* Name(TZipOutcome outcome) {
       return "archived";
     case TZipOutcome::ArchivedChanged:
       return "changed";
+    case TZipOutcome::Unchanged:
+      return "unchanged";
     case TZipOutcome::NotRegular:
       return "not regular";
     case TZipOutcome::NotRead:

@@ -205,9 +205,9 @@ TEST_F(DbzipTest, ErrorsAndUsage) {
 // A monitor reading --json hears of a run refused before it began (an
 // unmounted disk, a faulty job) as of any other: one summary line.
 TEST_F(DbzipTest, ARefusedRunStillGivesItsJsonSummary) {
-  const std::string nulls =
-      R"("found":null,"archived":null,"not_archived":null,"folders_not_listed":null,)"
-      R"("bytes_in":null,"bytes_out":null,"seconds":null,"exit_status":2})";
+  const std::string nulls = R"("found":null,"archived":null,"unchanged":null,"not_archived":null,)"
+                            R"("folders_not_listed":null,)"
+                            R"("bytes_in":null,"bytes_out":null,"seconds":null,"exit_status":2})";
   ProcessResult r = Dbzip({"--json", "-n", src.Root(), out.Path("nope")});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, R"({"type":"summary","dry_run":true,"end":"not-started","error":")" +
