@@ -80,9 +80,7 @@ TEST_F(DbzipUpdateTest, AnUnchangedDatabaseMovesNoGeneration) {
   const Outcome r = Dbzip({"-u", "-6", "--keep", "2", src.Root(), out.Root()});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find(db + ": unchanged\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("1 database found, 1 archived (1 unchanged)"),
-            std::string::npos)
-      << r.out;
+  EXPECT_NE(r.out.find("1 database found, 1 archived (1 unchanged)"), std::string::npos) << r.out;
   const Outcome json = Dbzip({"-u", "-6", "--keep", "2", "--json", src.Root(), out.Root()});
   EXPECT_NE(json.out.find(R"("outcome":"unchanged","reason":null)"), std::string::npos);
   EXPECT_NE(json.out.find(R"("archived":1,"unchanged":1,"not_archived":0)"), std::string::npos);
@@ -103,11 +101,13 @@ TEST_F(DbzipUpdateTest, ADatabaseOrLevelThatChangedIsWrittenAgain) {
   std::filesystem::last_write_time(db, time);
   Outcome r = Dbzip({"-u", "-6", src.Root(), out.Root()});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find(db + " -> " + out.Path("a.zip") + ": 300000 bytes -> "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(db + " -> " + out.Path("a.zip") + ": 300000 bytes -> "), std::string::npos)
+      << r.out;
   const std::string six = ReadAll(zip);
 
   r = Dbzip({"-u", "-5", src.Root(), out.Root()});
-  EXPECT_NE(r.out.find(db + " -> " + out.Path("a.zip") + ": 300000 bytes -> "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(db + " -> " + out.Path("a.zip") + ": 300000 bytes -> "), std::string::npos)
+      << r.out;
   EXPECT_NE(ReadAll(zip), six);
   EXPECT_NE(Dbzip({"-u", "-5", src.Root(), out.Root()}).out.find(db + ": unchanged"),
             std::string::npos);
