@@ -1,8 +1,12 @@
 #include "DbzipJson.h"
 
+#include <chrono>
 #include <cstdint>
+#include <ctime>
 
+#include "Files.h"
 #include "JsonObject.h"
+#include "Version.h"
 
 namespace {
 
@@ -50,12 +54,37 @@ std::string DatabaseLine(const TDatabaseOutcome& o, bool plan,
   return line.Bool("dry_run", plan).Line();
 }
 
+void Stamped(JsonObject& summary, const TRunStamp& stamp) {
+  summary.Text("started", stamp.started)
+      .Text("ended", stamp.ended)
+      .Text("host", stamp.host)
+      .Text("version", stamp.version);
+}
+
+std::string UtcText(std::chrono::system_clock::time_point at) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
+  std::tm utc{};
+#ifdef _WIN32
+  gmtime_s(&utc, &seconds);
+#else
+  gmtime_r(&seconds, &utc);
+#endif
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
 }  // namespace
+
+TRunStamp RunStampNow(std::chrono::system_clock::time_point started) {
+  return {UtcText(started), UtcText(std::chrono::system_clock::now()), HostName(), kProductVersion};
+}
 
 std::vector<std::string> DbzipJsonLines(const TRunOutcome& outcome, const DbzipOptions& options,
                                         const std::string& failure,
                                         const std::map<const TRunDatabase*, double>& seconds,
-                                        double totalSeconds, int exitStatus) {
+                                        double totalSeconds, int exitStatus,
+                                        const TRunStamp& stamp) {
   const bool plan = outcome.plan;
   std::vector<std::string> lines;
   for (const RunReport::Case& c : outcome.notes) lines.push_back(TemporaryLine(c, plan));
@@ -84,6 +113,7 @@ std::vector<std::string> DbzipJsonLines(const TRunOutcome& outcome, const DbzipO
       .Number("bytes_out", outcome.bytesOut)
       .Seconds("seconds", totalSeconds)
       .Number("exit_status", static_cast<uint64_t>(exitStatus));
+  Stamped(summary, stamp);
   lines.push_back(summary.Line());
   return lines;
 }
@@ -103,5 +133,8 @@ std::string DbzipNotStartedJson(const DbzipOptions& options, bool foldersGiven,
   for (const char* key : {"found", "archived", "unchanged", "not_archived", "folders_not_listed",
                           "bytes_in", "bytes_out"})
     summary.Null(key);
-  return summary.Null("seconds").Number("exit_status", static_cast<uint64_t>(status)).Line();
+  summary.Null("seconds").Number("exit_status", static_cast<uint64_t>(status));
+  const auto now = std::chrono::system_clock::now();
+  Stamped(summary, RunStampNow(now));
+  return summary.Line();
 }

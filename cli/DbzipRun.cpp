@@ -70,8 +70,8 @@ class DbzipView : public TRunView {
     if (options_.json) {
       std::lock_guard lock(secondsMutex_);
       const double seconds = std::chrono::duration<double>(DbzipClock::now() - started_).count();
-      for (const std::string& line :
-           DbzipJsonLines(outcome, options_, failure, seconds_, seconds, status_))
+      for (const std::string& line : DbzipJsonLines(outcome, options_, failure, seconds_, seconds,
+                                                    status_, RunStampNow(startedUtc_)))
         results_.Line(line);
     }
   }
@@ -124,8 +124,11 @@ class DbzipView : public TRunView {
       counts +=
           (counts.empty() ? "" : ", ") + std::to_string(outcome.cloned) + " read from a clone";
     if (!counts.empty()) summary << " (" << counts << ")";
+    // When and where, for a log kept beyond the night.
+    const TRunStamp stamp = RunStampNow(startedUtc_);
     summary << ", " << outcome.bytesIn << " bytes in, " << outcome.bytesOut << " bytes out, "
-            << timeText;
+            << timeText << ", " << stamp.started << " to " << stamp.ended << " on "
+            << QuoteName(stamp.host) << ", dbzip " << stamp.version;
     printer_.Line(summary.str());
     TellEnd(outcome, failure);
   }
@@ -184,6 +187,7 @@ class DbzipView : public TRunView {
   Printer& printer_;
   ResultOut& results_;
   const DbzipClock::time_point started_ = DbzipClock::now();
+  const std::chrono::system_clock::time_point startedUtc_ = std::chrono::system_clock::now();
   std::mutex secondsMutex_;
   std::map<const TRunDatabase*, double> seconds_;
   int status_ = kExitOk;

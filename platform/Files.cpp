@@ -51,3 +51,9 @@ uint32_t DosDateTimeFromUnix(std::time_t t) {
                         (static_cast<uint32_t>(lt.tm_min) << 5) | static_cast<uint32_t>(sec / 2);
   return date << 16 | time;
 }
+
+std::string HostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}

@@ -39,6 +39,9 @@ bool DeleteFile(const std::string& path);
 // The name part of a path: what follows its last separator (on Windows also
 // its last colon or forward slash).
 std::string ExtractFileName(const std::string& path);
+// This machine's name, for a log read later elsewhere; "" when the system
+// gives none.
+std::string HostName();
 // The directory part of a path, up to and including its last separator.
 std::string ExtractFilePath(const std::string& path);
 // The drive part of a path: "C:" or a share's "\\server\share" on Windows,

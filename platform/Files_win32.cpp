@@ -76,3 +76,10 @@ uint32_t DosDateTimeFromUnix(std::time_t t) {
   ft.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
   return win32::DosDateTimeFromFileTime(ft);
 }
+
+std::string HostName() {
+  wchar_t name[256] = {};
+  DWORD size = 256;
+  if (!::GetComputerNameExW(ComputerNameDnsHostname, name, &size)) return {};
+  return win32::Narrow(std::wstring(name, size));
+}

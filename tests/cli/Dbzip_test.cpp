@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -207,21 +208,29 @@ TEST_F(DbzipTest, ErrorsAndUsage) {
 TEST_F(DbzipTest, ARefusedRunStillGivesItsJsonSummary) {
   const std::string nulls = R"("found":null,"archived":null,"unchanged":null,"not_archived":null,)"
                             R"("folders_not_listed":null,)"
-                            R"("bytes_in":null,"bytes_out":null,"seconds":null,"exit_status":2})";
+                            R"("bytes_in":null,"bytes_out":null,"seconds":null,"exit_status":2,)";
+  // When and where it ran, in UTC, with the host and the version: the same
+  // in every summary, so that a log tells which night a line belongs to.
+  const auto dated = [](std::string line) {
+    static const std::regex stamp(
+        R"re("started":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","ended":"[0-9T:Z-]{20}","host":"[^"]+","version":"[0-9.]+"\}\n$)re");
+    EXPECT_TRUE(std::regex_search(line, stamp)) << line;
+    return std::regex_replace(line, stamp, "");
+  };
   ProcessResult r = Dbzip({"--json", "-n", src.Root(), out.Path("nope")});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.out, R"({"type":"summary","dry_run":true,"end":"not-started","error":")" +
-                       out.Path("nope") + ": " + std::strerror(ENOENT) + R"(","source_dir":")" +
-                       src.Root() + R"(","output_dir":")" + out.Path("nope") + R"(",)" + nulls +
-                       "\n");
+  EXPECT_EQ(dated(r.out), R"({"type":"summary","dry_run":true,"end":"not-started","error":")" +
+                              out.Path("nope") + ": " + std::strerror(ENOENT) +
+                              R"(","source_dir":")" + src.Root() + R"(","output_dir":")" +
+                              out.Path("nope") + R"(",)" + nulls);
   EXPECT_EQ(r.err, "dbzip: " + out.Path("nope") + ": " + std::strerror(ENOENT) + "\n");
   // A usage error, with --json after the fault and no folders.
   r = Dbzip({"--level", "12", "--json"});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.out,
+  EXPECT_EQ(dated(r.out),
             R"({"type":"summary","dry_run":false,"end":"not-started",)"
             R"j("error":"invalid level '12' (1 to 9)","source_dir":null,"output_dir":null,)j" +
-                nulls + "\n");
+                nulls);
   EXPECT_EQ(r.err,
             "dbzip: invalid level '12' (1 to 9)\nTry 'dbzip --help' for more information.\n");
 }
