@@ -17,6 +17,8 @@
 
 #include "ArchiveMode.h"
 #include "ArchiveName.h"
+#include "File.h"
+#include "FileOutput.h"
 #include "RunDriver.h"
 #include "SFolders.h"
 #include "TempTree.h"
@@ -308,4 +310,47 @@ TEST(ArchiveModeTest, EveryRuleInOnePlace) {
     EXPECT_EQ(ArchiveMode(facts), r.expected)
         << std::oct << r.replaced << " " << r.database << " " << r.group << r.atItsName;
   }
+}
+
+// Each step that removes, swaps or replaces a name makes sure the name holds
+// the file it means, and a replace makes sure after its rename that the name
+// holds the file written: a file swapped in between is never taken for ours.
+std::string g_swapAt;
+void SwapAfterRename(const char* call, THandle) {
+  if (std::string(call) != "renamed" || g_swapAt.empty()) return;
+  fs::rename(g_swapAt, g_swapAt + ".moved");
+  std::ofstream(g_swapAt) << "theirs";
+}
+
+TEST(OutputDirTest, EveryStepChecksTheFileAtItsName) {
+  TempTree out;
+  TOutputDir dir;
+  ASSERT_EQ(dir.Open(out.Root()), 0);
+  out.File("a", "mine");
+  out.File("b", "other");
+  const TFileId mine = dir.StatusAt("a").stamp.id, other = dir.StatusAt("b").stamp.id;
+  fs::rename(out.Path("a"), out.Path("a.saved"));
+  out.File("a", "theirs");
+  EXPECT_EQ(dir.RemoveAt("a", mine), ErrNameTaken);
+  EXPECT_EQ(dir.Exchange("a", mine, "b", other), ErrNameTaken);
+  EXPECT_EQ(dir.KeepAs("a", mine, "c", true), ErrNameTaken);
+  EXPECT_EQ(ReadAll(out.Path("a")), "theirs");
+  EXPECT_EQ(ReadAll(out.Path("b")), "other");
+
+  for (const bool named : {false, true}) {
+    UseNamedTempFiles(named);
+    TTempFile temp;
+    ASSERT_EQ(dir.CreateTemp("d", temp), 0);
+    ASSERT_EQ(FileWrite(temp.handle, "new", 3).count, 3);
+    g_swapAt = out.Path("d");
+    SetFileCallObserver(SwapAfterRename);
+    EXPECT_EQ(dir.Replace(temp, "d"), ErrNameTaken);
+    SetFileCallObserver(nullptr);
+    g_swapAt.clear();
+    EXPECT_EQ(ReadAll(out.Path("d")), "theirs");
+    TOutputDir::Release(temp);
+    fs::remove(out.Path("d"));
+    fs::remove(out.Path("d.moved"));
+  }
+  UseNamedTempFiles(false);
 }
