@@ -170,21 +170,161 @@ std::string Refusal(int kind, int opt, const std::string& element) {
 
 }  // namespace
 
+namespace {
+
+// What the options read so far say. The first fault is the one reported; the
+// options after it are still read, so that a usage error is told as JSON when
+// --json comes later.
+struct TParse {
+  DbzipOptions& o;
+  bool help = false, version = false;
+  std::string error;
+  // The first option given that only a run of the archiver takes: --check
+  // refuses it rather than leave the user believing it did something.
+  std::string runOnly;
+
+  void Fail(std::string text) {
+    if (error.empty()) error = std::move(text);
+  }
+  void ForRun(const char* name) {
+    if (runOnly.empty()) runOnly = name;
+  }
+};
+
+// An option that takes a value; false when opt is none of them.
+bool TakeValueOption(TParse& p, int opt, const std::string& value) {
+  DbzipOptions& o = p.o;
+  switch (opt) {
+    case 't':
+      p.ForRun("--type");
+      if (SameWord(value, "msde"))
+        o.type = DatabaseType::Msde;
+      else if (SameWord(value, "interbase"))
+        o.type = DatabaseType::Interbase;
+      else
+        p.Fail("invalid database type '" + value + "' (msde or interbase)");
+      return true;
+    case 'l':
+      p.ForRun("--level");
+      if (!ParseInt(value, 1, 9, o.level)) p.Fail("invalid level '" + value + "' (1 to 9)");
+      return true;
+    case 'm':
+      p.ForRun("--mask");
+      // A list of no mask would find nothing and report success.
+      if (SplitFileMask(value).empty()) p.Fail("empty mask '" + value + "'");
+      o.mask = value;
+      return true;
+    case 'x':
+      p.ForRun("--exclude");
+      // An empty list leaves nothing out, which is what it says.
+      o.exclude = value;
+      return true;
+    case 'j':
+      if (!ParseInt(value, 0, 256, o.jobs)) p.Fail("invalid job count '" + value + "'");
+      return true;
+    case kKeep:
+      p.ForRun("--keep");
+      if (!ParseInt(value, 0, 999, o.keep)) p.Fail("invalid count to keep '" + value + "'");
+      return true;
+    default:
+      return false;
+  }
+}
+
+// An option without a value; false when opt is none of them.
+bool TakeFlag(TParse& p, int opt) {
+  DbzipOptions& o = p.o;
+  switch (opt) {
+    case 'r':
+      o.recursive = true;
+      break;
+    case 'k':
+      p.ForRun("--keep-tags");
+      o.keepTags = true;
+      break;
+    case 'n':
+      p.ForRun("--dry-run");
+      o.dryRun = true;
+      break;
+    case 'T':
+      p.ForRun("--verify");
+      o.verify = true;
+      break;
+    case 'u':
+      o.update = true;
+      break;
+    case 'q':
+      o.quiet = true;
+      break;
+    case kAllowEmpty:
+      o.allowEmpty = true;
+      break;
+    case kWait:
+      p.ForRun("--wait");
+      o.wait = true;
+      break;
+    case kNoClone:
+      p.ForRun("--no-clone");
+      o.clone = false;
+      break;
+    case kCheck:
+      o.check = true;
+      break;
+    case kJson:
+      o.json = true;
+      break;
+    case 'h':
+      p.help = true;
+      break;
+    case 'V':
+      p.version = true;
+      break;
+    default:
+      if (opt < '1' || opt > '9') return false;
+      p.ForRun("--level");
+      o.level = opt - '0';
+  }
+  return true;
+}
+
+// The operands, and the faults only the whole command line shows; then the
+// kind of command it is.
+void Conclude(DbzipCommand& cmd, TParse& p, const std::vector<std::string>& operands,
+              const std::vector<std::string>& args) {
+  DbzipOptions& o = cmd.options;
+  const size_t wanted = o.check ? 1 : 2;
+  if (p.error.empty() && !p.help && !p.version) {
+    if (o.check && !p.runOnly.empty())
+      p.error = "option '" + p.runOnly + "' cannot be used with --check";
+    else if (operands.size() != wanted)
+      p.error = operands.size() <= wanted
+                    ? (o.check ? "missing DIR" : "missing SOURCE_DIR or OUTPUT_DIR")
+                : o.check ? "too many operands: --check takes one DIR"
+                          : "too many operands" + KeepTagsHint(args);
+  }
+  if (operands.size() == wanted) {
+    if (o.check) {
+      o.checkDir = operands[0];
+    } else {
+      o.sourceDir = operands[0];
+      o.outputDir = operands[1];
+    }
+    cmd.foldersGiven = true;
+  }
+  if (!p.error.empty()) {
+    cmd.kind = DbzipCommand::Kind::UsageError;
+    cmd.error = std::move(p.error);
+  } else if (p.help) {
+    cmd.kind = DbzipCommand::Kind::Help;
+  } else if (p.version) {
+    cmd.kind = DbzipCommand::Kind::Version;
+  }
+}
+
+}  // namespace
+
 DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
   DbzipCommand cmd;
-  DbzipOptions& o = cmd.options;
-  bool help = false, version = false;
-
-  // getopt_long may reorder its argv (options before operands), so it gets
-  // copies; the first element stands for the program's name.
-  std::vector<std::string> texts;
-  texts.reserve(args.size() + 1);
-  texts.push_back("dbzip");
-  texts.insert(texts.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& t : texts) argv.push_back(t.data());
-  argv.push_back(nullptr);
-  const int argc = static_cast<int>(texts.size());
 #ifdef _WIN32
   // Windows programs answer "/?" with their help; a folder cannot be named so.
   for (const std::string& arg : args) {
@@ -196,153 +336,36 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
   }
 #endif
 
+  // getopt_long may reorder its argv (options before operands), so it gets
+  // copies; the first element stands for the program's name.
+  std::vector<std::string> texts;
+  texts.reserve(args.size() + 1);
+  texts.push_back("dbzip");
+  texts.insert(texts.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& t : texts) argv.push_back(t.data());
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(texts.size());
+
   // 0 starts getopt_long afresh (each call parses a new list); its own
   // messages are off, ours follow.
   optind = 0;
   opterr = 0;
-  // The first fault is the one reported; the options after it are still
-  // read, so that a usage error is told as JSON when --json comes later.
-  std::string error;
-  const auto fail = [&error](std::string text) {
-    if (error.empty()) error = std::move(text);
-  };
-  // The first option given that only a run of the archiver takes: --check
-  // refuses it rather than leave the user believing it did something.
-  std::string runOnly;
-  const auto forRun = [&runOnly](const char* name) {
-    if (runOnly.empty()) runOnly = name;
-  };
+  TParse p{cmd.options};
   for (;;) {
     const int opt = getopt_long(argc, argv.data(), kShortOptions, kLongOptions, nullptr);
     if (opt == -1) break;
     const std::string value = optarg != nullptr ? optarg : "";
-    switch (opt) {
-      case 't':
-        forRun("--type");
-        if (SameWord(value, "msde"))
-          o.type = DatabaseType::Msde;
-        else if (SameWord(value, "interbase"))
-          o.type = DatabaseType::Interbase;
-        else
-          fail("invalid database type '" + value + "' (msde or interbase)");
-        break;
-      case 'l':
-        forRun("--level");
-        if (!ParseInt(value, 1, 9, o.level)) fail("invalid level '" + value + "' (1 to 9)");
-        break;
-      case 'm':
-        forRun("--mask");
-        // A list of no mask would find nothing and report success.
-        if (SplitFileMask(value).empty()) fail("empty mask '" + value + "'");
-        o.mask = value;
-        break;
-      case 'x':
-        forRun("--exclude");
-        // An empty list leaves nothing out, which is what it says.
-        o.exclude = value;
-        break;
-      case 'j':
-        if (!ParseInt(value, 0, 256, o.jobs)) fail("invalid job count '" + value + "'");
-        break;
-      case 'r':
-        o.recursive = true;
-        break;
-      case 'k':
-        forRun("--keep-tags");
-        o.keepTags = true;
-        break;
-      case 'n':
-        forRun("--dry-run");
-        o.dryRun = true;
-        break;
-      case 'T':
-        forRun("--verify");
-        o.verify = true;
-        break;
-      case kKeep:
-        forRun("--keep");
-        if (!ParseInt(value, 0, 999, o.keep)) fail("invalid count to keep '" + value + "'");
-        break;
-      case 'u':
-        o.update = true;
-        break;
-      case 'q':
-        o.quiet = true;
-        break;
-      case kAllowEmpty:
-        o.allowEmpty = true;
-        break;
-      case kWait:
-        forRun("--wait");
-        o.wait = true;
-        break;
-      case kNoClone:
-        forRun("--no-clone");
-        o.clone = false;
-        break;
-      case kCheck:
-        o.check = true;
-        break;
-      case kJson:
-        o.json = true;
-        break;
-      case '1':
-      case '2':
-      case '3':
-      case '4':
-      case '5':
-      case '6':
-      case '7':
-      case '8':
-      case '9':
-        forRun("--level");
-        o.level = opt - '0';
-        break;
-      case 'h':
-        help = true;
-        break;
-      case 'V':
-        version = true;
-        break;
-      default: {
-        // The refused element is the last one getopt_long moved past, or for
-        // a short option inside a bundle the one it is still reading.
-        const int at = std::min(std::max(optind - 1, 1), argc - 1);
-        const std::string element = at >= 1 && at < argc ? argv[static_cast<size_t>(at)] : "";
-        fail(Refusal(opt, optopt, element));
-      }
-    }
+    if (TakeValueOption(p, opt, value) || TakeFlag(p, opt)) continue;
+    // The refused element is the last one getopt_long moved past, or for a
+    // short option inside a bundle the one it is still reading.
+    const int at = std::min(std::max(optind - 1, 1), argc - 1);
+    const std::string element = at >= 1 && at < argc ? argv[static_cast<size_t>(at)] : "";
+    p.Fail(Refusal(opt, optopt, element));
   }
   const std::vector<std::string> operands(argv.begin() + std::min(optind, argc),
                                           argv.begin() + argc);
-
-  const size_t wanted = o.check ? 1 : 2;
-  if (error.empty() && !help && !version) {
-    if (o.check && !runOnly.empty())
-      error = "option '" + runOnly + "' cannot be used with --check";
-    else if (operands.size() != wanted)
-      error = operands.size() <= wanted
-                  ? (o.check ? "missing DIR" : "missing SOURCE_DIR or OUTPUT_DIR")
-              : o.check ? "too many operands: --check takes one DIR"
-                        : "too many operands" + KeepTagsHint(args);
-  }
-  if (operands.size() == wanted) {
-    if (o.check) {
-      o.checkDir = operands[0];
-    } else {
-      o.sourceDir = operands[0];
-      o.outputDir = operands[1];
-    }
-    cmd.foldersGiven = true;
-  }
-  if (!error.empty()) {
-    cmd.kind = DbzipCommand::Kind::UsageError;
-    cmd.error = std::move(error);
-  } else if (help) {
-    cmd.kind = DbzipCommand::Kind::Help;
-  } else if (version) {
-    cmd.kind = DbzipCommand::Kind::Version;
-  }
+  Conclude(cmd, p, operands, args);
   return cmd;
 }
 
