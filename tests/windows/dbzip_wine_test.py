@@ -147,7 +147,7 @@ def texts_and_codes(env, src, work):
     out = os.path.join(work, "out")
     os.makedirs(out)
     r = run_exe(env, "--help")
-    check(r.returncode == 0 and b"Example: dbzip -r -l 6 C:\\Data\\Databases D:\\Backup" in r.stdout,
+    check(r.returncode == 0 and b"Examples: dbzip -r -l 6 C:\\Data\\Databases D:\\Backup" in r.stdout,
           f"help: {r.stdout!r}")
     # As Windows programs do, "/?" shows the help.
     r2 = run_exe(env, "/?")
