@@ -463,6 +463,13 @@ bool TRunDriver::Seal(TZipWriter& writer, TZipJob& job) {
 bool TRunDriver::PutInPlace(TZipJob& job) {
   const TArchiveTarget& target = job.target;
   const TEntryStatus& replaced = job.replaced;
+  // Another file may have taken the name since it was looked at, while the
+  // archive was synced and verified: what is there must be ours too.
+  if (const TEntryStatus now = target.dir->StatusAt(target.name);
+      now.kind != replaced.kind || !now.stamp.SameContentAs(replaced.stamp)) {
+    if (std::string reason = Untouchable(target, job.source); !reason.empty())
+      return job.Stop(TZipOutcome::NotReplaced, std::move(reason));
+  }
   // The earlier archives move only now that the new one is complete, and
   // the new one enters the chain by the same moves. Only an archive replaced
   // enters it, and not one this run wrote: two databases of one name take

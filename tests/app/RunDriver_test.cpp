@@ -782,6 +782,47 @@ TEST(RunDriverTest, AFilePutAtAFreeNameBeforeTheMoveIsNeverReplaced) {
   }
 }
 
+// A file put at the archive's name after it was looked at, while the new
+// archive was synced and verified, is looked at again before the replace:
+// whether it took the name's place or was written over in place, it stays.
+std::string g_plantAtSync;
+bool g_plantByRename = false;
+void PlantAtSync(const char* call, THandle) {
+  if (std::string(call) != "sync" || g_plantAtSync.empty()) return;
+  const std::string at = std::exchange(g_plantAtSync, std::string());
+  if (!g_plantByRename) {
+    std::ofstream(at) << "someone's";
+    return;
+  }
+  std::ofstream(at + ".new") << "someone's";
+  fs::rename(at + ".new", at);
+}
+
+TEST(RunDriverTest, AFileThatTookTheArchivesNameWhileItWasVerifiedIsNeverReplaced) {
+  TempTree src, out;
+  src.File("a.mdf", Rows(20000));
+  for (const bool byRename : {false, true}) {
+    {
+      DriverRun first;
+      first.Go(src.Root(), out.Root());
+      ASSERT_EQ(first.results.at(0).outcome, TZipOutcome::Archived);
+    }
+    g_plantAtSync = out.Path("a.zip");
+    g_plantByRename = byRename;
+    SetFileCallObserver(PlantAtSync);
+    DriverRun run;
+    run.driver.SetVerify(true);
+    run.Go(src.Root(), out.Root());
+    SetFileCallObserver(nullptr);
+    EXPECT_EQ(run.results.at(0).outcome, TZipOutcome::NotReplaced);
+    EXPECT_EQ(run.ReasonFor(src.Path("a.mdf")),
+              "its archive would replace " + out.Path("a.zip") + ", not a ZIP archive");
+    EXPECT_EQ(ReadAll(out.Path("a.zip")), "someone's");
+    EXPECT_EQ(Listing(out.Root()), std::vector<std::string>{"a.zip"});
+    fs::remove(out.Path("a.zip"));
+  }
+}
+
 // Where /proc is not mounted (a bare chroot) an unnamed file could never be
 // given its name: the archive is written under a name of ours instead and
 // put in place, not zipped for nothing and reported as failed.
