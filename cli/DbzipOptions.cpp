@@ -176,6 +176,7 @@ namespace {
 // options after it are still read, so that a usage error is told as JSON when
 // --json comes later.
 struct TParse {
+  explicit TParse(DbzipOptions& options) : o(options) {}
   DbzipOptions& o;
   bool help = false, version = false;
   std::string error;
@@ -351,7 +352,7 @@ DbzipCommand ParseDbzipArguments(const std::vector<std::string>& args) {
   // messages are off, ours follow.
   optind = 0;
   opterr = 0;
-  TParse p{cmd.options};
+  TParse p(cmd.options);
   for (;;) {
     const int opt = getopt_long(argc, argv.data(), kShortOptions, kLongOptions, nullptr);
     if (opt == -1) break;
