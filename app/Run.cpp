@@ -181,6 +181,26 @@ void TRun::Search() {
   }
 }
 
+namespace {
+
+// The folder an archive goes into: the output folder, or with tree the
+// folder below it that the database's folder is below the source folder.
+std::string ArchiveFolder(const TRunRequest& request, const std::string& databaseDir) {
+  if (!request.tree) return request.outputDir;
+  std::string source = request.sourceDir;
+  while (source.size() > 1 && (source.back() == PathDelim || source.back() == '/'))
+    source.pop_back();
+  if (databaseDir.size() <= source.size() + 1 || databaseDir.compare(0, source.size(), source) != 0)
+    return request.outputDir;
+  std::string below = databaseDir.substr(source.size() + 1);
+  while (!below.empty() && (below.back() == PathDelim || below.back() == '/')) below.pop_back();
+  if (below.empty()) return request.outputDir;
+  const std::string& out = request.outputDir;
+  return out.empty() || out.back() == PathDelim ? out + below : out + PathDelim + below;
+}
+
+}  // namespace
+
 void TRun::Found() {
   dbs_.clear();
   groups_.clear();
@@ -195,7 +215,7 @@ void TRun::Found() {
     if (excluded.Matches(pack.FileName)) continue;
     TRunDatabase db;
     db.source = pack.Dir + pack.FileName;
-    db.archivePath = ArchivePath(request_.outputDir, pack.FileName, request_.tags);
+    db.archivePath = ArchivePath(ArchiveFolder(request_, pack.Dir), pack.FileName, request_.tags);
     db.size = static_cast<uint64_t>(FileStatusOf(db.source).Size);
     dbs_.push_back(std::move(db));
   }

@@ -187,14 +187,27 @@ std::string TRunDriver::Untouchable(const TArchiveTarget& target, const std::str
   return notOurs(archivePath, verdict.what);
 }
 
-int TRunDriver::Resolve(const std::string& archivePath, TOutputDir& own,
-                        TArchiveTarget& target) const {
+int TRunDriver::Resolve(const std::string& archivePath, TOutputDir& own, TArchiveTarget& target,
+                        bool create) const {
   target.path = archivePath;
   target.name = ExtractFileName(archivePath);
-  const std::string folder = ExtractFilePath(archivePath);
-  if (outputDir_.IsOpen() && FolderText(folder) == FolderText(outputDir_.Path())) {
+  const std::string folder = FolderText(ExtractFilePath(archivePath));
+  const std::string top = FolderText(outputDir_.Path());
+  if (outputDir_.IsOpen() && folder == top) {
     target.dir = &outputDir_;
     return 0;
+  }
+  // A folder below the output folder (--tree) is reached through the output
+  // folder's handle, never through a link someone planted there.
+  if (outputDir_.IsOpen() && folder.size() > top.size() + 1 &&
+      folder.compare(0, top.size(), top) == 0 &&
+      (folder[top.size()] == PathDelim || folder[top.size()] == '/')) {
+    target.dir = &own;
+    target.below = true;
+    std::string relative = folder.substr(top.size() + 1);
+    for (char& c : relative)
+      if (c == PathDelim) c = '/';
+    return own.OpenBelow(outputDir_, relative, create);
   }
   target.dir = &own;
   return own.Open(folder.empty() ? "." : folder);
@@ -205,7 +218,7 @@ void TRunDriver::PlanKeep(const std::string& archivePath, const std::string& sou
   if (keep_ <= 0) return;
   TOutputDir own;
   TArchiveTarget target;
-  if (Resolve(archivePath, own, target) != 0) return;
+  if (Resolve(archivePath, own, target, false) != 0) return;
   const TEntryStatus replaced = target.dir->StatusAt(target.name);
   // Only an archive replaced enters the chain, and one this run wrote does
   // not: two databases of one name take one step between them.
@@ -260,7 +273,7 @@ bool TRunDriver::PlanUpdate(const std::string& archivePath, const std::string& s
   if (!update_) return false;
   TOutputDir own;
   TArchiveTarget target;
-  if (Resolve(archivePath, own, target) != 0) return false;
+  if (Resolve(archivePath, own, target, false) != 0) return false;
   TFileId archive;
   const TUpToDateAnswer answer = CheckUpToDate(target, source, nullptr, level, archive, cancel);
   if (answer.verdict == TUpToDate::Damaged) result.damaged = answer.damage;
@@ -298,7 +311,9 @@ TZipResult TRunDriver::WouldSkip(const std::string& archivePath, const std::stri
   }
   TOutputDir own;
   TArchiveTarget target;
-  if (const int error = Resolve(archivePath, own, target); error != 0) {
+  if (const int error = Resolve(archivePath, own, target, false); error != 0) {
+    // A folder of --tree's that is not there yet is made by the run.
+    if (error == ENOENT && target.below) return result;
     return skip(TZipOutcome::Failed,
                 Reason("could not create a file beside " + archivePath, error));
   }
@@ -545,7 +560,7 @@ TZipResult TRunDriver::ZipDatabase(TZipWriter& writer, const std::string& archiv
     job.Stop(skip.outcome, std::move(skip.reason));
     return finish();
   }
-  int error = Resolve(archivePath, job.own, job.target);
+  int error = Resolve(archivePath, job.own, job.target, true);
   if (error == 0) {
     // Read from a clone where the file system makes one: the archive then
     // holds the database as one instant left it, whatever is written

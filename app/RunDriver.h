@@ -159,9 +159,13 @@ class TRunDriver {
     const TOutputDir* dir = nullptr;
     std::string path;
     std::string name;
+    bool below = false;  // in a folder below the output folder (--tree)
   };
-  // The target of archivePath; 0, or the error number of opening its folder.
-  int Resolve(const std::string& archivePath, TOutputDir& own, TArchiveTarget& target) const;
+  // The target of archivePath, its folder below the output folder made
+  // where missing when create says so; 0, or the error number of opening its
+  // folder (ENOENT for one not made).
+  int Resolve(const std::string& archivePath, TOutputDir& own, TArchiveTarget& target,
+              bool create) const;
   // Why the file at the target must not be replaced (the report's text);
   // empty when it may be.
   std::string Untouchable(const TArchiveTarget& target, const std::string& source) const;

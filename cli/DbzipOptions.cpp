@@ -42,6 +42,8 @@ const char* const kDbzipHelp =
     "      --allow-empty    finding no database is no failure (exit status 0)\n"
     "      --no-clone       read each database directly, not from a clone taken at\n"
     "                       one instant where its file system can make one\n"
+    "      --tree           put each archive in the folder below OUTPUT_DIR that its\n"
+    "                       database has below SOURCE_DIR, made as needed\n"
     "      --wait           wait for another run writing into OUTPUT to end, not\n"
     "                       fail at once\n"
     "      --check          read every archive stored in DIR (NAME.zip and NAME.zip.N;\n"
@@ -122,21 +124,32 @@ constexpr int kNoClone = 258;
 constexpr int kKeep = 259;
 constexpr int kWait = 260;
 constexpr int kCheck = 261;
+constexpr int kTree = 262;
 
 // The options; a leading ':' has getopt_long tell a missing argument apart.
 // The digits are zip's and gzip's levels.
 constexpr char kShortOptions[] = ":t:rl:km:x:j:nTuqhV123456789";
-const option kLongOptions[] = {
-    {"type", required_argument, nullptr, 't'},  {"recursive", no_argument, nullptr, 'r'},
-    {"level", required_argument, nullptr, 'l'}, {"keep-tags", no_argument, nullptr, 'k'},
-    {"mask", required_argument, nullptr, 'm'},  {"exclude", required_argument, nullptr, 'x'},
-    {"jobs", required_argument, nullptr, 'j'},  {"dry-run", no_argument, nullptr, 'n'},
-    {"verify", no_argument, nullptr, 'T'},      {"keep", required_argument, nullptr, kKeep},
-    {"quiet", no_argument, nullptr, 'q'},       {"allow-empty", no_argument, nullptr, kAllowEmpty},
-    {"json", no_argument, nullptr, kJson},      {"no-clone", no_argument, nullptr, kNoClone},
-    {"wait", no_argument, nullptr, kWait},      {"check", no_argument, nullptr, kCheck},
-    {"update", no_argument, nullptr, 'u'},      {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},     {nullptr, 0, nullptr, 0}};
+const option kLongOptions[] = {{"type", required_argument, nullptr, 't'},
+                               {"recursive", no_argument, nullptr, 'r'},
+                               {"level", required_argument, nullptr, 'l'},
+                               {"keep-tags", no_argument, nullptr, 'k'},
+                               {"mask", required_argument, nullptr, 'm'},
+                               {"exclude", required_argument, nullptr, 'x'},
+                               {"jobs", required_argument, nullptr, 'j'},
+                               {"dry-run", no_argument, nullptr, 'n'},
+                               {"verify", no_argument, nullptr, 'T'},
+                               {"keep", required_argument, nullptr, kKeep},
+                               {"quiet", no_argument, nullptr, 'q'},
+                               {"allow-empty", no_argument, nullptr, kAllowEmpty},
+                               {"json", no_argument, nullptr, kJson},
+                               {"no-clone", no_argument, nullptr, kNoClone},
+                               {"wait", no_argument, nullptr, kWait},
+                               {"check", no_argument, nullptr, kCheck},
+                               {"tree", no_argument, nullptr, kTree},
+                               {"update", no_argument, nullptr, 'u'},
+                               {"help", no_argument, nullptr, 'h'},
+                               {"version", no_argument, nullptr, 'V'},
+                               {nullptr, 0, nullptr, 0}};
 
 bool TakesValue(int opt) {
   for (const option* o = kLongOptions; o->name != nullptr; ++o)
@@ -263,6 +276,10 @@ bool TakeFlag(TParse& p, int opt) {
     case kWait:
       p.ForRun("--wait");
       o.wait = true;
+      break;
+    case kTree:
+      p.ForRun("--tree");
+      o.tree = true;
       break;
     case kNoClone:
       p.ForRun("--no-clone");

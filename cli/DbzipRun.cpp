@@ -102,6 +102,17 @@ class DbzipView : public TRunView {
     if (outcome.end == TRunEnd::Finished && outcome.nothingFound)
       printer_.Error("no database found in " + QuoteName(options_.sourceDir) +
                      SubfolderHint(options_));
+    // Sites that keep databases of one name in folders of their own lose
+    // one every night to a flat output folder.
+    const auto elsewhere = [](const TDatabaseOutcome& o) {
+      return o.replacedBy != nullptr &&
+             ExtractFilePath(o.replacedBy->source) != ExtractFilePath(o.db->source);
+    };
+    if (!options_.tree &&
+        std::any_of(outcome.databases.begin(), outcome.databases.end(), elsewhere))
+      printer_.Error(
+          "databases of one name in different folders share one archive: --tree "
+          "keeps each folder's archives apart");
   }
 
   // Everything reported, in the order met, then the summary.
@@ -251,6 +262,7 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   request.verify = options.verify;
   request.keep = options.keep;
   request.waitForFolder = options.wait;
+  request.tree = options.tree;
   request.update = options.update;
 
   ResultOut results(out);

@@ -254,6 +254,7 @@ std::string SysErrorMessage(int error) {
   if (error == ErrNoClone) return "the file system cannot clone files";
   if (error == ErrDeviceName) return "its archive name is a device name on Windows";
   if (error == ErrFolderBusy) return "another run is writing into it";
+  if (error == ErrForeignFolder) return "its folder is a link or another user's";
   char text[256];
   // The GNU variant may return a static string instead of filling text.
   return std::string(::strerror_r(error, text, sizeof text));

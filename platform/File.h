@@ -41,6 +41,9 @@ inline constexpr int ErrNoExchange = -7;
 inline constexpr int ErrDeviceName = -8;
 // The error of taking a folder for a run while another run holds it.
 inline constexpr int ErrFolderBusy = -9;
+// The error of writing into a folder below the output folder that is a link,
+// or another user's where others may create files.
+inline constexpr int ErrForeignFolder = -10;
 
 // What FileGetAttr answers when nothing exists at the path.
 inline constexpr uint32_t faInvalid = 0xFFFFFFFFu;

@@ -125,6 +125,50 @@ int TOutputDir::Open(const std::string& path) {
   return 0;
 }
 
+int TOutputDir::OpenBelow(const TOutputDir& parent, const std::string& relative, bool create) {
+  Close();
+  int fd = ::openat(parent.handle_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool shared = parent.Shared();
+  size_t start = 0;
+  while (fd >= 0 && start < relative.size()) {
+    size_t slash = relative.find('/', start);
+    if (slash == std::string::npos) slash = relative.size();
+    const std::string step = relative.substr(start, slash - start);
+    start = slash + 1;
+    if (step.empty() || step == ".") continue;
+    int error = step == ".." ? EINVAL : 0;
+    int next = -1;
+    if (error == 0) {
+      next = ::openat(fd, step.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      // A new folder's entry is made durable at once, as an archive's is at
+      // the end of the run.
+      if (next < 0 && errno == ENOENT && create &&
+          (::mkdirat(fd, step.c_str(), 0777) == 0 || errno == EEXIST)) {
+        ::fsync(fd);
+        next = ::openat(fd, step.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      }
+      error = next < 0 ? (errno == ELOOP || errno == ENOTDIR ? ErrForeignFolder : errno) : 0;
+    }
+    struct stat st {};
+    if (error == 0 && shared && ::fstat(next, &st) == 0 && st.st_uid != ::geteuid())
+      error = ErrForeignFolder;
+    if (error == 0 && ::fstat(next, &st) == 0)
+      shared = st.st_uid != ::geteuid() || (st.st_mode & (S_ISVTX | S_IWGRP | S_IWOTH)) != 0;
+    ::close(fd);
+    if (error != 0) {
+      if (next >= 0) ::close(next);
+      return error;
+    }
+    fd = next;
+  }
+  if (fd < 0) return errno;
+  handle_ = fd;
+  path_ = parent.path_ + (parent.path_.empty() || parent.path_.back() == '/' ? "" : "/") + relative;
+  const long limit = ::fpathconf(fd, _PC_NAME_MAX);
+  maxName_ = static_cast<size_t>(limit > 0 ? limit : 255);
+  return 0;
+}
+
 TEntryStatus TOutputDir::StatusAt(const std::string& name) const {
   TEntryStatus status;
   struct stat st {};

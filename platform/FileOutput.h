@@ -101,6 +101,12 @@ class TOutputDir {
   // error number. Everything below then works inside the folder it was.
   int Open(const std::string& path);
   void Close();
+  // Opens the folder at relative (folders split by '/') below parent, each
+  // step taken through its handle and never through a link, made where
+  // missing when create says so: 0; ENOENT for a step missing; ErrForeignFolder
+  // for a link, or where others may create files in the folder above, a
+  // folder of another user's; or the error number.
+  int OpenBelow(const TOutputDir& parent, const std::string& relative, bool create);
   bool IsOpen() const { return handle_ != InvalidHandle; }
   const std::string& Path() const { return path_; }
 

@@ -287,6 +287,32 @@ int TOutputDir::NameTemp(TTempFile&, const std::string&) const {
   return 0;  // a temporary always has its name here
 }
 
+int TOutputDir::OpenBelow(const TOutputDir& parent, const std::string& relative, bool create) {
+  Close();
+  std::string path = parent.path_;
+  size_t start = 0;
+  while (start < relative.size()) {
+    size_t slash = relative.find('/', start);
+    if (slash == std::string::npos) slash = relative.size();
+    const std::string step = relative.substr(start, slash - start);
+    start = slash + 1;
+    if (step.empty() || step == ".") continue;
+    if (step == "..") return ERROR_INVALID_NAME;
+    path = Join(path, step);
+    const std::wstring wide = win32::FilePath(path);
+    DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES && create &&
+        ::CreateDirectoryW(wide.c_str(), nullptr))
+      attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return win32::LastError();
+    // A junction or link planted on the way is never followed.
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+      return ErrForeignFolder;
+  }
+  return Open(path);
+}
+
 int TOutputDir::Lock(bool, bool, const std::atomic<bool>&, long& holder) const {
   holder = 0;
   return 0;

@@ -315,6 +315,7 @@ std::string SysErrorMessage(int error) {
   if (error == ErrNoClone) return "the file system cannot clone files";
   if (error == ErrDeviceName) return "its archive name is a device name on Windows";
   if (error == ErrFolderBusy) return "another run is writing into it";
+  if (error == ErrForeignFolder) return "its folder is a link or another user's";
   wchar_t* text = nullptr;
   // The system's text in the user's language; ALLOCATE_BUFFER because some
   // messages are long.

@@ -1025,3 +1025,49 @@ TEST_F(DbzipTest, JsonLinesReportEveryOutcomeForAnyName) {
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(JsonOutcomes(dry.out), expected);
 }
+
+// Sites that keep databases of one name in folders of their own: flat, one
+// replaces the other and the run says --tree would keep them apart; with
+// --tree each archive goes into its database's folder below the output
+// folder, made as needed through the output folder's handle, never through
+// a link planted there, with its generations and the check beside it.
+TEST_F(DbzipTest, TreeKeepsEachSitesArchivesApart) {
+  src.File("siteA/QRN_Sales_dat.mdf", Text(1000));
+  src.File("siteB/QRN_Sales_dat.mdf", Text(2000));
+  src.File("top.mdf", Text(300));
+  const ProcessResult flat = Dbzip({"-rq", src.Root(), out.Root()});
+  EXPECT_EQ(flat.status, 1);
+  EXPECT_NE(flat.err.find("--tree keeps each folder's archives apart"), std::string::npos)
+      << flat.err;
+
+  TempTree tree;
+  const ProcessResult plan = Dbzip({"-rn", "--tree", src.Root(), tree.Root()});
+  EXPECT_EQ(plan.status, 0) << plan.out << plan.err;
+  EXPECT_NE(
+      plan.out.find(src.Path("siteB/QRN_Sales_dat.mdf") + " -> " + tree.Path("siteB/sales.zip")),
+      std::string::npos)
+      << plan.out;
+  EXPECT_TRUE(Listing(tree.Root()).empty());
+  for (int night = 0; night < 2; ++night) {
+    const ProcessResult r = Dbzip({"-rq", "--tree", "--keep", "1", src.Root(), tree.Root()});
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
+  EXPECT_EQ(ZipListing(tree.Path("siteA/sales.zip")), "QRN_Sales_dat.mdf:1000");
+  EXPECT_EQ(ZipListing(tree.Path("siteB/sales.zip")), "QRN_Sales_dat.mdf:2000");
+  EXPECT_EQ(ZipListing(tree.Path("siteB/sales.zip.1")), "QRN_Sales_dat.mdf:2000");
+  EXPECT_EQ(ZipListing(tree.Path("top.zip")), "top.mdf:300");
+  EXPECT_EQ(Dbzip({"--check", "-rq", tree.Root()}).status, 0);
+
+  // A link planted where a site's folder goes is not followed.
+  TempTree elsewhere;
+  src.File("siteC/QRN_Stock_dat.mdf", Text(100));
+  tree.Link("siteC", elsewhere.Root());
+  const ProcessResult planted = Dbzip({"-rq", "--tree", src.Root(), tree.Root()});
+  EXPECT_EQ(planted.status, 1);
+  EXPECT_NE(
+      planted.err.find(src.Path("siteC/QRN_Stock_dat.mdf") + ": could not create a file beside " +
+                       tree.Path("siteC/stock.zip") + ": its folder is a link or another user's"),
+      std::string::npos)
+      << planted.err;
+  EXPECT_TRUE(Listing(elsewhere.Root()).empty());
+}
