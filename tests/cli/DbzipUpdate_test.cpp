@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -33,17 +34,14 @@ std::string Rows(char tag) {
 // A file's identity and bytes: what a file left as it is keeps.
 struct Kept {
   ino_t inode = 0;
-  timespec written{};
+  int64_t writtenNs = 0;  // the last-write time
   std::string bytes;
-  bool operator==(const Kept& o) const {
-    return inode == o.inode && written.tv_sec == o.written.tv_sec &&
-           written.tv_nsec == o.written.tv_nsec && bytes == o.bytes;
-  }
+  bool operator==(const Kept& o) const = default;
 };
 Kept Look(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return {};
-  return {st.st_ino, st.st_mtim, ReadAll(path)};
+  return {st.st_ino, int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec, ReadAll(path)};
 }
 
 struct Outcome {
