@@ -37,13 +37,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 std::string Rows(size_t bytes, int seed = 1) {
   std::string s;
   for (size_t i = 0; s.size() < bytes; ++i)
@@ -70,13 +63,6 @@ std::vector<std::string> Leftovers(const std::string& dir) {
       names.push_back(e.path().filename());
     }
   }
-  return names;
-}
-
-std::vector<std::string> Listing(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
-  std::sort(names.begin(), names.end());
   return names;
 }
 

@@ -10,18 +10,10 @@
 #include <sstream>
 
 #include "ArchiveVerify.h"
-#include "DbzipOptions.h"
-#include "DbzipRun.h"
+#include "DbzipInProcess.h"
 #include "TempTree.h"
 
 namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // Rows of text that compress into a stream with no spare bit in its middle.
 std::string Rows(char tag) {
@@ -36,20 +28,6 @@ void FlipMiddleByte(THandle handle) {
   if (::pread(handle, &byte, 1, at) != 1) std::abort();
   byte ^= 0x20;
   if (::pwrite(handle, &byte, 1, at) != 1) std::abort();
-}
-
-struct Outcome {
-  int status;
-  std::string out, err;
-};
-
-Outcome Dbzip(std::vector<std::string> args) {
-  const DbzipCommand c = ParseDbzipArguments(args);
-  EXPECT_EQ(c.kind, DbzipCommand::Kind::Run) << c.error;
-  std::ostringstream out, err;
-  const std::atomic<bool> cancel{false};
-  const int status = RunDbzip(c.options, out, err, false, cancel);
-  return {status, out.str(), err.str()};
 }
 
 TEST(DbzipKeepTest, OptionsAreParsedAndRefused) {

@@ -11,18 +11,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "DbzipOptions.h"
-#include "DbzipRun.h"
+#include "DbzipInProcess.h"
 #include "TempTree.h"
 
 namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 std::string Rows(char tag) {
   std::string s;
@@ -42,20 +34,6 @@ Kept Look(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return {};
   return {st.st_ino, int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec, ReadAll(path)};
-}
-
-struct Outcome {
-  int status;
-  std::string out, err;
-};
-
-Outcome Dbzip(std::vector<std::string> args) {
-  const DbzipCommand c = ParseDbzipArguments(args);
-  EXPECT_EQ(c.kind, DbzipCommand::Kind::Run) << c.error;
-  std::ostringstream out, err;
-  const std::atomic<bool> cancel{false};
-  const int status = RunDbzip(c.options, out, err, false, cancel);
-  return {status, out.str(), err.str()};
 }
 
 class DbzipUpdateTest : public ::testing::Test {

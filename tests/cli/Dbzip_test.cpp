@@ -31,20 +31,6 @@ ProcessResult Dbzip(std::vector<std::string> args) {
   return RunProcess(args);
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::vector<std::string> Listing(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // The entries of an archive as "name size" lines, read by python3's zipfile
 // after its own integrity test.
 std::string ZipListing(const std::string& path) {

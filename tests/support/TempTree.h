@@ -6,11 +6,13 @@
 #include <unistd.h>
 #include <utime.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -71,4 +73,21 @@ inline std::string MakeTempDir() {
   static std::vector<std::unique_ptr<TempTree>> trees;
   trees.push_back(std::make_unique<TempTree>());
   return trees.back()->Root() + "/";
+}
+
+// A file's whole content; empty when it cannot be read.
+inline std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The names in a folder, sorted.
+inline std::vector<std::string> Listing(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }

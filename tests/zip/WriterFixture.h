@@ -43,11 +43,6 @@ inline std::string RandomBytes(size_t n, unsigned seed = 1) {
   return s;
 }
 
-inline std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 inline int64_t FileSize(const std::string& path) {
   std::error_code error;
   const auto size = std::filesystem::file_size(path, error);
