@@ -5,11 +5,6 @@
 
 namespace {
 
-bool Holds(const TOutputDir& dir, const std::string& name, const TFileId& id) {
-  const TEntryStatus now = dir.StatusAt(name);
-  return now.kind == TEntryKind::Regular && now.stamp.id == id;
-}
-
 std::string NameAt(const std::string& name, int k) {
   return k == 0 ? name : name + "." + std::to_string(k);
 }
@@ -127,14 +122,14 @@ int MoveGenerations(const TOutputDir& dir, const std::string& archivePath,
     for (auto s = made.rbegin(); s != made.rend(); ++s)
       dir.Exchange(s->b, s->idA, s->a, s->idB, temp.handle);
     // The second name given goes only while the first still holds the file.
-    if (plan.grow && Holds(dir, NameAt(name, hole), plan.ids[hole]))
+    if (plan.grow && dir.Holds(NameAt(name, hole), plan.ids[hole]))
       dir.RemoveAt(NameAt(name, hole + 1), plan.ids[hole]);
     if (privateNow) setMode(oldestMode, nullptr);
     return error;
   }
   // The temporary's name now holds the oldest, which leaves, or a second
   // name of the generation above, which goes only while that one is there.
-  if (plan.drops || Holds(dir, NameAt(name, hole + 1), plan.ids[hole]))
+  if (plan.drops || dir.Holds(NameAt(name, hole + 1), plan.ids[hole]))
     dir.RemoveAt(temp.name, plan.ids[hole]);
   temp.name.clear();
   return 0;

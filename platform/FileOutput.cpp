@@ -262,8 +262,7 @@ int TOutputDir::NameTemp(TTempFile& temp, const std::string& name) const {
 int TOutputDir::Replace(TTempFile& temp, const std::string& name, bool nameFree) const {
   if (temp.name.empty()) {
     if (const int error = NameTemp(temp, name); error != 0) return error;
-  } else if (const TEntryStatus named = StatusAt(temp.name);
-             named.kind != TEntryKind::Regular || !(named.stamp.id == temp.id)) {
+  } else if (!Holds(temp.name, temp.id)) {
     // Another program took the temporary name: what is there now is not
     // ours to move onto the final name.
     return ErrNameTaken;
@@ -290,9 +289,7 @@ int TOutputDir::Replace(TTempFile& temp, const std::string& name, bool nameFree)
   NoteFileCall("renamed", temp.handle);
   // The name must hold the file written: anything else means that another
   // program put a file there in the same instant.
-  const TEntryStatus now = StatusAt(name);
-  if (now.kind != TEntryKind::Regular || !(now.stamp.id == temp.id)) return ErrNameTaken;
-  return 0;
+  return Holds(name, temp.id) ? 0 : ErrNameTaken;
 }
 
 int TOutputDir::ReplaceRefusal(const std::string& name) const {
@@ -311,17 +308,13 @@ int TOutputDir::ReplaceRefusal(const std::string& name) const {
 
 int TOutputDir::KeepAs(const std::string& name, const TFileId& id, const std::string& kept,
                        bool stay) const {
-  const auto holds = [&] {
-    const TEntryStatus now = StatusAt(name);
-    return now.kind == TEntryKind::Regular && now.stamp.id == id;
-  };
   NoteFileCall("link", handle_);
-  if (!holds()) return ErrNameTaken;
+  if (!Holds(name, id)) return ErrNameTaken;
   // A second name never replaces a file at kept, and name stays filled until
   // the new archive takes it.
   if (::linkat(handle_, name.c_str(), handle_, kept.c_str(), 0) == 0) {
     if (stay) return 0;
-    if (!holds()) return ErrNameTaken;
+    if (!Holds(name, id)) return ErrNameTaken;
     return ::unlinkat(handle_, name.c_str(), 0) == 0 ? 0 : errno;
   }
   if (errno == EEXIST) return EEXIST;
@@ -332,8 +325,7 @@ int TOutputDir::KeepAs(const std::string& name, const TFileId& id, const std::st
 
 int TOutputDir::RemoveAt(const std::string& name, const TFileId& id) const {
   NoteFileCall("remove", handle_);
-  const TEntryStatus now = StatusAt(name);
-  if (now.kind != TEntryKind::Regular || !(now.stamp.id == id)) return ErrNameTaken;
+  if (!Holds(name, id)) return ErrNameTaken;
   return ::unlinkat(handle_, name.c_str(), 0) == 0 ? 0 : errno;
 }
 
@@ -351,10 +343,7 @@ int TOutputDir::ExchangeAtomic(const std::string& a, const std::string& b) const
 void TOutputDir::Discard(TTempFile& temp) const {
   if (!temp.name.empty()) {
     // Only our own file goes: a file swapped in under its name is not ours.
-    const TEntryStatus now = StatusAt(temp.name);
-    if (now.kind == TEntryKind::Regular && now.stamp.id == temp.id) {
-      ::unlinkat(handle_, temp.name.c_str(), 0);
-    }
+    if (Holds(temp.name, temp.id)) ::unlinkat(handle_, temp.name.c_str(), 0);
     temp.name.clear();
   }
   Release(temp);

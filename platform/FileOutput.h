@@ -112,6 +112,8 @@ class TOutputDir {
 
   // The entry name inside the folder, not following a link there.
   TEntryStatus StatusAt(const std::string& name) const;
+  // Whether name (never followed) is still the regular file id.
+  bool Holds(const std::string& name, const TFileId& id) const;
   // Opens name inside the folder for reading, never through a link and never
   // waiting (regular files only, as FileOpen); InvalidHandle with the error
   // left as FileOpen leaves it.

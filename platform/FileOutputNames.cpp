@@ -156,19 +156,20 @@ std::vector<TOutputDir::TStaleTemp> TOutputDir::StaleTemps(TStale action) const 
   return found;
 }
 
+bool TOutputDir::Holds(const std::string& name, const TFileId& id) const {
+  const TEntryStatus now = StatusAt(name);
+  return now.kind == TEntryKind::Regular && now.stamp.id == id;
+}
+
 int TOutputDir::Exchange(const std::string& a, const TFileId& idA, const std::string& b,
                          const TFileId& idB, THandle heldA) const {
-  const auto holds = [&](const std::string& name, const TFileId& id) {
-    const TEntryStatus now = StatusAt(name);
-    return now.kind == TEntryKind::Regular && now.stamp.id == id;
-  };
   NoteFileCall("exchange", handle_);
-  if (!holds(a, idA) || !holds(b, idB)) return ErrNameTaken;
+  if (!Holds(a, idA) || !Holds(b, idB)) return ErrNameTaken;
   int error = ExchangeAtomic(a, b);
   if (error == 0) {
     // Swapped with whatever the names held in that instant: a file another
     // program put there goes back, and the swap counts as not made.
-    if (holds(a, idB) && holds(b, idA)) return 0;
+    if (Holds(a, idB) && Holds(b, idA)) return 0;
     ExchangeAtomic(a, b);
     return ErrNameTaken;
   }

@@ -221,9 +221,7 @@ int TOutputDir::Replace(TTempFile& temp, const std::string& name, bool nameFree)
   }
   temp.name.clear();
   NoteFileCall("renamed", temp.handle);
-  const TEntryStatus now = StatusAt(name);
-  if (now.kind != TEntryKind::Regular || !(now.stamp.id == temp.id)) return ErrNameTaken;
-  return 0;
+  return Holds(name, temp.id) ? 0 : ErrNameTaken;
 }
 
 int TOutputDir::ReplaceRefusal(const std::string&) const {
@@ -232,8 +230,7 @@ int TOutputDir::ReplaceRefusal(const std::string&) const {
 
 int TOutputDir::KeepAs(const std::string& name, const TFileId& id, const std::string& kept,
                        bool stay) const {
-  const TEntryStatus now = StatusAt(name);
-  if (now.kind != TEntryKind::Regular || !(now.stamp.id == id)) return ErrNameTaken;
+  if (!Holds(name, id)) return ErrNameTaken;
   const std::wstring from = win32::FilePath(Join(path_, name));
   const std::wstring to = win32::FilePath(Join(path_, kept));
   // Neither call replaces a file at kept.
@@ -326,8 +323,7 @@ int TOutputDir::MoveHeld(const std::string& name, const TFileId& id, const std::
                          THandle held) const {
   // A temporary of ours is held without sharing: only its handle moves it.
   if (held == InvalidHandle) return KeepAs(name, id, to, false);
-  const TEntryStatus now = StatusAt(name);
-  if (now.kind != TEntryKind::Regular || !(now.stamp.id == id)) return ErrNameTaken;
+  if (!Holds(name, id)) return ErrNameTaken;
   if (!RenameByHandle(win32::ToHandle(held), win32::FilePath(Join(path_, to)), false))
     return NameError(to, win32::LastError());
   return 0;
