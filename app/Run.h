@@ -33,10 +33,10 @@ struct TRunRequest {
   int keep = 0;          // earlier archives kept beside each new one (dbzip)
   // Another run holding the output folder is waited for, not reported (dbzip).
   bool waitForFolder = false;
-  bool update = false;
+  bool update = false;  // an archive that already holds its database as it stands is left (dbzip)
   // Each archive goes into the folder below the output folder that its
   // database has below the source folder, made as needed (dbzip's --tree).
-  bool tree = false;  // an archive that already holds its database as it stands is left (dbzip)
+  bool tree = false;
   // The caller's thread runs a window: its pending messages run during the
   // search and after each block written, so it stays responsive, and one
   // database is zipped at a time, on that thread.
@@ -98,8 +98,7 @@ class TRun {
   TRunEnd Execute(const TRunRequest& request, const TCancelToken& cancel);
   // A dry run: the search, then for each database what the run would do
   // (WouldSkip, the output folder's check, the update check, the archive
-  // names shared), in
-  // Databases(); writes nothing. Ended follows.
+  // names shared), in Databases(); writes nothing. Ended follows.
   TRunEnd Plan(const TRunRequest& request, const TCancelToken& cancel);
 
   const std::vector<TRunDatabase>& Databases() const { return dbs_; }

@@ -101,9 +101,10 @@ TRunOutcome OutcomeOf(const TRun& run, TRunEnd end, bool plan, bool allowEmpty) 
       o.reason = db.result.reason;
       if (!db.done) {
         o.outcome = TOutcome::NotZipped;
-      } else if (db.result.InPlace() && survivorAt[db.archivePath] != &db) {
+      } else if (const TRunDatabase* survivor = survivorAt[db.archivePath];
+                 db.result.InPlace() && survivor != &db) {
         o.outcome = TOutcome::Replaced;
-        o.replacedBy = survivorAt[db.archivePath];
+        o.replacedBy = survivor;
         if (const auto r = reasonOf.find(db.source); r != reasonOf.end()) o.reason = r->second;
       } else {
         o.outcome = FromZip(db.result.outcome);

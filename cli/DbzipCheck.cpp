@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -278,15 +277,11 @@ int CheckDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err
 
   const TStoredSurvey survey = SurveyStored(options.checkDir, dir, options.recursive, cancel);
   dir.Close();
-  // -j 0 as the run takes it: one job per processor.
-  const int jobs = options.jobs != 0
-                       ? options.jobs
-                       : static_cast<int>(std::max(std::thread::hardware_concurrency(), 1u));
   ResultOut results(out);
   TCheckTeller teller(options, results, err);
   bool interrupted = false;
   {
-    TCheckPool pool(survey, jobs, cancel);
+    TCheckPool pool(survey, DbzipJobs(options), cancel);
     for (size_t i = 0; i < survey.entries.size() && !interrupted; ++i) {
       const TStoredEntry& e = survey.entries[i];
       switch (e.kind) {
@@ -311,13 +306,7 @@ int CheckDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err
   interrupted = interrupted || cancel;
   const int status =
       teller.End(interrupted, std::chrono::duration<double>(Clock::now() - started).count());
-  if (results.Error() == 0) return status;
-  err << "dbzip: cannot write the results to standard output: " << SysErrorMessage(results.Error())
-      << std::endl;
-#ifdef SIGPIPE
-  if (g_dbzipSignal == SIGPIPE) return 128 + SIGPIPE;
-#endif
-  return status == kExitOk ? kExitNotAllArchived : status;
+  return DbzipStatusWritten(results, status, err);
 }
 
 std::string DbzipCheckNotStartedJson(const DbzipOptions& options, bool dirGiven,

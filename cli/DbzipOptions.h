@@ -22,10 +22,9 @@ struct DbzipOptions {
   bool update = false;  // leave an archive that already holds its database as it stands
   bool quiet = false;
   bool allowEmpty = false;  // finding no database is no failure
-  bool wait = false;
-  bool tree = false;  // archives in the source's folders below the output folder        // another
-                      // run into the output folder is waited for
-  bool clone = true;  // read each database from a clone where its file system makes one
+  bool wait = false;        // another run into the output folder is waited for
+  bool tree = false;        // archives in the source's folders below the output folder
+  bool clone = true;        // read each database from a clone where its file system makes one
   std::string sourceDir;
   std::string outputDir;
   // --check: read the archives stored in checkDir (and with recursive its

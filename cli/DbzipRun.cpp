@@ -254,10 +254,7 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   request.level = options.level;
   request.tags = options.RemoveTags() ? TagRemoval::Remove : TagRemoval::Keep;
   request.exclude = options.exclude.value_or("");
-  // -j 0 as make and xz take it: one job per processor.
-  request.jobs = options.jobs != 0
-                     ? options.jobs
-                     : static_cast<int>(std::max(std::thread::hardware_concurrency(), 1u));
+  request.jobs = DbzipJobs(options);
   request.clone = options.clone;
   request.verify = options.verify;
   request.keep = options.keep;
@@ -274,9 +271,17 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
     run.Plan(request, cancel);
   else
     run.Execute(request, cancel);
-  // Results that never reached their file (a full disk, a closed pipe) are a
-  // failure of the run, not a success.
-  if (results.Error() == 0) return view.Status();
+  return DbzipStatusWritten(results, view.Status(), err);
+}
+
+int DbzipJobs(const DbzipOptions& options) {
+  if (options.jobs != 0) return options.jobs;
+  return static_cast<int>(std::max(std::thread::hardware_concurrency(), 1u));
+}
+
+int DbzipStatusWritten(const ResultOut& results, int status, std::ostream& err) {
+  // Results that never reached their file are a failure, not a success.
+  if (results.Error() == 0) return status;
   err << "dbzip: cannot write the results to standard output: " << SysErrorMessage(results.Error())
       << std::endl;
 #ifdef SIGPIPE
@@ -285,5 +290,5 @@ int RunDbzip(const DbzipOptions& options, std::ostream& out, std::ostream& err, 
   // SIGPIPE is ignored the write failed with EPIPE and the run went on.
   if (g_dbzipSignal == SIGPIPE) return 128 + SIGPIPE;
 #endif
-  return view.Status() == kExitOk ? kExitNotAllArchived : view.Status();
+  return status == kExitOk ? kExitNotAllArchived : status;
 }

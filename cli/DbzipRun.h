@@ -29,6 +29,15 @@ std::string DbzipFolderProblem(const std::string& dir);
 // number, 130 when none is stored.
 int DbzipInterruptedStatus();
 
+// The jobs asked for, -j 0 as make and xz take it: one per processor.
+int DbzipJobs(const DbzipOptions& options);
+
+class ResultOut;
+// The exit status once the results are told: status, unless they never
+// reached standard output (a full disk, a closed pipe), which err is told of
+// and which fails a run that had gone well.
+int DbzipStatusWritten(const ResultOut& results, int status, std::ostream& err);
+
 // Runs dbzip with parsed options: results go to out, diagnostics to err, and
 // with statusLine a line redrawn in place on err shows the databases being
 // zipped and the run's progress (else out gets a line as each starts). cancel

@@ -135,12 +135,17 @@ class TSurveyor {
     // Two names of one chain that hold one file are the move a stopped run
     // left half done: each counts as one name, as the run counts it.
     std::map<std::pair<std::string, std::pair<uint64_t, uint64_t>>, int> chains;
+    const auto chainKey = [&names](size_t i, const TEntryStatus& s) {
+      return std::make_pair(ChainOf(names[i]), std::make_pair(s.stamp.id.device, s.stamp.id.index));
+    };
+    // Only an archive of two links can be one.
+    const auto twinned = [&names](size_t i, const TEntryStatus& s) {
+      return s.kind == TEntryKind::Regular && s.stamp.links == 2 && IsStoredArchiveName(names[i]);
+    };
     std::vector<TEntryStatus> status(names.size());
     for (size_t i = 0; i < names.size() && !cancel_; ++i) {
       status[i] = dir.StatusAt(names[i]);
-      if (status[i].kind == TEntryKind::Regular && status[i].stamp.links == 2 &&
-          IsStoredArchiveName(names[i]))
-        ++chains[{ChainOf(names[i]), {status[i].stamp.id.device, status[i].stamp.id.index}}];
+      if (twinned(i, status[i])) ++chains[chainKey(i, status[i])];
     }
     for (size_t i = 0; i < names.size() && !cancel_; ++i) {
       TStoredEntry entry;
@@ -160,8 +165,10 @@ class TSurveyor {
         entry.reason = "a link";
       } else if (IsStoredArchiveName(names[i])) {
         entry.kind = TStoredKind::Archive;
-        const auto twin = chains.find({ChainOf(names[i]), {s.stamp.id.device, s.stamp.id.index}});
-        if (twin != chains.end() && twin->second == 2) entry.twin = s.stamp.id;
+        if (twinned(i, s)) {
+          const auto twin = chains.find(chainKey(i, s));
+          if (twin != chains.end() && twin->second == 2) entry.twin = s.stamp.id;
+        }
       } else {
         entry.reason = "not named as an archive";
       }

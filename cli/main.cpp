@@ -6,6 +6,7 @@
 #include "DbzipCheck.h"
 #include "DbzipOptions.h"
 #include "DbzipRun.h"
+#include "PrintedName.h"
 
 int main(int argc, char** argv) {
   const DbzipCommand cmd = ParseDbzipArguments(ConsoleArguments(argc, argv));
@@ -16,18 +17,22 @@ int main(int argc, char** argv) {
     case DbzipCommand::Kind::Version:
       std::cout << kDbzipVersion;
       return kExitOk;
-    case DbzipCommand::Kind::UsageError:
-      std::cerr << "dbzip: " << cmd.error << "\nTry 'dbzip --help' for more information.\n";
+    case DbzipCommand::Kind::UsageError: {
+      // The error quotes what was typed: a value holding a newline must not
+      // forge a line.
+      const std::string error = EscapeControls(cmd.error);
+      std::cerr << "dbzip: " << error << "\nTry 'dbzip --help' for more information.\n";
       if (cmd.options.json) {
         // A reader that went away makes no other status of a usage error.
         InstallInterruptHandlers();
-        std::cout << (cmd.options.check ? DbzipCheckNotStartedJson(cmd.options, cmd.foldersGiven,
-                                                                   cmd.error, kExitUsage)
-                                        : DbzipNotStartedJson(cmd.options, cmd.foldersGiven,
-                                                              cmd.error, kExitUsage))
+        std::cout << (cmd.options.check
+                          ? DbzipCheckNotStartedJson(cmd.options, cmd.foldersGiven, error,
+                                                     kExitUsage)
+                          : DbzipNotStartedJson(cmd.options, cmd.foldersGiven, error, kExitUsage))
                   << std::endl;
       }
       return kExitUsage;
+    }
     case DbzipCommand::Kind::Run:
       break;
   }

@@ -164,6 +164,11 @@ TEST_F(DbzipTest, ErrorsAndUsage) {
   r = Dbzip({"--mask=", src.Root(), out.Root()});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "dbzip: empty mask ''\nTry 'dbzip --help' for more information.\n");
+  // What was typed is quoted in the error, and never forges a line.
+  r = Dbzip({"-t", "x\ndbzip: 5 archived", src.Root(), out.Root()});
+  EXPECT_EQ(r.err,
+            "dbzip: invalid database type 'x\\ndbzip: 5 archived' (msde or interbase)\nTry "
+            "'dbzip --help' for more information.\n");
   EXPECT_TRUE(Listing(out.Root()).empty());
   // Results that cannot be written fail the run, which still archives.
   r = RunProcess({"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full", DBZIP_PATH, "--rec", src.Root(),
