@@ -484,6 +484,7 @@ bool TRunDriver::PutInPlace(TZipJob& job) {
       now.kind != replaced.kind || !now.stamp.SameContentAs(replaced.stamp)) {
     if (std::string reason = Untouchable(target, job.source); !reason.empty())
       return job.Stop(TZipOutcome::NotReplaced, std::move(reason));
+    job.replaced = now;  // ours too: that is the archive replaced now
   }
   // The earlier archives move only now that the new one is complete, and
   // the new one enters the chain by the same moves. Only an archive replaced

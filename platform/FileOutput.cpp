@@ -420,8 +420,8 @@ int TOutputDir::Sync() const {
   return ::fsync(handle_) == 0 ? 0 : errno;
 }
 
-std::vector<std::pair<std::string, TFileId>> TOutputDir::List() const {
-  std::vector<std::pair<std::string, TFileId>> names;
+std::vector<std::string> TOutputDir::List() const {
+  std::vector<std::string> names;
   const int listFd = ::openat(handle_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (listFd < 0) return names;
   DIR* dir = ::fdopendir(listFd);
@@ -431,9 +431,7 @@ std::vector<std::pair<std::string, TFileId>> TOutputDir::List() const {
   }
   while (const dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    const TEntryStatus status = StatusAt(name);
-    names.emplace_back(name, status.kind == TEntryKind::Regular ? status.stamp.id : TFileId{});
+    if (name != "." && name != "..") names.push_back(name);
   }
   ::closedir(dir);
   return names;

@@ -207,9 +207,8 @@ class TOutputDir {
   int LookAtTemp(const std::string& name, THandle& handle, TTempLook& look) const;
   // Removes the temporary open at handle, which is the file at name.
   bool RemoveTemp(const std::string& name, THandle handle) const;
-  // Every name in the folder with its file's id (an invalid id for a link or
-  // what could not be looked at).
-  std::vector<std::pair<std::string, TFileId>> List() const;
+  // Every name in the folder.
+  std::vector<std::string> List() const;
 
   THandle handle_ = InvalidHandle;
   std::string path_;

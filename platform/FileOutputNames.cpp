@@ -117,7 +117,7 @@ std::string StaleTempRefusal(const std::string& name, size_t maxName, const TFil
 std::vector<TOutputDir::TStaleTemp> TOutputDir::StaleTemps(TStale action) const {
   std::vector<TStaleTemp> found;
   const auto names = List();
-  for (const auto& [name, id] : names) {
+  for (const std::string& name : names) {
     if (!IsTempName(name)) continue;
     THandle handle = InvalidHandle;
     TTempLook look;
@@ -129,16 +129,17 @@ std::vector<TOutputDir::TStaleTemp> TOutputDir::StaleTemps(TStale action) const 
       why = std::string("it could not be read: ") + SysErrorMessage(error);
     } else {
       // Its other name, if it has one, must be the archive it sits beside
-      // or one of that archive's generations.
+      // or one of that archive's generations; only then are names looked at.
       bool twin = false;
       const std::string base = name.substr(0, name.size() - kTempSuffixLength - kRandomLength);
-      for (const auto& [other, otherId] : names) {
-        if (other == name || !(otherId == look.stamp.id) ||
+      for (const std::string& other : names) {
+        if (look.stamp.links != 2 || twin || other == name ||
             other.compare(0, base.size(), base) != 0)
           continue;
         const std::string rest = other.substr(base.size());
-        twin |= rest.empty() || (rest.size() > 1 && rest[0] == '.' &&
-                                 rest.find_first_not_of("0123456789", 1) == std::string::npos);
+        twin = (rest.empty() || (rest.size() > 1 && rest[0] == '.' &&
+                                 rest.find_first_not_of("0123456789", 1) == std::string::npos)) &&
+               Holds(other, look.stamp.id);
       }
       why = StaleTempRefusal(name, maxName_, look.stamp, look.head, look.headSize, look.live, twin);
       if (why.empty() && look.live) {

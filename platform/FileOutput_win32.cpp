@@ -329,17 +329,15 @@ int TOutputDir::MoveHeld(const std::string& name, const TFileId& id, const std::
   return 0;
 }
 
-std::vector<std::pair<std::string, TFileId>> TOutputDir::List() const {
-  std::vector<std::pair<std::string, TFileId>> names;
+std::vector<std::string> TOutputDir::List() const {
+  std::vector<std::string> names;
   WIN32_FIND_DATAW found;
   const HANDLE find = ::FindFirstFileExW(win32::FilePath(Join(path_, "*")).c_str(), FindExInfoBasic,
                                          &found, FindExSearchNameMatch, nullptr, 0);
   if (find == INVALID_HANDLE_VALUE) return names;
   do {
     const std::string name = win32::Narrow(found.cFileName);
-    if (name == "." || name == "..") continue;
-    const TEntryStatus status = StatusAt(name);
-    names.emplace_back(name, status.kind == TEntryKind::Regular ? status.stamp.id : TFileId{});
+    if (name != "." && name != "..") names.push_back(name);
   } while (::FindNextFileW(find, &found));
   ::FindClose(find);
   return names;
