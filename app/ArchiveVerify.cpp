@@ -516,7 +516,6 @@ std::string CheckRecords(TStream& archive, TArchiveFacts& facts) {
   facts.dataOffset = int64_t(read.localSize);
   facts.centralOffset = int64_t(read.centralOffset);
   facts.size = read.size;
-  facts.zip64 = read.zip64;
   return {};
 }
 
@@ -529,8 +528,8 @@ void SetBeforeVerify(TBeforeVerify hook) {
 std::string CheckArchive(TStream& archive, TArchiveFacts& facts) {
   facts = {};
   TArchiveFacts found;
+  if (std::string problem = CheckArchiveRecords(archive, found); !problem.empty()) return problem;
   try {
-    if (std::string problem = CheckRecords(archive, found); !problem.empty()) return problem;
     if (archive.Seek(found.dataOffset, soFromBeginning) != found.dataOffset) {
       return "it could not be read: " + archive.ErrorText();
     }
