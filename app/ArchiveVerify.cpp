@@ -51,11 +51,10 @@ struct TRecord {
   int64_t at = 0;
   std::string bytes;
 
-  // The little-endian value of width bytes at i.
+  // The little-endian value of width (2, 4 or 8) bytes at i.
   uint64_t Le(size_t i, int width) const {
-    uint64_t value = 0;
-    for (int k = width - 1; k >= 0; --k) value = value << 8 | static_cast<uint8_t>(bytes[i + k]);
-    return value;
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data()) + i;
+    return width == 2 ? Get16(p) : width == 4 ? Get32(p) : Get64(p);
   }
   std::string Where(const char* field, size_t i) const {
     return std::string(name) + "'s " + field + " at offset " + std::to_string(at + int64_t(i));
@@ -160,8 +159,7 @@ std::string UnicodePathOf(const TRecord& record, const TExtra& extra, const std:
   const auto* p = reinterpret_cast<const uint8_t*>(extra.unicodePath.data());
   const uLong crc =
       crc32_z(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(name.data()), name.size());
-  if (extra.unicodePath.size() >= 9 && p[4] == 1 &&
-      (p[5] | p[6] << 8 | p[7] << 16 | uint32_t{p[8]} << 24) == static_cast<uint32_t>(crc)) {
+  if (extra.unicodePath.size() >= 9 && p[4] == 1 && Get32(p + 5) == static_cast<uint32_t>(crc)) {
     return {};
   }
   return std::string(record.name) + "'s Unicode path field does not belong to its name";
@@ -518,7 +516,6 @@ std::string CheckRecords(TStream& archive, TArchiveFacts& facts) {
   facts.dataOffset = int64_t(read.localSize);
   facts.centralOffset = int64_t(read.centralOffset);
   facts.size = read.size;
-  facts.zip64 = read.zip64;
   return {};
 }
 
@@ -531,8 +528,8 @@ void SetBeforeVerify(TBeforeVerify hook) {
 std::string CheckArchive(TStream& archive, TArchiveFacts& facts) {
   facts = {};
   TArchiveFacts found;
+  if (std::string problem = CheckArchiveRecords(archive, found); !problem.empty()) return problem;
   try {
-    if (std::string problem = CheckRecords(archive, found); !problem.empty()) return problem;
     if (archive.Seek(found.dataOffset, soFromBeginning) != found.dataOffset) {
       return "it could not be read: " + archive.ErrorText();
     }

@@ -25,7 +25,6 @@ struct TArchiveFacts {
   int64_t dataOffset = 0;     // where the entry's data starts
   int64_t centralOffset = 0;  // where the central directory starts, right after the data
   int64_t size = 0;           // of the whole archive
-  bool zip64 = false;         // it has the ZIP64 end record and locator
 };
 
 // Checks, without knowing what was written, that archive holds exactly one

@@ -1,6 +1,5 @@
 #include "EntryCoding.h"
 
-#include "Deflate.h"
 #include "ZipRecords.h"
 
 namespace {
@@ -41,13 +40,10 @@ TEntryCoding WriterCoding(const std::string& fileName, int level, const TEntryRe
     return coding;
   }
   const auto buffers = DeflateWorkBuffers::Allocate();
-  header.InternalAttributes = 2;
-  header.CompressionMethod = 8;
   TProbe probe(read, wantBytes, coding.dataHead);
   try {
     // The writer's run on one thread: its threads write the same bytes.
-    deflate(probe, level, *buffers,
-            {&header.GeneralPurposeFlags, &header.InternalAttributes, &header.CompressionMethod});
+    DeflateEntry(probe, level, *buffers, header);
     coding.wholeData = true;
   } catch (const TEnough&) {
     // Data that goes on is deflated: only a whole entry in one block is kept stored.
@@ -55,4 +51,14 @@ TEntryCoding WriterCoding(const std::string& fileName, int level, const TEntryRe
   coding.method = header.CompressionMethod;
   coding.flags = header.GeneralPurposeFlags;
   return coding;
+}
+
+uint64_t DeflateEntry(DeflateHost& host, int level, DeflateWorkBuffers& buffers,
+                      TZipHeaderInfo& header, const DeflateOptions& options) {
+  header.InternalAttributes = 2;
+  header.CompressionMethod = 8;
+  return deflate(
+      host, level, buffers,
+      {&header.GeneralPurposeFlags, &header.InternalAttributes, &header.CompressionMethod},
+      options);
 }

@@ -9,6 +9,10 @@
 #include <functional>
 #include <string>
 
+#include "Deflate.h"
+
+class TZipHeaderInfo;
+
 struct TEntryCoding {
   uint16_t method = 0;     // 0 stored, 8 deflated
   uint16_t flags = 0;      // general purpose: the name's bit 11, the level's hint
@@ -29,3 +33,10 @@ using TEntryRead = std::function<size_t(uint8_t* buffer, size_t count)>;
 // that takes; the caller reads on from there. At level 0 nothing is read.
 TEntryCoding WriterCoding(const std::string& fileName, int level, const TEntryRead& read,
                           size_t wantBytes);
+
+// Deflates an entry's data from host at level 1 to 9 into header as the
+// writer does: method 8 and internal attributes 2, which the encoder changes
+// for an entry it keeps stored, and the level's hint in the flags. Returns
+// the encoder's result.
+uint64_t DeflateEntry(DeflateHost& host, int level, DeflateWorkBuffers& buffers,
+                      TZipHeaderInfo& header, const DeflateOptions& options = {});

@@ -71,16 +71,6 @@ class LeBytes {
   std::vector<uint8_t> bytes_;
 };
 
-uint16_t Get16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(Get16(p)) | static_cast<uint32_t>(Get16(p + 2)) << 16;
-}
-uint64_t Get64(const uint8_t* p) {
-  return static_cast<uint64_t>(Get32(p)) | static_cast<uint64_t>(Get32(p + 4)) << 32;
-}
-
 // The data of the ZIP64 field among a header's extra fields; false when there
 // is none or the list is cut short.
 bool FindZip64Field(const std::string& extra, std::string_view& data) {

@@ -46,6 +46,17 @@ inline constexpr uint16_t LanguageEncodingFlag = 0x0800;
 // readers that would otherwise take the stored bytes in another code page.
 inline constexpr uint16_t UnicodePathExtraTag = 0x7075;
 
+// The little-endian field of 2, 4 or 8 bytes at p.
+inline uint16_t Get16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+inline uint32_t Get32(const uint8_t* p) {
+  return static_cast<uint32_t>(Get16(p)) | static_cast<uint32_t>(Get16(p + 2)) << 16;
+}
+inline uint64_t Get64(const uint8_t* p) {
+  return static_cast<uint64_t>(Get32(p)) | static_cast<uint64_t>(Get32(p + 4)) << 32;
+}
+
 // Raised when a value is too large for the field of the record it goes into.
 class EZipFieldOverflow : public EWriteError {
  public:

@@ -5,6 +5,7 @@
 
 #include "BufferStream.h"
 #include "Crc32.h"
+#include "EntryCoding.h"
 #include "Errors.h"
 #include "File.h"
 #include "Files.h"
@@ -556,16 +557,13 @@ void TZipWriter::StoreFile() {
 }
 
 void TZipWriter::Compress(TZipHeaderInfo& header) {
-  header.InternalAttributes = 2;
-  header.CompressionMethod = 8;
   // The encoder's result is the count of bytes it passed to WriteOutput,
   // which the writer has counted itself.
-  deflate(*this, run_.level, *buffers_,
-          {&header.GeneralPurposeFlags, &header.InternalAttributes, &header.CompressionMethod},
-          DeflateOptions{
-              .SecondThread = SecondThread,
-              .Threads = Threads,
-              .ExpectedBytes = static_cast<uint64_t>(std::max<int64_t>(fileSizeAtOpen_, 0))});
+  DeflateEntry(*this, run_.level, *buffers_, header,
+               DeflateOptions{
+                   .SecondThread = SecondThread,
+                   .Threads = Threads,
+                   .ExpectedBytes = static_cast<uint64_t>(std::max<int64_t>(fileSizeAtOpen_, 0))});
 }
 
 unsigned TZipWriter::ReadInput(uint8_t* buffer, unsigned count) {
